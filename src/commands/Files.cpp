@@ -1,0 +1,126 @@
+#include "commands/Files.h"
+
+#include <cstdio>
+#include <sys/stat.h>
+
+struct Files_File {
+  std::FILE* fp = nullptr;
+  int64_t osPos = 0;      // where the stream stands, to skip needless seeks
+  bool lastWrite = false; // a read after a write needs a seek, and vice versa
+
+  ~Files_File() {
+    if (fp != nullptr) std::fclose(fp);
+  }
+};
+
+namespace {
+
+bool IsRegularFile(const std::string& name) {
+  struct stat st {};
+  return stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+Files_Handle Wrap(std::FILE* fp) {
+  if (fp == nullptr) return nullptr;
+  auto h = std::make_shared<Files_File>();
+  h->fp = fp;
+  return h;
+}
+
+// Brings the stream to the rider's position before a transfer.
+bool Position(Files_File& f, int64_t pos, bool writing) {
+  if (f.fp == nullptr) return false;
+  if (f.osPos != pos || f.lastWrite != writing) {
+    if (std::fseek(f.fp, static_cast<long>(pos), SEEK_SET) != 0) return false;
+    f.osPos = pos;
+  }
+  f.lastWrite = writing;
+  return true;
+}
+
+}  // namespace
+
+Files_Handle Files_Old(const std::string& name) {
+  if (name.empty() || !IsRegularFile(name)) return nullptr;
+  // Reopened report files are written on where they stopped, so ask for
+  // writing too; a read-only file still opens for reading.
+  std::FILE* fp = std::fopen(name.c_str(), "r+b");
+  if (fp == nullptr) fp = std::fopen(name.c_str(), "rb");
+  return Wrap(fp);
+}
+
+Files_Handle Files_New(const std::string& name) {
+  if (name.empty()) return nullptr;
+  return Wrap(std::fopen(name.c_str(), "w+b"));
+}
+
+void Files_Close(Files_Handle& handle) {
+  if (handle && handle->fp != nullptr) {
+    std::fclose(handle->fp);
+    handle->fp = nullptr;
+  }
+  handle.reset();
+}
+
+void Files_Set(Files_Rider& rider, const Files_Handle& handle, int64_t pos) {
+  rider.file = handle;
+  rider.pos = pos < 0 ? 0 : pos;
+  rider.eof = false;
+}
+
+void Files_Read(Files_Rider& rider, char& ch) {
+  ch = 0;
+  int c = EOF;
+  if (rider.file && Position(*rider.file, rider.pos, false)) {
+    c = std::fgetc(rider.file->fp);
+    if (c != EOF) rider.file->osPos++;
+  }
+  rider.eof = (c == EOF);
+  if (c != EOF) ch = static_cast<char>(c);
+  rider.pos++;
+}
+
+void Files_Write(Files_Rider& rider, char ch) {
+  if (rider.file && Position(*rider.file, rider.pos, true)) {
+    if (std::fputc(static_cast<unsigned char>(ch), rider.file->fp) != EOF) rider.file->osPos++;
+  }
+  rider.pos++;
+}
+
+int64_t Files_Pos(const Files_Rider& rider) { return rider.pos; }
+
+void Files_Flush(const Files_Handle& handle) {
+  if (handle && handle->fp != nullptr) std::fflush(handle->fp);
+}
+
+bool Files_Rename(const std::string& oldName, const std::string& newName) {
+  struct stat from {}, to {};
+  if (stat(oldName.c_str(), &from) != 0) return true;  // nothing to move
+  if (stat(newName.c_str(), &to) == 0 && from.st_dev == to.st_dev && from.st_ino == to.st_ino)
+    return true;  // copying a file onto itself would empty it
+  std::FILE* in = std::fopen(oldName.c_str(), "rb");
+  if (in == nullptr) return false;
+  std::FILE* out = std::fopen(newName.c_str(), "wb");
+  if (out == nullptr) {
+    std::fclose(in);
+    return false;
+  }
+  char buf[65536];
+  bool ok = true;
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) {
+    if (std::fwrite(buf, 1, n, out) != n) {
+      ok = false;
+      break;
+    }
+  }
+  if (std::ferror(in)) ok = false;
+  std::fclose(in);
+  if (std::fclose(out) != 0) ok = false;
+  if (!ok) {
+    std::remove(newName.c_str());
+    return false;
+  }
+  std::remove(oldName.c_str());
+  return true;
+}

@@ -1,0 +1,30 @@
+// Params: the command line and the file names derived from it.
+//
+//   wren BINS STEM             interactive run
+//   wren BINS STEM COMMANDFILE background run, commands read from the file
+//
+// Everything here is set once by InitParams and read by the other modules.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+constexpr size_t Params_maxName = 79;  // longest file name the system keeps
+
+extern bool Params_error;        // the command line cannot be used
+extern std::string Params_errorDetail;  // why, when more than the argument count is wrong
+extern bool Params_backGround;   // commands come from Params_commandFile
+extern int32_t Params_numBins;   // grid points of the griddy sampler
+extern std::string Params_commandFile;
+extern std::string Params_commandBuf;       // stem.buf
+extern std::string Params_logFile;          // stem.log
+extern std::string Params_outFile;          // stem.out
+extern std::string Params_indexFile;        // stem.ind
+extern std::string Params_out1File;         // stem1.out
+extern std::string Params_index1File;       // stem1.ind
+extern std::string Params_restartFile;      // stem.res
+extern std::string Params_sampleOutFile;    // stem.sof
+extern std::string Params_sampleIndexFile;  // stem.sif
+
+// argv[0] is the program name, as main receives it.
+void InitParams(int argc, const char* const* argv);

@@ -1,0 +1,24 @@
+// Write: the console. Everything the user is shown goes through here, to the
+// terminal (interactive runs only) and always into the log file.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "commands/Files.h"
+
+extern Files_Rider Write_log;
+
+// Creates the log named by Params_logFile (no file when the name is empty).
+void InitWrite();
+
+void Write_Char(char ch);
+void Write_String(std::string_view s);
+void Write_Ln();
+void Write_Int(int64_t n, int width);
+void Write_LongReal(double x, int width);
+// Characters written to the log so far; report writers pad columns with it.
+int64_t Write_Pos();
+// Pushes the log and the terminal output out, so both can be read meanwhile.
+void Write_Flush();
+void Write_Close();

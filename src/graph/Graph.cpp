@@ -1,0 +1,133 @@
+#include "graph/Graph.h"
+
+#include <cstdlib>
+#include <deque>
+
+#include "commands/Write.h"
+
+std::vector<Graph_Node*> Graph_nodes;
+int32_t Graph_numDeclaredNodes = 0;
+int32_t Graph_totalNumNodes = 0;
+
+namespace {
+
+// Stable addresses, released only when the store is reset.
+std::deque<Graph_Node> store;
+// Anonymous nodes by number - Graph_numDeclaredNodes, in the order numbered.
+std::vector<Graph_Node*> anonymous;
+bool allocated = false;
+
+// A broken invariant of the graph: say so and end the run like any other
+// fatal error, rather than read or write out of bounds.
+[[noreturn]] void Fault(const char* what) {
+  Write_Ln();
+  Write_String("Internal fault: ");
+  Write_String(what);
+  Write_Ln();
+  Write_Flush();
+  std::exit(0);
+}
+
+}  // namespace
+
+void InitGraph() {
+  Graph_nodes.clear();
+  Graph_nodes.shrink_to_fit();
+  anonymous.clear();
+  store.clear();
+  Graph_numDeclaredNodes = 0;
+  Graph_totalNumNodes = 0;
+  allocated = false;
+}
+
+void Graph_Init(Graph_Node& node) {
+  node.value = 0.0;
+  node.logDensity = Graph_LogDensity;
+  node.valueFunction = Graph_Value;
+  node.parents.clear();
+  node.likelihood.clear();
+  node.stack.clear();
+  node.label = -1;
+  node.size = 1;
+  node.numParents = 0;
+  node.kind = Graph_noValue;
+  node.density = 0;
+}
+
+Graph_Node* Graph_NewNode() {
+  Graph_Node& node = store.emplace_back();
+  Graph_Init(node);
+  return &node;
+}
+
+bool Graph_AllocateNodes(int32_t n) {
+  if (n < 0 || n > Graph_maxDeclaredNodes) return false;
+  Graph_nodes.assign(static_cast<size_t>(n), nullptr);
+  anonymous.clear();
+  Graph_numDeclaredNodes = n;
+  Graph_totalNumNodes = n;
+  allocated = true;
+  return true;
+}
+
+void Graph_Link(Graph_Node* node) {
+  if (!allocated) return;
+  node->label = Graph_totalNumNodes++;
+  anonymous.push_back(node);
+}
+
+Graph_Node* Graph_Label(int32_t number) {
+  if (number < 0 || number >= Graph_totalNumNodes) return nullptr;
+  if (number < Graph_numDeclaredNodes) return Graph_nodes[number];
+  return anonymous[number - Graph_numDeclaredNodes];
+}
+
+bool Graph_NewParents(std::vector<Graph_Node*>& parents, int32_t n) {
+  if (n < 0 || n > Graph_maxParents) return false;
+  parents.assign(static_cast<size_t>(n), nullptr);
+  return true;
+}
+
+bool Graph_NewStack(std::vector<int32_t>& stack, int32_t n) {
+  if (n < 0 || n > Graph_maxCode) return false;
+  stack.assign(static_cast<size_t>(n), 0);
+  return true;
+}
+
+void Graph_PushOp(int32_t op, std::vector<int32_t>& stack, int32_t& position) {
+  if (position < 0 || static_cast<size_t>(position) >= stack.size()) Fault("code array overrun");
+  stack[position++] = op;
+}
+
+void Graph_PushPar(Graph_Node* node, std::vector<Graph_Node*>& parents, int32_t& position) {
+  if (position < 0 || static_cast<size_t>(position) >= parents.size()) Fault("parents array overrun");
+  parents[position++] = node;
+}
+
+void Graph_GetOp(int32_t& op, const std::vector<int32_t>& stack, int32_t& position) {
+  if (position < 0 || static_cast<size_t>(position) >= stack.size()) Fault("code array overrun");
+  op = stack[position++];
+}
+
+void Graph_GetPar(Graph_Node*& node, const std::vector<Graph_Node*>& parents, int32_t& position) {
+  if (position < 0 || static_cast<size_t>(position) >= parents.size()) Fault("parents array overrun");
+  node = parents[position++];
+}
+
+void Graph_AddToList(Graph_List& list, Graph_Node* node) {
+  if (list.empty()) {
+    list.push_front(node);
+    return;
+  }
+  for (const Graph_Node* n : list)
+    if (n->label == node->label) return;
+  list.insert_after(list.begin(), node);
+}
+
+void Graph_AddNonUnique(Graph_List& list, Graph_Node* node) { list.push_front(node); }
+
+void Graph_DisposeList(Graph_List& list) { list.clear(); }
+
+double Graph_Value(Graph_Node* node) { return node->value; }
+
+double Graph_LogDensity(Graph_Node*) { Fault("log density asked of a node without a distribution"); }

@@ -1,0 +1,26 @@
+// Errors: the error-message table and the two error reports.
+//
+// A compile error points at a position in the current error file; a node
+// error names the node at fault and ends the program.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "commands/Files.h"
+
+struct Graph_Node;
+
+constexpr int Errors_count = 120;
+
+void InitErrors();
+// The text of error n; empty for numbers without one.
+std::string_view Errors_String(int n);
+// Makes a file current for compile-error reports.
+void Errors_SetErrorFile(const std::string& name, const Files_Handle& handle);
+// Reports error n at a position of the current error file: the file name,
+// the source line, "$" under the offending place, line and column, the text.
+void Errors_CompileError(int64_t position, int number);
+// Reports error n for a node by its label and ends the program (status 0).
+[[noreturn]] void Errors_NodeError(const Graph_Node* node, int number);

@@ -1,0 +1,65 @@
+#include "language/SymTabs.h"
+
+std::deque<SymTabs_Name> SymTabs_nameTable;
+
+void InitSymTabs() { SymTabs_nameTable.clear(); }
+
+SymTabs_Name* SymTabs_StoreName(const SymTabs_Name& record) {
+  SymTabs_nameTable.push_back(record);
+  return &SymTabs_nameTable.back();
+}
+
+SymTabs_Name* SymTabs_FindName(std::string_view name) {
+  for (auto it = SymTabs_nameTable.rbegin(); it != SymTabs_nameTable.rend(); ++it)
+    if (it->name == name) return &*it;
+  return nullptr;
+}
+
+void SymTabs_RemoveName() {
+  if (!SymTabs_nameTable.empty()) SymTabs_nameTable.pop_back();
+}
+
+bool SymTabs_LookUpLabel(int32_t node, SymTabs_Name& label) {
+  // Declared names were stored in increasing node order, so the most recent
+  // name that starts at or below the node is the one that can hold it. Loop
+  // counters keep values, not node numbers, in those fields.
+  for (auto it = SymTabs_nameTable.rbegin(); it != SymTabs_nameTable.rend(); ++it) {
+    if (it->kind == SymTabs_counter || node < it->firstNode) continue;
+    if (node > it->lastNode) return false;
+    label = *it;
+    int32_t k = node - it->firstNode;
+    int32_t d0 = it->dims[0], d1 = it->dims[1];
+    switch (it->numIndices) {
+      case 1:
+        label.dims[0] = k + 1;
+        break;
+      case 2:
+        label.dims[0] = k % d0 + 1;
+        label.dims[1] = k / d0 + 1;
+        break;
+      case 3: {
+        int32_t r = k % (d0 * d1);
+        label.dims[2] = k / (d0 * d1) + 1;
+        label.dims[1] = r / d0 + 1;
+        label.dims[0] = r % d0 + 1;
+        break;
+      }
+      default:
+        break;
+    }
+    return true;
+  }
+  return false;
+}
+
+std::string SymTabs_LabelText(const SymTabs_Name& label) {
+  std::string s = label.name;
+  if (label.numIndices > 0) {
+    s += '[';
+    for (int i = label.numIndices - 1; i >= 0; --i) {
+      s += std::to_string(label.dims[i]);
+      s += i > 0 ? ',' : ']';
+    }
+  }
+  return s;
+}
