@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Runs one end-to-end scenario and compares what it produced with what is expected.
+#
+#   run.sh WREN SCENARIO_DIR
+#
+# A scenario directory holds:
+#   cmd              the command file (required)
+#   args             optional: the command-line arguments on one line
+#                    (default "20 run cmd"); "-" alone means no arguments
+#   stdin            optional: fed to standard input (default: empty)
+#   expected.NAME    the expected contents of the file NAME after the run;
+#                    expected.stdout is compared with standard output
+#   absent           optional: names of files that must not exist afterwards
+#   any other file   copied alongside (models, data, initial values)
+# The run happens in a scratch copy of the directory. In the banner the date
+# and time, and in timing lines the elapsed time, are masked before comparing.
+set -u
+wren=$1
+scenario=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp -R "$scenario"/. "$work"/
+cd "$work" || exit 1
+
+args="20 run cmd"
+[ -f args ] && args=$(head -n 1 args)
+[ "$args" = "-" ] && args=""
+input=/dev/null
+[ -f stdin ] && input=stdin
+
+# shellcheck disable=SC2086
+timeout 20 "$wren" $args <"$input" >stdout 2>stderr
+status=$?
+fail=0
+if [ "$status" -ne 0 ]; then
+  echo "exit status $status (expected 0)"
+  fail=1
+fi
+
+mask() {
+  sed -E -e 's/^(Welcome to WREN on ).* at [0-9]+:[0-9]+:[0-9]+$/\1DATE at TIME/' \
+         -e 's/ [0-9]{2}:[0-9]{2}:[0-9]{2} / HH:MM:SS /g' "$1"
+}
+
+for expected in expected.*; do
+  [ -e "$expected" ] || continue
+  name=${expected#expected.}
+  if [ ! -f "$name" ]; then
+    echo "missing output file: $name"
+    fail=1
+    continue
+  fi
+  if ! diff -u <(mask "$expected") <(mask "$name") >diff.out; then
+    echo "difference in $name:"
+    cat diff.out
+    fail=1
+  fi
+done
+
+if [ -f absent ]; then
+  while read -r name; do
+    [ -n "$name" ] || continue
+    if [ -e "$name" ]; then
+      echo "file should not exist: $name"
+      fail=1
+    fi
+  done <absent
+fi
+
+if [ -s stderr ]; then
+  echo "standard error:"
+  cat stderr
+fi
+exit $fail
