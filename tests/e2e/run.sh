@@ -9,7 +9,9 @@
 #                    (default "20 run cmd"); "-" alone means no arguments
 #   stdin            optional: fed to standard input (default: empty)
 #   expected.NAME    the expected contents of the file NAME after the run;
-#                    expected.stdout is compared with standard output
+#                    expected.stdout and expected.stderr are compared with
+#                    the standard output and error (an unexpected error
+#                    output fails the scenario)
 #   absent           optional: names of files that must not exist afterwards
 #   any other file   copied alongside (models, data, initial values)
 # The run happens in a scratch copy of the directory. In the banner the date
@@ -67,8 +69,10 @@ if [ -f absent ]; then
   done <absent
 fi
 
-if [ -s stderr ]; then
-  echo "standard error:"
+# Nothing may reach standard error unless the scenario expects it.
+if [ ! -f expected.stderr ] && [ -s stderr ]; then
+  echo "unexpected standard error:"
   cat stderr
+  fail=1
 fi
 exit $fail

@@ -1,0 +1,3 @@
+help()
+help(functions)
+q()
