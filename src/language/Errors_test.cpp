@@ -1,0 +1,67 @@
+#include "language/Errors.h"
+
+#include "TestSupport.h"
+#include "graph/Graph.h"
+#include "language/Messages.h"
+#include "language/SymTabs.h"
+
+namespace {
+
+class ErrorsTest : public test::ScratchDir {
+ protected:
+  void SetUp() override {
+    ScratchDir::SetUp();
+    InitErrors();
+    InitMessages();
+    InitSymTabs();
+  }
+  std::string Report(const std::string& source, int64_t position) {
+    StartConsole();  // a fresh log for each report
+    test::WriteFile("m.txt", source);
+    Errors_SetErrorFile("m.txt", Files_Old("m.txt"));
+    Errors_CompileError(position, 13);
+    return Console();
+  }
+  static std::string Expected(const std::string& line, int lineNo, int column) {
+    auto field5 = [](int n) { return (std::to_string(n) + "    ").substr(0, 5); };
+    return "\nError in file: m.txt\n" + line + "\n" + std::string(column - 1, ' ') +
+           "$\n at line " + field5(lineNo) + " column " + field5(column) +
+           "\n\n -- error  -- \nExpected a semicolon.\n";
+  }
+};
+
+// A position counts the character the scanner holds ahead of the token.
+TEST_F(ErrorsTest, CompileErrorMarksTheCharacterAfterTheToken) {
+  EXPECT_EQ(Report("abc def\nxyz\n", 4), Expected("abc def", 1, 4));
+}
+
+TEST_F(ErrorsTest, TokenBeforeALineFeedIsReportedOnItsOwnLine) {
+  EXPECT_EQ(Report("ab\ncd\nef\n", 3), Expected("ab", 1, 3));
+  EXPECT_EQ(Report("ab\ncd\nef\n", 6), Expected("cd", 2, 3));
+}
+
+TEST_F(ErrorsTest, TokenOnALastLineWithoutALineFeed) {
+  EXPECT_EQ(Report("ab\ncd", 6), Expected("cd", 2, 3));
+}
+
+TEST_F(ErrorsTest, NodeErrorNamesTheNodeAndEndsTheRun) {
+  SymTabs_Name x{.name = "x", .numIndices = 2, .lastNode = 5, .dims = {3, 2, 0}};  // x[2,3]
+  SymTabs_StoreName(x);
+  Graph_Node node;
+  Graph_Init(node);
+  node.label = 5;
+  Errors_SetErrorFile("m.txt", nullptr);
+  StartConsole();
+  EXPECT_EXIT(Errors_NodeError(&node, 78), testing::ExitedWithCode(0), "");
+  EXPECT_EQ(Console(),
+            "\nError in file: m.txt\n for node: x[2,3]\n"
+            " -- error  -- \nNode has undefined parent.\n");
+}
+
+TEST_F(ErrorsTest, MessageTexts) {
+  EXPECT_EQ(Errors_String(79), "Multiviate  node contains both data and sampling components.");
+  for (int n = 102; n <= 109; ++n) EXPECT_EQ(Errors_String(n), "") << n;
+  EXPECT_EQ(Messages_String(41), "Expected a comma to seperate command options");
+}
+
+}  // namespace
