@@ -2,17 +2,13 @@
 
 #include "commands/Read.h"
 #include "commands/Write.h"
+#include "language/Messages.h"
 
 namespace {
 
-struct Entry {
-  int number;
-  const char* text;
-};
-
 // The texts are printed exactly as they stand. A few are written as two
 // adjacent literals only to keep one word out of the source's plain text.
-constexpr Entry entries[] = {
+constexpr Messages_Entry entries[] = {
     {20, " Help is available on the following topics:"},
     {21, "     clear      compile   data   diag    distributions"},
     {22, "     functions  inits     iter   model   monitor"},
@@ -104,8 +100,6 @@ constexpr Entry entries[] = {
     {127, "    central wishart parameter prior guess at covariance matrix"},
 };
 
-std::string_view table[Help_count];
-
 // Help topic of each command word, keyed by its code: the syntax entry and
 // the description entries that follow it.
 struct CommandTopic {
@@ -163,15 +157,9 @@ int32_t ParseHelpCommand() {
 
 }  // namespace
 
-void InitHelp() {
-  for (auto& t : table) t = {};
-  for (const Entry& e : entries) table[e.number] = e.text;
-}
+void InitHelp() {}  // the table is constant data
 
-std::string_view Help_String(int n) {
-  if (n < 0 || n >= Help_count) return {};
-  return table[n];
-}
+std::string_view Help_String(int n) { return Messages_Find(entries, n); }
 
 void Help_Message(int n) {
   Write_String(Help_String(n));

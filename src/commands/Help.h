@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <string_view>
 
-constexpr int Help_count = 150;
-
 void InitHelp();
 // Reads the topic of help(...) from the command line and prints it.
 void Help_HelpAction();

@@ -4,16 +4,12 @@
 
 #include "commands/Write.h"
 #include "graph/Graph.h"
+#include "language/Messages.h"
 #include "language/SymTabs.h"
 
 namespace {
 
-struct Entry {
-  int number;
-  const char* text;
-};
-
-constexpr Entry entries[] = {
+constexpr Messages_Entry entries[] = {
     {0, "Expected a right parenthesis."},
     {1, "Expected a left square bracket."},
     {2, "Expected a comma."},
@@ -120,7 +116,6 @@ constexpr Entry entries[] = {
     {111, "No prior specified for node"},
 };
 
-std::string_view table[Errors_count];
 std::string errorFileName;
 Files_Handle errorFile;
 
@@ -134,16 +129,11 @@ void WriteTail(int number) {
 }  // namespace
 
 void InitErrors() {
-  for (auto& t : table) t = {};
-  for (const Entry& e : entries) table[e.number] = e.text;
   errorFileName.clear();
   errorFile.reset();
 }
 
-std::string_view Errors_String(int n) {
-  if (n < 0 || n >= Errors_count) return {};
-  return table[n];
-}
+std::string_view Errors_String(int n) { return Messages_Find(entries, n); }
 
 void Errors_SetErrorFile(const std::string& name, const Files_Handle& handle) {
   errorFileName = name;

@@ -12,8 +12,6 @@
 
 struct Graph_Node;
 
-constexpr int Errors_count = 120;
-
 void InitErrors();
 // The text of error n; empty for numbers without one.
 std::string_view Errors_String(int n);

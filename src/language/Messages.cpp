@@ -4,14 +4,9 @@
 
 namespace {
 
-struct Entry {
-  int number;
-  const char* text;
-};
-
 // The texts are printed exactly as they stand. A few are written as two
 // adjacent literals only to keep one word out of the source's plain text.
-constexpr Entry entries[] = {
+constexpr Messages_Entry entries[] = {
     {1, "Parsing model declarations."},
     {2, "Loading data value file(s)."},
     {3, "Loading initial value file(s)."},
@@ -46,18 +41,10 @@ constexpr Entry entries[] = {
     {45, "Warning -- expected data read before end of file"},
 };
 
-std::string_view table[Messages_count];
-
 }  // namespace
 
-void InitMessages() {
-  for (auto& t : table) t = {};
-  for (const Entry& e : entries) table[e.number] = e.text;
-}
+void InitMessages() {}  // the table is constant data
 
-std::string_view Messages_String(int n) {
-  if (n < 0 || n >= Messages_count) return {};
-  return table[n];
-}
+std::string_view Messages_String(int n) { return Messages_Find(entries, n); }
 
 void Messages_Text(int n) { Write_String(Messages_String(n)); }
