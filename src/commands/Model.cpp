@@ -69,6 +69,8 @@ void Model_Compile() {
   // builder provide them.
 }
 
+// Until a model can be compiled, the commands below that need one end at
+// their first check.
 void Model_Update() {
   if (!HaveModel()) return;
 }
@@ -115,5 +117,3 @@ void Model_Quit() {
 }
 
 void Model_RunTimeError() { Write_Close(); }
-
-bool CtrlC_Abort() { return false; }

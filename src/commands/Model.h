@@ -25,6 +25,3 @@ void Model_WriteGraph();
 // Sets the checkpoint frequency; values below 1 are ignored.
 void Model_SetCheckPoint(int32_t n);
 void Model_RunTimeError();
-
-// The sweep asks this after every sampler; true when the user asked to stop.
-bool CtrlC_Abort();

@@ -29,6 +29,7 @@ bool SymTabs_LookUpLabel(int32_t node, SymTabs_Name& label) {
     label = *it;
     int32_t k = node - it->firstNode;
     int32_t d0 = it->dims[0], d1 = it->dims[1];
+    if ((it->numIndices >= 2 && d0 <= 0) || (it->numIndices == 3 && d1 <= 0)) return false;
     switch (it->numIndices) {
       case 1:
         label.dims[0] = k + 1;
