@@ -1,17 +1,28 @@
 #include "language/SymTabs.h"
 
-std::deque<SymTabs_Name> SymTabs_nameTable;
+#include <deque>
 
-void InitSymTabs() { SymTabs_nameTable.clear(); }
+std::vector<SymTabs_Name*> SymTabs_nameTable;
+
+namespace {
+
+std::deque<SymTabs_Name> records;  // owns every record ever stored
+
+}  // namespace
+
+void InitSymTabs() {
+  SymTabs_nameTable.clear();
+  records.clear();
+}
 
 SymTabs_Name* SymTabs_StoreName(const SymTabs_Name& record) {
-  SymTabs_nameTable.push_back(record);
-  return &SymTabs_nameTable.back();
+  SymTabs_nameTable.push_back(&records.emplace_back(record));
+  return SymTabs_nameTable.back();
 }
 
 SymTabs_Name* SymTabs_FindName(std::string_view name) {
   for (auto it = SymTabs_nameTable.rbegin(); it != SymTabs_nameTable.rend(); ++it)
-    if (it->name == name) return &*it;
+    if ((*it)->name == name) return *it;
   return nullptr;
 }
 
@@ -24,13 +35,14 @@ bool SymTabs_LookUpLabel(int32_t node, SymTabs_Name& label) {
   // name that starts at or below the node is the one that can hold it. Loop
   // counters keep values, not node numbers, in those fields.
   for (auto it = SymTabs_nameTable.rbegin(); it != SymTabs_nameTable.rend(); ++it) {
-    if (it->kind == SymTabs_counter || node < it->firstNode) continue;
-    if (node > it->lastNode) return false;
-    label = *it;
-    int32_t k = node - it->firstNode;
-    int32_t d0 = it->dims[0], d1 = it->dims[1];
-    if ((it->numIndices >= 2 && d0 <= 0) || (it->numIndices == 3 && d1 <= 0)) return false;
-    switch (it->numIndices) {
+    const SymTabs_Name& r = **it;
+    if (r.kind == SymTabs_counter || node < r.firstNode) continue;
+    if (node > r.lastNode) return false;
+    label = r;
+    int32_t k = node - r.firstNode;
+    int32_t d0 = r.dims[0], d1 = r.dims[1];
+    if ((r.numIndices >= 2 && d0 <= 0) || (r.numIndices == 3 && d1 <= 0)) return false;
+    switch (r.numIndices) {
       case 1:
         label.dims[0] = k + 1;
         break;

@@ -6,9 +6,9 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <string_view>
+#include <vector>
 
 enum SymTabs_Kind : int32_t { SymTabs_variable = 0, SymTabs_constant = 1, SymTabs_counter = 2 };
 
@@ -23,11 +23,12 @@ struct SymTabs_Name {
 };
 
 // Records in the order they were stored; the most recent is at the back.
-// References to records stay valid until the record is removed.
-extern std::deque<SymTabs_Name> SymTabs_nameTable;
+// Records stay alive for the whole run, also after they are removed from the
+// table: the parse tree keeps referring to the counters of closed loops.
+extern std::vector<SymTabs_Name*> SymTabs_nameTable;
 
 void InitSymTabs();
-// Stores a copy of the record in front of all others and returns it.
+// Stores a copy of the record in front of all others and returns the copy.
 SymTabs_Name* SymTabs_StoreName(const SymTabs_Name& record);
 // The most recently stored record with exactly this name, or null.
 SymTabs_Name* SymTabs_FindName(std::string_view name);
