@@ -1,13 +1,17 @@
 #include "commands/Model.h"
 
 #include <cstdio>
+#include <ctime>
 #include <string>
 
 #include "commands/Files.h"
 #include "commands/Params.h"
 #include "commands/Read.h"
 #include "commands/Write.h"
+#include "graph/CheckDAG.h"
+#include "language/Errors.h"
 #include "language/Messages.h"
+#include "language/Parser.h"
 
 bool Model_error = false;
 int32_t Model_checkPointFreq = 2147483647;
@@ -16,14 +20,22 @@ namespace {
 
 bool compiled = false;
 int32_t iteration = 0;
+int32_t seed = 314159;
 std::string modelFile;
+std::string dataFile;
+std::string initsFile;
+Parser_Tree* relations = nullptr;  // the parsed body, for the later phases
 
 enum Message {
+  parsingDeclarations = 1,
+  parsingModel = 4,
   alreadyCompiled = 10,
   expectedFileName = 11,
   noModelFile = 12,
   expectedRightParen = 13,
+  noInitsFile = 14,
   noModel = 17,
+  checkingCycles = 19,
 };
 
 void Complain(int message) {
@@ -46,14 +58,68 @@ bool ClosingParenthesis() {
   return false;
 }
 
+Model_Clock Now() {
+  std::time_t t = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&t, &local);
+  return {local.tm_hour, local.tm_min, local.tm_sec};
+}
+
+// Shows a file as it stands, the end-of-file character 26 as a space.
+void Display(const std::string& name) {
+  Files_Handle file = Files_Old(name);
+  Write_Ln();
+  if (!file) {
+    Write_String(Errors_String(67));
+    return;
+  }
+  Files_Rider r;
+  Files_Set(r, file, 0);
+  for (;;) {
+    char ch;
+    Files_Read(r, ch);
+    if (r.eof) break;
+    Write_Char(ch == 26 ? ' ' : ch);
+  }
+  Write_Ln();
+}
+
+// Each phase of compilation reports its own error; a failed phase ends the run.
+bool Failed() {
+  if (Parser_error) Model_error = true;
+  return Model_error;
+}
+
 }  // namespace
+
+std::string Model_ElapsedText(Model_Clock start, Model_Clock now) {
+  int s = now.s - start.s, m0 = start.m, h0 = start.h;
+  if (s < 0) {
+    s += 60;
+    ++m0;
+  }
+  int m = now.m - m0;
+  if (m < 0) {
+    m += 60;
+    ++h0;
+  }
+  int h = now.h - h0;
+  if (h < 0) h += 24;
+  char text[16];
+  std::snprintf(text, sizeof text, " %02d:%02d:%02d ", h % 100, m % 100, s % 100);
+  return text;
+}
 
 void InitModel() {
   compiled = false;
   Model_error = false;
   iteration = 0;
+  seed = 314159;
   Model_checkPointFreq = 2147483647;
   modelFile.clear();
+  dataFile.clear();
+  initsFile.clear();
+  relations = nullptr;
 }
 
 void Model_Compile() {
@@ -65,8 +131,38 @@ void Model_Compile() {
   Files_Handle file = Files_Old(t.text);
   if (!file) return Complain(noModelFile);
   modelFile = t.text;
-  // The phases of compilation follow here as the front end and the graph
-  // builder provide them.
+  Model_Clock start = Now();
+  Display(modelFile);
+
+  Scanner_Token source;
+  Scanner_Open(source, file, 0);
+  Errors_SetErrorFile(modelFile, file);
+  Messages_Text(parsingDeclarations);
+  Write_Ln();
+  Parser_ModelStatement(source);
+  if (Failed()) return;
+  Parser_Declarations(source);
+  if (Failed()) return;
+  Parser_Files files;
+  Parser_LoadData(source, modelFile, file, files);
+  if (Failed()) return;
+  iteration = files.iteration;
+  seed = files.seed;
+  dataFile = files.dataFile;
+  initsFile = files.initsFile;
+  Errors_SetErrorFile(modelFile, file);
+
+  Messages_Text(parsingModel);
+  Write_Ln();
+  relations = Parser_BuildTree(source);
+  if (Failed()) return;
+  Messages_Text(checkingCycles);
+  Write_Ln();
+  CheckDAG_Cycles(relations);
+
+  Write_String("compilation took ");
+  Write_String(Model_ElapsedText(start, Now()));
+  compiled = true;
 }
 
 // Until a model can be compiled, the commands below that need one end at
@@ -86,14 +182,23 @@ void Model_Iter() {
 
 void Model_DisplayData() {
   if (!HaveModel() || !ClosingParenthesis()) return;
+  if (dataFile.empty()) {
+    Write_Ln();
+    Write_String("No data file for model");
+    return;
+  }
+  Display(dataFile);
 }
 
 void Model_DisplayInits() {
   if (!HaveModel() || !ClosingParenthesis()) return;
+  if (initsFile.empty()) return Complain(noInitsFile);
+  Display(initsFile);
 }
 
 void Model_DisplaySource() {
   if (!HaveModel() || !ClosingParenthesis()) return;
+  Display(modelFile);
 }
 
 void Model_WriteGraph() {

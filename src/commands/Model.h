@@ -7,10 +7,20 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 extern bool Model_error;  // the last compile or update failed; the run ends
 // A checkpoint is written after every sweep whose number is a multiple of it.
 extern int32_t Model_checkPointFreq;
+
+// A clock time of day.
+struct Model_Clock {
+  int h, m, s;
+};
+
+// " hh:mm:ss " from start to now: clock times of day, so a run across
+// midnight counts modulo 24 hours.
+std::string Model_ElapsedText(Model_Clock start, Model_Clock now);
 
 void InitModel();
 void Model_Compile();

@@ -9,7 +9,9 @@
 #include "commands/Write.h"
 #include "graph/Graph.h"
 #include "language/Errors.h"
+#include "language/Data.h"
 #include "language/Messages.h"
+#include "language/Parser.h"
 #include "language/Scanner.h"
 #include "language/SymTabs.h"
 
@@ -60,6 +62,8 @@ bool Wren0600_InitModules(int argc, const char* const* argv) {
   InitSymTabs();
   InitErrors();
   InitMessages();
+  InitParser();
+  InitData();
   InitModel();
   InitNodes();
   return true;

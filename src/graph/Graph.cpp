@@ -1,7 +1,7 @@
 #include "graph/Graph.h"
 
 #include <cstdlib>
-#include <deque>
+#include <memory>
 
 #include "commands/Write.h"
 
@@ -11,8 +11,12 @@ int32_t Graph_totalNumNodes = 0;
 
 namespace {
 
-// Stable addresses, released only when the store is reset.
-std::deque<Graph_Node> store;
+// Nodes live in large blocks: stable addresses, few allocations, and
+// neighbours in memory that were created together. Released only when the
+// store is reset.
+constexpr size_t blockSize = 4096;
+std::vector<std::unique_ptr<Graph_Node[]>> blocks;
+size_t usedInLastBlock = blockSize;
 // Anonymous nodes by number - Graph_numDeclaredNodes, in the order numbered.
 std::vector<Graph_Node*> anonymous;
 bool allocated = false;
@@ -34,7 +38,8 @@ void InitGraph() {
   Graph_nodes.clear();
   Graph_nodes.shrink_to_fit();
   anonymous.clear();
-  store.clear();
+  blocks.clear();
+  usedInLastBlock = blockSize;
   Graph_numDeclaredNodes = 0;
   Graph_totalNumNodes = 0;
   allocated = false;
@@ -55,7 +60,11 @@ void Graph_Init(Graph_Node& node) {
 }
 
 Graph_Node* Graph_NewNode() {
-  Graph_Node& node = store.emplace_back();
+  if (usedInLastBlock == blockSize) {
+    blocks.push_back(std::make_unique<Graph_Node[]>(blockSize));
+    usedInLastBlock = 0;
+  }
+  Graph_Node& node = blocks.back()[usedInLastBlock++];
   Graph_Init(node);
   return &node;
 }

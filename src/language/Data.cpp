@@ -1,0 +1,221 @@
+#include "language/Data.h"
+
+#include "commands/Write.h"
+#include "graph/Graph.h"
+#include "language/Errors.h"
+#include "language/Messages.h"
+#include "language/Scanner.h"
+
+bool Data_error = false;
+
+namespace {
+
+constexpr int endOfDataWarning = 45;  // message number
+constexpr int endOfFileMark = 26;     // the end-of-text control byte, which may close a text file
+
+// One file being read: its scanner and the kind every value's node receives.
+struct Reader {
+  Scanner_Token t;
+  int32_t kind = Graph_data;
+};
+
+// Reports at the current token and ends the reading: callers return false at once.
+bool Error(Reader& r, int number) {
+  Errors_CompileError(r.t.rider.pos, number);
+  Data_error = true;
+  return false;
+}
+
+bool Expect(Reader& r, int32_t kind, int number) {
+  Scanner_Get(r.t);
+  return r.t.kind == kind || Error(r, number);
+}
+
+// The number of elements: the product of the extents, 1 for a scalar.
+int64_t Size(const SymTabs_Name& name) {
+  int64_t s = 1;
+  for (int i = 0; i < name.numIndices; ++i) s *= name.dims[i];
+  return s;
+}
+
+// Element k of the variable, counted in row-major order, receives the value.
+// An element beyond the declared size has no node to receive it; the caller
+// reports the size mismatch where the format defines it.
+bool Store(Reader& r, const SymTabs_Name& name, int64_t k, double value) {
+  if (k < 0 || k >= Size(name)) return true;
+  int64_t number = name.firstNode + k;
+  if (number < 0 || number >= static_cast<int64_t>(Graph_nodes.size())) return true;
+  if (Graph_nodes[number] != nullptr) return Error(r, 22);
+  Graph_Node* node = Graph_NewNode();
+  node->label = static_cast<int32_t>(number);
+  node->value = value;
+  node->kind = r.kind;
+  Graph_nodes[number] = node;
+  return true;
+}
+
+// One value from the current token on: "NA", or an optional minus and a number.
+// The current token is the value's last token afterwards.
+bool ReadNumber(Reader& r, const SymTabs_Name& name, int64_t k) {
+  if (r.t.kind == Scanner_NA) return true;  // the element stays without a node
+  bool negative = false;
+  if (r.t.kind == Scanner_minus) {
+    negative = true;
+    Scanner_Get(r.t);
+  }
+  double value;
+  if (r.t.kind == Scanner_integer)
+    value = r.t.intValue;
+  else if (r.t.kind == Scanner_real)
+    value = r.t.realValue;
+  else
+    return Error(r, 23);
+  return Store(r, name, k, negative ? -value : value);
+}
+
+// The values of c(...); the "(" is the current token. Afterwards the current
+// token is the one after the list, which the caller expects to be ")".
+bool ReadNumberList(Reader& r, const SymTabs_Name& name) {
+  int64_t k = 0;
+  do {
+    Scanner_Get(r.t);
+    if (!ReadNumber(r, name, k)) return false;
+    ++k;
+    Scanner_Get(r.t);
+  } while (r.t.kind == Scanner_comma);
+  return k == Size(name) || Error(r, 24);
+}
+
+// A "." directly followed by the D of Data or Dim.
+bool ReadPoint(Reader& r) {
+  if (!Expect(r, Scanner_period, 27)) return false;
+  return r.t.ch == 'D' || Error(r, 28);
+}
+
+// structure(.Data = c(...), .Dim = c(...)); the current token is "structure".
+// The closing ")" is left for the list's loop to pass over.
+bool ReadStructure(Reader& r, const SymTabs_Name& name) {
+  const int32_t n = name.numIndices;
+  if (n < 2) return Error(r, 25);
+  if (!Expect(r, Scanner_lparen, 26) || !ReadPoint(r) || !Expect(r, Scanner_Data, 29) ||
+      !Expect(r, Scanner_equals, 15) || !Expect(r, Scanner_c, 30) || !Expect(r, Scanner_lparen, 26) ||
+      !ReadNumberList(r, name))
+    return false;
+  if (r.t.kind != Scanner_rparen) return Error(r, 0);
+  if (!Expect(r, Scanner_comma, 2) || !ReadPoint(r) || !Expect(r, Scanner_Dim, 31) ||
+      !Expect(r, Scanner_equals, 15) || !Expect(r, Scanner_c, 30) || !Expect(r, Scanner_lparen, 26))
+    return false;
+  // The extents are written first index first; the record keeps them last index first.
+  int32_t i = 0;
+  do {
+    if (!Expect(r, Scanner_integer, 32)) return false;
+    if (i >= n || r.t.intValue != name.dims[n - 1 - i]) return Error(r, 33);
+    ++i;
+    Scanner_Get(r.t);
+  } while (r.t.kind == Scanner_comma);
+  if (r.t.kind != Scanner_rparen) return Error(r, 2);
+  Scanner_Get(r.t);
+  return true;
+}
+
+// One entry "name = ..." of a declared variable; the current token is the name.
+bool ReadNode(Reader& r, const SymTabs_Name& name) {
+  if (!Expect(r, Scanner_equals, 15)) return false;
+  Scanner_Get(r.t);
+  if (r.t.kind == Scanner_structure) return ReadStructure(r, name);
+  if (r.t.kind == Scanner_c) {
+    if (!Expect(r, Scanner_lparen, 26) || !ReadNumberList(r, name)) return false;
+    if (r.t.kind != Scanner_rparen) return Error(r, 0);
+  } else {
+    if (name.numIndices > 0) return Error(r, 25);
+    if (!ReadNumber(r, name, 0)) return false;
+  }
+  Scanner_Get(r.t);
+  return true;
+}
+
+// "= integer" after iteration or seed; no sign is allowed.
+bool ReadKeyValue(Reader& r, int32_t& target) {
+  if (!Expect(r, Scanner_equals, 15) || !Expect(r, Scanner_integer, 34)) return false;
+  target = r.t.intValue;
+  Scanner_Get(r.t);
+  return true;
+}
+
+bool ReadIteration(Reader& r, int32_t& iteration) { return ReadKeyValue(r, iteration); }
+
+bool ReadSeed(Reader& r, int32_t& seed) { return ReadKeyValue(r, seed); }
+
+}  // namespace
+
+void InitData() { Data_error = false; }
+
+void Data_ReadSFile(int32_t kind, int32_t& iteration, int32_t& seed, const Files_Handle& file) {
+  Data_error = false;
+  Reader r;
+  r.kind = kind;
+  Scanner_Open(r.t, file, 0);
+  if (!Expect(r, Scanner_list, 35) || !Expect(r, Scanner_lparen, 26)) return;
+  Scanner_Get(r.t);
+  // Everything that is not a declared variable, iteration or seed is passed
+  // over, so a list may carry variables this model does not use, and its
+  // commas and closing parenthesis need no checking.
+  bool ok = true;
+  while (ok) {
+    switch (r.t.kind) {
+      case Scanner_invalid:
+        // The end of the file; any other invalid token cannot be passed over.
+        if (r.t.ch != Scanner_endOfFile) Error(r, 34);
+        return;
+      case Scanner_name: {
+        const SymTabs_Name* name = SymTabs_FindName(r.t.text);
+        if (name != nullptr && name->kind == SymTabs_variable)
+          ok = ReadNode(r, *name);
+        else
+          Scanner_Get(r.t);
+        break;
+      }
+      case Scanner_iteration:
+        ok = ReadIteration(r, iteration);
+        break;
+      case Scanner_seed:
+        ok = ReadSeed(r, seed);
+        break;
+      default:
+        Scanner_Get(r.t);
+        break;
+    }
+  }
+}
+
+void Data_ReadRectangularFile(int32_t kind, const std::vector<SymTabs_Name*>& names, int32_t rows,
+                              const Files_Handle& file) {
+  Data_error = false;
+  Reader r;
+  r.kind = kind;
+  Scanner_Open(r.t, file, 0);
+  for (int64_t row = 0; row < rows; ++row) {
+    for (const SymTabs_Name* name : names) {
+      int64_t columns = (name->numIndices == 2 || name->numIndices == 3) ? name->dims[0] : 1;
+      for (int64_t j = 0; j < columns; ++j) {
+        Scanner_Get(r.t);
+        if (r.t.kind == Scanner_comma) Scanner_Get(r.t);
+        if (!ReadNumber(r, *name, row * columns + j)) return;
+      }
+    }
+  }
+  // Only layout may follow the last value. Anything else suggests the file
+  // holds more than the statement asked for, which is worth a warning but
+  // leaves the values read in place.
+  int c = r.t.ch;
+  while (c != Scanner_endOfFile) {
+    if (c != ' ' && c != '\n' && c != '\r' && c != endOfFileMark) {
+      Messages_Text(endOfDataWarning);
+      Write_Ln();
+      return;
+    }
+    char ch;
+    Files_Read(r.t.rider, ch);
+    c = r.t.rider.eof ? Scanner_endOfFile : static_cast<unsigned char>(ch);
+  }
+}

@@ -1,0 +1,276 @@
+#include "language/Data.h"
+
+#include <cmath>
+#include <vector>
+
+#include "TestSupport.h"
+#include "graph/Graph.h"
+#include "language/Errors.h"
+#include "language/Messages.h"
+#include "language/Scanner.h"
+
+namespace {
+
+class DataTest : public test::ScratchDir {
+ protected:
+  void SetUp() override {
+    ScratchDir::SetUp();
+    InitSymTabs();
+    InitGraph();
+    InitErrors();
+    InitMessages();
+    InitScanner();
+    InitData();
+    StartConsole();
+  }
+
+  // Declares a variable, extents written first index first, with its nodes
+  // numbered after those declared before it.
+  SymTabs_Name* Declare(const std::string& name, std::vector<int32_t> extents) {
+    SymTabs_Name r{.name = name, .numIndices = static_cast<int32_t>(extents.size())};
+    int32_t size = 1;
+    for (size_t i = 0; i < extents.size(); ++i) {
+      r.dims[extents.size() - 1 - i] = extents[i];
+      size *= extents[i];
+    }
+    r.firstNode = next_;
+    r.lastNode = next_ + size - 1;
+    next_ += size;
+    return SymTabs_StoreName(r);
+  }
+
+  Files_Handle Open(const std::string& text) {
+    if (Graph_numDeclaredNodes != next_) Graph_AllocateNodes(next_);
+    test::WriteFile("d.txt", text);
+    Files_Handle h = Files_Old("d.txt");
+    Errors_SetErrorFile("d.txt", h);
+    return h;
+  }
+  void List(const std::string& text, int32_t kind = Graph_data) {
+    Data_ReadSFile(kind, iteration_, seed_, Open(text));
+  }
+  void Rectangular(const std::string& text, const std::vector<SymTabs_Name*>& names, int32_t rows) {
+    Data_ReadRectangularFile(Graph_data, names, rows, Open(text));
+  }
+  // A missing node reads as NaN, which equals no expected value.
+  static double Value(int32_t node) {
+    const Graph_Node* n = Graph_nodes.at(node);
+    return n != nullptr ? n->value : std::nan("");
+  }
+  bool Logged(const std::string& s) { return Console().find(s) != std::string::npos; }
+  static std::string At(int line, int column) {
+    auto field5 = [](int n) { return (std::to_string(n) + "    ").substr(0, 5); };
+    return " at line " + field5(line) + " column " + field5(column);
+  }
+
+  int32_t next_ = 0, iteration_ = 0, seed_ = 314159;
+};
+
+// ---- List format: values and their nodes
+
+TEST_F(DataTest, ListCreatesNodesForNumbersAndNoneForNA) {
+  SymTabs_StoreName({.kind = SymTabs_constant, .name = "N", .value = 3});
+  Declare("x", {3});
+  List("list(N = 3, x = c(1.5, NA, -2))");
+  EXPECT_FALSE(Data_error);
+  ASSERT_NE(Graph_nodes[0], nullptr);
+  EXPECT_EQ(Graph_nodes[1], nullptr);
+  ASSERT_NE(Graph_nodes[2], nullptr);
+  EXPECT_EQ(Value(0), 1.5);
+  EXPECT_EQ(Value(2), -2.0);
+  EXPECT_EQ(Graph_nodes[2]->label, 2);
+  EXPECT_EQ(Graph_nodes[2]->kind, Graph_data);
+}
+
+TEST_F(DataTest, InitialValuesGetStochasticNodesAndScalarsTakeABareValue) {
+  Declare("a", {2});
+  Declare("s", {});
+  List("list(s = 0.25, a = c(-1, 7))", Graph_stochastic);
+  EXPECT_FALSE(Data_error);
+  EXPECT_EQ(Value(2), 0.25);
+  EXPECT_EQ(Value(0), -1.0);
+  EXPECT_EQ(Value(1), 7.0);
+  EXPECT_EQ(Graph_nodes[2]->kind, Graph_stochastic);
+}
+
+TEST_F(DataTest, StructureFillsRowMajor) {
+  Declare("x", {2, 3});
+  List("list(x = structure(.Data = c(1, 2, 3, 4, 5, 6), .Dim = c(2, 3)))");
+  EXPECT_FALSE(Data_error);
+  EXPECT_EQ(Value(2), 3.0);  // x[1,3]
+  EXPECT_EQ(Value(3), 4.0);  // x[2,1]
+}
+
+TEST_F(DataTest, StructureWithThreeUnequalExtents) {
+  Declare("z", {2, 3, 4});
+  std::string values;
+  for (int k = 1; k <= 24; ++k) values += (k > 1 ? ", " : "") + std::to_string(k);
+  List("list(z = structure(.Data = c(" + values + "), .Dim = c(2, 3, 4)))");
+  EXPECT_FALSE(Data_error);
+  EXPECT_EQ(Value(14), 15.0);  // z[2,1,3]: (1 * 3 + 0) * 4 + 2
+  EXPECT_EQ(Value(23), 24.0);
+  // Fewer extents than indices are compared as far as they go.
+  InitGraph();
+  List("list(z = structure(.Data = c(" + values + "), .Dim = c(2)))");
+  EXPECT_FALSE(Data_error);
+}
+
+// ---- List format: keys and entries passed over
+
+TEST_F(DataTest, IterationAndSeedAreReplaced) {
+  List("list(iteration = 1200, seed = 77)");
+  EXPECT_FALSE(Data_error);
+  EXPECT_EQ(iteration_, 1200);
+  EXPECT_EQ(seed_, 77);
+  List("list(seed = -77)");
+  EXPECT_TRUE(Data_error);
+  EXPECT_TRUE(Logged("Unexpected token in data file."));
+  EXPECT_EQ(seed_, 77);
+  List("list(seed = 5)");  // a new read starts without the old error
+  EXPECT_FALSE(Data_error);
+  EXPECT_EQ(seed_, 5);
+}
+
+TEST_F(DataTest, UndeclaredVariablesAndLooseListsArePassedOver) {
+  Declare("x", {2});
+  List("list(y = structure(.Data = c(9, 9, 9, 9), .Dim = c(2, 2)), w = c(NA, 3), x = c(5, 6)");
+  EXPECT_FALSE(Data_error);
+  EXPECT_EQ(Value(0), 5.0);
+  EXPECT_EQ(Value(1), 6.0);
+  InitGraph();
+  List("list(x = c(1, 2) seed = 5");  // no comma, no closing parenthesis
+  EXPECT_FALSE(Data_error);
+  EXPECT_EQ(seed_, 5);
+  EXPECT_EQ(Value(1), 2.0);
+}
+
+TEST_F(DataTest, ValuesBeyondTheDeclaredSizeAreNotStored) {
+  Declare("x", {3});
+  Declare("y", {});
+  List("list(x = c(1, 2, 3, 4))");
+  EXPECT_TRUE(Data_error);
+  EXPECT_TRUE(Logged("Size of file object different to declared size."));
+  EXPECT_EQ(Value(2), 3.0);
+  EXPECT_EQ(Graph_nodes[3], nullptr);  // y is not touched
+}
+
+TEST_F(DataTest, AValueForANodeThatHasOneIsAnError) {
+  Declare("x", {3});
+  List("list(x = c(1, NA, 3))");
+  ASSERT_FALSE(Data_error);
+  List("list(x = c(NA, 2, 3))", Graph_stochastic);
+  EXPECT_TRUE(Data_error);
+  EXPECT_TRUE(Logged("Data or initial value already read for node."));
+  EXPECT_EQ(Graph_nodes[1]->kind, Graph_stochastic);
+  EXPECT_EQ(Graph_nodes[2]->kind, Graph_data);
+  EXPECT_EQ(Value(2), 3.0);
+}
+
+// ---- List format: every error names its number's text at the right token
+
+TEST_F(DataTest, ErrorsAreReportedAtTheOffendingToken) {
+  Declare("x", {3});
+  Declare("w", {2, 3});
+  Declare("s", {});
+  // "|" marks the end of the offending token; the report's "$" stands there.
+  const std::string w = "list(w = structure(.Data = c(1, 2, 3, 4, 5, 6)";
+  const std::pair<std::string, const char*> cases[] = {
+      {"lis|(s = 1)", "Expected key word list."},
+      {"list| s = 1", "Expected key word list."},
+      {"list(s 3|)", "Expected equals sign."},
+      {"list(s = +|1)", "Expected entry in data file to be either a number or NA."},
+      {"list(s = 1, s = 2|)", "Data or initial value already read for node."},
+      {"list(x = 5|)", "File object must be at least two dimensions to be a structure."},
+      {"list(x = structure|(.Data = c(1, 2, 3), .Dim = c(3)))",
+       "File object must be at least two dimensions to be a structure."},
+      {"list(x = c(1, 2)|)", "Size of file object different to declared size."},
+      {"list(x = c(1, 2, 3 s|)", "Expected a right parenthesis."},
+      {"list(seed = -|77)", "Unexpected token in data file."},
+      {"list(iteration = 1.5|)", "Unexpected token in data file."},
+      {"list(s = 1, q|_1 = 2)", "Unexpected token in data file."},
+      {"list(w = structure .|Data", "Expected a left parenthesis."},
+      {"list(w = structure(Data| = c(1)", "Expected a period."},
+      {"list(w = structure(.| Data = c(1)", "Expected key word Data."},
+      {"list(w = structure(.Dat| = c(1)", "Expected key word Data."},
+      {"list(w = structure(.Data = C|(1)", "Expected collection operator c."},
+      {w + " .|Dim = c(2, 3)))", "Expected a comma."},
+      {w + ", Dim| = c(2, 3)))", "Expected a period."},
+      {w + ", .Dom| = c(2, 3)))", "Expected key word Dim."},
+      {w + ", .Dim = c(2, 3.0|)))", "Expected an integer number for node dimension."},
+      {w + ", .Dim = c(3|, 2)))", "Dimension of file object inconsistent with node declaration."},
+      {w + ", .Dim = c(2, 3, 1|)))", "Dimension of file object inconsistent with node declaration."},
+      {w + ", .Dim = c(2, 3;|", "Expected a comma."},
+  };
+  for (const auto& [marked, message] : cases) {
+    size_t mark = marked.find('|');
+    std::string text = marked.substr(0, mark) + marked.substr(mark + 1);
+    StartConsole();
+    InitGraph();
+    List(text);
+    EXPECT_TRUE(Data_error) << text;
+    std::string log = Console();
+    EXPECT_NE(log.find(message), std::string::npos) << text << "\n" << log;
+    EXPECT_NE(log.find(At(1, static_cast<int>(mark) + 1)), std::string::npos) << text << "\n" << log;
+  }
+}
+
+TEST_F(DataTest, ErrorReportNamesLineAndColumnOfTheDataFile) {
+  Declare("x", {3});
+  List("list(\n  x = c(1,\n       2))\n");
+  EXPECT_TRUE(Data_error);
+  EXPECT_TRUE(Logged("Error in file: d.txt\n       2))\n         $\n" + At(3, 10)));
+}
+
+// ---- Rectangular format
+
+TEST_F(DataTest, RectangularRowsFillEachVariableInTurn) {
+  std::vector<SymTabs_Name*> names = {Declare("x", {10}), Declare("y", {10, 2})};
+  std::string text = "# x y[,1] y[,2]\n";
+  for (int r = 1; r <= 10; ++r)
+    text += std::to_string(r) + (r == 4 ? ", NA" : " " + std::to_string(10 * r + 1)) + "\t-" +
+            std::to_string(10 * r + 2) + ".5\r\n";
+  Rectangular(text, names, 10);
+  EXPECT_FALSE(Data_error);
+  EXPECT_EQ(Value(0), 1.0);                  // x[1]
+  EXPECT_EQ(Value(9), 10.0);                 // x[10]
+  EXPECT_EQ(Value(10 + 2 * 2), 31.0);        // y[3,1]
+  EXPECT_EQ(Value(10 + 2 * 9 + 1), -102.5);  // y[10,2]
+  EXPECT_EQ(Graph_nodes[10 + 2 * 3], nullptr);  // y[4,1] is NA
+  EXPECT_FALSE(Logged("Warning"));
+}
+
+TEST_F(DataTest, RectangularTrailingTextWarnsButKeepsTheValues) {
+  std::vector<SymTabs_Name*> names = {Declare("x", {2})};
+  Rectangular("1\n2\nend of data\n", names, 2);
+  EXPECT_FALSE(Data_error);
+  EXPECT_EQ(Value(1), 2.0);
+  EXPECT_TRUE(Logged("Warning -- expected data read before end of file\n"));
+}
+
+TEST_F(DataTest, RectangularTrailingBlankLinesGiveNoWarning) {
+  std::vector<SymTabs_Name*> names = {Declare("x", {2})};
+  Rectangular("1\n2\n\n  \r\n\n\x1a", names, 2);
+  EXPECT_FALSE(Data_error);
+  EXPECT_EQ(Value(1), 2.0);
+  EXPECT_FALSE(Logged("Warning"));
+  InitGraph();
+  Rectangular("1\t\n", names, 1);  // a tab is not layout here
+  EXPECT_TRUE(Logged("Warning -- expected data read before end of file\n"));
+}
+
+TEST_F(DataTest, RectangularErrorsStopTheReadingAtTheRightPlace) {
+  std::vector<SymTabs_Name*> names = {Declare("x", {10}), Declare("y", {10, 2})};
+  Rectangular("1 2 3\n4 5 6\n7 + 9\n", names, 10);
+  EXPECT_TRUE(Data_error);
+  EXPECT_TRUE(Logged("7 + 9\n   $\n" + At(3, 4)));
+  EXPECT_TRUE(Logged("Expected entry in data file to be either a number or NA."));
+  EXPECT_EQ(Value(2), 7.0);                      // x[3]
+  EXPECT_EQ(Graph_nodes[10 + 2 * 2], nullptr);  // y[3,1]
+  StartConsole();
+  InitGraph();
+  Rectangular("1 2 3\n", names, 10);  // the file ends early
+  EXPECT_TRUE(Data_error);
+  EXPECT_TRUE(Logged("Expected entry in data file to be either a number or NA."));
+}
+
+}  // namespace
