@@ -119,10 +119,10 @@ constexpr Messages_Entry entries[] = {
 std::string errorFileName;
 Files_Handle errorFile;
 
-void WriteTail(int number) {
+void WriteTail(std::string_view text) {
   Write_String(" -- error  -- ");
   Write_Ln();
-  Write_String(Errors_String(number));
+  Write_String(text);
   Write_Ln();
 }
 
@@ -141,6 +141,10 @@ void Errors_SetErrorFile(const std::string& name, const Files_Handle& handle) {
 }
 
 void Errors_CompileError(int64_t position, int number) {
+  Errors_CompileErrorText(position, Errors_String(number));
+}
+
+void Errors_CompileErrorText(int64_t position, std::string_view text) {
   Write_Ln();
   Write_String("Error in file: ");
   Write_String(errorFileName);
@@ -179,7 +183,7 @@ void Errors_CompileError(int64_t position, int number) {
   Write_Int(column, 5);
   Write_Ln();
   Write_Ln();
-  WriteTail(number);
+  WriteTail(text);
 }
 
 void Errors_NodeError(const Graph_Node* node, int number) {
@@ -194,7 +198,7 @@ void Errors_NodeError(const Graph_Node* node, int number) {
   else if (node != nullptr)
     Write_Int(node->label, 0);
   Write_Ln();
-  WriteTail(number);
+  WriteTail(Errors_String(number));
   Write_Flush();
   std::exit(0);
 }

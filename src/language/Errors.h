@@ -20,5 +20,7 @@ void Errors_SetErrorFile(const std::string& name, const Files_Handle& handle);
 // Reports error n at a position of the current error file: the file name,
 // the source line, "$" under the offending place, line and column, the text.
 void Errors_CompileError(int64_t position, int number);
+// The same report with a text of its own, for faults the table has no number for.
+void Errors_CompileErrorText(int64_t position, std::string_view text);
 // Reports error n for a node by its label and ends the program (status 0).
 [[noreturn]] void Errors_NodeError(const Graph_Node* node, int number);

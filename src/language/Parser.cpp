@@ -290,7 +290,7 @@ Parser_Tree* Term(Scanner_Token& t) { return Chain(t, Scanner_times, Scanner_sla
 // The integer an index or extent stands for, with a little slack for
 // values computed in floating point.
 bool IntegerValue(double v, int32_t& k) {
-  if (!std::isfinite(v) || std::fabs(v) >= 2147483647.0) return false;
+  if (!std::isfinite(v) || std::fabs(v) > 2147483647.0) return false;
   double truncated = std::trunc(v + 0.000001);
   if (std::fabs(truncated - v) > 0.000001) return false;
   k = static_cast<int32_t>(truncated);

@@ -181,7 +181,8 @@ void Scanner_Hash(Scanner_Token& token) {
 
 void Scanner_Get(Scanner_Token& t) {
   for (;;) {
-    if (t.ch == ' ' || t.ch == '\t' || t.ch == '\n' || t.ch == '\r') {
+    // Byte 26 once marked the end of a text file; it reads as a space.
+    if (t.ch == ' ' || t.ch == '\t' || t.ch == '\n' || t.ch == '\r' || t.ch == 26) {
       Next(t);
     } else if (t.ch == '#') {
       while (t.ch != '\n' && t.ch != Scanner_endOfFile) Next(t);
