@@ -24,6 +24,7 @@ test: build
 
 bench: build
 	$(BUILD)/wren_bench_data
+	bash bench/compile_bench.sh $(BUILD)/wren
 
 $(ASAN_BUILD)/CMakeCache.txt:
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DWREN_SANITIZE=ON

@@ -9,6 +9,9 @@
 #include "commands/Read.h"
 #include "commands/Write.h"
 #include "graph/CheckDAG.h"
+#include "graph/CodeGen.h"
+#include "graph/Determ.h"
+#include "graph/FoldCons.h"
 #include "language/Errors.h"
 #include "language/Messages.h"
 #include "language/Parser.h"
@@ -29,6 +32,7 @@ Parser_Tree* relations = nullptr;  // the parsed body, for the later phases
 enum Message {
   parsingDeclarations = 1,
   parsingModel = 4,
+  generatingCode = 5,
   alreadyCompiled = 10,
   expectedFileName = 11,
   noModelFile = 12,
@@ -86,7 +90,7 @@ void Display(const std::string& name) {
 
 // Each phase of compilation reports its own error; a failed phase ends the run.
 bool Failed() {
-  if (Parser_error) Model_error = true;
+  if (Parser_error || CodeGen_error) Model_error = true;
   return Model_error;
 }
 
@@ -159,6 +163,14 @@ void Model_Compile() {
   Messages_Text(checkingCycles);
   Write_Ln();
   CheckDAG_Cycles(relations);
+
+  Messages_Text(generatingCode);
+  Write_Ln();
+  CodeGen_WriteGraph(relations);
+  if (Failed()) return;
+  FoldCons_FoldConstants();
+
+  Determ_OptDeterm();
 
   Write_String("compilation took ");
   Write_String(Model_ElapsedText(start, Now()));

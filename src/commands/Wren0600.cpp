@@ -7,6 +7,9 @@
 #include "commands/Read.h"
 #include "commands/TextFile.h"
 #include "commands/Write.h"
+#include "graph/CodeGen.h"
+#include "graph/FoldCons.h"
+#include "graph/Determ.h"
 #include "graph/Graph.h"
 #include "language/Errors.h"
 #include "language/Data.h"
@@ -14,6 +17,7 @@
 #include "language/Parser.h"
 #include "language/Scanner.h"
 #include "language/SymTabs.h"
+#include "numerics/SpecFunc.h"
 
 namespace {
 
@@ -61,9 +65,13 @@ bool Wren0600_InitModules(int argc, const char* const* argv) {
   InitGraph();
   InitSymTabs();
   InitErrors();
+  InitSpecFunc();
+  InitDeterm();
   InitMessages();
   InitParser();
   InitData();
+  InitCodeGen();
+  InitFoldCons();
   InitModel();
   InitNodes();
   return true;

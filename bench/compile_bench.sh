@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Compile time of a normal regression with N observations and two
+# coefficients, for N = 10^3 .. 10^5: the whole compile command in background
+# mode (data loading, node generation, folding, optimisation), best of three.
+set -euo pipefail
+wren=${1:-build/wren}
+wren=$(cd "$(dirname "$wren")" && pwd)/$(basename "$wren")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+for n in 1000 10000 100000; do
+  cat > m.bug <<MODEL
+model regression;
+const N = $n;
+var x[N], y[N], mu[N], alpha, beta, tau;
+data in "d.dat";
+{ for (i in 1:N) { mu[i] <- alpha + beta * (x[i] - 0.5); y[i] ~ dnorm(mu[i], tau) }
+  alpha ~ dnorm(0, 1.0E-6) beta ~ dnorm(0, 1.0E-6) tau ~ dgamma(0.001, 0.001) }
+MODEL
+  awk -v n="$n" 'BEGIN { printf "list(x = c("; for (i = 1; i <= n; i++) printf "%s%.4f", (i > 1 ? ", " : ""), (i % 97) / 97;
+                         printf "),\ny = c("; for (i = 1; i <= n; i++) printf "%s%.4f", (i > 1 ? ", " : ""), (i % 89) / 40; print "))" }' > d.dat
+  printf 'compile("m.bug")\nq()\n' > c.cmd
+  best=""
+  for run in 1 2 3; do
+    start=$(date +%s.%N)
+    "$wren" 20 b c.cmd
+    end=$(date +%s.%N)
+    t=$(echo "$end - $start" | bc)
+    if [ -z "$best" ] || [ "$(echo "$t < $best" | bc)" = 1 ]; then best=$t; fi
+  done
+  grep -q "compilation took" b.log || { echo "N = $n: compile failed"; cat b.log; exit 1; }
+  printf 'compile  N = %-7s %6.3f s\n' "$n" "$best"
+done

@@ -1,0 +1,742 @@
+#include "graph/CodeGen.h"
+
+#include <cmath>
+#include <vector>
+
+#include "graph/Determ.h"
+#include "graph/Graph.h"
+#include "language/Errors.h"
+#include "language/Parser.h"
+#include "numerics/MatrixAl.h"
+
+bool CodeGen_error = false;
+
+namespace {
+
+enum Error {
+  notInteger = 6, aboveBound = 7, belowOne = 8, variableIndex = 9, multivariate = 43,
+  unexpectedToken = 44, alreadyDefined = 51, sizeMismatch = 52, alreadyInferred = 64,
+  undefinedNode = 73, undefinedParent = 78, undefinedElement = 74, tooComplex = 83,
+  badSize = 84, loopsTooLong = 95, wrongSize = 97,
+};
+
+// Unrolling more steps than this in one pass means loops that could never
+// describe a model of at most a million declared nodes.
+constexpr int64_t maxSteps = 100000000;
+
+void Error(int64_t position, int number) {
+  if (CodeGen_error) return;
+  CodeGen_error = true;
+  Errors_CompileError(position, number);
+}
+
+// The relation each generated logical node came from, for later reports.
+std::vector<int64_t> origin;
+
+void NoteOrigin(const Graph_Node* node, int64_t position) {
+  if (node->label < 0) return;
+  if (static_cast<size_t>(node->label) >= origin.size()) origin.resize(node->label + 1, -1);
+  origin[node->label] = position;
+}
+
+bool Index(const Parser_Tree* e, int32_t& value) {
+  value = Parser_Index(const_cast<Parser_Tree*>(e));
+  if (Parser_error) CodeGen_error = true;
+  return !CodeGen_error;
+}
+
+bool InRange(const Parser_Tree* e, int32_t v, int32_t extent) {
+  if (v > extent) Error(e->position, aboveBound);
+  else if (v < 1) Error(e->position, belowOne);
+  return !CodeGen_error;
+}
+
+// ---- walking the relations with the loops unrolled
+
+template <typename Handle>
+void Walk(Parser_Tree* head, Handle handle) {
+  int64_t steps = 0;
+  for (Parser_Tree* r = head->next; r != nullptr && !CodeGen_error;) {
+    if (++steps > maxSteps) return Error(r->position, loopsTooLong);
+    switch (r->kind) {
+      case Parser_loopStart: {
+        // Bounds are evaluated on every entry: inner bounds may use outer counters.
+        int32_t from = 0, to = 0;
+        if (!Index(r->left, from) || !Index(r->right, to)) return;
+        r->name->firstNode = from - 1;
+        r->name->lastNode = to;
+        r = r->next;
+        break;
+      }
+      case Parser_loopTest:
+        if (r->name->firstNode >= r->name->lastNode) {
+          r = r->right;
+        } else {
+          ++r->name->firstNode;
+          r = r->next;
+        }
+        break;
+      case Parser_stochastic:
+      case Parser_logical:
+        handle(r);
+        r = r->next;
+        break;
+      default:
+        r = r->next;
+        break;
+    }
+  }
+}
+
+// ---- references
+
+// The elements a reference names: its first node, its component count, and
+// (extent, stride) for each index written as a range or left empty, last
+// index first.
+struct Span {
+  int32_t start = 0;
+  int32_t count = 1;
+  int ranges = 0;
+  int32_t extent[3] = {0, 0, 0};
+  int32_t stride[3] = {0, 0, 0};
+};
+
+bool Offset(const Parser_Tree* ref, Span& s) {
+  const SymTabs_Name* name = ref->name;
+  s = Span{};
+  s.start = name->firstNode;
+  int32_t stride = 1;
+  int slot = 0;
+  for (const Parser_Tree* e = ref->next; e != nullptr; e = e->next, ++slot) {
+    int32_t d = name->dims[slot];
+    int32_t lo = 1, hi = d;
+    if (e->left != nullptr) {
+      if (!Index(e->left, lo) || !InRange(e->left, lo, d)) return false;
+      hi = lo;
+      if (e->right != nullptr) {
+        if (!Index(e->right, hi) || !InRange(e->right, hi, d)) return false;
+        if (hi < lo) {
+          Error(e->right->position, belowOne);
+          return false;
+        }
+      }
+    }
+    if (e->left == nullptr || e->right != nullptr) {
+      s.extent[s.ranges] = hi - lo + 1;
+      s.stride[s.ranges] = stride;
+      ++s.ranges;
+    }
+    s.count *= hi - lo + 1;
+    s.start += (lo - 1) * stride;
+    stride *= d;
+  }
+  return true;
+}
+
+// The whole n x n matrix in row-major order, as inverse and logdet need it.
+bool SquareMatrix(const Span& s, const Parser_Tree* where, int32_t& n) {
+  n = s.extent[0];
+  if (s.ranges != 2 || s.extent[1] != n || s.stride[0] != 1 || s.stride[1] != n) {
+    Error(where->position, sizeMismatch);
+    return false;
+  }
+  if (n > MatrixAl_maxOrder) {
+    Error(where->position, badSize);
+    return false;
+  }
+  return true;
+}
+
+Graph_Node* NewData(double value) {
+  Graph_Node* n = Graph_NewNode();
+  n->kind = Graph_data;
+  n->value = value;
+  Graph_Link(n);
+  return n;
+}
+
+void Attach(Graph_Node* node, const std::vector<int32_t>& code, const std::vector<Graph_Node*>& parents) {
+  node->stack = code;
+  node->parents = parents;
+  node->numParents = static_cast<int32_t>(parents.size());
+  Determ_SetValueFunction(node);
+}
+
+Graph_Node* NewLogical(const std::vector<int32_t>& code, const std::vector<Graph_Node*>& parents,
+                       int64_t position) {
+  Graph_Node* n = Graph_NewNode();
+  n->kind = Graph_logical;
+  Graph_Link(n);
+  n->label = Graph_totalNumNodes - 1;
+  Attach(n, code, parents);
+  NoteOrigin(n, position);
+  return n;
+}
+
+// The index a data node holds, with slack for values computed in floating point.
+bool DataIndex(const Graph_Node* n, int32_t& k) {
+  double v = n->value;
+  if (!(std::fabs(v) < 2147483647.0)) return false;
+  double t = std::trunc(v + 1.0E-6);
+  k = static_cast<int32_t>(t);
+  return std::fabs(t - v) <= 1.0E-6;
+}
+
+// Resolves an operand to a node: a single node, or the first node of a
+// multivariate reference with its component count. An index that depends on
+// a stochastic or logical node makes a pick node.
+Graph_Node* Leaf(const Parser_Tree* e, int32_t& count, int64_t origin) {
+  count = 1;
+  switch (e->kind) {
+    case Parser_constantRef: return Graph_Label(e->name->firstNode);
+    case Parser_counterRef: return NewData(e->name->firstNode);
+    case Parser_literal: return e->node;
+    default: break;
+  }
+  const SymTabs_Name* name = e->name;
+  int32_t base = name->firstNode, stride = 1;
+  int picks = 0;
+  std::vector<Graph_Node*> indices;
+  std::vector<int32_t> code{Determ_pick, 0, 0};
+  int slot = 0;
+  for (const Parser_Tree* entry = e->next; entry != nullptr; entry = entry->next, ++slot) {
+    int32_t d = name->dims[slot];
+    const Parser_Tree* index = entry->left;
+    if (index == nullptr) {
+      count *= d;
+    } else if (index->kind == Parser_variableRef && entry->right == nullptr) {
+      Span is;
+      if (!Offset(index, is)) return nullptr;
+      if (is.count != 1) {
+        Error(index->position, multivariate);
+        return nullptr;
+      }
+      Graph_Node* n = Graph_Label(is.start);
+      if (n == nullptr) {
+        Error(index->position, undefinedNode);
+        return nullptr;
+      }
+      if (n->kind == Graph_data) {
+        int32_t k = 0;
+        if (!DataIndex(n, k)) Error(index->position, notInteger);
+        if (CodeGen_error || !InRange(index, k, d)) return nullptr;
+        base += (k - 1) * stride;
+      } else {
+        indices.push_back(n);
+        code.push_back(d);
+        code.push_back(stride);
+        ++picks;
+      }
+    } else {
+      // A constant index or a range; a range may not end at a variable node.
+      int32_t lo = 0, hi = 0;
+      if (!Index(index, lo) || !InRange(index, lo, d)) return nullptr;
+      hi = lo;
+      if (entry->right != nullptr && (!Index(entry->right, hi) || !InRange(entry->right, hi, d)))
+        return nullptr;
+      if (hi < lo) {
+        Error(entry->right->position, belowOne);
+        return nullptr;
+      }
+      count *= hi - lo + 1;
+      base += (lo - 1) * stride;
+    }
+    stride *= d;
+  }
+  if (picks == 0) return Graph_Label(base);
+  code[1] = picks;
+  code[2] = base;
+  return NewLogical(code, indices, origin);
+}
+
+// ---- code of logical nodes
+
+int32_t OpCode(int32_t kind) {
+  switch (kind) {
+    case Scanner_plus: return Determ_add;
+    case Scanner_minus: return Determ_subtract;
+    case Scanner_times: return Determ_multiply;
+    case Scanner_slash: return Determ_divide;
+    case Scanner_cloglog: return Determ_cloglog;
+    case Scanner_cos: return Determ_cos;
+    case Scanner_exp: return Determ_exp;
+    case Parser_inverseLog: return Determ_expLink;
+    case Parser_inverseCloglog: return Determ_icloglog;
+    case Parser_inverseLogit: return Determ_ilogit;
+    case Scanner_log: return Determ_log;
+    case Scanner_logit: return Determ_logit;
+    case Scanner_logfact: return Determ_logfact;
+    case Scanner_loggam: return Determ_loggam;
+    case Scanner_max: return Determ_max;
+    case Scanner_min: return Determ_min;
+    case Scanner_phi: return Determ_phi;  // also the inverse of a probit link
+    case Scanner_pow: return Determ_pow;
+    case Scanner_sin: return Determ_sin;
+    case Scanner_sqrt: return Determ_sqrt;
+    case Scanner_step: return Determ_step;
+    case Scanner_equalsFn: return Determ_equals;
+    case Parser_negate: return Determ_negate;
+    default: return 0;  // no operation of its own (probit written as a function)
+  }
+}
+
+bool IsLeaf(int32_t kind) {
+  return kind == Parser_constantRef || kind == Parser_variableRef || kind == Parser_counterRef ||
+         kind == Parser_literal;
+}
+
+// Special codes: inner product, aggregates, matrix functions.
+bool SpecialCode(const Parser_Tree* e, std::vector<int32_t>& code) {
+  Span a;
+  if (!Offset(e->left, a)) return false;
+  switch (e->kind) {
+    case Scanner_inprod: {
+      Span b;
+      if (!Offset(e->right, b)) return false;
+      if (a.extent[0] != b.extent[0]) {
+        Error(e->position, sizeMismatch);
+        return false;
+      }
+      code = {Determ_inprod, a.start, a.extent[0], a.stride[0], b.start, b.stride[0]};
+      return true;
+    }
+    case Scanner_sum:
+    case Scanner_mean:
+    case Scanner_sd:
+      code = {e->kind == Scanner_sum ? Determ_sum : e->kind == Scanner_mean ? Determ_mean : Determ_sd,
+              a.ranges, a.start};
+      for (int k = 0; k < a.ranges; ++k) {
+        code.push_back(a.extent[k]);
+        code.push_back(a.stride[k]);
+      }
+      return true;
+    default: {  // logdet
+      int32_t n = 0;
+      if (!SquareMatrix(a, e, n)) return false;
+      code = {Determ_logdet, 2, a.start, n, 1, n, n};
+      return true;
+    }
+  }
+}
+
+bool IsSpecial(int32_t kind) {
+  return kind == Scanner_inprod || kind == Scanner_sum || kind == Scanner_mean ||
+         kind == Scanner_sd || kind == Scanner_logdet;
+}
+
+// Postfix code of a general expression, with its operands and the depth of
+// the value stack it needs.
+struct Writer {
+  std::vector<int32_t> code;
+  std::vector<Graph_Node*> parents;
+  int depth = 0, maxDepth = 0;
+  int64_t origin = 0;
+
+  void Operand(Graph_Node* n) {
+    code.push_back(Determ_push);
+    parents.push_back(n);
+    if (++depth > maxDepth) maxDepth = depth;
+  }
+
+  void Write(const Parser_Tree* e) {
+    if (CodeGen_error) return;
+    if (IsLeaf(e->kind)) {
+      int32_t count = 1;
+      Graph_Node* n = Leaf(e, count, origin);
+      if (CodeGen_error) return;
+      if (count != 1) return Error(e->position, multivariate);
+      return Operand(n);
+    }
+    if (IsSpecial(e->kind)) {
+      std::vector<int32_t> special;
+      if (!SpecialCode(e, special)) return;
+      return Operand(NewLogical(special, {}, origin));
+    }
+    int32_t op = OpCode(e->kind);
+    if (op == 0) return Error(e->position, unexpectedToken);
+    Write(e->left);
+    if (e->right != nullptr) {
+      Write(e->right);
+      --depth;
+    }
+    code.push_back(op);
+  }
+};
+
+// ---- passes
+
+void AllocateNodes(Parser_Tree* r) {
+  Span left;
+  if (!Offset(r->left, left)) return;
+  for (int32_t k = 0; k < left.count; ++k) {
+    int32_t number = left.start + k;
+    Graph_Node* n = Graph_nodes[number];
+    if (r->kind == Parser_stochastic) {
+      if (n != nullptr) continue;  // read from a data or initial-value file
+      n = Graph_NewNode();
+      n->kind = Graph_noInitial;
+      n->label = left.start;
+      n->size = left.count;
+    } else if (n == nullptr) {
+      n = Graph_NewNode();
+      n->kind = Graph_logical;
+      n->label = number;
+    } else if (n->kind != Graph_noInitial) {
+      return Error(r->left->position, alreadyInferred);
+    } else {
+      continue;
+    }
+    Graph_nodes[number] = n;
+  }
+}
+
+Writer writer;  // reused for every relation
+
+void LogicalRelation(Parser_Tree* r) {
+  if (r->kind != Parser_logical) return;
+  Span left;
+  if (!Offset(r->left, left)) return;
+  Graph_Node* target = Graph_nodes[left.start];
+  target->size = left.count;
+  const Parser_Tree* e = r->right;
+  if (e->kind == Scanner_inverse) {
+    Span m;
+    int32_t n = 0;
+    if (!Offset(e->left, m) || !SquareMatrix(m, e, n)) return;
+    if (left.count != n * n) return Error(e->position, multivariate);
+    std::vector<int32_t> code{Determ_inverse, left.start, m.start, n, 1, n, n};
+    for (int32_t k = 0; k < left.count; ++k) {
+      Graph_Node* c = Graph_nodes[left.start + k];
+      c->kind = Graph_logical;
+      c->size = 1;
+      c->label = left.start + k;
+      Attach(c, code, {});
+      NoteOrigin(c, r->position);
+    }
+    return;
+  }
+  if (left.count != 1) return Error(e->position, multivariate);
+  NoteOrigin(target, r->position);
+  if (IsSpecial(e->kind) && e->kind != Scanner_logdet) {
+    std::vector<int32_t> code;
+    if (SpecialCode(e, code)) Attach(target, code, {});
+    return;
+  }
+  writer.code.clear();
+  writer.parents.clear();
+  writer.depth = writer.maxDepth = 0;
+  writer.origin = r->position;
+  writer.Write(e);
+  if (CodeGen_error) return;
+  writer.code.push_back(Determ_end);
+  // Code, operands and value stack all have fixed limits.
+  if (writer.code.size() > static_cast<size_t>(Graph_maxCode) ||
+      writer.parents.size() > static_cast<size_t>(Graph_maxParents) ||
+      writer.maxDepth > Determ_stackSize)
+    return Error(r->position, tooComplex);
+  Attach(target, writer.code, writer.parents);
+}
+
+// The nodes a node with code reads: its parents, or the elements its special
+// code names (for a pick, its index nodes and every element it can select).
+template <typename Visit>
+void Operands(const Graph_Node* n, Visit visit) {
+  const std::vector<int32_t>& c = n->stack;
+  switch (c.empty() ? 0 : c[0]) {
+    case Determ_inprod:
+      for (int32_t i = 0; i < c[2]; ++i) {
+        visit(c[1] + i * c[3], nullptr);
+        visit(c[4] + i * c[5], nullptr);
+      }
+      return;
+    case Determ_sum: case Determ_mean: case Determ_sd: case Determ_logdet: case Determ_inverse: {
+      int ranges = c[0] == Determ_inverse ? 2 : c[1];
+      int32_t e0 = c[3], s0 = c[4];
+      int32_t e1 = ranges > 1 ? c[5] : 1, s1 = ranges > 1 ? c[6] : 0;
+      int32_t e2 = ranges > 2 ? c[7] : 1, s2 = ranges > 2 ? c[8] : 0;
+      for (int32_t i = 0; i < e0; ++i)
+        for (int32_t j = 0; j < e1; ++j)
+          for (int32_t k = 0; k < e2; ++k) visit(c[2] + i * s0 + j * s1 + k * s2, nullptr);
+      return;
+    }
+    case Determ_pick: {
+      for (Graph_Node* p : n->parents) visit(-1, p);
+      int32_t K = c[1];
+      int32_t d0 = c[3], s0 = c[4];
+      int32_t d1 = K > 1 ? c[5] : 1, s1 = K > 1 ? c[6] : 0;
+      int32_t d2 = K > 2 ? c[7] : 1, s2 = K > 2 ? c[8] : 0;
+      for (int32_t i = 0; i < d0; ++i)
+        for (int32_t j = 0; j < d1; ++j)
+          for (int32_t k = 0; k < d2; ++k) visit(c[2] + i * s0 + j * s1 + k * s2, nullptr);
+      return;
+    }
+    default:
+      for (Graph_Node* p : n->parents) visit(-1, p);
+      return;
+  }
+}
+
+// The nodes with code in an order where every node follows the nodes with
+// code it reads. A node met again while its own operands are still being
+// walked closes a cycle of logical relations, which no evaluation could
+// finish: that ends the compilation.
+bool TopologicalOrder(std::vector<Graph_Node*>& order) {
+  std::vector<uint8_t> state(Graph_totalNumNodes, 0);  // 0 new, 1 on the path, 2 done
+  struct Frame {
+    Graph_Node* node;
+    std::vector<Graph_Node*> next;
+    size_t at;
+  };
+  std::vector<Frame> path;
+  auto withCode = [](Graph_Node* n) { return n != nullptr && !n->stack.empty(); };
+  for (int32_t number = 0; number < Graph_totalNumNodes; ++number) {
+    Graph_Node* root = Graph_Label(number);
+    if (!withCode(root) || state[root->label] != 0 || root->label != number) continue;
+    auto push = [&](Graph_Node* n) {
+      Frame f{n, {}, 0};
+      Operands(n, [&](int32_t element, Graph_Node* p) {
+        Graph_Node* m = p != nullptr ? p : Graph_Label(element);
+        if (withCode(m)) f.next.push_back(m);
+      });
+      state[n->label] = 1;
+      path.push_back(std::move(f));
+    };
+    push(root);
+    while (!path.empty()) {
+      Frame& f = path.back();
+      if (f.at == f.next.size()) {
+        state[f.node->label] = 2;
+        order.push_back(f.node);
+        path.pop_back();
+        continue;
+      }
+      Graph_Node* m = f.next[f.at++];
+      if (state[m->label] == 1) {
+        int64_t where = static_cast<size_t>(m->label) < origin.size() ? origin[m->label] : 0;
+        CodeGen_error = true;
+        Errors_CompileErrorText(where, "Logical relations form a directed cycle.");
+        return false;
+      }
+      if (state[m->label] == 0) push(m);
+    }
+  }
+  return true;
+}
+
+void MakeData(Graph_Node* n, double value) {
+  if (n->kind == Graph_logical) {
+    n->density = 0;
+    n->size = 1;
+  }
+  n->value = value;
+  n->kind = Graph_data;
+  n->stack.clear();
+  n->parents.clear();
+  n->numParents = 0;
+  n->valueFunction = Graph_Value;
+}
+
+// Folds a node whose operands are all data into a constant; replaces a pick
+// whose indices are all data by a plain reference.
+void Fold(Graph_Node* n) {
+  bool allData = true;
+  Operands(n, [&](int32_t element, Graph_Node* p) {
+    Graph_Node* m = p != nullptr ? p : Graph_Label(element);
+    if (m == nullptr) Errors_NodeError(n, p == nullptr && element >= 0 ? undefinedElement : undefinedParent);
+    if (m->kind != Graph_data) allData = false;
+  });
+  if (n->stack[0] == Determ_pick) {
+    for (const Graph_Node* index : n->parents)
+      if (index->kind != Graph_data) return;
+    // Every index is known: the pick always selects one element.
+    int32_t base = n->stack[2];
+    for (int32_t k = 0; k < n->stack[1]; ++k) {
+      int32_t i = 0;
+      DataIndex(n->parents[k], i);
+      if (i < 1 || i > n->stack[3 + 2 * k]) Errors_NodeError(n, i < 1 ? belowOne : aboveBound);
+      base += (i - 1) * n->stack[4 + 2 * k];
+    }
+    Graph_Node* target = Graph_Label(base);
+    if (target == nullptr) Errors_NodeError(n, undefinedElement);
+    if (target->kind == Graph_data) return MakeData(n, target->value);
+    n->stack = {Determ_push, Determ_end};
+    n->parents = {target};
+    n->numParents = 1;
+    Determ_SetValueFunction(n);
+    return;
+  }
+  if (allData) MakeData(n, n->valueFunction(n));
+}
+
+void FoldPass() {
+  std::vector<Graph_Node*> order;
+  if (!TopologicalOrder(order)) return;
+  for (Graph_Node* n : order) Fold(n);
+}
+
+// ---- stochastic relations
+
+int32_t DensityOf(int32_t keyword) {
+  switch (keyword) {
+    case Scanner_dbern: return CodeGen_dbern;
+    case Scanner_dbeta: return CodeGen_dbeta;
+    case Scanner_dbin: return CodeGen_dbin;
+    case Scanner_dcat: return CodeGen_dcat;
+    case Scanner_dchisq: return CodeGen_dchisq;
+    case Scanner_ddirch: return CodeGen_ddirch;
+    case Scanner_ddexp: return CodeGen_ddexp;
+    case Scanner_dexp: return CodeGen_dexp;
+    case Scanner_df: return CodeGen_df;
+    case Scanner_dgamma: return CodeGen_dgamma;
+    case Scanner_dgeom: return CodeGen_dgeom;
+    case Scanner_dgum: return CodeGen_dgum;
+    case Scanner_dhypo: return CodeGen_dhypo;
+    case Scanner_dlogis: return CodeGen_dlogis;
+    case Scanner_dlnorm: return CodeGen_dlnorm;
+    case Scanner_dmnorm: return CodeGen_dmnorm;
+    case Scanner_dmulti: return CodeGen_dmulti;
+    case Scanner_dnegbin: return CodeGen_dnegbin;
+    case Scanner_dpar: return CodeGen_dpar;
+    case Scanner_dpois: return CodeGen_dpois;
+    case Scanner_dpow: return CodeGen_dpow;
+    case Scanner_dunif: return CodeGen_dunif;
+    case Scanner_dweib: return CodeGen_dweib;
+    case Scanner_dwish: return CodeGen_dwish;
+    case Scanner_dzipf: return CodeGen_dzipf;
+    default: return CodeGen_dnorm;  // dnorm, and dt and dcauchy as scale mixtures of it
+  }
+}
+
+struct Parameter {
+  Graph_Node* node = nullptr;
+  int32_t count = 0;
+  const Parser_Tree* where = nullptr;
+};
+
+void StochasticRelation(Parser_Tree* r) {
+  if (r->kind != Parser_stochastic) return;
+  Span left;
+  if (!Offset(r->left, left)) return;
+  const int32_t n = left.count;
+  const Parser_Tree* dist = r->right;
+
+  // The list holds the bounds first (upper, then lower), then the
+  // parameters last first.
+  std::vector<Parameter> params, bounds;
+  bool bounded = false;
+  for (const Parser_Tree* entry = dist->next; entry != nullptr; entry = entry->next) {
+    Parameter p;
+    p.where = entry->left != nullptr ? entry->left : entry;
+    if (entry->left != nullptr) {
+      p.node = Leaf(entry->left, p.count, r->position);
+      if (CodeGen_error) return;
+    }
+    if (entry->kind == Parser_bound) {
+      bounded = true;
+      if (entry->left != nullptr && p.count != n) return Error(p.where->position, wrongSize);
+      bounds.insert(bounds.begin(), p);  // lower, then upper
+    } else {
+      params.insert(params.begin(), p);
+    }
+  }
+  auto single = [&](const Parameter& p) {
+    if (p.count != 1) Error(p.where->position, multivariate);
+    return !CodeGen_error;
+  };
+  auto sized = [&](const Parameter& p, int32_t count) {
+    if (p.count != count) Error(p.where->position, wrongSize);
+    return !CodeGen_error;
+  };
+
+  int32_t density = DensityOf(dist->kind);
+  switch (dist->kind) {
+    case Scanner_dcat:
+      if (n != 1) return Error(r->left->position, multivariate);
+      if (params[0].count < 2) return Error(params[0].where->position, wrongSize);
+      params.push_back({NewData(params[0].count), 1, dist});
+      break;
+    case Scanner_ddirch:
+      if (n < 2) return Error(r->left->position, wrongSize);
+      if (!sized(params[0], n)) return;
+      break;
+    case Scanner_dmnorm:
+      if (n < 2) return Error(r->left->position, wrongSize);
+      if (!sized(params[0], n) || !sized(params[1], n * n)) return;
+      break;
+    case Scanner_dmulti:
+      if (n < 2) return Error(r->left->position, wrongSize);
+      if (!sized(params[0], n) || !sized(params[1], 1)) return;
+      break;
+    case Scanner_dwish:
+      if (n < 2) return Error(r->left->position, wrongSize);
+      if (!sized(params[0], n) || !sized(params[1], 1)) return;
+      break;
+    case Scanner_dt:
+    case Scanner_dcauchy: {
+      if (n != 1) return Error(r->left->position, multivariate);
+      for (const Parameter& p : params)
+        if (!single(p)) return;
+      // A scale mixture of normals: a chi-square variable w with k degrees of
+      // freedom makes the precision w * tau / k.
+      Graph_Node* w = Graph_NewNode();
+      w->kind = Graph_stochastic;
+      w->value = 1.0;
+      w->density = CodeGen_dchisq;
+      w->parents = {params[2].node};
+      w->numParents = 1;
+      Graph_Link(w);
+      Graph_Node* precision = NewLogical(
+          {Determ_push, Determ_push, Determ_multiply, Determ_push, Determ_divide, Determ_end},
+          {w, params[1].node, params[2].node}, r->position);
+      params = {params[0], {precision, 1, dist}};
+      break;
+    }
+    default:
+      if (n != 1) return Error(r->left->position, multivariate);
+      for (const Parameter& p : params)
+        if (!single(p)) return;
+      if (dist->kind == Scanner_dpar) {
+        bounded = true;
+        bounds = {params[1], Parameter{}};
+      } else if (dist->kind == Scanner_dunif) {
+        bounded = true;
+        bounds = {params[0], params[1]};
+      }
+      break;
+  }
+
+  std::vector<Graph_Node*> parents;
+  for (const Parameter& p : params) parents.push_back(p.node);
+  if (bounded) {
+    parents.push_back(bounds.size() > 0 ? bounds[0].node : nullptr);
+    parents.push_back(bounds.size() > 1 ? bounds[1].node : nullptr);
+  }
+  for (int32_t k = 0; k < n; ++k) {
+    Graph_Node* c = Graph_nodes[left.start + k];
+    // A node that still has code depends on a stochastic node: it cannot
+    // also be given a distribution (its operands and parameters would share
+    // one array).
+    if (!c->stack.empty() || c->density != 0) return Error(r->left->position, alreadyDefined);
+    c->size = n;
+    c->density = density;
+    c->parents = parents;
+    c->numParents = static_cast<int32_t>(parents.size());
+    c->label = left.start;
+  }
+}
+
+}  // namespace
+
+void InitCodeGen() {
+  CodeGen_error = false;
+  origin.clear();
+  writer = Writer{};
+}
+
+void CodeGen_WriteGraph(Parser_Tree* head) {
+  CodeGen_error = false;
+  Walk(head, AllocateNodes);
+  if (!CodeGen_error) Walk(head, LogicalRelation);
+  if (!CodeGen_error) FoldPass();
+  if (!CodeGen_error) Walk(head, StochasticRelation);
+}

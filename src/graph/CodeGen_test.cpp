@@ -1,0 +1,157 @@
+#include "graph/CodeGen.h"
+
+#include <vector>
+
+#include "FrontEnd.h"
+#include "graph/Determ.h"
+
+namespace {
+
+using Code = std::vector<int32_t>;
+
+class CodeGenTest : public test::FrontEnd {
+ protected:
+  void SetUp() override {
+    FrontEnd::SetUp();
+    InitCodeGen();
+    InitDeterm();
+  }
+
+  // Compiles a model through node generation; the error text, empty when none.
+  std::string Generate(const std::string& model) {
+    Reset();
+    InitCodeGen();
+    Parser_Tree* head = Compile(model);
+    if (head != nullptr) CodeGen_WriteGraph(head);
+    std::string log = Console();
+    size_t at = log.find(" -- error  -- \n");
+    return at == std::string::npos ? "" : log.substr(at + 15, log.find('\n', at + 15) - at - 15);
+  }
+
+  static Graph_Node* Node(const std::string& name, int offset = 0) {
+    return Graph_nodes[SymTabs_FindName(name)->firstNode + offset];
+  }
+};
+
+TEST_F(CodeGenTest, LinearPredictorGetsPostfixCodeAndOperands) {
+  test::WriteFile("d.dat", "list(x = c(1, 2, 3), xbar = 2)");
+  ASSERT_EQ(Generate("model m; var x[3], xbar, alpha, beta, mu[3]; data in \"d.dat\";\n"
+                     "{ for (i in 1:3) { mu[i] <- alpha + beta * (x[i] - xbar) }\n"
+                     "  alpha ~ dnorm(0, 1) beta ~ dnorm(0, 1) }"),
+            "");
+  Graph_Node* mu2 = Node("mu", 1);
+  EXPECT_EQ(mu2->kind, Graph_logical);
+  EXPECT_EQ(mu2->stack, (Code{23, 23, 23, 23, 2, 3, 1, 21}));
+  EXPECT_EQ(mu2->numParents, 4);
+  EXPECT_EQ(mu2->parents, (std::vector<Graph_Node*>{Node("alpha"), Node("beta"), Node("x", 1), Node("xbar")}));
+  Node("alpha")->value = 1.0;
+  Node("beta")->value = 3.0;
+  EXPECT_DOUBLE_EQ(mu2->valueFunction(mu2), 1.0);
+  EXPECT_DOUBLE_EQ(Node("mu", 2)->valueFunction(Node("mu", 2)), 4.0);
+}
+
+TEST_F(CodeGenTest, LoopsUnrollWithBoundsEvaluatedOnEveryEntry) {
+  ASSERT_EQ(Generate("model m; var y[3, 3], z;\n"
+                     "{ for (i in 1:3) { for (j in 1:i) { y[i, j] ~ dnorm(0, 1) } }\n"
+                     "  for (k in 1:0) { z ~ dnorm(0, 1) } }"),
+            "");
+  EXPECT_NE(Node("y", 3 * 2 + 2), nullptr);  // y[3,3]
+  EXPECT_EQ(Node("y", 0 * 3 + 1), nullptr);  // y[1,2] lies outside the triangle
+  EXPECT_EQ(Node("z"), nullptr);             // an empty loop runs no relation
+}
+
+TEST_F(CodeGenTest, DataOnlyLogicalNodesAndPicksAreFolded) {
+  test::WriteFile("d.dat", "list(a = 2, b = 3, x = c(10, 20, 30), k = c(3, 1), w = 2.0000005)");
+  ASSERT_EQ(Generate("model m; var a, b, z, x[3], k[2], y[2], g, h[3], s, q, w, v, kk;\n"
+                     "data in \"d.dat\";\n"
+                     "{ z <- a + b  for (i in 1:2) { y[i] <- x[k[i]] }\n"
+                     "  for (j in 1:3) { h[j] ~ dnorm(0, 1) }\n"
+                     "  g ~ dcat(x[]) s <- h[g]  kk <- b - 1  q <- h[kk]  v <- x[w] }"),
+            "");
+  EXPECT_EQ(Node("z")->kind, Graph_data);
+  EXPECT_EQ(Node("z")->value, 5.0);
+  EXPECT_TRUE(Node("z")->stack.empty());
+  EXPECT_EQ(Node("y", 0)->kind, Graph_data);  // a data index picks a data element
+  EXPECT_EQ(Node("y", 0)->value, 30.0);
+  EXPECT_EQ(Node("v")->value, 20.0);  // 2.0000005 counts as 2
+  // A stochastic index keeps its pick; a folded one becomes a plain reference.
+  Graph_Node* pick = Node("s")->parents[0];
+  EXPECT_EQ(pick->stack, (Code{20, 1, SymTabs_FindName("h")->firstNode, 3, 1}));
+  EXPECT_EQ(pick->parents[0], Node("g"));
+  Graph_Node* folded = Node("q")->parents[0];
+  EXPECT_EQ(folded->stack, (Code{23, 21}));
+  EXPECT_EQ(folded->parents[0], Node("h", 1));
+}
+
+TEST_F(CodeGenTest, StochasticNodesGetParametersAndBoundSlots) {
+  ASSERT_EQ(Generate("model m; var x, u, c, mu, tau, b;\n"
+                     "{ x ~ dt(mu, tau, 4) u ~ dunif(0, 1) c ~ dcauchy(mu, tau)\n"
+                     "  b ~ dnorm(mu, tau) I(0, ) mu ~ dnorm(0, 1) tau ~ dgamma(1, 1) }"),
+            "");
+  Graph_Node* x = Node("x");
+  EXPECT_EQ(x->density, CodeGen_dnorm);
+  ASSERT_EQ(x->numParents, 2);
+  EXPECT_EQ(x->parents[0], Node("mu"));
+  Graph_Node* precision = x->parents[1];
+  EXPECT_EQ(precision->stack, (Code{23, 23, 3, 23, 4, 21}));
+  Graph_Node* w = precision->parents[0];
+  EXPECT_EQ(w->density, CodeGen_dchisq);
+  EXPECT_EQ(w->value, 1.0);
+  EXPECT_EQ(precision->parents[1], Node("tau"));
+  EXPECT_EQ(precision->parents[2]->value, 4.0);
+  Graph_Node* u = Node("u");
+  ASSERT_EQ(u->numParents, 4);
+  EXPECT_EQ(u->parents[2], u->parents[0]);
+  EXPECT_EQ(u->parents[3], u->parents[1]);
+  EXPECT_EQ(Node("c")->parents[1]->parents[2]->value, 1.0);
+  Graph_Node* b = Node("b");
+  ASSERT_EQ(b->numParents, 4);
+  EXPECT_EQ(b->parents[2]->value, 0.0);
+  EXPECT_EQ(b->parents[3], nullptr);
+}
+
+TEST_F(CodeGenTest, MultivariateParametersAndAggregates) {
+  test::WriteFile("d.dat", "list(p = c(0.2, 0.3, 0.5))");
+  ASSERT_EQ(Generate("model m; var x[3], mu[3], T[3, 3], p[3], s, S[3, 3], d, y;\n"
+                     "data in \"d.dat\";\n"
+                     "{ for (i in 1:3) { mu[i] ~ dnorm(0, 1) for (j in 1:3) { T[i, j] ~ dnorm(0, 1) } }\n"
+                     "  x[1:3] ~ dmnorm(mu[], T[, ]) s <- sum(T[2, ]) S[, ] <- inverse(T[, ])\n"
+                     "  d <- inprod(mu[], x[]) y ~ dcat(p[]) }"),
+            "");
+  int32_t t = SymTabs_FindName("T")->firstNode, mu = SymTabs_FindName("mu")->firstNode;
+  EXPECT_EQ(Node("x", 2)->size, 3);
+  EXPECT_EQ(Node("x", 2)->label, SymTabs_FindName("x")->firstNode);
+  EXPECT_EQ(Node("s")->stack, (Code{29, 1, t + 3, 3, 1}));
+  EXPECT_EQ(Node("S", 4)->stack, (Code{31, SymTabs_FindName("S")->firstNode, t, 3, 1, 3, 3}));
+  EXPECT_EQ(Node("d")->stack, (Code{11, mu, 3, 1, SymTabs_FindName("x")->firstNode, 1}));
+  EXPECT_EQ(Node("y")->parents[1]->value, 3.0);  // the category count
+}
+
+TEST_F(CodeGenTest, Errors) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"{ a <- 1 a <- 2 }", "Node already infered to be data or stochastic."},
+      {"{ a ~ dnorm(0, 1) a ~ dnorm(0, 1) }", "Node already defined."},
+      {"{ a ~ dnorm(b, 1) a <- b * 2 b ~ dnorm(0, 1) }", "Node already defined."},
+      {"{ v[1:2] ~ dnorm(0, 1) }", "Invalid use of mulivariate node."},
+      {"{ a <- v[] }", "Invalid use of mulivariate node."},
+      {"{ a <- inprod(v[], w[1:2]) }", "Size mismatch for vectors in inprod."},
+      {"{ for (i in 1:3) { v[i] ~ dnorm(0, 1) } a <- v[k] k ~ dcat(v[]) }", ""},
+      {"{ a <- v[k] }", "Made use of undefined node."},
+      {"{ v[1:3] ~ dmnorm(w[], T[, ]) }", "Wrong size for parameter of density"},
+      {"{ a <- b + 1 b <- a * 2 }", "Logical relations form a directed cycle."},
+      {"{ a <- b + (b + (b + (b + (b + (b + (b + (b + (b + (b + (b + b)))))))))) }",
+       "Deterministic node is too complex to generate code for"},
+      {"{ a <- v[4] }", "Index expression greater than array bound."},
+      {"{ a <- probit(b) }", "Unexpected token in deterministic expression."},
+  };
+  for (auto [body, message] : cases)
+    EXPECT_EQ(Generate(std::string("model m; var a, b, k, v[3], w[2], T[3, 3];\n") + body), message)
+        << body;
+}
+
+TEST_F(CodeGenTest, AnOperandWithoutANodeEndsTheRun) {
+  EXPECT_EXIT(Generate("model m; var a, b;\n{ a <- b + 1 }"), testing::ExitedWithCode(0), "");
+  EXPECT_NE(Console().find("Node has undefined parent."), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,507 @@
+#include "graph/Determ.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include "commands/Write.h"
+#include "graph/Graph.h"
+#include "language/Errors.h"
+#include "language/SymTabs.h"
+#include "numerics/MatrixAl.h"
+#include "numerics/SpecFunc.h"
+
+Graph_Node* Determ_activeNode = nullptr;
+bool Determ_fastLinear = false;
+
+namespace {
+
+// The link cache: the logarithms a link computed on its way to the value of
+// the node just evaluated. linkFunc tells whether they belong to that value.
+double lnMean = 0.0;
+double lnP = 0.0;
+double lnQ = 0.0;
+bool linkFunc = false;
+
+constexpr double lnFloor = -1.0E10;   // stands in for the log of a vanishing proportion
+constexpr double smallP = 1.0E-6;     // below this a proportion's log is not taken
+constexpr double logArgFloor = 1.0E-40;
+constexpr double equalsTolerance = 1.0E-6;
+constexpr double indexTolerance = 1.0E-6;
+constexpr int matrixCapacity = MatrixAl_maxOrder * MatrixAl_maxOrder;  // 625
+
+// Messages of the node-error report.
+constexpr int indexAboveBound = 7;
+constexpr int indexBelowOne = 8;
+constexpr int undefinedParent = 78;
+constexpr int tooComplex = 83;
+constexpr int notExecuted = 85;
+
+// Code that well-formed generation never produces: an op the interpreter
+// does not execute, a value stack that would underflow or overflow, code or
+// operands that run out. Stop rather than read or write out of bounds.
+[[noreturn]] void Fault(const Graph_Node* node) { Errors_NodeError(node, notExecuted); }
+
+// A matrix argument that is not positive definite has no inverse and no
+// real log determinant; the run cannot go on with such a value.
+[[noreturn]] void NotPositiveDefinite(const Graph_Node* node) {
+  Write_Ln();
+  Write_String("Matrix is not positive definite for node: ");
+  SymTabs_Name label;
+  if (SymTabs_LookUpLabel(node->label, label))
+    Write_String(SymTabs_LabelText(label));
+  else
+    Write_Int(node->label, 0);
+  Write_Ln();
+  Write_Flush();
+  std::exit(0);
+}
+
+// The node with this number, for an evaluator of owner that addresses its
+// operands by number.
+Graph_Node* NodeAt(int64_t number, const Graph_Node* owner) {
+  Graph_Node* found = nullptr;
+  if (number >= 0 && number < Graph_totalNumNodes) found = Graph_Label(static_cast<int32_t>(number));
+  if (found == nullptr) Errors_NodeError(owner, undefinedParent);
+  return found;
+}
+
+inline double ValueOf(Graph_Node* node) { return node->valueFunction(node); }
+
+// The inverse links. Each leaves in the cache the logarithms it met on the
+// way, so that densities need not take the log of a rounded p or mean.
+double ExpLink(double x) {
+  lnMean = x;
+  linkFunc = true;
+  return std::exp(x);
+}
+
+double ICLogLog(double x) {
+  lnQ = -std::exp(x);
+  const double p = 1.0 - std::exp(lnQ);
+  lnP = p > smallP ? std::log(p) : lnFloor;
+  linkFunc = true;
+  return p;
+}
+
+double ILogit(double x) {
+  lnQ = -x;
+  const double p = 1.0 / (1.0 + std::exp(-x));
+  if (p > smallP) {
+    lnP = std::log(p);
+    lnQ = lnQ + lnP;
+  } else {
+    lnP = lnFloor;
+    lnQ = 0.0;
+  }
+  linkFunc = true;
+  return p;
+}
+
+// The smaller tail is taken in logs directly, so either log stays accurate.
+double Phi(double x) {
+  double p;
+  if (x <= 0.0) {
+    lnP = SpecFunc_LogPhi(x);
+    p = std::exp(lnP);
+    lnQ = std::log(1.0 - p);
+  } else {
+    lnQ = SpecFunc_LogPhi(x);
+    const double q = std::exp(lnQ);
+    lnP = std::log(1.0 - q);
+    p = 1.0 - q;
+  }
+  linkFunc = true;
+  return p;
+}
+
+// The general interpreter over postfix code. linkFunc is kept equal to
+// "the last op executed produced its value through a link": a link op sets
+// it, a push through a value function leaves what the operand's own
+// evaluation set, and every other op clears it. At the end it therefore
+// speaks for this node's value and not for some operand's.
+double Stack(Graph_Node* node) {
+  double s[Determ_stackSize];
+  int top = 0;  // entries in use
+  const std::vector<int32_t>& code = node->stack;
+  const size_t codeSize = code.size();
+  size_t numOperands = node->numParents > 0 ? static_cast<size_t>(node->numParents) : 0;
+  if (numOperands > node->parents.size()) numOperands = node->parents.size();
+  size_t pc = 0, operand = 0;
+  for (;;) {
+    if (pc >= codeSize) Fault(node);
+    const int32_t op = code[pc++];
+    switch (op) {
+      case Determ_end:
+        if (top == 0) Fault(node);
+        return s[0];
+      case Determ_push:
+      case Determ_pushValue: {
+        if (operand >= numOperands || top == Determ_stackSize) Fault(node);
+        Graph_Node* p = node->parents[operand++];
+        if (p == nullptr) Fault(node);
+        linkFunc = false;
+        s[top++] = op == Determ_push ? ValueOf(p) : p->value;
+        break;
+      }
+      case Determ_add:
+      case Determ_subtract:
+      case Determ_multiply:
+      case Determ_divide:
+      case Determ_max:
+      case Determ_min:
+      case Determ_pow:
+      case Determ_equals: {
+        if (top < 2) Fault(node);
+        const double b = s[--top];
+        double& a = s[top - 1];
+        switch (op) {
+          case Determ_add: a = a + b; break;
+          case Determ_subtract: a = a - b; break;
+          case Determ_multiply: a = a * b; break;
+          case Determ_divide: a = a / b; break;
+          case Determ_max: a = a >= b ? a : b; break;
+          case Determ_min: a = a <= b ? a : b; break;
+          case Determ_pow: a = std::pow(a, b); break;
+          default: a = std::fabs(a - b) < equalsTolerance ? 1.0 : 0.0; break;
+        }
+        linkFunc = false;
+        break;
+      }
+      default: {
+        if (top < 1) Fault(node);
+        double& x = s[top - 1];
+        linkFunc = false;
+        switch (op) {
+          case Determ_cloglog: x = std::log(-std::log(1.0 - x)); break;
+          case Determ_cos: x = std::cos(x); break;
+          case Determ_exp: x = std::exp(x); break;
+          case Determ_expLink: x = ExpLink(x); break;
+          case Determ_icloglog: x = ICLogLog(x); break;
+          case Determ_ilogit: x = ILogit(x); break;
+          case Determ_log: x = std::log(x < logArgFloor ? logArgFloor : x); break;
+          case Determ_logit: x = -std::log(1.0 / x - 1.0); break;
+          case Determ_logfact: x = SpecFunc_LogGamma(x + 1.0); break;
+          case Determ_loggam: x = SpecFunc_LogGamma(x); break;
+          case Determ_phi: x = Phi(x); break;
+          case Determ_sin: x = std::sin(x); break;
+          case Determ_sqrt: x = std::sqrt(x); break;
+          case Determ_step: x = x < 0.0 ? 0.0 : 1.0; break;
+          case Determ_negate: x = -x; break;
+          default: Fault(node);
+        }
+        break;
+      }
+    }
+  }
+}
+
+// Code: 11, start a, n, stride a, start b, stride b.
+double InnerProduct(Graph_Node* node) {
+  const std::vector<int32_t>& c = node->stack;
+  if (c.size() < 6) Fault(node);
+  const int64_t startA = c[1], n = c[2], strideA = c[3], startB = c[4], strideB = c[5];
+  double sum = 0.0;
+  for (int64_t i = 0; i < n; ++i) {
+    const double a = ValueOf(NodeAt(startA + i * strideA, node));
+    const double b = ValueOf(NodeAt(startB + i * strideB, node));
+    sum += a * b;
+  }
+  linkFunc = false;
+  return sum;
+}
+
+// Code: op, R, start, then R pairs (extent, stride), R from 1 to 3.
+double Stats(Graph_Node* node) {
+  const std::vector<int32_t>& c = node->stack;
+  const int32_t ranges = c.size() >= 2 ? c[1] : 0;
+  if (ranges < 1 || ranges > 3 || c.size() < static_cast<size_t>(3 + 2 * ranges)) Fault(node);
+  int64_t extent[3] = {1, 1, 1}, stride[3] = {0, 0, 0};
+  for (int k = 0; k < ranges; ++k) {
+    extent[k] = c[3 + 2 * k];
+    stride[k] = c[4 + 2 * k];
+  }
+  const int64_t start = c[2];
+  double sum = 0.0, squares = 0.0;
+  int64_t count = 0;
+  for (int64_t i = 0; i < extent[0]; ++i)
+    for (int64_t j = 0; j < extent[1]; ++j)
+      for (int64_t k = 0; k < extent[2]; ++k) {
+        const double v = ValueOf(NodeAt(start + i * stride[0] + j * stride[1] + k * stride[2], node));
+        sum += v;
+        squares += v * v;
+        ++count;
+      }
+  linkFunc = false;
+  const double n = static_cast<double>(count);
+  switch (c[0]) {
+    case Determ_sum: return sum;
+    case Determ_mean: return sum / n;
+    case Determ_sd: {
+      // Rounding can leave a tiny negative variance for equal values.
+      const double variance = squares / n - (sum / n) * (sum / n);
+      return std::sqrt(variance > 0.0 ? variance : 0.0);
+    }
+    default: Fault(node);
+  }
+}
+
+double Pick(Graph_Node* node) {
+  Graph_Node* selected = NodeAt(Determ_Base(node), node);
+  linkFunc = false;  // an index's evaluation may have set it
+  return ValueOf(selected);
+}
+
+// Copies the matrix argument of code 31 or 32 (op, first or 2, start,
+// extent 1, stride 1, extent 2, stride 2) into m in the store's row-major
+// order and returns its order n. Only a whole square matrix laid out
+// row-major can be taken; anything else would not fill m exactly.
+int LoadMatrix(Graph_Node* node, double (&m)[matrixCapacity]) {
+  const std::vector<int32_t>& c = node->stack;
+  if (c.size() < 7) Fault(node);
+  const int64_t start = c[2], n = c[3];
+  if (n < 1 || n > MatrixAl_maxOrder) Errors_NodeError(node, tooComplex);
+  if (c[4] != 1 || c[5] != n || c[6] != n) Fault(node);
+  for (int64_t i = 0; i < n; ++i)
+    for (int64_t j = 0; j < n; ++j) {
+      const int64_t offset = i + j * n;
+      m[offset] = ValueOf(NodeAt(start + offset, node));
+    }
+  return static_cast<int>(n);
+}
+
+// Every component recomputes the whole inverse and returns its own element.
+double Inverse(Graph_Node* node) {
+  double m[matrixCapacity];
+  const int n = LoadMatrix(node, m);
+  const int64_t position = static_cast<int64_t>(node->label) - node->stack[1];
+  if (position < 0 || position >= static_cast<int64_t>(n) * n) Fault(node);
+  if (!MatrixAl_InvertMatrixULDecomp(m, n)) NotPositiveDefinite(node);
+  double inverse[matrixCapacity];
+  for (int i = 0; i < n * n; ++i) inverse[i] = 0.0;
+  for (int i = 0; i < n; ++i) inverse[i * n + i] = 1.0;
+  MatrixAl_SimilarityTransform(m, inverse, n);
+  linkFunc = false;
+  return inverse[position];
+}
+
+double LogDeterminant(Graph_Node* node) {
+  double m[matrixCapacity];
+  const int n = LoadMatrix(node, m);
+  const double result = MatrixAl_LogDeterminant(m, n);
+  if (std::isnan(result)) NotPositiveDefinite(node);
+  linkFunc = false;
+  return result;
+}
+
+double Alias1(Graph_Node* node) {
+  linkFunc = false;
+  return node->parents[0]->value;
+}
+
+double Alias2(Graph_Node* node) {
+  linkFunc = false;
+  Graph_Node* p = node->parents[0];
+  return ValueOf(p);
+}
+
+// The term of a linear form that holds position j: a product pair or a
+// single value; nothing when j lies beyond the parents.
+inline double Term(Graph_Node* const* p, int32_t m, int32_t n, int32_t j) {
+  if (j < m) {
+    const int32_t first = j - j % 2;
+    return p[first]->value * p[first + 1]->value;
+  }
+  if (j < n) return p[j]->value;
+  return 0.0;
+}
+
+// The linear predictor eta of a linear form. With the fast path off (or too
+// few parents for it to pay) the whole sum is formed and, for five or more
+// parents, the sum without the active node's term is kept in value with
+// that term's position in code entry 2. With the fast path on, only the
+// active node's term is formed afresh.
+double Eta(Graph_Node* node) {
+  Graph_Node* const* p = node->parents.data();
+  const int32_t n = node->numParents;
+  int32_t* c = node->stack.data();
+  const int32_t m = c[1];
+  if (!Determ_fastLinear || n <= 4) {
+    double eta = 0.0;
+    for (int32_t i = 0; i < m; i += 2) eta += p[i]->value * p[i + 1]->value;
+    for (int32_t i = m; i < n; ++i) eta += p[i]->value;
+    if (n <= 4) return eta;
+    int32_t j = 0;
+    while (j < n && p[j] != Determ_activeNode) ++j;
+    c[2] = j;
+    node->value = j < n ? eta - Term(p, m, n, j) : eta;
+    return eta;
+  }
+  const int32_t j = c[2];
+  return j < n ? node->value + Term(p, m, n, j) : node->value;
+}
+
+double Linear(Graph_Node* node) {
+  linkFunc = false;
+  return Eta(node);
+}
+
+double Exp1(Graph_Node* node) { return ExpLink(Eta(node)); }
+double InverseCLogLog(Graph_Node* node) { return ICLogLog(Eta(node)); }
+double InverseLogit(Graph_Node* node) { return ILogit(Eta(node)); }
+double Probit(Graph_Node* node) { return Phi(Eta(node)); }
+
+bool IsLinkOp(int32_t op) {
+  return op == Determ_expLink || op == Determ_icloglog || op == Determ_ilogit || op == Determ_phi;
+}
+
+// Rewrites an accepted linear predictor: the product pairs first, each
+// most recent factor first, then the single terms, most recent first.
+void OptLinear(Graph_Node* node, int32_t finalOp) {
+  std::vector<int32_t>& c = node->stack;
+  size_t available = node->numParents > 0 ? static_cast<size_t>(node->numParents) : 0;
+  if (available > node->parents.size()) available = node->parents.size();
+  std::vector<Graph_Node*> work, out;
+  size_t operand = 0;
+  int32_t products = 0;
+  for (size_t pos = 0; pos < c.size() && c[pos] != Determ_end; ++pos) {
+    if (c[pos] == Determ_pushValue) {
+      if (operand >= available || node->parents[operand] == nullptr) return;  // leave it to the interpreter
+      work.push_back(node->parents[operand++]);
+    } else if (c[pos] == Determ_multiply) {
+      for (int k = 0; k < 2; ++k) {
+        out.push_back(work.back());
+        work.pop_back();
+      }
+      ++products;
+    }
+  }
+  for (auto it = work.rbegin(); it != work.rend(); ++it) out.push_back(*it);
+  const int32_t n = static_cast<int32_t>(out.size());
+  node->parents = std::move(out);
+  node->numParents = n;
+  if (c.size() < 3) c.resize(3);
+  c[0] = finalOp;
+  c[1] = 2 * products;
+  // No node is active yet: the cache holds the whole sum, as if none were.
+  c[2] = n;
+  switch (finalOp) {
+    case Determ_expLink: node->valueFunction = Exp1; break;
+    case Determ_icloglog: node->valueFunction = InverseCLogLog; break;
+    case Determ_ilogit: node->valueFunction = InverseLogit; break;
+    case Determ_phi: node->valueFunction = Probit; break;
+    default: node->valueFunction = Linear; break;
+  }
+  double eta = 0.0;
+  for (int32_t i = 0; i < 2 * products; i += 2) eta += node->parents[i]->value * node->parents[i + 1]->value;
+  for (int32_t i = 2 * products; i < n; ++i) eta += node->parents[i]->value;
+  node->value = eta;
+}
+
+// A node whose code is a sum of stored values and of products of two stored
+// values, under at most one inverse link as its last op, becomes a linear
+// form; a plain reference becomes an alias. Anything else keeps its evaluator.
+void Optimize(Graph_Node* node) {
+  const std::vector<int32_t>& c = node->stack;
+  if (c.size() >= 2 && c[1] == Determ_end && node->numParents >= 1 && !node->parents.empty() &&
+      node->parents[0] != nullptr) {
+    if (c[0] == Determ_pushValue) {
+      node->valueFunction = Alias1;
+      return;
+    }
+    if (c[0] == Determ_push) {
+      node->valueFunction = Alias2;
+      return;
+    }
+  }
+  size_t pos = 0;
+  while (pos < c.size()) {
+    const int32_t op = c[pos];
+    const bool product =
+        op == Determ_multiply && pos >= 2 && c[pos - 1] == Determ_pushValue && c[pos - 2] == Determ_pushValue;
+    if (op != Determ_add && op != Determ_pushValue && !product) break;
+    ++pos;
+  }
+  if (pos == 0 || pos >= c.size()) return;
+  const int32_t op = c[pos];
+  // A link op counts only as the last op: phi is also an ordinary function,
+  // and phi(a) + b is not the probit of a + b.
+  if (op == Determ_end || (IsLinkOp(op) && pos + 1 < c.size() && c[pos + 1] == Determ_end))
+    OptLinear(node, op);
+}
+
+}  // namespace
+
+void InitDeterm() {
+  Determ_activeNode = nullptr;
+  Determ_fastLinear = false;
+  lnMean = lnP = lnQ = 0.0;
+  linkFunc = false;
+}
+
+void Determ_SetValueFunction(Graph_Node* node) {
+  const int32_t op = node->stack.empty() ? 0 : node->stack[0];
+  switch (op) {
+    case Determ_inprod: node->valueFunction = InnerProduct; break;
+    case Determ_mean:
+    case Determ_sd:
+    case Determ_sum: node->valueFunction = Stats; break;
+    case Determ_pick: node->valueFunction = Pick; break;
+    case Determ_inverse: node->valueFunction = Inverse; break;
+    case Determ_logdet: node->valueFunction = LogDeterminant; break;
+    default: node->valueFunction = Stack; break;
+  }
+}
+
+// Code: 20, K, base, then K pairs (dimension, stride); the K index nodes are
+// the parents.
+int32_t Determ_Base(Graph_Node* node) {
+  const std::vector<int32_t>& c = node->stack;
+  if (c.empty() || c[0] != Determ_pick) return node->label;
+  const int32_t dims = c.size() >= 2 ? c[1] : 0;
+  if (dims < 1 || dims > 3 || c.size() < static_cast<size_t>(3 + 2 * dims) ||
+      node->parents.size() < static_cast<size_t>(dims))
+    Fault(node);
+  int64_t base = c[2];
+  for (int32_t k = 0; k < dims; ++k) {
+    Graph_Node* index = node->parents[k];
+    if (index == nullptr) Fault(node);
+    const double i = std::trunc(ValueOf(index) + indexTolerance);
+    if (!(i >= 1.0)) Errors_NodeError(node, indexBelowOne);
+    if (i > c[3 + 2 * k]) Errors_NodeError(node, indexAboveBound);
+    base += (static_cast<int64_t>(i) - 1) * c[4 + 2 * k];
+  }
+  if (base < 0 || base >= Graph_totalNumNodes) Fault(node);
+  return static_cast<int32_t>(base);
+}
+
+void Determ_MeanLogMean(Graph_Node* node, double& mean, double& lnMeanOut) {
+  linkFunc = false;
+  mean = node->valueFunction(node);
+  if (linkFunc)
+    lnMeanOut = lnMean;
+  else
+    lnMeanOut = mean > smallP ? std::log(mean) : lnFloor;
+}
+
+void Determ_LogProportion(Graph_Node* node, double& lnPOut, double& lnQOut) {
+  linkFunc = false;
+  const double p = node->valueFunction(node);
+  if (linkFunc) {
+    lnPOut = lnP;
+    lnQOut = lnQ;
+  } else if (p > smallP) {
+    lnPOut = std::log(p);
+    lnQOut = std::log(1.0 - p);
+  } else {
+    lnPOut = lnFloor;
+    lnQOut = 0.0;
+  }
+}
+
+void Determ_OptDeterm() {
+  for (int32_t i = 0; i < Graph_totalNumNodes; ++i) {
+    Graph_Node* node = Graph_Label(i);
+    if (node != nullptr && node->kind == Graph_logical) Optimize(node);
+  }
+}

@@ -1,0 +1,46 @@
+// Determ: the values of logical nodes. Every read recomputes the value from
+// the parents through the evaluator installed in the node's valueFunction;
+// linear predictors are rewritten at the end of compilation into a fast form
+// that can reuse a cached partial sum while one node is being updated.
+#pragma once
+
+#include <cstdint>
+
+struct Graph_Node;
+
+// Op-codes of logical code.
+enum Determ_Op : int32_t {
+  Determ_add = 1, Determ_subtract = 2, Determ_multiply = 3, Determ_divide = 4,
+  Determ_cloglog = 5, Determ_cos = 6, Determ_exp = 7,
+  Determ_expLink = 8,       // inverse of a log link
+  Determ_icloglog = 9,      // inverse of a cloglog link
+  Determ_ilogit = 10,       // inverse of a logit link
+  Determ_inprod = 11, Determ_log = 12, Determ_logit = 13, Determ_logfact = 14,
+  Determ_loggam = 15, Determ_max = 16, Determ_mean = 17, Determ_min = 18,
+  Determ_phi = 19,          // also the inverse of a probit link
+  Determ_pick = 20, Determ_end = 21, Determ_pow = 22,
+  Determ_push = 23,         // the next parent through its value function
+  Determ_pushValue = 24,    // the next parent's stored value
+  Determ_sd = 25, Determ_sin = 26, Determ_sqrt = 27, Determ_step = 28, Determ_sum = 29,
+  Determ_negate = 30, Determ_inverse = 31, Determ_logdet = 32, Determ_equals = 33,
+};
+
+constexpr int Determ_stackSize = 10;  // the interpreter's value stack
+
+// The stochastic node a sampler is updating, and whether linear forms may
+// use their cached partial sums meanwhile.
+extern Graph_Node* Determ_activeNode;
+extern bool Determ_fastLinear;
+
+void InitDeterm();
+// Installs the evaluator chosen by the node's code entry 0.
+void Determ_SetValueFunction(Graph_Node* node);
+// For a pick node, the number of the node its indices select now; for any
+// other node its label.
+int32_t Determ_Base(Graph_Node* node);
+// The node's value as a mean, with its log (from a log link when one computed it).
+void Determ_MeanLogMean(Graph_Node* node, double& mean, double& lnMean);
+// The node's value as a proportion p, with ln p and ln(1 - p).
+void Determ_LogProportion(Graph_Node* node, double& lnP, double& lnQ);
+// Rewrites every logical node into its fastest evaluator; the last step of compilation.
+void Determ_OptDeterm();

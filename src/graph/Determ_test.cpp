@@ -1,0 +1,209 @@
+#include "graph/Determ.h"
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "TestSupport.h"
+#include "graph/Graph.h"
+#include "language/Errors.h"
+#include "language/SymTabs.h"
+#include "numerics/SpecFunc.h"
+
+namespace {
+
+class DetermTest : public test::ScratchDir {
+ protected:
+  void SetUp() override {
+    ScratchDir::SetUp();
+    InitGraph();
+    InitSymTabs();
+    InitErrors();
+    InitSpecFunc();
+    InitDeterm();
+    ASSERT_TRUE(Graph_AllocateNodes(0));  // every node below is numbered in turn
+    StartConsole();
+  }
+  static Graph_Node* Node(double value, int32_t kind = Graph_stochastic) {
+    Graph_Node* n = Graph_NewNode();
+    Graph_Link(n);
+    n->kind = kind;
+    n->value = value;
+    return n;
+  }
+  static Graph_Node* Logical(std::vector<int32_t> code, std::vector<Graph_Node*> parents = {}) {
+    Graph_Node* n = Node(0.0, Graph_logical);
+    n->stack = std::move(code);
+    n->parents = std::move(parents);
+    n->numParents = static_cast<int32_t>(n->parents.size());
+    Determ_SetValueFunction(n);
+    return n;
+  }
+  static double V(Graph_Node* n) { return n->valueFunction(n); }
+  bool Says(const std::string& text) { return Console().find(text) != std::string::npos; }
+};
+
+TEST_F(DetermTest, InterpreterRunsPostfixCode) {
+  Graph_Node *alpha = Node(1.5), *beta = Node(2.0);
+  Graph_Node* mu = Logical({23, 23, 23, 23, 2, 3, 1, 21}, {alpha, beta, Node(4.0, Graph_data), Node(2.5, Graph_data)});
+  EXPECT_EQ(V(mu), 1.5 + 2.0 * (4.0 - 2.5));
+  EXPECT_EQ(V(Logical({23, 30, 24, 22, 21}, {mu, Node(2.0)})), 20.25);  // (-mu)^2 through mu's own code
+  EXPECT_NEAR(V(Logical({24, 12, 21}, {Node(0.0)})), std::log(1.0E-40), 1e-12);
+  EXPECT_EQ(V(Logical({24, 28, 21}, {Node(0.0)})), 1.0);
+  EXPECT_EQ(V(Logical({24, 24, 33, 21}, {Node(1.0), Node(1.0000005)})), 1.0);
+  EXPECT_EQ(V(Logical({24, 24, 33, 21}, {Node(1.0), Node(1.00001)})), 0.0);
+  EXPECT_EQ(V(Logical({24, 24, 16, 24, 18, 21}, {alpha, beta, Node(1.75)})), 1.75);
+}
+
+TEST_F(DetermTest, MalformedCodeEndsTheRunAsAFault) {
+  std::vector<Graph_Node*> eleven(11, Node(1.0));
+  Graph_Node* deep = Logical({24, 24, 24, 24, 24, 24, 24, 24, 24, 24, 24, 21}, eleven);
+  EXPECT_EXIT(V(deep), testing::ExitedWithCode(0), "");
+  EXPECT_TRUE(Says("Executed non implemented instruction."));
+  EXPECT_EXIT(V(Logical({24, 11, 21}, {Node(1.0)})), testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(V(Logical({24, 1, 21}, {Node(1.0)})), testing::ExitedWithCode(0), "");
+}
+
+TEST_F(DetermTest, AggregatesReadRangesOfNodes) {
+  Graph_Node* first = Node(1.0);  // a 2 x 3 block holding 1..6 row by row
+  for (double v : {2.0, 3.0, 4.0, 5.0, 6.0}) Node(v);
+  const int32_t s = first->label;
+  EXPECT_EQ(V(Logical({29, 2, s, 2, 3, 3, 1})), 21.0);
+  EXPECT_EQ(V(Logical({17, 2, s, 2, 3, 3, 1})), 3.5);
+  EXPECT_EQ(V(Logical({29, 1, s + 1, 2, 3})), 2.0 + 5.0);  // one column
+  EXPECT_NEAR(V(Logical({25, 1, s, 3, 1})), std::sqrt(2.0 / 3.0), 1e-15);
+  EXPECT_EQ(V(Logical({11, s, 3, 1, s + 3, 1})), 1 * 4 + 2 * 5 + 3 * 6);
+}
+
+TEST_F(DetermTest, PickFollowsAStochasticIndex) {
+  Graph_Node* v = Node(10.0);
+  Node(20.0);
+  Node(30.0);
+  Graph_Node* k = Node(2.0);
+  Graph_Node* pick = Logical({20, 1, v->label, 3, 1}, {k});
+  EXPECT_EQ(V(pick), 20.0);
+  EXPECT_EQ(Determ_Base(pick), v->label + 1);
+  EXPECT_EQ(Determ_Base(k), k->label);
+  k->value = 2.9999995;  // within the tolerance of 3
+  EXPECT_EQ(V(pick), 30.0);
+  k->value = 4.0;
+  EXPECT_EXIT(V(pick), testing::ExitedWithCode(0), "");
+  EXPECT_TRUE(Says("Index expression greater than array bound."));
+  k->value = 0.5;
+  EXPECT_EXIT(V(pick), testing::ExitedWithCode(0), "");
+  EXPECT_TRUE(Says("Index expression less than one."));
+}
+
+TEST_F(DetermTest, MatrixFunctionsOfNodeBlocks) {
+  const std::vector<std::vector<double>> matrices = {{4}, {4, 2, 2, 3}, {4, 2, 0, 2, 5, 1, 0, 1, 3}};
+  const std::vector<std::vector<double>> inverses = {
+      {0.25}, {3.0 / 8, -2.0 / 8, -2.0 / 8, 4.0 / 8}, {14, -6, 2, -6, 12, -4, 2, -4, 16}};
+  const double dets[] = {4, 8, 44}, scale[] = {1, 1, 44};
+  for (int n = 1; n <= 3; ++n) {
+    const int32_t s = Graph_totalNumNodes;
+    for (double x : matrices[n - 1]) Node(x);
+    const int32_t result = Graph_totalNumNodes;
+    for (int i = 0; i < n * n; ++i) {
+      Graph_Node* element = Logical({31, result, s, n, 1, n, n});
+      EXPECT_NEAR(V(element), inverses[n - 1][i] / scale[n - 1], 1e-14) << n << " " << i;
+    }
+    EXPECT_NEAR(V(Logical({32, 2, s, n, 1, n, n})), std::log(dets[n - 1]), 1e-14) << n;
+  }
+  const int32_t s = Graph_totalNumNodes;
+  for (double x : {1.0, 2.0, 2.0, 1.0}) Node(x);
+  Graph_Node* bad = Logical({32, 2, s, 2, 1, 2, 2});
+  EXPECT_EXIT(V(bad), testing::ExitedWithCode(0), "");
+  EXPECT_TRUE(Says("Matrix is not positive definite for node: " + std::to_string(bad->label) + "\n"));
+}
+
+TEST_F(DetermTest, LinksLeaveTheirLogarithms) {
+  Graph_Node* x = Node(-20.0);
+  Graph_Node* p = Logical({24, 10, 21}, {x});
+  EXPECT_NEAR(V(p), 2.0611536181902037e-09, 1e-18);
+  double lnP = 0.0, lnQ = 1.0;
+  Determ_LogProportion(p, lnP, lnQ);
+  EXPECT_EQ(lnP, -1.0E10);
+  EXPECT_EQ(lnQ, 0.0);
+  x->value = 1.0;
+  Determ_LogProportion(p, lnP, lnQ);
+  EXPECT_NEAR(lnP, -std::log1p(std::exp(-1.0)), 1e-15);
+  EXPECT_NEAR(lnQ, -1.0 - std::log1p(std::exp(-1.0)), 1e-15);
+  Determ_LogProportion(Logical({24, 19, 21}, {Node(-1.0)}), lnP, lnQ);
+  EXPECT_EQ(lnP, SpecFunc_LogPhi(-1.0));
+  double mean = 0.0, lnMean = 0.0;
+  Graph_Node* lambda = Logical({24, 8, 21}, {Node(3.0)});
+  Determ_MeanLogMean(lambda, mean, lnMean);
+  EXPECT_NEAR(mean, std::exp(3.0), 1e-12);
+  EXPECT_EQ(lnMean, 3.0);
+  Determ_MeanLogMean(Node(5.0), mean, lnMean);
+  EXPECT_EQ(lnMean, std::log(5.0));
+  Determ_MeanLogMean(Node(0.0), mean, lnMean);
+  EXPECT_EQ(lnMean, -1.0E10);
+  // A node computed from a linked one has a log of its own, not the operand's.
+  Determ_MeanLogMean(Logical({23, 24, 3, 21}, {lambda, Node(2.0)}), mean, lnMean);
+  EXPECT_NEAR(lnMean, 3.0 + std::log(2.0), 1e-14);
+}
+
+TEST_F(DetermTest, OptimisationRewritesLinearPredictors) {
+  Graph_Node *alpha = Node(1.5), *beta = Node(2.0), *c = Node(0.75, Graph_data);
+  Graph_Node* y = Logical({24, 24, 24, 3, 1, 21}, {alpha, beta, c});
+  Graph_Node* logit = Logical({24, 24, 1, 10, 21}, {alpha, beta});
+  Graph_Node* alias = Logical({24, 21}, {alpha});
+  Graph_Node* difference = Logical({24, 24, 2, 21}, {alpha, beta});
+  Graph_Node* phiPlus = Logical({24, 19, 24, 1, 21}, {alpha, beta});  // phi(alpha) + beta
+  const double phiPlusValue = V(phiPlus);
+  Determ_OptDeterm();
+  EXPECT_EQ(y->stack[0], 21);
+  EXPECT_EQ(y->stack[1], 2);
+  EXPECT_EQ(y->parents, (std::vector<Graph_Node*>{c, beta, alpha}));
+  EXPECT_EQ(V(y), 0.75 * 2.0 + 1.5);
+  EXPECT_EQ(logit->stack[0], 10);
+  EXPECT_DOUBLE_EQ(V(logit), 1.0 / (1.0 + std::exp(-3.5)));
+  EXPECT_EQ(difference->stack, (std::vector<int32_t>{24, 24, 2, 21}));
+  EXPECT_EQ(phiPlus->stack[0], 24);
+  EXPECT_EQ(V(phiPlus), phiPlusValue);
+  alpha->value = 4.0;
+  EXPECT_EQ(V(alias), 4.0);
+  EXPECT_EQ(V(difference), 2.0);
+}
+
+TEST_F(DetermTest, FastLinearFormsReuseTheirPartialSum) {
+  std::mt19937 random(20240601);
+  std::uniform_real_distribution<double> uniform(-2.0, 2.0);
+  const std::vector<std::vector<int32_t>> codes = {
+      {24, 24, 3, 24, 1, 24, 1, 21},                                // 4 parents
+      {24, 24, 3, 24, 1, 24, 1, 24, 1, 21},                         // 5 parents
+      {24, 24, 3, 24, 24, 3, 1, 24, 1, 24, 1, 24, 1, 10, 21}};      // 7 parents, logit link
+  for (const std::vector<int32_t>& code : codes) {
+    std::vector<Graph_Node*> parents;
+    for (int32_t op : code)
+      if (op == 24) parents.push_back(Node(uniform(random)));
+    Graph_Node* form = Logical(code, parents);
+    Graph_Node* full = Logical(code, parents);
+    full->kind = Graph_data;  // stays interpreted: the reference value
+    Determ_OptDeterm();
+    const bool cached = parents.size() >= 5;
+    for (Graph_Node* active : parents) {
+      Determ_activeNode = active;
+      Determ_fastLinear = false;
+      EXPECT_NEAR(V(form), V(full), 1e-14);
+      Determ_fastLinear = true;
+      active->value = uniform(random);
+      EXPECT_NEAR(V(form), V(full), 1e-13) << parents.size();
+      // A change to another term reaches the value only when no cache is kept.
+      const std::vector<Graph_Node*>& singles = form->parents;  // single terms come last
+      Graph_Node* other = active == singles.back() ? singles.end()[-2] : singles.back();
+      other->value += 1.0;
+      EXPECT_EQ(std::fabs(V(form) - V(full)) < 1e-13, !cached) << parents.size();
+    }
+    Determ_activeNode = Node(0.0);  // not a parent: the whole sum is kept
+    Determ_fastLinear = false;
+    const double before = V(form);
+    Determ_fastLinear = true;
+    EXPECT_EQ(V(form), before);
+    Determ_fastLinear = false;
+    Determ_activeNode = nullptr;
+  }
+}
+
+}  // namespace
