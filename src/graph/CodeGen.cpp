@@ -437,6 +437,17 @@ void LogicalRelation(Parser_Tree* r) {
   Attach(target, writer.code, writer.parents);
 }
 
+// Every element start + i * stride_1 + j * stride_2 + k * stride_3 of up to
+// three (extent, stride) pairs.
+template <typename Visit>
+void Elements(int32_t start, const int32_t* pairs, int count, Visit visit) {
+  int32_t e1 = count > 1 ? pairs[2] : 1, s1 = count > 1 ? pairs[3] : 0;
+  int32_t e2 = count > 2 ? pairs[4] : 1, s2 = count > 2 ? pairs[5] : 0;
+  for (int32_t i = 0; i < pairs[0]; ++i)
+    for (int32_t j = 0; j < e1; ++j)
+      for (int32_t k = 0; k < e2; ++k) visit(start + i * pairs[1] + j * s1 + k * s2, nullptr);
+}
+
 // The nodes a node with code reads: its parents, or the elements its special
 // code names (for a pick, its index nodes and every element it can select).
 template <typename Visit>
@@ -449,27 +460,11 @@ void Operands(const Graph_Node* n, Visit visit) {
         visit(c[4] + i * c[5], nullptr);
       }
       return;
-    case Determ_sum: case Determ_mean: case Determ_sd: case Determ_logdet: case Determ_inverse: {
-      int ranges = c[0] == Determ_inverse ? 2 : c[1];
-      int32_t e0 = c[3], s0 = c[4];
-      int32_t e1 = ranges > 1 ? c[5] : 1, s1 = ranges > 1 ? c[6] : 0;
-      int32_t e2 = ranges > 2 ? c[7] : 1, s2 = ranges > 2 ? c[8] : 0;
-      for (int32_t i = 0; i < e0; ++i)
-        for (int32_t j = 0; j < e1; ++j)
-          for (int32_t k = 0; k < e2; ++k) visit(c[2] + i * s0 + j * s1 + k * s2, nullptr);
-      return;
-    }
-    case Determ_pick: {
+    case Determ_sum: case Determ_mean: case Determ_sd: case Determ_logdet: case Determ_inverse:
+      return Elements(c[2], &c[3], c[0] == Determ_inverse ? 2 : c[1], visit);
+    case Determ_pick:
       for (Graph_Node* p : n->parents) visit(-1, p);
-      int32_t K = c[1];
-      int32_t d0 = c[3], s0 = c[4];
-      int32_t d1 = K > 1 ? c[5] : 1, s1 = K > 1 ? c[6] : 0;
-      int32_t d2 = K > 2 ? c[7] : 1, s2 = K > 2 ? c[8] : 0;
-      for (int32_t i = 0; i < d0; ++i)
-        for (int32_t j = 0; j < d1; ++j)
-          for (int32_t k = 0; k < d2; ++k) visit(c[2] + i * s0 + j * s1 + k * s2, nullptr);
-      return;
-    }
+      return Elements(c[2], &c[3], c[1], visit);
     default:
       for (Graph_Node* p : n->parents) visit(-1, p);
       return;
