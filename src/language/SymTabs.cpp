@@ -1,6 +1,8 @@
 #include "language/SymTabs.h"
 
 #include <deque>
+#include <functional>
+#include <unordered_map>
 
 std::vector<SymTabs_Name*> SymTabs_nameTable;
 
@@ -8,26 +10,38 @@ namespace {
 
 std::deque<SymTabs_Name> records;  // owns every record ever stored
 
+struct NameHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+// The records in the table under each name, most recent last: a name is
+// found without a walk over the table, however many loops are open.
+std::unordered_map<std::string, std::vector<SymTabs_Name*>, NameHash, std::equal_to<>> byName;
+
 }  // namespace
 
 void InitSymTabs() {
   SymTabs_nameTable.clear();
   records.clear();
+  byName.clear();
 }
 
 SymTabs_Name* SymTabs_StoreName(const SymTabs_Name& record) {
-  SymTabs_nameTable.push_back(&records.emplace_back(record));
-  return SymTabs_nameTable.back();
+  SymTabs_Name* stored = &records.emplace_back(record);
+  SymTabs_nameTable.push_back(stored);
+  byName[stored->name].push_back(stored);
+  return stored;
 }
 
 SymTabs_Name* SymTabs_FindName(std::string_view name) {
-  for (auto it = SymTabs_nameTable.rbegin(); it != SymTabs_nameTable.rend(); ++it)
-    if ((*it)->name == name) return *it;
-  return nullptr;
+  auto it = byName.find(name);
+  return it == byName.end() || it->second.empty() ? nullptr : it->second.back();
 }
 
 void SymTabs_RemoveName() {
-  if (!SymTabs_nameTable.empty()) SymTabs_nameTable.pop_back();
+  if (SymTabs_nameTable.empty()) return;
+  byName[SymTabs_nameTable.back()->name].pop_back();
+  SymTabs_nameTable.pop_back();
 }
 
 bool SymTabs_LookUpLabel(int32_t node, SymTabs_Name& label) {
