@@ -24,6 +24,7 @@ test: build
 
 bench: build
 	$(BUILD)/wren_bench_data
+	$(BUILD)/wren_bench_parents
 	bash bench/compile_bench.sh $(BUILD)/wren
 
 $(ASAN_BUILD)/CMakeCache.txt:

@@ -8,13 +8,18 @@
 #include "commands/Params.h"
 #include "commands/Read.h"
 #include "commands/Write.h"
+#include "graph/Analyse.h"
 #include "graph/CheckDAG.h"
 #include "graph/CodeGen.h"
 #include "graph/Determ.h"
 #include "graph/FoldCons.h"
+#include "graph/Graph.h"
+#include "graph/Parents.h"
 #include "language/Errors.h"
 #include "language/Messages.h"
 #include "language/Parser.h"
+#include "numerics/Density.h"
+#include "numerics/RandNum.h"
 
 bool Model_error = false;
 int32_t Model_checkPointFreq = 2147483647;
@@ -23,7 +28,6 @@ namespace {
 
 bool compiled = false;
 int32_t iteration = 0;
-int32_t seed = 314159;
 std::string modelFile;
 std::string dataFile;
 std::string initsFile;
@@ -33,6 +37,8 @@ enum Message {
   parsingDeclarations = 1,
   parsingModel = 4,
   generatingCode = 5,
+  generatingDistributions = 6,
+  checkingModel = 8,
   alreadyCompiled = 10,
   expectedFileName = 11,
   noModelFile = 12,
@@ -88,9 +94,15 @@ void Display(const std::string& name) {
   Write_Ln();
 }
 
+bool AllNodesHaveValues() {
+  for (const Graph_Node* n : Graph_nodes)
+    if (n != nullptr && n->kind == Graph_noInitial) return false;
+  return true;
+}
+
 // Each phase of compilation reports its own error; a failed phase ends the run.
 bool Failed() {
-  if (Parser_error || CodeGen_error) Model_error = true;
+  if (Parser_error || CodeGen_error || Parents_error || Analyse_error) Model_error = true;
   return Model_error;
 }
 
@@ -118,7 +130,6 @@ void InitModel() {
   compiled = false;
   Model_error = false;
   iteration = 0;
-  seed = 314159;
   Model_checkPointFreq = 2147483647;
   modelFile.clear();
   dataFile.clear();
@@ -151,9 +162,13 @@ void Model_Compile() {
   Parser_LoadData(source, modelFile, file, files);
   if (Failed()) return;
   iteration = files.iteration;
-  seed = files.seed;
   dataFile = files.dataFile;
   initsFile = files.initsFile;
+  if (!RandNum_SetSeed(files.seed)) {
+    // 0 and the largest values would stall the generator.
+    Write_String("Warning -- a seed must lie between 1 and 2147483646; the seed stays as it was");
+    Write_Ln();
+  }
   Errors_SetErrorFile(modelFile, file);
 
   Messages_Text(parsingModel);
@@ -169,6 +184,22 @@ void Model_Compile() {
   CodeGen_WriteGraph(relations);
   if (Failed()) return;
   FoldCons_FoldConstants();
+
+  Messages_Text(generatingDistributions);
+  Write_Ln();
+  Density_SetDensity();
+  Parents_BuildSamplingDistribu();
+  if (Failed()) return;
+
+  // Values are checked once every stochastic node has one; until starting
+  // values can be generated, a model that leaves some to be generated is
+  // checked when they are.
+  if (AllNodesHaveValues()) {
+    Messages_Text(checkingModel);
+    Write_Ln();
+    Analyse_CheckModel();
+    if (Failed()) return;
+  }
 
   Determ_OptDeterm();
 

@@ -7,8 +7,10 @@
 #include "commands/Read.h"
 #include "commands/TextFile.h"
 #include "commands/Write.h"
+#include "graph/Analyse.h"
 #include "graph/CodeGen.h"
 #include "graph/FoldCons.h"
+#include "graph/Parents.h"
 #include "graph/Determ.h"
 #include "graph/Graph.h"
 #include "language/Errors.h"
@@ -17,6 +19,7 @@
 #include "language/Parser.h"
 #include "language/Scanner.h"
 #include "language/SymTabs.h"
+#include "numerics/RandNum.h"
 #include "numerics/SpecFunc.h"
 
 namespace {
@@ -72,6 +75,9 @@ bool Wren0600_InitModules(int argc, const char* const* argv) {
   InitData();
   InitCodeGen();
   InitFoldCons();
+  InitParents();
+  InitRandNum();
+  InitAnalyse();
   InitModel();
   InitNodes();
   return true;

@@ -187,6 +187,10 @@ void Errors_CompileErrorText(int64_t position, std::string_view text) {
 }
 
 void Errors_NodeError(const Graph_Node* node, int number) {
+  Errors_NodeErrorText(node, Errors_String(number));
+}
+
+void Errors_NodeErrorText(const Graph_Node* node, std::string_view text) {
   Write_Ln();
   Write_String("Error in file: ");
   Write_String(errorFileName);
@@ -198,7 +202,7 @@ void Errors_NodeError(const Graph_Node* node, int number) {
   else if (node != nullptr)
     Write_Int(node->label, 0);
   Write_Ln();
-  WriteTail(Errors_String(number));
+  WriteTail(text);
   Write_Flush();
   std::exit(0);
 }

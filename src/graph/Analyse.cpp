@@ -1,0 +1,257 @@
+#include "graph/Analyse.h"
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "graph/CodeGen.h"
+#include "graph/Graph.h"
+#include "language/Errors.h"
+
+bool Analyse_error = false;
+
+namespace {
+
+enum Message : int {
+  alreadyDefined = 51,
+  parameterOutsideRange = 55,
+  parameterTooBigOrSmall = 56,
+  parameterNotProportion = 57,
+  parameterNotInteger = 58,
+  parameterNotFixed = 59,
+  valueNotPositive = 60,
+  valueTooBigOrSmall = 61,
+  valueNotProportion = 62,
+  valueNotInteger = 63,
+  notDefined = 98,
+  valueBelowLowest = 99,
+  valueAboveHighest = 100,
+  noPrior = 111,
+};
+
+// The table has no text for these two faults.
+constexpr std::string_view notBinary = "Node value must be 0 or 1";
+constexpr std::string_view outsideUniform =
+    "Node value is outside the limits of its uniform distribution";
+
+constexpr double tiny = 1.0E-20;
+constexpr double large = 1.0E+10;
+
+[[noreturn]] void Fail(const Graph_Node* node, int number) {
+  Analyse_error = true;
+  Errors_NodeError(node, number);
+}
+
+[[noreturn]] void FailText(const Graph_Node* node, std::string_view text) {
+  Analyse_error = true;
+  Errors_NodeErrorText(node, text);
+}
+
+// A parameter by its position, null when the node has no such entry.
+Graph_Node* Parameter(const Graph_Node* node, int32_t position) {
+  if (position >= node->numParents || static_cast<size_t>(position) >= node->parents.size())
+    return nullptr;
+  return node->parents[static_cast<size_t>(position)];
+}
+
+// The whole part of a stored value, nudged up by the smallest tolerance so a
+// value stored a hair below a whole number still counts as that number. It
+// stays a double: truncation there is defined for every value, infinities
+// and NaN included, where converting to an integer type would not be; and a
+// NaN fails every comparison made with it below.
+double Count(double value) { return std::trunc(value + tiny); }
+
+// In every test below, "tested" is the node whose value is looked at and
+// "node" the node the failure is reported for. Comparisons are written so
+// that a NaN fails them.
+
+void Defined(const Graph_Node* tested, const Graph_Node* node) {
+  if (tested == nullptr) Fail(node, notDefined);
+}
+
+void HalfRange(Graph_Node* tested, const Graph_Node* node, int number) {
+  Defined(tested, node);
+  const double v = tested->valueFunction(tested);
+  if (!(v >= tiny && v <= large)) Fail(node, number);
+}
+
+void FullRange(Graph_Node* tested, const Graph_Node* node, int number) {
+  Defined(tested, node);
+  const double v = tested->valueFunction(tested);
+  if (!(v >= -large && v <= large)) Fail(node, number);
+}
+
+void Proportion(Graph_Node* tested, const Graph_Node* node, int number) {
+  Defined(tested, node);
+  const double v = tested->valueFunction(tested);
+  if (!(v >= -tiny && v <= 1.0)) Fail(node, number);
+}
+
+// Looks at the stored value and, unlike the other tests, reports the tested
+// node itself: a parameter that is not whole is named, not its child.
+void Integer(const Graph_Node* tested, const Graph_Node* node, int number) {
+  Defined(tested, node);
+  if (!(std::fabs(Count(tested->value) - tested->value) <= tiny)) Fail(tested, number);
+}
+
+// A constant or a node observed without a distribution of its own.
+void Fixed(const Graph_Node* tested, const Graph_Node* node, int number) {
+  Defined(tested, node);
+  if (tested->kind == Graph_logical || tested->density != 0) Fail(node, number);
+}
+
+void AtLeast(const Graph_Node* tested, const Graph_Node* node, double lowest, int number) {
+  Defined(tested, node);
+  if (!(Count(tested->value) >= lowest)) Fail(node, number);
+}
+
+// A whole number of at least 1 that the sampler never changes: degrees of
+// freedom and trial counts.
+void FixedCount(const Graph_Node* tested, const Graph_Node* node) {
+  Fixed(tested, node, parameterNotFixed);
+  Integer(tested, node, parameterNotInteger);
+  AtLeast(tested, node, 1.0, valueNotPositive);
+}
+
+void CheckParameters(Graph_Node* node) {
+  Graph_Node* first = Parameter(node, 0);
+  Graph_Node* second = Parameter(node, 1);
+  switch (node->density) {
+    case 0:
+      // A parent of some stochastic node needs a distribution of its own.
+      if (!node->likelihood.empty()) Fail(node, noPrior);
+      break;
+    case CodeGen_dbern:
+    case CodeGen_dbin:
+    case CodeGen_dgeom:
+      Proportion(first, node, parameterNotProportion);
+      break;
+    case CodeGen_dbeta:
+    case CodeGen_dgamma:
+    case CodeGen_dweib:
+      HalfRange(first, node, parameterOutsideRange);
+      HalfRange(second, node, parameterOutsideRange);
+      break;
+    case CodeGen_ddexp:
+    case CodeGen_dlogis:
+    case CodeGen_dlnorm:
+    case CodeGen_dnorm:
+      FullRange(first, node, parameterTooBigOrSmall);
+      HalfRange(second, node, parameterOutsideRange);
+      break;
+    case CodeGen_dexp:
+    case CodeGen_dpow:  // a x^(a - 1) on (0, 1) needs a > 0
+      HalfRange(first, node, parameterOutsideRange);
+      break;
+    case CodeGen_df:
+      FixedCount(first, node);
+      FixedCount(second, node);
+      break;
+    case CodeGen_dgum:
+      FullRange(first, node, parameterTooBigOrSmall);
+      Fixed(second, node, parameterNotFixed);
+      HalfRange(second, node, parameterOutsideRange);
+      break;
+    case CodeGen_dmulti:
+      FixedCount(second, node);
+      break;
+    case CodeGen_dnegbin:
+      Proportion(first, node, parameterNotProportion);
+      FixedCount(second, node);
+      break;
+    case CodeGen_dpar:
+      HalfRange(first, node, parameterTooBigOrSmall);
+      HalfRange(second, node, parameterOutsideRange);
+      break;
+    case CodeGen_dwish: {
+      // k may be whole or half a whole number, at least 0.5: twice it must
+      // be a whole number of at least 1. The doubling is undone at once.
+      Fixed(second, node, parameterNotFixed);
+      second->value *= 2.0;
+      Integer(second, node, parameterNotInteger);
+      AtLeast(second, node, 1.0, valueNotPositive);
+      second->value /= 2.0;
+      break;
+    }
+    case CodeGen_dzipf:
+      Integer(first, node, parameterNotInteger);
+      AtLeast(first, node, 1.0, valueNotPositive);
+      break;
+    default:  // dcat, dchisq, ddirch, dhypo, dmnorm, dpois, dunif
+      break;
+  }
+}
+
+void CheckValue(Graph_Node* node) {
+  switch (node->density) {
+    case CodeGen_dbern:
+      Integer(node, node, valueNotInteger);
+      if (const double c = Count(node->value); c != 0.0 && c != 1.0) FailText(node, notBinary);
+      break;
+    case CodeGen_dbeta:
+    case CodeGen_dpow:
+      Proportion(node, node, valueNotProportion);
+      break;
+    case CodeGen_dcat: {
+      Integer(node, node, valueNotInteger);
+      AtLeast(node, node, 1.0, valueBelowLowest);
+      const Graph_Node* categories = Parameter(node, 1);
+      Defined(categories, node);
+      if (!(Count(node->value) <= Count(categories->value))) Fail(node, valueAboveHighest);
+      break;
+    }
+    case CodeGen_dchisq:
+    case CodeGen_dexp:
+    case CodeGen_df:
+    case CodeGen_dgamma:
+    case CodeGen_dpar:
+    case CodeGen_dweib:
+      HalfRange(node, node, valueNotPositive);
+      break;
+    case CodeGen_ddexp:
+    case CodeGen_dgum:
+    case CodeGen_dlogis:
+    case CodeGen_dlnorm:
+    case CodeGen_dnorm:
+      FullRange(node, node, valueTooBigOrSmall);
+      break;
+    case CodeGen_dgeom:  // counts trials: the first success is trial 1
+    case CodeGen_dzipf:
+      Integer(node, node, valueNotInteger);
+      AtLeast(node, node, 1.0, valueBelowLowest);
+      break;
+    case CodeGen_dnegbin:
+    case CodeGen_dpois:
+      Integer(node, node, valueNotInteger);
+      AtLeast(node, node, 0.0, valueBelowLowest);
+      break;
+    case CodeGen_dunif: {
+      const Graph_Node* lower = Parameter(node, 0);
+      const Graph_Node* upper = Parameter(node, 1);
+      Defined(lower, node);
+      Defined(upper, node);
+      if (!(node->value + tiny >= lower->value && node->value - tiny <= upper->value))
+        FailText(node, outsideUniform);
+      break;
+    }
+    default:  // none, dbin, ddirch, dhypo, dmnorm, dmulti, dwish
+      break;
+  }
+}
+
+}  // namespace
+
+void InitAnalyse() { Analyse_error = false; }
+
+void Analyse_CheckModel() {
+  Analyse_error = false;
+  for (Graph_Node* node : Graph_nodes) {  // the declared nodes, by number
+    if (node == nullptr || node->kind == Graph_logical) continue;
+    // Still holding code, it was defined by a logical and a stochastic
+    // relation and could not be folded into a constant.
+    if (!node->stack.empty()) Fail(node, alreadyDefined);
+    CheckParameters(node);
+    CheckValue(node);
+  }
+}

@@ -1,0 +1,29 @@
+// Density: the log density of every stochastic node, and the sums from which
+// every full conditional is evaluated.
+//
+// Log densities are computed up to additive constants: a term constant in
+// the node's value and in all parameters is always left out, and for dbeta,
+// dbin and dgamma a parameter-dependent normalising term is added only when
+// that parameter can change. Discrete densities are log probabilities. The
+// node's own value is read from its record; parameters are read through
+// their value functions, or through the link-aware logarithms of the
+// logical-node evaluator for proportions and means.
+#pragma once
+
+#include "graph/Graph.h"
+
+// Gives every node with a distribution the log density its identifier
+// names. Nodes without one (0), with ddirch, dhypo or dwish (sampled only
+// conjugately, or not at all), or with an unknown identifier keep theirs.
+// Runs once per compilation, after node generation.
+void Density_SetDensity();
+
+// The sum, in list order, of the log densities of the nodes of a likelihood
+// list; 0.0 for an empty list. Summation stops as soon as the sum reached is
+// -5.0E9 or less, and that sum is returned: the candidate value is already
+// ruled out.
+double Density_LogLiklihood(const Graph_List& list);
+
+// The log full conditional of the node at its current value, up to a
+// constant: its own log density plus that of its likelihood list.
+double Density_LogFullConditional(Graph_Node* node);
