@@ -24,6 +24,7 @@
 #include "language/Parser.h"
 #include "language/Scanner.h"
 #include "language/SymTabs.h"
+#include "RunFrontEnd.h"
 
 namespace {
 
@@ -44,15 +45,7 @@ bool Generate() {
   InitDeterm();
   InitCodeGen();
   InitParents();
-  Files_Handle file = Files_Old("m.bug");
-  Errors_SetErrorFile("m.bug", file);
-  Scanner_Token t;
-  Scanner_Open(t, file, 0);
-  Parser_ModelStatement(t);
-  if (!Parser_error) Parser_Declarations(t);
-  Parser_Files files;
-  if (!Parser_error) Parser_LoadData(t, "m.bug", file, files);
-  Parser_Tree* head = Parser_error ? nullptr : Parser_BuildTree(t);
+  Parser_Tree* head = test::RunFrontEnd("m.bug");
   if (head == nullptr) return false;
   CodeGen_WriteGraph(head);
   return !CodeGen_error;

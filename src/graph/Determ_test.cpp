@@ -4,7 +4,7 @@
 #include <random>
 #include <vector>
 
-#include "TestSupport.h"
+#include "HandGraph.h"
 #include "graph/Graph.h"
 #include "language/Errors.h"
 #include "language/SymTabs.h"
@@ -12,33 +12,8 @@
 
 namespace {
 
-class DetermTest : public test::ScratchDir {
+class DetermTest : public test::HandGraph {
  protected:
-  void SetUp() override {
-    ScratchDir::SetUp();
-    InitGraph();
-    InitSymTabs();
-    InitErrors();
-    InitSpecFunc();
-    InitDeterm();
-    ASSERT_TRUE(Graph_AllocateNodes(0));  // every node below is numbered in turn
-    StartConsole();
-  }
-  static Graph_Node* Node(double value, int32_t kind = Graph_stochastic) {
-    Graph_Node* n = Graph_NewNode();
-    Graph_Link(n);
-    n->kind = kind;
-    n->value = value;
-    return n;
-  }
-  static Graph_Node* Logical(std::vector<int32_t> code, std::vector<Graph_Node*> parents = {}) {
-    Graph_Node* n = Node(0.0, Graph_logical);
-    n->stack = std::move(code);
-    n->parents = std::move(parents);
-    n->numParents = static_cast<int32_t>(n->parents.size());
-    Determ_SetValueFunction(n);
-    return n;
-  }
   static double V(Graph_Node* n) { return n->valueFunction(n); }
   bool Says(const std::string& text) { return Console().find(text) != std::string::npos; }
 };

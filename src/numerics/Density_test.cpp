@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "TestSupport.h"
+#include "HandGraph.h"
 #include "graph/CodeGen.h"
 #include "graph/Determ.h"
 #include "graph/Graph.h"
@@ -26,36 +26,13 @@ double Recording(Graph_Node* node) {
   return node->value;
 }
 
-class DensityTest : public test::ScratchDir {
+class DensityTest : public test::HandGraph {
  protected:
   void SetUp() override {
-    ScratchDir::SetUp();
-    InitGraph();
-    InitSymTabs();
-    InitErrors();
-    InitSpecFunc();
-    InitDeterm();
-    ASSERT_TRUE(Graph_AllocateNodes(0));  // every node below is numbered in turn
-    StartConsole();
+    HandGraph::SetUp();
     calls.clear();
   }
-  static Graph_Node* Node(double value, int32_t kind = Graph_stochastic) {
-    Graph_Node* n = Graph_NewNode();
-    Graph_Link(n);
-    n->kind = kind;
-    n->value = value;
-    return n;
-  }
   static Graph_Node* Data(double value) { return Node(value, Graph_data); }
-  // A logical node: its stored value stays 0, so only its value function gives the right number.
-  static Graph_Node* Logical(std::vector<int32_t> code, Nodes parents) {
-    Graph_Node* n = Node(0.0, Graph_logical);
-    n->stack = std::move(code);
-    n->parents = std::move(parents);
-    n->numParents = static_cast<int32_t>(n->parents.size());
-    Determ_SetValueFunction(n);
-    return n;
-  }
   static Graph_Node* Computed(double value) { return Logical({24, 24, 3, 21}, {Data(value), Data(1.0)}); }
   static Graph_Node* Dist(int32_t density, double value, Nodes parents, int32_t kind = Graph_stochastic) {
     Graph_Node* n = Node(value, kind);

@@ -2,6 +2,7 @@
 // work on its results.
 #pragma once
 
+#include "RunFrontEnd.h"
 #include "TestSupport.h"
 #include "graph/Graph.h"
 #include "language/Data.h"
@@ -34,16 +35,7 @@ class FrontEnd : public ScratchDir {
   // The head of the body, or null when a phase failed.
   Parser_Tree* Compile(const std::string& text) {
     WriteFile("m.bug", text);
-    Files_Handle file = Files_Old("m.bug");
-    Errors_SetErrorFile("m.bug", file);
-    Scanner_Token t;
-    Scanner_Open(t, file, 0);
-    Parser_ModelStatement(t);
-    if (!Parser_error) Parser_Declarations(t);
-    Parser_Files files;
-    if (!Parser_error) Parser_LoadData(t, "m.bug", file, files);
-    Parser_Tree* head = Parser_error ? nullptr : Parser_BuildTree(t);
-    return Parser_error ? nullptr : head;
+    return RunFrontEnd("m.bug");
   }
 };
 
