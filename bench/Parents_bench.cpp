@@ -35,13 +35,7 @@ void WriteText(const std::string& name, const std::string& text) {
 
 // Compiles the model in m.bug through node generation; false when a phase failed.
 bool Generate() {
-  InitScanner();
-  InitSymTabs();
-  InitGraph();
-  InitErrors();
-  InitMessages();
-  InitParser();
-  InitData();
+  test::ResetFrontEnd();
   InitDeterm();
   InitCodeGen();
   InitParents();

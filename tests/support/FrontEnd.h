@@ -22,13 +22,7 @@ class FrontEnd : public ScratchDir {
 
   // Forgets the previous model, keeping the directory and its files.
   void Reset() {
-    InitScanner();
-    InitSymTabs();
-    InitGraph();
-    InitErrors();
-    InitMessages();
-    InitParser();
-    InitData();
+    ResetFrontEnd();
     StartConsole();
   }
 

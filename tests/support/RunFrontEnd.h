@@ -5,10 +5,24 @@
 
 #include <string>
 
+#include "graph/Graph.h"
+#include "language/Data.h"
 #include "language/Errors.h"
+#include "language/Messages.h"
 #include "language/Parser.h"
 
 namespace test {
+
+// Forgets any previous model: names, nodes, parse tree and file state.
+inline void ResetFrontEnd() {
+  InitScanner();
+  InitSymTabs();
+  InitGraph();
+  InitErrors();
+  InitMessages();
+  InitParser();
+  InitData();
+}
 
 // The head of the body, or null when a phase failed (its report is in the log).
 inline Parser_Tree* RunFrontEnd(const std::string& name) {
