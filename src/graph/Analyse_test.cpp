@@ -9,14 +9,13 @@
 
 namespace {
 
-// The failing check runs in a child process; the child leaves its flag here
-// on the way out, so the parent can see it was set before the report.
+// A failing check ends a child process, which leaves its flag here on the way
+// out, so the parent can see it was set before the report.
 void SaveFlag() { test::WriteFile("flag", Analyse_error ? "1" : "0"); }
 
 class AnalyseTest : public test::FrontEnd {
  protected:
-  // Compiles a model through node generation; data and initial values, when
-  // given, are the files of its data and inits statements.
+  // Compiles a model through node generation, with data and initial values.
   void Build(const std::string& model, const std::string& data = "", const std::string& inits = "") {
     Reset();
     InitCodeGen();
@@ -42,14 +41,13 @@ class AnalyseTest : public test::FrontEnd {
     return Graph_nodes[SymTabs_FindName(name)->firstNode + offset];
   }
 
-  // Runs the check where a failure cannot end the test program.
   void Passes() {
     Analyse_CheckModel();
     EXPECT_FALSE(Analyse_error);
   }
 
-  // The node named and the text of the report of a failing check, as
-  // "node: text"; the run must end with status 0 and the flag set.
+  // "node: text" of the report of a failing check, which must end the run
+  // with status 0 and the flag set.
   std::string Fails() {
     StartConsole();
     EXPECT_EXIT(
@@ -67,116 +65,92 @@ class AnalyseTest : public test::FrontEnd {
   }
 };
 
-TEST_F(AnalyseTest, RangeOfScaleAndLocationParameters) {
-  Build("var tau, x, y; { tau ~ dgamma(0.001, 0.001) y ~ dnorm(0, 1.0E-15) }");
-  Node("tau")->value = 1.0;
-  Passes();  // 1.0E-15 lies above the lower limit 1.0E-20
-  Build("var x; { x ~ dnorm(0, 0) }");
-  EXPECT_EQ(Fails(), "x: Value of parameter outside range 1.0E-10 ..1.0E+10.");
-  Build("var x; { x ~ dnorm(0, 1.0E-21) }");
-  EXPECT_EQ(Fails(), "x: Value of parameter outside range 1.0E-10 ..1.0E+10.");
-  Build("var x; { x ~ dnorm(2.0E+10, 1) }");
-  EXPECT_EQ(Fails(), "x: Invalid value for parameter too big or too small.");
-  Build("var x; { x ~ dnorm(-2.0E+10, 1) }");
-  EXPECT_EQ(Fails(), "x: Invalid value for parameter too big or too small.");
-  Build("var x; { x ~ dpar(0, 1) }");  // dpar's first parameter draws 56
-  EXPECT_EQ(Fails(), "x: Invalid value for parameter too big or too small.");
-  Build("var x, s; { x ~ dgum(0, s) s ~ dgamma(1, 1) }");
-  Node("s")->value = 1.0;
-  EXPECT_EQ(Fails(), "x: Invalid parameter value must be fixed.");
-}
-
-TEST_F(AnalyseTest, ProportionParameters) {
-  Build("var x, p, n; { x ~ dbin(p, n) }", "list(p = 1.5, n = 10)");
-  EXPECT_EQ(Fails(), "x: Invalid value for parameter not in range 0.0 to 1.0.");
-  Build("var x, p, n; { x ~ dbin(p, n) }", "list(p = -0.5, n = 10)");
-  EXPECT_EQ(Fails(), "x: Invalid value for parameter not in range 0.0 to 1.0.");
-  Build("var x, p, n; { x ~ dbin(p, n) }", "list(p = 1.0, n = 10)");
-  Passes();
-}
-
-TEST_F(AnalyseTest, CountValues) {
-  Build("var y, lambda; { y ~ dpois(lambda) lambda ~ dgamma(1, 1) }", "list(y = 2.5)");
-  EXPECT_EQ(Fails(), "y: Invalid value for node expected an integer value.");
-  Build("var y, lambda; { y ~ dpois(lambda) lambda ~ dgamma(1, 1) }", "list(y = -1)");
-  Node("lambda")->value = 1.0;
-  EXPECT_EQ(Fails(), "y: Node value is less then lower allowed value");
-  Build("var y, p[3]; { y ~ dcat(p[]) }", "list(y = 4, p = c(0.2, 0.3, 0.5))");
-  EXPECT_EQ(Fails(), "y: Node value is greater than allowed upper value");
-  Build("var y, p[3]; { y ~ dcat(p[]) }", "list(y = 3, p = c(0.2, 0.3, 0.5))");
-  Passes();
-  Build("var y; { y ~ dgeom(0.5) }", "list(y = 0)");  // counts trials, from 1
-  EXPECT_EQ(Fails(), "y: Node value is less then lower allowed value");
+TEST_F(AnalyseTest, ParameterAndValueChecks) {
+  const std::string range = "Value of parameter outside range 1.0E-10 ..1.0E+10.",
+                    big = "Invalid value for parameter too big or too small.",
+                    prop = "Invalid value for parameter not in range 0.0 to 1.0.",
+                    integer = "Invalid value for node expected an integer value.",
+                    low = "Node value is less then lower allowed value",
+                    unif = "Node value is outside the limits of its uniform distribution",
+                    bern = "Node value must be 0 or 1";
+  const std::string bin = "var x, p, n; { x ~ dbin(p, n) }", pois = "var y, lambda; { y ~ dpois(lambda) lambda ~ dgamma(1, 1) }",
+                    cat = "var y, p[3]; { y ~ dcat(p[]) }", u2 = "var y[2]; { for (i in 1:2) { y[i] ~ dunif(0, 1) } }";
+  // {model, data, initial values, report}; no report: the check passes.
+  const std::string rows[][4] = {
+      // 1.0E-15 lies above the lower limit 1.0E-20.
+      {"var tau, y; { tau ~ dgamma(0.001, 0.001) y ~ dnorm(0, 1.0E-15) }", "", "list(tau = 1)", ""},
+      {"var x; { x ~ dnorm(0, 0) }", "", "", "x: " + range},
+      {"var x; { x ~ dnorm(0, 1.0E-21) }", "", "", "x: " + range},
+      {"var x; { x ~ dnorm(2.0E+10, 1) }", "", "", "x: " + big},
+      {"var x; { x ~ dnorm(-2.0E+10, 1) }", "", "", "x: " + big},
+      {"var x; { x ~ dpar(0, 1) }", "", "", "x: " + big},  // dpar's first parameter draws 56
+      {"var x, s; { x ~ dgum(0, s) s ~ dgamma(1, 1) }", "", "list(s = 1)", "x: Invalid parameter value must be fixed."},
+      {bin, "list(p = 1.5, n = 10)", "", "x: " + prop},
+      {bin, "list(p = -0.5, n = 10)", "", "x: " + prop},
+      {bin, "list(p = 1.0, n = 10)", "", ""},
+      {pois, "list(y = 2.5)", "", "y: " + integer},
+      {pois, "list(y = -1)", "list(lambda = 1)", "y: " + low},
+      {cat, "list(y = 4, p = c(0.2, 0.3, 0.5))", "", "y: Node value is greater than allowed upper value"},
+      {cat, "list(y = 3, p = c(0.2, 0.3, 0.5))", "", ""},
+      {"var y; { y ~ dgeom(0.5) }", "list(y = 0)", "", "y: " + low},  // counts trials, from 1
+      {u2, "list(y = c(0.0, 1.0))", "", ""},  // both limits belong to the support
+      {u2, "list(y = c(0.5, 1.5))", "", "y[2]: " + unif},
+      {u2, "list(y = c(0.5, -0.5))", "", "y[2]: " + unif},
+      {"var y; { y ~ dbern(0.5) }", "list(y = 2)", "", "y: " + bern},
+      {"var y; { y ~ dbern(0.5) }", "list(y = -1)", "", "y: " + bern},
+      {"var y; { y ~ dbern(0.5) }", "list(y = 0.5)", "", "y: " + integer},
+      {"var y[2]; { for (i in 1:2) { y[i] ~ dbern(0.5) } }", "list(y = c(0, 1))", "", ""},
+      {"var y; { y ~ dpow(2) }", "list(y = 0.5)", "", ""},
+      {"var y; { y ~ dpow(0) }", "list(y = 0.5)", "", "y: " + range},
+      {"var y; { y ~ dpow(2) }", "list(y = 1.5)", "", "y: Invalid value for node not in range 0.0 to 1.0."},
+      // Parameters are checked before the value, and nodes by number.
+      {"var a, b; { a ~ dnorm(0, 0) b ~ dnorm(0, 0) }", "list(a = 1.0E+11)", "", "a: " + range},
+      {"var a, b; { b ~ dnorm(0, 1) a ~ dnorm(0, 1) }", "list(a = 1.0E+11, b = 1.0E+11)", "",
+       "a: Invalid value for node too big or too small."},
+  };
+  for (const auto& [model, data, inits, report] : rows) {
+    Build(model, data, inits);
+    if (report.empty())
+      Passes();
+    else
+      EXPECT_EQ(Fails(), report) << model << " " << data;
+  }
 }
 
 TEST_F(AnalyseTest, ValuesThatNoIntegerTypeHoldsAreRefusedOrAcceptedSafely) {
   Build("var y; { y ~ dpois(2) }", "list(y = 1)");
   Node("y")->value = 1.0E+300;  // whole, and far beyond every integer type
   Passes();
-  Node("y")->value = std::numeric_limits<double>::quiet_NaN();
-  EXPECT_EQ(Fails(), "y: Invalid value for node expected an integer value.");
-  Node("y")->value = std::numeric_limits<double>::infinity();
-  EXPECT_EQ(Fails(), "y: Invalid value for node expected an integer value.");
+  for (double v : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
+    Node("y")->value = v;
+    EXPECT_EQ(Fails(), "y: Invalid value for node expected an integer value.") << v;
+  }
   Node("y")->value = -1.0E+300;
   EXPECT_EQ(Fails(), "y: Node value is less then lower allowed value");
 }
 
 TEST_F(AnalyseTest, WishartDegreesOfFreedomMayBeHalfWhole) {
   const std::string model = "var W[2, 2], R[2, 2], k; { W[, ] ~ dwish(R[, ], k) }";
-  const std::string r = "R = structure(.Data = c(1, 0, 0, 1), .Dim = c(2, 2))";
-  Build(model, "list(" + r + ", k = 2.5)");
+  const std::string r = "list(R = structure(.Data = c(1, 0, 0, 1), .Dim = c(2, 2))";
+  Build(model, r + ", k = 2.5)");
   Passes();
   EXPECT_EQ(Node("k")->value, 2.5);  // doubled for the test only
-  Build(model, "list(" + r + ", k = 2.3)");
+  Build(model, r + ", k = 2.3)");
   EXPECT_EQ(Fails(), "k: Invalid value for parameter expected an integer value.");  // k itself
-  Build(model, "list(" + r + ", k = 0)");
+  Build(model, r + ", k = 0)");
   EXPECT_EQ(Fails(), "W[1,1]: Invalid value for node expected positive value.");
-  Build("var W[2, 2], R[2, 2]; { W[, ] ~ dwish(R[, ], 2.3) }", "list(" + r + ")");
+  Build("var W[2, 2], R[2, 2]; { W[, ] ~ dwish(R[, ], 2.3) }", r + ")");
   EXPECT_NE(Fails().find(": Invalid value for parameter expected an integer value."), std::string::npos);
 }
 
-TEST_F(AnalyseTest, AParentWithoutADistribution) {
+TEST_F(AnalyseTest, MissingPriorCodeOrderAndMissingParameters) {
   Build("var y, mu; { y ~ dnorm(mu, 1) }", "list(y = 0.5)", "list(mu = 0)");
   Passes();  // nothing links mu to y yet
   Graph_AddNonUnique(Node("mu")->likelihood, Node("y"));
   EXPECT_EQ(Fails(), "mu: No prior specified for node");
-}
-
-TEST_F(AnalyseTest, BinaryAndUniformValues) {
-  Build("var y[2]; { for (i in 1:2) { y[i] ~ dunif(0, 1) } }", "list(y = c(0.0, 1.0))");
-  Passes();  // both limits belong to the support
-  Build("var y[2]; { for (i in 1:2) { y[i] ~ dunif(0, 1) } }", "list(y = c(0.5, 1.5))");
-  EXPECT_EQ(Fails(), "y[2]: Node value is outside the limits of its uniform distribution");
-  Build("var y[2]; { for (i in 1:2) { y[i] ~ dunif(0, 1) } }", "list(y = c(0.5, -0.5))");
-  EXPECT_EQ(Fails(), "y[2]: Node value is outside the limits of its uniform distribution");
-  Build("var y; { y ~ dbern(0.5) }", "list(y = 2)");
-  EXPECT_EQ(Fails(), "y: Node value must be 0 or 1");
-  Build("var y; { y ~ dbern(0.5) }", "list(y = -1)");
-  EXPECT_EQ(Fails(), "y: Node value must be 0 or 1");
-  Build("var y; { y ~ dbern(0.5) }", "list(y = 0.5)");
-  EXPECT_EQ(Fails(), "y: Invalid value for node expected an integer value.");
-  Build("var y[2]; { for (i in 1:2) { y[i] ~ dbern(0.5) } }", "list(y = c(0, 1))");
-  Passes();
-}
-
-TEST_F(AnalyseTest, PowerLaw) {
-  Build("var y; { y ~ dpow(2) }", "list(y = 0.5)");
-  Passes();
-  Build("var y; { y ~ dpow(0) }", "list(y = 0.5)");
-  EXPECT_EQ(Fails(), "y: Value of parameter outside range 1.0E-10 ..1.0E+10.");
-  Build("var y; { y ~ dpow(2) }", "list(y = 1.5)");
-  EXPECT_EQ(Fails(), "y: Invalid value for node not in range 0.0 to 1.0.");
-}
-
-TEST_F(AnalyseTest, CodeOrderAndMissingParameters) {
   Build("var x; { x ~ dnorm(0, 1) }", "list(x = 0.5)");
   Node("x")->stack = {Determ_push, Determ_end};
   EXPECT_EQ(Fails(), "x: Node already defined.");
-  // Parameters are checked before the value, and nodes by number.
-  Build("var a, b; { a ~ dnorm(0, 0) b ~ dnorm(0, 0) }", "list(a = 1.0E+11)");
-  EXPECT_EQ(Fails(), "a: Value of parameter outside range 1.0E-10 ..1.0E+10.");
-  Build("var a, b; { b ~ dnorm(0, 1) a ~ dnorm(0, 1) }", "list(a = 1.0E+11, b = 1.0E+11)");
-  EXPECT_EQ(Fails(), "a: Invalid value for node too big or too small.");
   Build("var x; { x ~ dnorm(0, 1) }");
   Node("x")->parents[1] = nullptr;
   EXPECT_EQ(Fails(), "x: Node is not defined");

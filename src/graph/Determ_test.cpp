@@ -2,6 +2,9 @@
 
 #include <cmath>
 #include <random>
+#include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "HandGraph.h"
@@ -52,8 +55,7 @@ TEST_F(DetermTest, AggregatesReadRangesOfNodes) {
 
 TEST_F(DetermTest, PickFollowsAStochasticIndex) {
   Graph_Node* v = Node(10.0);
-  Node(20.0);
-  Node(30.0);
+  for (double x : {20.0, 30.0}) Node(x);
   Graph_Node* k = Node(2.0);
   Graph_Node* pick = Logical({20, 1, v->label, 3, 1}, {k});
   EXPECT_EQ(V(pick), 20.0);
@@ -61,12 +63,11 @@ TEST_F(DetermTest, PickFollowsAStochasticIndex) {
   EXPECT_EQ(Determ_Base(k), k->label);
   k->value = 2.9999995;  // within the tolerance of 3
   EXPECT_EQ(V(pick), 30.0);
-  k->value = 4.0;
-  EXPECT_EXIT(V(pick), testing::ExitedWithCode(0), "");
-  EXPECT_TRUE(Says("Index expression greater than array bound."));
-  k->value = 0.5;
-  EXPECT_EXIT(V(pick), testing::ExitedWithCode(0), "");
-  EXPECT_TRUE(Says("Index expression less than one."));
+  for (auto [index, message] : {std::pair{4.0, "greater than array bound."}, {0.5, "less than one."}}) {
+    k->value = index;
+    EXPECT_EXIT(V(pick), testing::ExitedWithCode(0), "");
+    EXPECT_TRUE(Says(std::string("Index expression ") + message)) << index;
+  }
 }
 
 TEST_F(DetermTest, MatrixFunctionsOfNodeBlocks) {
@@ -105,18 +106,17 @@ TEST_F(DetermTest, LinksLeaveTheirLogarithms) {
   EXPECT_NEAR(lnQ, -1.0 - std::log1p(std::exp(-1.0)), 1e-15);
   Determ_LogProportion(Logical({24, 19, 21}, {Node(-1.0)}), lnP, lnQ);
   EXPECT_EQ(lnP, SpecFunc_LogPhi(-1.0));
-  double mean = 0.0, lnMean = 0.0;
   Graph_Node* lambda = Logical({24, 8, 21}, {Node(3.0)});
-  Determ_MeanLogMean(lambda, mean, lnMean);
-  EXPECT_NEAR(mean, std::exp(3.0), 1e-12);
-  EXPECT_EQ(lnMean, 3.0);
-  Determ_MeanLogMean(Node(5.0), mean, lnMean);
-  EXPECT_EQ(lnMean, std::log(5.0));
-  Determ_MeanLogMean(Node(0.0), mean, lnMean);
-  EXPECT_EQ(lnMean, -1.0E10);
   // A node computed from a linked one has a log of its own, not the operand's.
-  Determ_MeanLogMean(Logical({23, 24, 3, 21}, {lambda, Node(2.0)}), mean, lnMean);
-  EXPECT_NEAR(lnMean, 3.0 + std::log(2.0), 1e-14);
+  const std::tuple<Graph_Node*, double, double> rows[] = {  // node, log mean, tolerance
+      {lambda, 3.0, 0.0}, {Node(5.0), std::log(5.0), 0.0}, {Node(0.0), -1.0E10, 0.0},
+      {Logical({23, 24, 3, 21}, {lambda, Node(2.0)}), 3.0 + std::log(2.0), 1e-14}};
+  for (const auto& [node, expected, tolerance] : rows) {
+    double mean = 0.0, lnMean = 0.0;
+    Determ_MeanLogMean(node, mean, lnMean);
+    EXPECT_NEAR(lnMean, expected, tolerance) << node->label;
+    if (node == lambda) { EXPECT_NEAR(mean, std::exp(3.0), 1e-12); }
+  }
 }
 
 TEST_F(DetermTest, OptimisationRewritesLinearPredictors) {

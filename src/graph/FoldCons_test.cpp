@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <iterator>
 #include <numbers>
 
 #include "graph/Determ.h"
@@ -75,62 +76,50 @@ class FoldConsTest : public ::testing::Test {
   }
 };
 
-TEST_F(FoldConsTest, FoldsConstantSubexpressionsIntoNewDataNodes) {
-  // y <- 2 * 3 + theta
-  EXPECT_EQ(Fold({23, 23, 3, 23, 1, 21}, {Literal(2), Literal(3), N(0)}), 1);
-  EXPECT_EQ(CodeOf(), (Code{24, 24, 1, 21}));
-  EXPECT_DOUBLE_EQ(NewConstant(0), 6.0);
-  EXPECT_EQ(ParentsOf()[1], N(0));
-  // mu <- alpha + beta * (x - xbar)
-  EXPECT_EQ(Fold({23, 23, 23, 23, 2, 3, 1, 21}, {N(1), N(2), N(5), N(6)}), 1);
-  EXPECT_EQ(CodeOf(), (Code{24, 24, 24, 3, 1, 21}));
-  EXPECT_EQ(ParentsOf(), (Nodes{N(1), N(2), N(8)->parents[2]}));
-  EXPECT_DOUBLE_EQ(NewConstant(2), 5.0);
-  // Arithmetic is carried out as written, even when the result is not finite.
-  EXPECT_EQ(Fold({23, 23, 23, 4, 1, 21}, {N(0), Literal(1), Literal(0)}), 1);
-  EXPECT_EQ(CodeOf(), (Code{24, 24, 1, 21}));
-  EXPECT_EQ(NewConstant(1), std::numeric_limits<double>::infinity());
-}
-
-TEST_F(FoldConsTest, RemovesArithmeticIdentities) {
-  // y <- theta * 1 + 0
-  EXPECT_EQ(Fold({23, 23, 3, 23, 1, 21}, {N(0), Literal(1), Literal(0)}), 0);
-  EXPECT_EQ(CodeOf(), (Code{24, 21}));
-  EXPECT_EQ(ParentsOf(), (Nodes{N(0)}));
-  // y <- 0 * theta: the zero's own node holds the result.
+TEST_F(FoldConsTest, FoldsConstantsRemovesIdentitiesAndClassifiesOperands) {
   Graph_Node* zero = Literal(0);
-  EXPECT_EQ(Fold({23, 23, 3, 21}, {zero, N(0)}), 0);
-  EXPECT_EQ(CodeOf(), (Code{24, 21}));
-  EXPECT_EQ(ParentsOf(), (Nodes{zero}));
-  // y <- 0 - theta becomes unary minus; x - 0, x / 1 and pow(x, 1) become x.
-  EXPECT_EQ(Fold({23, 23, 2, 21}, {Literal(1.0E-13), N(0)}), 0);
-  EXPECT_EQ(CodeOf(), (Code{24, 30, 21}));
-  EXPECT_EQ(Fold({23, 23, 2, 23, 4, 23, 22, 21}, {N(0), zero, Literal(1), Literal(1)}), 0);
-  EXPECT_EQ(CodeOf(), (Code{24, 21}));
-  // y <- 0 / theta folds to 0 as written, held by a node of its own.
-  EXPECT_EQ(Fold({23, 23, 4, 21}, {zero, N(0)}), 1);
-  EXPECT_EQ(NewConstant(0), 0.0);
-}
-
-TEST_F(FoldConsTest, ClassifiesOperandsByKind) {
-  // y <- log(theta) + c: the data operand becomes a constant without a new node.
-  EXPECT_EQ(Fold({23, 12, 23, 1, 21}, {N(0), N(4)}), 0);
-  EXPECT_EQ(CodeOf(), (Code{24, 12, 24, 1, 21}));
-  EXPECT_EQ(ParentsOf(), (Nodes{N(0), N(4)}));
-  // A logical operand is still computed; its own code is rewritten too.
-  EXPECT_EQ(Fold({23, 23, 1, 21}, {N(3), N(1)}), 0);
-  EXPECT_EQ(CodeOf(), (Code{23, 24, 1, 21}));
-  EXPECT_EQ(N(3)->stack, (Code{24, 21}));
-}
-
-TEST_F(FoldConsTest, MaxAndMinTakeOverTheChosenNode) {
-  EXPECT_EQ(Fold({23, 23, 16, 23, 1, 21}, {N(7), N(4), N(0)}), 0);
-  EXPECT_EQ(ParentsOf(), (Nodes{N(4), N(0)}));
-  EXPECT_EQ(Fold({23, 23, 18, 23, 1, 21}, {N(7), N(4), N(0)}), 0);
-  EXPECT_EQ(ParentsOf(), (Nodes{N(7), N(0)}));
-  // Equal operands: the first one is chosen.
-  EXPECT_EQ(Fold({23, 23, 16, 21}, {N(6), N(7)}), 0);
-  EXPECT_EQ(ParentsOf(), (Nodes{N(6)}));
+  Graph_Node* const fresh = nullptr;  // stands for the one new constant
+  const double inf = std::numeric_limits<double>::infinity();
+  const struct {
+    Code code;
+    Nodes parents;
+    Code result;           // y's code after folding; empty: not checked
+    Nodes resultParents;   // empty: not checked
+    double constant = -1;  // the new constant's value, when one is made
+  } rows[] = {
+      {{23, 23, 3, 23, 1, 21}, {Literal(2), Literal(3), N(0)}, {24, 24, 1, 21}, {fresh, N(0)}, 6},  // 2 * 3 + theta
+      // alpha + beta * (x - xbar)
+      {{23, 23, 23, 23, 2, 3, 1, 21}, {N(1), N(2), N(5), N(6)}, {24, 24, 24, 3, 1, 21}, {N(1), N(2), fresh}, 5},
+      // Arithmetic is carried out as written, even when the result is not finite.
+      {{23, 23, 23, 4, 1, 21}, {N(0), Literal(1), Literal(0)}, {24, 24, 1, 21}, {N(0), fresh}, inf},
+      {{23, 23, 3, 23, 1, 21}, {N(0), Literal(1), Literal(0)}, {24, 21}, {N(0)}},  // theta * 1 + 0
+      {{23, 23, 3, 21}, {zero, N(0)}, {24, 21}, {zero}},  // 0 * theta: the zero's own node holds it
+      {{23, 23, 2, 21}, {Literal(1.0E-13), N(0)}, {24, 30, 21}, {}},  // 0 - theta: unary minus
+      {{23, 23, 2, 23, 4, 23, 22, 21}, {N(0), zero, Literal(1), Literal(1)}, {24, 21}, {}},  // x - 0, / 1, ^ 1
+      {{23, 23, 4, 21}, {zero, N(0)}, {}, {fresh}, 0},  // 0 / theta folds to 0, held by a node of its own
+      // Data operands become constants without a new node; a logical one is still computed.
+      {{23, 12, 23, 1, 21}, {N(0), N(4)}, {24, 12, 24, 1, 21}, {N(0), N(4)}},
+      {{23, 23, 1, 21}, {N(3), N(1)}, {23, 24, 1, 21}, {}},
+      // max and min take over the chosen node; of equal operands the first.
+      {{23, 23, 16, 23, 1, 21}, {N(7), N(4), N(0)}, {}, {N(4), N(0)}},
+      {{23, 23, 18, 23, 1, 21}, {N(7), N(4), N(0)}, {}, {N(7), N(0)}},
+      {{23, 23, 16, 21}, {N(6), N(7)}, {}, {N(6)}},
+  };
+  for (size_t r = 0; r < std::size(rows); ++r) {
+    const auto& row = rows[r];
+    const bool folds = row.constant != -1;
+    EXPECT_EQ(Fold(row.code, row.parents), folds ? 1 : 0) << "row " << r;
+    if (!row.result.empty()) { EXPECT_EQ(CodeOf(), row.result) << "row " << r; }
+    Nodes expected = row.resultParents;
+    for (Graph_Node*& n : expected)
+      if (n == fresh) n = Graph_Label(Graph_totalNumNodes - 1);
+    if (!expected.empty()) { EXPECT_EQ(ParentsOf(), expected) << "row " << r; }
+    if (folds) {
+      const auto at = std::find(row.resultParents.begin(), row.resultParents.end(), fresh) - row.resultParents.begin();
+      EXPECT_EQ(NewConstant(static_cast<int32_t>(at)), row.constant) << "row " << r;
+    }
+  }
+  EXPECT_EQ(N(3)->stack, (Code{24, 21}));  // the logical operand's own code is rewritten too
 }
 
 TEST_F(FoldConsTest, FoldsFunctionsOfConstants) {

@@ -1,5 +1,7 @@
 #include "language/Scanner.h"
 
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "TestSupport.h"
@@ -38,33 +40,28 @@ class ScannerTest : public test::ScratchDir {
 
 using K = std::vector<int32_t>;
 
-TEST_F(ScannerTest, CallOnlyWordsAreKeywordsOnlyBeforeAParenthesis) {
+TEST_F(ScannerTest, WhetherAWordIsAKeywordMayDependOnAParenthesisAfterIt) {
+  // Call-only words are keywords only right before one.
   for (const char* word : {"c", "I", "list", "cloglog", "sum", "dbern", "dzipf", "compile",
                            "checkpoint", "q", "functions", "distributions"}) {
     std::string w = word;
-    auto call = Kinds(w + "(");
-    EXPECT_GE(call[0], Scanner_c) << w;
+    EXPECT_GE(Kinds(w + "(")[0], Scanner_c) << w;
     EXPECT_EQ(Kinds(w + " (")[0], Scanner_name) << w;
     EXPECT_EQ(Kinds(w + ";")[0], Scanner_name) << w;
   }
-}
-
-TEST_F(ScannerTest, PlainOnlyWordsAreNamesBeforeAParenthesis) {
-  const std::pair<const char*, int32_t> words[] = {
+  // Plain-only words are names right before one.
+  const std::pair<const char*, int32_t> plain[] = {
       {"const", Scanner_const}, {"Data", Scanner_Data}, {"Dim", Scanner_Dim},   {"in", Scanner_in},
       {"iteration", Scanner_iteration}, {"NA", Scanner_NA}, {"seed", Scanner_seed}};
-  for (auto [word, code] : words) {
+  for (auto [word, code] : plain) {
     std::string w = word;
     EXPECT_EQ(Kinds(w + " ")[0], code) << w;
     EXPECT_EQ(Kinds(w + "(")[0], Scanner_name) << w;
   }
-}
-
-TEST_F(ScannerTest, WordsRecognisedInBothPositions) {
-  const std::pair<const char*, int32_t> words[] = {
+  const std::pair<const char*, int32_t> both[] = {
       {"data", Scanner_data},   {"for", Scanner_for},           {"inits", Scanner_inits},
       {"model", Scanner_model}, {"structure", Scanner_structure}, {"var", Scanner_var}};
-  for (auto [word, code] : words) {
+  for (auto [word, code] : both) {
     std::string w = word;
     EXPECT_EQ(Kinds(w + "(")[0], code) << w;
     EXPECT_EQ(Kinds(w + " (")[0], code) << w;
@@ -74,13 +71,9 @@ TEST_F(ScannerTest, WordsRecognisedInBothPositions) {
 
 TEST_F(ScannerTest, KeywordCodesFollowTheTable) {
   EXPECT_EQ(Kinds("dnorm(0, 1)"), (K{79, 11, 3, 6, 3, 12, -1}));
-  EXPECT_EQ(Kinds("dnorm (0, 1)")[0], 1);
-  EXPECT_EQ(Kinds("cloglog(")[0], 38);
-  EXPECT_EQ(Kinds("sum(")[0], 59);
-  EXPECT_EQ(Kinds("dzipf(")[0], 87);
-  EXPECT_EQ(Kinds("compile(")[0], 88);
-  EXPECT_EQ(Kinds("checkpoint(")[0], 100);
-  EXPECT_EQ(Kinds("functions(")[0], 101);
+  for (auto [text, code] : {std::pair{"dnorm (0, 1)", 1}, {"cloglog(", 38}, {"sum(", 59}, {"dzipf(", 87},
+                             {"compile(", 88}, {"checkpoint(", 100}, {"functions(", 101}})
+    EXPECT_EQ(Kinds(text)[0], code) << text;
   EXPECT_NE(Kinds("distributions(")[0], Kinds("checkpoint(")[0]);
   EXPECT_EQ(Kinds("Dnorm(")[0], Scanner_name);  // comparison is case-sensitive
   EXPECT_EQ(Scanner_KeywordText(Scanner_dnorm), "dnorm");
@@ -95,106 +88,54 @@ TEST_F(ScannerTest, PunctuationAndOperators) {
   EXPECT_EQ(Kinds("x . y"), (K{1, 8, 1, -1}));
 }
 
-TEST_F(ScannerTest, NumbersAndExponents) {
-  auto t = Scan("42 1.0E-6) .5E+1) 2. 1.5e2");
-  EXPECT_EQ(t[0].kind, Scanner_integer);
-  EXPECT_EQ(t[0].intValue, 42);
-  EXPECT_EQ(t[1].kind, Scanner_real);
-  EXPECT_DOUBLE_EQ(t[1].realValue, 1.0E-6);
-  EXPECT_EQ(t[2].kind, Scanner_rparen);
-  EXPECT_DOUBLE_EQ(t[3].realValue, 5.0);
-  EXPECT_EQ(t[4].kind, Scanner_rparen);
-  EXPECT_EQ(t[5].kind, Scanner_real);
-  EXPECT_DOUBLE_EQ(t[5].realValue, 2.0);
-  EXPECT_DOUBLE_EQ(t[6].realValue, 150.0);
-}
+// Each row: text, then the kind and the value or text of its leading tokens.
+struct Expected {
+  int32_t kind;
+  double value = 0.0;  // integers and reals
+  std::string text = "";  // names and strings
+};
 
-TEST_F(ScannerTest, DecimalFractionsAreConvertedExactly) {
-  EXPECT_EQ(Scan("0.3")[0].realValue, 0.3);
-  EXPECT_EQ(Scan("0.1")[0].realValue, 0.1);
-  EXPECT_EQ(Scan(".5")[0].realValue, 0.5);
-  EXPECT_EQ(Scan(".5E-2")[0].realValue, 0.005);
-}
-
-TEST_F(ScannerTest, ExponentQuirks) {
-  // A third exponent digit starts a new token.
-  auto t = Scan("1.0E100");
-  EXPECT_EQ(t[0].kind, Scanner_real);
-  EXPECT_DOUBLE_EQ(t[0].realValue, 1.0E10);
-  EXPECT_EQ(t[1].kind, Scanner_integer);
-  EXPECT_EQ(t[1].intValue, 0);
-  // An E after an integer without a point is a name.
-  t = Scan("1E5");
-  EXPECT_EQ(t[0].kind, Scanner_integer);
-  EXPECT_EQ(t[1].kind, Scanner_name);
-  EXPECT_EQ(t[1].text, "E5");
-  // An exponent without digits is invalid.
-  EXPECT_EQ(Kinds("1.0E+)")[0], Scanner_invalid);
-  // 2.x is the real 2.0 and then the name x.
-  t = Scan("2.x");
-  EXPECT_DOUBLE_EQ(t[0].realValue, 2.0);
-  EXPECT_EQ(t[1].kind, Scanner_name);
-  EXPECT_EQ(t[1].text, "x");
-}
-
-TEST_F(ScannerTest, IntegerOverflowIsInvalidButLargeRealsAreNot) {
-  auto t = Scan("2147483647 ");
-  EXPECT_EQ(t[0].kind, Scanner_integer);
-  EXPECT_EQ(t[0].intValue, 2147483647);
-  EXPECT_EQ(Kinds("2147483648")[0], Scanner_invalid);
-  EXPECT_EQ(Kinds("99999999999999999999999")[0], Scanner_invalid);
-  t = Scan("12345678901.5");
-  EXPECT_EQ(t[0].kind, Scanner_real);
-  EXPECT_DOUBLE_EQ(t[0].realValue, 12345678901.5);
-}
-
-TEST_F(ScannerTest, NamesMayHoldPointsButNotUnderscores) {
-  auto t = Scan("x.y x_y");
-  EXPECT_EQ(t[0].kind, Scanner_name);
-  EXPECT_EQ(t[0].text, "x.y");
-  EXPECT_EQ(t[1].text, "x");
-  EXPECT_EQ(t[2].kind, Scanner_invalid);
-  EXPECT_EQ(t[2].rider.pos, t[1].rider.pos);  // "_" is not consumed
-}
-
-TEST_F(ScannerTest, LongNamesAreSplitAt79Characters) {
-  std::string name(85, 'a');
-  auto t = Scan(name);
-  EXPECT_EQ(t[0].text, std::string(79, 'a'));
-  EXPECT_EQ(t[1].kind, Scanner_name);
-  EXPECT_EQ(t[1].text, std::string(6, 'a'));
-}
-
-TEST_F(ScannerTest, Strings) {
-  auto t = Scan("\"model.txt\" 'it''s' \"\"");
-  EXPECT_EQ(t[0].kind, Scanner_string);
-  EXPECT_EQ(t[0].text, "model.txt");
-  EXPECT_EQ(t[1].text, "it");
-  EXPECT_EQ(t[2].text, "s");
-  EXPECT_EQ(t[3].kind, Scanner_string);
-  EXPECT_EQ(t[3].text, "");
-  // Line ends inside a string are kept.
-  EXPECT_EQ(Scan("\"a\nb\"")[0].text, "a\nb");
-}
-
-TEST_F(ScannerTest, LongStringsKeep79CharactersAndDropThe80th) {
-  std::string body;
-  for (int i = 0; i < 85; ++i) body += static_cast<char>('a' + i % 26);
-  auto t = Scan("\"" + body + "\"");
-  EXPECT_EQ(t[0].kind, Scanner_string);
-  EXPECT_EQ(t[0].text, body.substr(0, 79));
-  EXPECT_EQ(t[1].kind, Scanner_name);  // scanning goes on with the 81st character
-  EXPECT_EQ(t[1].text, body.substr(80));
-}
-
-TEST_F(ScannerTest, UnterminatedStringIsInvalid) {
-  EXPECT_EQ(Kinds("\"abc"), (K{-1}));
+TEST_F(ScannerTest, NumbersNamesAndStrings) {
+  const int32_t I = Scanner_integer, R = Scanner_real, N = Scanner_name, S = Scanner_string, X = Scanner_invalid;
+  std::string letters;
+  for (int i = 0; i < 85; ++i) letters += static_cast<char>('a' + i % 26);
+  const std::pair<std::string, std::vector<Expected>> rows[] = {
+      {"42 1.0E-6) .5E+1) 2. 1.5e2", {{I, 42}, {R, 1.0E-6}, {Scanner_rparen}, {R, 5}, {Scanner_rparen}, {R, 2}, {R, 150}}},
+      {"0.3 0.1 .5 .5E-2", {{R, 0.3}, {R, 0.1}, {R, 0.5}, {R, 0.005}}},  // converted exactly
+      {"1.0E100", {{R, 1.0E10}, {I, 0}}},  // a third exponent digit starts a new token
+      {"1E5", {{I, 1}, {N, 0, "E5"}}},      // E after an integer without a point
+      {"1.0E+)", {{X}}},                    // an exponent without digits
+      {"2.x", {{R, 2}, {N, 0, "x"}}},
+      {"2147483647 ", {{I, 2147483647}}},
+      {"2147483648", {{X}}},
+      {"99999999999999999999999", {{X}}},
+      {"12345678901.5", {{R, 12345678901.5}}},
+      {"x.y x_y", {{N, 0, "x.y"}, {N, 0, "x"}, {X}}},  // points but no underscores
+      {std::string(85, 'a'), {{N, 0, std::string(79, 'a')}, {N, 0, std::string(6, 'a')}}},  // split at 79
+      {"\"model.txt\" 'it''s' \"\"", {{S, 0, "model.txt"}, {S, 0, "it"}, {S, 0, "s"}, {S, 0, ""}}},
+      {"\"a\nb\"", {{S, 0, "a\nb"}}},  // line ends inside a string are kept
+      // 79 characters kept, the 80th dropped, scanning goes on with the 81st.
+      {"\"" + letters + "\"", {{S, 0, letters.substr(0, 79)}, {N, 0, letters.substr(80)}}},
+      {"\"abc", {{X}}},
+  };
+  for (const auto& [text, expected] : rows) {
+    const auto t = Scan(text);
+    ASSERT_GE(t.size(), expected.size()) << text;
+    for (size_t i = 0; i < expected.size(); ++i) {
+      const Expected& e = expected[i];
+      EXPECT_EQ(t[i].kind, e.kind) << text << " #" << i;
+      if (e.kind == I) { EXPECT_EQ(t[i].intValue, e.value) << text << " #" << i; }
+      if (e.kind == R) { EXPECT_EQ(t[i].realValue, e.value) << text << " #" << i; }
+      if (e.kind == N || e.kind == S) { EXPECT_EQ(t[i].text, e.text) << text << " #" << i; }
+    }
+  }
+  const auto t = Scan("x_y");
+  EXPECT_EQ(t[1].rider.pos, t[0].rider.pos);  // "_" is not consumed
 }
 
 TEST_F(ScannerTest, CommentsAndWhiteSpace) {
   EXPECT_EQ(Kinds("# a comment\n\t x # another\r\n;"), (K{1, 5, -1}));
-  // A comment at the end of a file without a line feed ends the scan.
-  EXPECT_EQ(Kinds("x # last"), (K{1, -1}));
+  EXPECT_EQ(Kinds("x # last"), (K{1, -1}));  // a comment at the end of the file ends the scan
   EXPECT_EQ(Kinds(""), (K{-1}));
 }
 

@@ -77,8 +77,7 @@ TEST_F(DensityTest, ContinuousDensitiesMatchTheirClosedForms) {
   EXPECT_NEAR(Log(Dist(CodeGen_dgum, 0.3, {Computed(1.0), Data(2.0)})), 1.4 - std::exp(1.4), 1e-13);
   EXPECT_NEAR(Log(Dist(CodeGen_dlogis, 0.3, {Computed(1.0), Data(2.0)})), log(2.0) + 1.4 - 2.0 * log1p(std::exp(1.4)), 1e-13);
   // Far in either tail the logistic log density stays finite: ln b - |y|.
-  EXPECT_NEAR(Log(Dist(CodeGen_dlogis, -400.0, {Data(1.0), Data(2.0)})), log(2.0) - 802.0, 1e-12);
-  EXPECT_NEAR(Log(Dist(CodeGen_dlogis, 402.0, {Data(1.0), Data(2.0)})), log(2.0) - 802.0, 1e-12);
+  for (double y : {-400.0, 402.0}) EXPECT_NEAR(Log(Dist(CodeGen_dlogis, y, {Data(1.0), Data(2.0)})), log(2.0) - 802.0, 1e-12) << y;
   const double d = log(2.0) - 0.5;
   EXPECT_NEAR(Log(Dist(CodeGen_dlnorm, 2.0, {Data(0.5), Computed(4.0)})), 0.5 * (log(4.0) - 4.0 * d * d) - log(2.0), 1e-13);
   EXPECT_NEAR(Log(Dist(CodeGen_dnorm, 3.0, {Computed(1.0), Computed(0.25)})), 0.5 * (log(0.25) - 0.25 * 4.0), 1e-13);
@@ -97,8 +96,7 @@ TEST_F(DensityTest, DiscreteDensitiesAreLogProbabilities) {
   EXPECT_NEAR(Log(Dist(CodeGen_dbern, 0.0, {p})), log(0.7), 1e-13);
   EXPECT_NEAR(Log(Dist(CodeGen_dbin, 3.0, {p, Data(10.0)}, Graph_data)), 3.0 * log(0.3) + 7.0 * log(0.7), 1e-12);
   // dgeom counts trials: the first success on trial y.
-  EXPECT_NEAR(Log(Dist(CodeGen_dgeom, 4.0, {Computed(0.25)})), log(0.25) + 3.0 * log(0.75), 1e-13);
-  EXPECT_NEAR(Log(Dist(CodeGen_dgeom, 1.0, {Computed(0.25)})), log(0.25), 1e-13);
+  for (double y : {4.0, 1.0}) EXPECT_NEAR(Log(Dist(CodeGen_dgeom, y, {Computed(0.25)})), log(0.25) + (y - 1.0) * log(0.75), 1e-13) << y;
   EXPECT_NEAR(Log(Dist(CodeGen_dnegbin, 5.0, {Computed(0.4), Data(3.0)}, Graph_data)),
               3.0 * log(0.4) + 5.0 * log(0.6), 1e-12);
   EXPECT_NEAR(Log(Dist(CodeGen_dpois, 4.0, {Computed(2.5)}, Graph_data)), 4.0 * log(2.5) - 2.5, 1e-13);
@@ -114,9 +112,8 @@ TEST_F(DensityTest, DiscreteDensitiesAreLogProbabilities) {
 TEST_F(DensityTest, VariantsAddNormalisingTermsOnlyForChangingParameters) {
   const double a = 2.5, b = 1.5, lnB = LnGamma(a) + LnGamma(b) - LnGamma(a + b);
   const double beta = Log(Dist(CodeGen_dbeta, 0.3, {Data(a), Data(b)}));
-  EXPECT_NEAR(Log(Dist(CodeGen_dbeta, 0.3, {Data(a), Node(b)})), beta - lnB, 1e-9);
-  EXPECT_NEAR(Log(Dist(CodeGen_dbeta, 0.3, {Node(a), Data(b)})), beta - lnB, 1e-9);
-  EXPECT_NEAR(Log(Dist(CodeGen_dbeta, 0.3, {Computed(a), Computed(b)})), beta - lnB, 1e-9);
+  for (const Nodes& ab : {Nodes{Data(a), Node(b)}, Nodes{Node(a), Data(b)}, Nodes{Computed(a), Computed(b)}})
+    EXPECT_NEAR(Log(Dist(CodeGen_dbeta, 0.3, ab)), beta - lnB, 1e-9) << ab[0]->kind << " " << ab[1]->kind;
 
   Graph_Node* p = Data(0.3);
   const double binomial = Log(Dist(CodeGen_dbin, 3.0, {p, Data(10.0)}, Graph_data));
@@ -130,8 +127,8 @@ TEST_F(DensityTest, VariantsAddNormalisingTermsOnlyForChangingParameters) {
               LnChoose(120.0, 30.0) - halfLogTwoPi, 1e-7);
 
   const double gamma = Log(Dist(CodeGen_dgamma, 1.4, {Data(3.0), Node(2.0)}));
-  EXPECT_NEAR(Log(Dist(CodeGen_dgamma, 1.4, {Node(3.0), Data(2.0)})), gamma - LnGamma(3.0), 1e-9);
-  EXPECT_NEAR(Log(Dist(CodeGen_dgamma, 1.4, {Computed(3.0), Data(2.0)})), gamma - LnGamma(3.0), 1e-9);
+  for (Graph_Node* shape : {Node(3.0), Computed(3.0)})
+    EXPECT_NEAR(Log(Dist(CodeGen_dgamma, 1.4, {shape, Data(2.0)})), gamma - LnGamma(3.0), 1e-9) << shape->kind;
 }
 
 TEST_F(DensityTest, SetDensityLeavesNodesWithoutAProcedureAlone) {
@@ -150,9 +147,8 @@ TEST_F(DensityTest, SetDensityLeavesNodesWithoutAProcedureAlone) {
 TEST_F(DensityTest, VectorParametersAreReadFromTheirBlocks) {
   Graph_Node* p = Vector({0.2, 0.5, 0.3});
   Graph_Node* count = Data(3.0);
-  EXPECT_NEAR(Log(Dist(CodeGen_dcat, 3.0, {p, count})), std::log(0.3), 1e-15);
-  EXPECT_NEAR(Log(Dist(CodeGen_dcat, 1.0, {p, count})), std::log(0.2), 1e-15);
-  EXPECT_NEAR(Log(Dist(CodeGen_dcat, 3.0 - 1e-11, {p, count})), std::log(0.3), 1e-15);
+  for (auto [y, q] : {std::pair{3.0, 0.3}, {1.0, 0.2}, {3.0 - 1e-11, 0.3}})
+    EXPECT_NEAR(Log(Dist(CodeGen_dcat, y, {p, count})), std::log(q), 1e-15) << y;
   EXPECT_EQ(Log(Dist(CodeGen_dcat, 2.0, {Vector({0.5, 0.0, 0.5}), count})), -1.0E10);
   // A row picked from a 2 x 3 matrix by a stochastic index.
   Graph_Node* matrix = Vector({0.1, 0.2, 0.7, 0.6, 0.3, 0.1});

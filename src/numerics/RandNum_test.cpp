@@ -141,13 +141,11 @@ TEST_F(RandNumTest, EdgeCases) {
   EXPECT_EQ(DrawsBy([] { RandNum_Binomial(0.5, 2.9999999); }), 3);
   EXPECT_EQ(DrawsBy([] { EXPECT_EQ(RandNum_Binomial(0.5, 0.0), 0.0); }), 0);
   EXPECT_EQ(DrawsBy([] { RandNum_Gamma1(1.0000005); }), 1);
-  EXPECT_TRUE(std::isnan(RandNum_Gamma1(0.0)));
-  EXPECT_TRUE(std::isnan(RandNum_Gamma1(-1.0)));
+  for (double shape : {0.0, -1.0}) EXPECT_TRUE(std::isnan(RandNum_Gamma1(shape))) << shape;
   // The second polar deviate waits for the next caller of any normal generator.
   InitRandNum();
   ASSERT_TRUE(RandNum_SetSeed(99));
-  const double z1 = RandNum_StandardNormal();
-  const double z2 = RandNum_StandardNormal();
+  const double z1 = RandNum_StandardNormal(), z2 = RandNum_StandardNormal();
   InitRandNum();
   ASSERT_TRUE(RandNum_SetSeed(99));
   EXPECT_EQ(RandNum_StandardNormal(), z1);
@@ -256,6 +254,17 @@ const std::vector<double> a3 = {4, 2, 0, 2, 5, 1, 0, 1, 3};                     
 const std::vector<double> a3inv = {14 / 44., -6 / 44., 2 / 44., -6 / 44., 12 / 44.,  // its inverse
                                    -4 / 44., 2 / 44., -4 / 44., 16 / 44.};
 
+// Means k a3inv and variances k (s_ij^2 + s_ii s_jj) of the products of a
+// draw with covariance a3inv, or of a Wishart draw of k degrees of freedom.
+void ProductMoments(double k, std::vector<double>& mean, std::vector<double>& var) {
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) {
+      const double s = a3inv[i * 3 + j];
+      mean[i * 3 + j] = k * s;
+      var[i * 3 + j] = k * (s * s + a3inv[i * 3 + i] * a3inv[j * 3 + j]);
+    }
+}
+
 // Each column of the draws (n per draw) against its mean and variance.
 void ExpectColumns(const std::vector<std::vector<double>>& cols, const std::vector<double>& mean,
                    const std::vector<double>& var, const std::string& what) {
@@ -296,16 +305,9 @@ TEST_F(RandNumTest, MultivariateNormalHasTheInversePrecisionAsCovariance) {
     ASSERT_TRUE(RandNum_MNormal(mu, U, x, 3));
     for (int i = 0; i < 3; ++i)
       for (int j = 0; j < 3; ++j) cols[i * 3 + j][k] = (x[i] - mu[i]) * (x[j] - mu[j]);
-    // The first row's products give way to the draws themselves; its
-    // covariances are still checked through the first column.
-    for (int i = 0; i < 3; ++i) cols[i][k] = x[i];
+    for (int i = 0; i < 3; ++i) cols[i][k] = x[i];  // the first row's products, also in the first column
   }
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j) {
-      const double s = a3inv[i * 3 + j];
-      mean[i * 3 + j] = s;
-      var[i * 3 + j] = a3inv[i * 3 + i] * a3inv[j * 3 + j] + s * s;
-    }
+  ProductMoments(1.0, mean, var);
   for (int i = 0; i < 3; ++i) {
     mean[i] = mu[i];
     var[i] = a3inv[i * 3 + i];
@@ -325,12 +327,7 @@ TEST_F(RandNumTest, WishartMeanIsDegreesTimesTheInverse) {
     ASSERT_EQ(W[5], W[7]);
   }
   std::vector<double> mean(9), var(9);
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j) {
-      const double s = a3inv[i * 3 + j];
-      mean[i * 3 + j] = k * s;
-      var[i * 3 + j] = k * (s * s + a3inv[i * 3 + i] * a3inv[j * 3 + j]);
-    }
+  ProductMoments(k, mean, var);
   ExpectColumns(cols, mean, var, "Wishart");
 }
 
