@@ -14,6 +14,7 @@
 #include "graph/Determ.h"
 #include "graph/FoldCons.h"
 #include "graph/Graph.h"
+#include "graph/InitVals.h"
 #include "graph/Parents.h"
 #include "language/Errors.h"
 #include "language/Messages.h"
@@ -94,15 +95,9 @@ void Display(const std::string& name) {
   Write_Ln();
 }
 
-bool AllNodesHaveValues() {
-  for (const Graph_Node* n : Graph_nodes)
-    if (n != nullptr && n->kind == Graph_noInitial) return false;
-  return true;
-}
-
 // Each phase of compilation reports its own error; a failed phase ends the run.
 bool Failed() {
-  if (Parser_error || CodeGen_error || Parents_error || Analyse_error) Model_error = true;
+  if (Parser_error || CodeGen_error || Parents_error || InitVals_error || Analyse_error) Model_error = true;
   return Model_error;
 }
 
@@ -191,15 +186,13 @@ void Model_Compile() {
   Parents_BuildSamplingDistribu();
   if (Failed()) return;
 
-  // Values are checked once every stochastic node has one; until starting
-  // values can be generated, a model that leaves some to be generated is
-  // checked when they are.
-  if (AllNodesHaveValues()) {
-    Messages_Text(checkingModel);
-    Write_Ln();
-    Analyse_CheckModel();
-    if (Failed()) return;
-  }
+  InitVals_GenerateStartingValue();
+  if (Failed()) return;
+
+  Messages_Text(checkingModel);
+  Write_Ln();
+  Analyse_CheckModel();
+  if (Failed()) return;
 
   Determ_OptDeterm();
 

@@ -13,6 +13,7 @@
 #include "graph/Parents.h"
 #include "graph/Determ.h"
 #include "graph/Graph.h"
+#include "graph/InitVals.h"
 #include "language/Errors.h"
 #include "language/Data.h"
 #include "language/Messages.h"
@@ -78,6 +79,7 @@ bool Wren0600_InitModules(int argc, const char* const* argv) {
   InitParents();
   InitRandNum();
   InitAnalyse();
+  InitInitVals();
   InitModel();
   InitNodes();
   return true;

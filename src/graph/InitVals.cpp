@@ -1,0 +1,281 @@
+#include "graph/InitVals.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "commands/Write.h"
+#include "graph/CodeGen.h"
+#include "graph/Determ.h"
+#include "graph/Graph.h"
+#include "graph/Parents.h"
+#include "language/Errors.h"
+#include "language/Messages.h"
+#include "numerics/RandNum.h"
+#include "sampling/GibbsSam.h"
+
+bool InitVals_error = false;
+
+namespace {
+
+constexpr int maxPasses = 10;
+constexpr int64_t maxSupport = 1000;          // the largest upper end of a discrete support
+constexpr double integerTolerance = 1.0E-10;  // added before truncating a count or bound
+constexpr double cutOff = -100.0;             // a support point less likely than this weighs nothing
+constexpr int generatingValues = 7;           // message
+constexpr int cannotGenerate = 91;            // error
+
+// Running sums of the discrete weights. They only grow, so one allocation
+// serves every later draw.
+std::vector<double> weights;
+
+// Set with InitVals_error by a fault that no later pass can mend: the
+// generation stops at once.
+bool stopped = false;
+
+void Error(int64_t position, int number) {
+  InitVals_error = true;
+  stopped = true;
+  Errors_CompileError(position, number);
+}
+
+inline double ValueOf(Graph_Node* node) { return node->valueFunction(node); }
+inline double Parameter(Graph_Node* node, int i) { return ValueOf(node->parents[static_cast<size_t>(i)]); }
+
+// A count or bound held as a real, truncated towards zero. Values beyond
+// any support the generation admits are held at a large end, so the
+// conversion is always defined; not a number gives -1, an empty support.
+int64_t ToCount(double x) {
+  constexpr double limit = 1.0E12;
+  const double t = std::trunc(x + integerTolerance);
+  if (std::isnan(t)) return -1;
+  if (t > limit) return static_cast<int64_t>(limit);
+  if (t < -limit) return -static_cast<int64_t>(limit);
+  return static_cast<int64_t>(t);
+}
+
+int32_t NumForward() {
+  int32_t n = 0;
+  for (int32_t i = 0; i < Graph_numDeclaredNodes; ++i) {
+    const Graph_Node* node = Graph_nodes[static_cast<size_t>(i)];
+    if (node != nullptr && node->kind == Graph_noInitial) ++n;
+  }
+  return n;
+}
+
+void Turn(int32_t from, int32_t to) {
+  for (int32_t i = 0; i < Graph_numDeclaredNodes; ++i) {
+    Graph_Node* node = Graph_nodes[static_cast<size_t>(i)];
+    if (node != nullptr && node->kind == from) node->kind = to;
+  }
+}
+
+void ReSet() { Turn(Graph_forwardSampled, Graph_noInitial); }
+void SetToGibbs() { Turn(Graph_forwardSampled, Graph_stochastic); }
+
+// Parents given a value in the current generation count as available.
+bool CanForwardSample(Graph_Node* node) {
+  Graph_List list;
+  Parents_StochasticParentList(node, list);
+  bool can = true;
+  for (const Graph_Node* p : list)
+    if (p == nullptr || p->kind == Graph_noInitial) can = false;
+  Graph_DisposeList(list);
+  return can;
+}
+
+Graph_Node* LowerParent(Graph_Node* node) {
+  return node->numParents > 2 ? node->parents[static_cast<size_t>(node->numParents - 2)] : nullptr;
+}
+Graph_Node* UpperParent(Graph_Node* node) {
+  return node->numParents > 2 ? node->parents[static_cast<size_t>(node->numParents - 1)] : nullptr;
+}
+
+// The finite support of a dbern, dbin or dcat node, narrowed by its bounds.
+void GetBounds(Graph_Node* node, int64_t& lower, int64_t& upper) {
+  switch (node->density) {
+    case CodeGen_dbern: lower = 0; upper = 1; break;
+    case CodeGen_dbin: lower = 0; upper = ToCount(Parameter(node, 1)); break;
+    case CodeGen_dcat: lower = 1; upper = ToCount(Parameter(node, 1)); break;
+    default: lower = 0; upper = -1; return;  // no finite support: nothing can be drawn
+  }
+  if (Graph_Node* lo = LowerParent(node); lo != nullptr) lower = std::max(lower, ToCount(ValueOf(lo)));
+  if (Graph_Node* hi = UpperParent(node); hi != nullptr) upper = std::min(upper, ToCount(ValueOf(hi)));
+}
+
+// A discrete node's starting value is drawn from its prior alone: while the
+// node itself waits for a value no likelihood term of it can be evaluated,
+// so the terms never enter. Failed is set when every support point is
+// ruled out; the pass then starts afresh.
+void DiscreteSample(Graph_Node* node, bool& failed) {
+  if (!CanForwardSample(node)) return;  // waits for a later pass
+  int64_t lo = 0, hi = -1;
+  GetBounds(node, lo, hi);
+  if (hi > maxSupport) return Error(1, cannotGenerate);
+  if (hi < lo) {
+    failed = true;
+    return;
+  }
+  if (weights.size() < static_cast<size_t>(hi) + 1) weights.resize(static_cast<size_t>(hi) + 1);
+  int64_t zeros = 0;
+  for (int64_t k = lo; k <= hi; ++k) {
+    node->value = static_cast<double>(k);
+    const double L = node->logDensity(node);
+    double w = 0.0;
+    if (L < cutOff || std::isnan(L)) {
+      ++zeros;
+    } else {
+      w = std::exp(L);
+    }
+    weights[static_cast<size_t>(k)] = k > lo ? w + weights[static_cast<size_t>(k - 1)] : w;
+  }
+  if (zeros == hi + 1 - lo) {
+    failed = true;
+    return;
+  }
+  const double u = RandNum_Rand() * weights[static_cast<size_t>(hi)];
+  int64_t k = lo;
+  while (k < hi && u > weights[static_cast<size_t>(k)]) ++k;
+  node->value = static_cast<double>(k);
+  node->kind = Graph_forwardSampled;
+}
+
+// dwish(R, k): R is taken as it is read, as the factor the generator
+// expects. Any positive-definite draw serves as a starting value.
+bool Wishart(Graph_Node* node) {
+  constexpr int entries = GibbsSam_maxOrder * GibbsSam_maxOrder;
+  const int32_t size = node->size;
+  const int d = static_cast<int>(std::sqrt(static_cast<double>(size) + integerTolerance));
+  if (d < 1 || d > GibbsSam_maxOrder || d * d != size) return false;
+  std::array<double, entries> R, W;
+  const int32_t base = Determ_Base(node->parents[0]);
+  for (int32_t i = 0; i < size; ++i) R[static_cast<size_t>(i)] = ValueOf(Graph_Label(base + i));
+  const double k = Parameter(node, 1);
+  if (!RandNum_Wishart(R, W, k, d)) return false;
+  for (int32_t i = 0; i < size; ++i) Graph_Label(node->label + i)->value = W[static_cast<size_t>(i)];
+  return true;
+}
+
+// The prior draw, except that the discrete sampler draws dbin and dcat, and
+// the counts dnegbin, dhypo and dzipf start at zero.
+bool DirectSample(Graph_Node* node) {
+  switch (node->density) {
+    case CodeGen_dbin:
+    case CodeGen_dcat: return true;
+    case CodeGen_dnegbin:
+    case CodeGen_dhypo:
+    case CodeGen_dzipf: node->value = 0.0; return true;
+    case CodeGen_dwish: return Wishart(node);
+    default: return GibbsSam_DirectSample(node);
+  }
+}
+
+// Repeats DirectSample until the draw meets the bounds asked for; gives up,
+// rather than hold the program, when a million draws have not.
+bool Bounded(Graph_Node* node, bool lower, bool upper, double lowerValue, double upperValue) {
+  for (long tries = 0; tries < GibbsSam_maxTries; ++tries) {
+    if (!DirectSample(node)) return false;
+    const double x = node->value;
+    if (std::isnan(x)) return false;
+    if ((!lower || x >= lowerValue) && (!upper || x <= upperValue)) return true;
+  }
+  return false;
+}
+
+bool LDirectSample(Graph_Node* node) { return Bounded(node, true, false, ValueOf(LowerParent(node)), 0.0); }
+bool UDirectSample(Graph_Node* node) { return Bounded(node, false, true, 0.0, ValueOf(UpperParent(node))); }
+bool TDirectSample(Graph_Node* node) {
+  return Bounded(node, true, true, ValueOf(LowerParent(node)), ValueOf(UpperParent(node)));
+}
+
+// A dweib or dgum node with a lower bound is drawn from the tail above it;
+// with an upper bound too, the tail draw is repeated until it lies below.
+bool TailSample(Graph_Node* node) {
+  Graph_Node* upper = UpperParent(node);
+  const double b = upper != nullptr ? ValueOf(upper) : 0.0;
+  const double v = Parameter(node, 0), lambda = Parameter(node, 1), c = ValueOf(LowerParent(node));
+  for (long tries = 0; tries < GibbsSam_maxTries; ++tries) {
+    const double x = node->density == CodeGen_dweib ? RandNum_WeibullTail(v, lambda, std::max(c, 0.0))
+                                                    : RandNum_GumbelRightTail(v, lambda, c);
+    node->value = x;
+    if (std::isnan(x)) return false;
+    if (upper == nullptr || x <= b) return true;
+  }
+  return false;
+}
+
+void ForwardSample(Graph_Node* node) {
+  if (!CanForwardSample(node)) return;
+  const int32_t n = node->numParents;
+  bool drawn = true;
+  if (node->density == CodeGen_ddirch) {
+    drawn = GibbsSam_Direchlet(node);
+  } else if ((node->density == CodeGen_dgum || node->density == CodeGen_dweib) && n > 2 &&
+             LowerParent(node) != nullptr) {
+    drawn = TailSample(node);
+  } else if (n > 2 && (LowerParent(node) != nullptr || UpperParent(node) != nullptr)) {
+    if (UpperParent(node) == nullptr) {
+      drawn = LDirectSample(node);
+    } else if (LowerParent(node) == nullptr) {
+      drawn = UDirectSample(node);
+    } else {
+      drawn = TDirectSample(node);
+    }
+  } else {
+    drawn = DirectSample(node);
+  }
+  if (!drawn) return Error(1, cannotGenerate);
+  for (int32_t i = 0; i < node->size; ++i) {
+    Graph_Node* component = Graph_Label(node->label + i);
+    if (component != nullptr) component->kind = Graph_forwardSampled;
+  }
+}
+
+}  // namespace
+
+void InitInitVals() {
+  InitVals_error = false;
+  stopped = false;
+  weights.clear();
+  weights.shrink_to_fit();
+}
+
+void InitVals_GenerateStartingValue() {
+  InitVals_error = false;
+  stopped = false;
+  bool again = false;
+  int32_t n = NumForward();
+  int pass = 0;
+  if (n > 0) {
+    Messages_Text(generatingValues);
+    Write_Ln();
+  }
+  while (n > 0 && pass < maxPasses && !stopped) {
+    ++pass;
+    bool failed = false;
+    for (int32_t i = 0; i < Graph_numDeclaredNodes && !failed && !stopped; ++i) {
+      Graph_Node* node = Graph_nodes[static_cast<size_t>(i)];
+      if (node == nullptr || node->kind != Graph_noInitial) continue;
+      if (node->density == CodeGen_dbern || node->density == CodeGen_dbin || node->density == CodeGen_dcat) {
+        DiscreteSample(node, failed);
+      } else {
+        ForwardSample(node);
+      }
+    }
+    if (stopped) return;
+    if (failed) ReSet();
+    n = NumForward();
+    // The whole generation is made once more after it first succeeds.
+    if (n == 0 && !again) {
+      ReSet();
+      again = true;
+      n = NumForward();
+    }
+  }
+  if (stopped) return;
+  if (n > 0) return Error(1, cannotGenerate);
+  SetToGibbs();
+}
