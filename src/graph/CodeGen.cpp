@@ -563,10 +563,34 @@ void Fold(Graph_Node* n) {
   if (allData) MakeData(n, n->valueFunction(n));
 }
 
+// Reading a logical node evaluates the nodes with code below it, one call
+// inside the other; chains deeper than this could exhaust the call stack.
+constexpr int32_t maxChain = 5000;
+
+// Refuses a chain of logical nodes too deep to evaluate, now rather than
+// with a crash when the first value is read.
+void CheckChainDepth(const std::vector<Graph_Node*>& order) {
+  std::vector<int32_t> depth(Graph_totalNumNodes, 0);
+  for (Graph_Node* n : order) {
+    if (n->stack.empty()) continue;  // folded
+    int32_t d = 0;
+    Operands(n, [&](int32_t element, Graph_Node* p) {
+      Graph_Node* m = p != nullptr ? p : Graph_Label(element);
+      if (m != nullptr && !m->stack.empty() && depth[m->label] > d) d = depth[m->label];
+    });
+    depth[n->label] = d + 1;
+    if (d + 1 > maxChain) {
+      int64_t where = static_cast<size_t>(n->label) < origin.size() ? origin[n->label] : 0;
+      return Error(where, tooComplex);
+    }
+  }
+}
+
 void FoldPass() {
   std::vector<Graph_Node*> order;
   if (!TopologicalOrder(order)) return;
   for (Graph_Node* n : order) Fold(n);
+  CheckChainDepth(order);
 }
 
 // ---- stochastic relations

@@ -149,6 +149,18 @@ TEST_F(CodeGenTest, Errors) {
         << body;
 }
 
+TEST_F(CodeGenTest, LogicalChainsAreEvaluatedOrRefusedButNeverTooDeep) {
+  auto chain = [](int n) {
+    return "model m; var x[" + std::to_string(n) + "], y;\n{ x[1] ~ dnorm(0, 1)\n  for (t in 2:" +
+           std::to_string(n) + ") { x[t] <- x[t - 1] + 1 } y ~ dnorm(x[" + std::to_string(n) + "], 1) }";
+  };
+  ASSERT_EQ(Generate(chain(5000)), "");
+  Node("x", 0)->value = 0.5;
+  Graph_Node* end = Node("x", 4999);
+  EXPECT_DOUBLE_EQ(end->valueFunction(end), 4999.5);
+  EXPECT_EQ(Generate(chain(5002)), "Deterministic node is too complex to generate code for");
+}
+
 TEST_F(CodeGenTest, AnOperandWithoutANodeEndsTheRun) {
   EXPECT_EXIT(Generate("model m; var a, b;\n{ a <- b + 1 }"), testing::ExitedWithCode(0), "");
   EXPECT_NE(Console().find("Node has undefined parent."), std::string::npos);
