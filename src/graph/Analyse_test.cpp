@@ -21,17 +21,7 @@ class AnalyseTest : public test::FrontEnd {
     InitCodeGen();
     InitDeterm();
     InitAnalyse();
-    std::string statements;
-    if (!data.empty()) {
-      test::WriteFile("d.dat", data);
-      statements += " data in \"d.dat\";";
-    }
-    if (!inits.empty()) {
-      test::WriteFile("i.dat", inits);
-      statements += " inits in \"i.dat\";";
-    }
-    size_t body = model.find('{');
-    Parser_Tree* head = Compile("model m; " + model.substr(0, body) + statements + "\n" + model.substr(body));
+    Parser_Tree* head = Compile(WithFiles(model, data, inits));
     ASSERT_NE(head, nullptr) << Console();
     CodeGen_WriteGraph(head);
     ASSERT_FALSE(CodeGen_error) << Console();

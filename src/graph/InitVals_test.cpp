@@ -25,17 +25,7 @@ class InitValsTest : public test::FrontEnd {
     InitParents();
     InitInitVals();
     InitSpecFunc();  // the log factorials of the binomial weights
-    std::string statements;
-    if (!data.empty()) {
-      test::WriteFile("d.dat", data);
-      statements += " data in \"d.dat\";";
-    }
-    if (!inits.empty()) {
-      test::WriteFile("i.dat", inits);
-      statements += " inits in \"i.dat\";";
-    }
-    const size_t body = model.find('{');
-    Parser_Tree* head = Compile("model m; " + model.substr(0, body) + statements + "\n" + model.substr(body));
+    Parser_Tree* head = Compile(WithFiles(model, data, inits));
     if (head == nullptr) return false;
     CodeGen_WriteGraph(head);
     if (CodeGen_error) return false;

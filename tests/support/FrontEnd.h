@@ -26,6 +26,24 @@ class FrontEnd : public ScratchDir {
     StartConsole();
   }
 
+  // "model m; " and the declarations and body given, with data and inits
+  // statements for the data and initial-value texts given (written to d.dat
+  // and i.dat) placed before the body.
+  static std::string WithFiles(const std::string& model, const std::string& data,
+                               const std::string& inits) {
+    std::string statements;
+    if (!data.empty()) {
+      WriteFile("d.dat", data);
+      statements += " data in \"d.dat\";";
+    }
+    if (!inits.empty()) {
+      WriteFile("i.dat", inits);
+      statements += " inits in \"i.dat\";";
+    }
+    const size_t body = model.find('{');
+    return "model m; " + model.substr(0, body) + statements + "\n" + model.substr(body);
+  }
+
   // The head of the body, or null when a phase failed.
   Parser_Tree* Compile(const std::string& text) {
     WriteFile("m.bug", text);
