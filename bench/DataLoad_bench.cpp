@@ -20,6 +20,7 @@
 #include "language/Messages.h"
 #include "language/Scanner.h"
 #include "language/SymTabs.h"
+#include "BenchSupport.h"
 
 namespace {
 
@@ -130,10 +131,9 @@ void Time(const char* label, int64_t values, const std::string& file, Prepare pr
 }  // namespace
 
 int main() {
-  namespace fs = std::filesystem;
-  std::string tmpl = (fs::temp_directory_path() / "wren-bench-XXXXXX").string();
-  if (mkdtemp(tmpl.data()) == nullptr) return 1;
-  const fs::path dir = tmpl;
+  bench::ScratchDirectory scratch(false);
+  if (!scratch.ok()) return 1;
+  const std::filesystem::path& dir = scratch.path();
 
   InitScanner();
   InitErrors();
@@ -158,7 +158,5 @@ int main() {
            Data_ReadRectangularFile(Graph_data, names, static_cast<int32_t>(rows), h);
          });
   }
-  std::error_code ec;
-  fs::remove_all(dir, ec);
   return 0;
 }

@@ -24,6 +24,7 @@
 #include "language/Parser.h"
 #include "language/Scanner.h"
 #include "language/SymTabs.h"
+#include "BenchSupport.h"
 #include "RunFrontEnd.h"
 
 namespace {
@@ -84,12 +85,8 @@ std::string Values(int n, const char* value) {
 }  // namespace
 
 int main() {
-  namespace fs = std::filesystem;
-  std::string tmpl = (fs::temp_directory_path() / "wren-bench-XXXXXX").string();
-  if (mkdtemp(tmpl.data()) == nullptr) return 1;
-  const fs::path dir = tmpl;
-  const fs::path old = fs::current_path();
-  fs::current_path(dir);
+  bench::ScratchDirectory scratch(true);
+  if (!scratch.ok()) return 1;
   // A background console: reports go to b.log, not the terminal.
   WriteText("b.cmd", "");
   const char* argv[] = {"wren", "20", "b", "b.cmd"};
@@ -114,8 +111,5 @@ int main() {
                   "{ for (i in 1:" + N + ") { z[i] ~ dnorm(0, 1) } s <- sum(z[]) y ~ dnorm(s, 1) }",
                   "list(y = 1)");
   Write_Close();
-  fs::current_path(old);
-  std::error_code ec;
-  fs::remove_all(dir, ec);
   return ok ? 0 : 1;
 }
