@@ -30,8 +30,10 @@ std::string ValueText(int64_t k) {
   uint64_t h = static_cast<uint64_t>(k) * 2654435761u % 1000003u;
   if (h % 97 == 0) return "NA";
   if (h % 5 == 0) return std::to_string(h % 1000);
-  std::string s = std::to_string(h % 10000 / 100) + "." + std::to_string(1000 + h % 1000).substr(1);
-  return h % 3 == 0 ? "-" + s : s;
+  char text[32];
+  std::snprintf(text, sizeof text, "%s%u.%03u", h % 3 == 0 ? "-" : "", static_cast<unsigned>(h % 10000 / 100),
+                static_cast<unsigned>(h % 1000));
+  return text;
 }
 
 void WriteList(const std::string& name, int64_t n) {
