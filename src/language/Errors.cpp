@@ -190,7 +190,7 @@ void Errors_NodeError(const Graph_Node* node, int number) {
   Errors_NodeErrorText(node, Errors_String(number));
 }
 
-void Errors_NodeErrorText(const Graph_Node* node, std::string_view text) {
+void Errors_NodeReport(const Graph_Node* node, std::string_view text) {
   Write_Ln();
   Write_String("Error in file: ");
   Write_String(errorFileName);
@@ -204,5 +204,9 @@ void Errors_NodeErrorText(const Graph_Node* node, std::string_view text) {
   Write_Ln();
   WriteTail(text);
   Write_Flush();
+}
+
+void Errors_NodeErrorText(const Graph_Node* node, std::string_view text) {
+  Errors_NodeReport(node, text);
   std::exit(0);
 }

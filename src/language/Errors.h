@@ -26,3 +26,6 @@ void Errors_CompileErrorText(int64_t position, std::string_view text);
 [[noreturn]] void Errors_NodeError(const Graph_Node* node, int number);
 // The same report with a text of its own, for faults the table has no number for.
 [[noreturn]] void Errors_NodeErrorText(const Graph_Node* node, std::string_view text);
+// The node-error report with a text of its own, without ending the program:
+// for failures the run survives long enough to save its results.
+void Errors_NodeReport(const Graph_Node* node, std::string_view text);

@@ -1,0 +1,50 @@
+// Samplers: the update list and the sweep. Every stochastic node or block
+// that the sampler updates has one record holding the update procedure
+// chosen for it at compile time; a sweep calls them one after another.
+//
+// Records are registered in increasing node number and each new one goes to
+// the front of the list, so a sweep visits the nodes in decreasing number.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "graph/Graph.h"
+
+struct Samplers_Sampler;
+using Samplers_Proc = void (*)(Samplers_Sampler& sampler);
+
+struct Samplers_Sampler {
+  Samplers_Proc update = nullptr;  // the procedure chosen for the node
+  Graph_Node* node = nullptr;      // the node, or the first component of a block
+  // Working data adaptive rejection sampling keeps between sweeps: the
+  // quantiles of the last envelope, once there is one.
+  std::array<double, 4> centiles{};
+  bool haveCentiles = false;
+  bool error = false;  // set by a procedure that failed; ends the sweep
+};
+
+void InitSamplers();
+// A new record at the front of the update list. Its address stays valid for
+// the rest of the run.
+Samplers_Sampler& Samplers_Add();
+int32_t Samplers_Count();
+// The record the sweep runs at position i (0 runs first); for tests and the
+// listing of methods.
+Samplers_Sampler& Samplers_At(int32_t i);
+
+// Runs one sweep. A procedure that sets its error flag ends the sweep after
+// itself with error true; an interrupt request (CtrlC_Abort) ends it after
+// the current record with aborted true. Either way the next call resumes
+// with the record after the one that ran last. An empty list runs nothing
+// and reports neither.
+void Samplers_Update(bool& aborted, bool& error);
+
+// For an update procedure that cannot make a sound draw: sets the record's
+// error flag and keeps the node and the reason for Samplers_ReportFailure.
+// The node keeps the value it had.
+void Samplers_Fail(Samplers_Sampler& sampler, std::string_view reason);
+// Writes the report of the last failure, naming the node, and forgets it.
+// Nothing when there is none.
+void Samplers_ReportFailure();
