@@ -316,29 +316,46 @@ inline double Term(Graph_Node* const* p, int32_t m, int32_t n, int32_t j) {
   return 0.0;
 }
 
+// The whole sum of a linear form.
+inline double Sum(Graph_Node* const* p, int32_t m, int32_t n) {
+  double eta = 0.0;
+  for (int32_t i = 0; i < m; i += 2) eta += p[i]->value * p[i + 1]->value;
+  for (int32_t i = m; i < n; ++i) eta += p[i]->value;
+  return eta;
+}
+
 // The linear predictor eta of a linear form. With the fast path off (or too
 // few parents for it to pay) the whole sum is formed and, for five or more
 // parents, the sum without the active node's term is kept in value with
-// that term's position in code entry 2. With the fast path on, only the
-// active node's term is formed afresh.
+// that term's position in code entry 2 (n when the node is no parent). An
+// active node that holds more than one term (a + b * z + b * w) leaves no
+// single term to re-form: code entry 2 is then n + 1 and the fast path forms
+// the whole sum. With the fast path on, only the active node's term is
+// formed afresh.
 double Eta(Graph_Node* node) {
   Graph_Node* const* p = node->parents.data();
   const int32_t n = node->numParents;
   int32_t* c = node->stack.data();
   const int32_t m = c[1];
-  if (!Determ_fastLinear || n <= 4) {
-    double eta = 0.0;
-    for (int32_t i = 0; i < m; i += 2) eta += p[i]->value * p[i + 1]->value;
-    for (int32_t i = m; i < n; ++i) eta += p[i]->value;
-    if (n <= 4) return eta;
-    int32_t j = 0;
-    while (j < n && p[j] != Determ_activeNode) ++j;
+  if (Determ_fastLinear && n > 4) {
+    const int32_t j = c[2];
+    if (j < n) return node->value + Term(p, m, n, j);
+    return j == n ? node->value : Sum(p, m, n);
+  }
+  const double eta = Sum(p, m, n);
+  if (n <= 4) return eta;
+  int32_t j = 0;
+  while (j < n && p[j] != Determ_activeNode) ++j;
+  // The term at j is a product pair below m, else a single value.
+  int32_t k = j < m ? j - j % 2 + 2 : j + 1;
+  while (k < n && p[k] != Determ_activeNode) ++k;
+  if (j < n && k < n) {
+    c[2] = n + 1;
+  } else {
     c[2] = j;
     node->value = j < n ? eta - Term(p, m, n, j) : eta;
-    return eta;
   }
-  const int32_t j = c[2];
-  return j < n ? node->value + Term(p, m, n, j) : node->value;
+  return eta;
 }
 
 double Linear(Graph_Node* node) {

@@ -181,4 +181,25 @@ TEST_F(DetermTest, FastLinearFormsReuseTheirPartialSum) {
   }
 }
 
+TEST_F(DetermTest, FastLinearFormFollowsANodeHeldInTwoTerms) {
+  // a + b * z + b * w + c + d: b holds two product terms.
+  Graph_Node* b = Node(1.5);
+  const std::vector<Graph_Node*> parents = {Node(0.5), b, Node(2.0), b, Node(-3.0), Node(0.25), Node(4.0)};
+  const std::vector<int32_t> code = {24, 24, 24, 3, 1, 24, 24, 3, 1, 24, 1, 24, 1, 21};
+  Graph_Node* form = Logical(code, parents);
+  Graph_Node* full = Logical(code, parents);
+  full->kind = Graph_data;
+  Determ_OptDeterm();
+  Determ_activeNode = b;
+  Determ_fastLinear = false;
+  EXPECT_DOUBLE_EQ(V(form), V(full));
+  Determ_fastLinear = true;
+  for (double x : {0.0, 1.0, -2.0}) {
+    b->value = x;
+    EXPECT_DOUBLE_EQ(V(form), V(full)) << x;
+  }
+  Determ_fastLinear = false;
+  Determ_activeNode = nullptr;
+}
+
 }  // namespace
