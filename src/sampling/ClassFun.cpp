@@ -1,0 +1,522 @@
+#include "sampling/ClassFun.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "graph/CodeGen.h"
+#include "graph/Determ.h"
+
+// Classification follows the code of logical nodes symbolically. Every read
+// of code, operands and element numbers is checked: code that does not have
+// the shape node generation writes is classified generalForm, the one answer
+// that never lets the update-method choice assume structure that is not there.
+//
+// Recursion: a parent pushed through its value function (op-code 23), an
+// element of a sum or inner product and a candidate of a selection are
+// classified by a recursive call. Node generation refuses chains of logical
+// nodes deeper than 5000, so the depth is bounded. Nothing is cached: a node
+// reached along several paths is classified once per path, exactly as its
+// value is computed once per path by every evaluation.
+
+namespace {
+
+constexpr int32_t numClasses = 11;
+constexpr int32_t general = ClassFun_generalForm;
+constexpr size_t stackCapacity = 20;
+constexpr int32_t maxIndices = 3;  // a variable has at most three indices
+
+using Unary = std::array<int32_t, numClasses>;
+using Binary = std::array<Unary, numClasses>;
+
+// The rule tables, indexed by operand class ([left][right] for two operands).
+Unary expRule, invLinkRule, linkRule, cosRule, sinRule, stepRule, negateRule;
+Binary plusRule, minusRule, multRule, divRule, powRule, maxRule, minRule, pickRule;
+bool rulesReady = false;
+
+bool IsClass(int32_t c) { return c >= 0 && c < numClasses; }
+bool IsConstant(int32_t c) { return c >= ClassFun_nonNegConst && c <= ClassFun_anyConst; }
+
+int32_t Apply(const Unary& rule, int32_t c) { return IsClass(c) ? rule[c] : general; }
+int32_t Apply(const Binary& rule, int32_t left, int32_t right) {
+  return IsClass(left) && IsClass(right) ? rule[left][right] : general;
+}
+
+// How the classes of two candidates of a selection combine: the selection
+// may be either, so it keeps only what both share.
+int32_t PickOf(int32_t a, int32_t b) {
+  const bool constA = IsConstant(a), constB = IsConstant(b);
+  if (constA && constB) return a == b ? a : ClassFun_anyConst;
+  if (a >= ClassFun_expSum || b >= ClassFun_expSum) return general;
+  if (constA) return b;  // b in identity .. powerForm
+  if (constB) return a;
+  if (a == b) return a;
+  const bool affineA = a >= ClassFun_identity && a <= ClassFun_linear;
+  const bool affineB = b >= ClassFun_identity && b <= ClassFun_linear;
+  if (affineA && affineB) return a > b ? a : b;
+  return general;
+}
+
+void InitRules() {
+  //            0  1  2  3  4  5  6   7   8   9   10
+  expRule =    {0, 0, 0, 7, 7, 7, 10, 10, 10, 10, 10};
+  invLinkRule = {2, 2, 2, 6, 6, 6, 10, 10, 10, 10, 10};
+  linkRule =   {2, 2, 2, 10, 10, 10, 10, 10, 10, 10, 10};
+  cosRule =    {2, 2, 2, 10, 10, 10, 10, 10, 10, 10, 10};
+  sinRule = cosRule;
+  stepRule =   {0, 0, 0, 10, 10, 10, 10, 10, 10, 10, 10};
+  negateRule = {1, 0, 2, 5, 5, 5, 10, 10, 10, 10, 10};
+
+  const Unary allGeneral{10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10};
+  // Rows: left operand; columns: right operand.
+  plusRule = {{
+      {0, 2, 2, 5, 5, 5, 6, 9, 10, 9, 10},
+      {2, 1, 2, 5, 5, 5, 6, 10, 10, 10, 10},
+      {2, 2, 2, 5, 5, 5, 6, 10, 10, 10, 10},
+      {5, 5, 5, 4, 4, 5, 10, 10, 10, 10, 10},
+      {5, 5, 5, 4, 4, 5, 10, 10, 10, 10, 10},
+      {5, 5, 5, 5, 5, 5, 10, 10, 10, 10, 10},
+      {6, 6, 6, 10, 10, 10, 6, 10, 10, 10, 10},
+      {9, 10, 10, 10, 10, 10, 10, 9, 10, 9, 10},
+      allGeneral,
+      {9, 10, 10, 10, 10, 10, 10, 9, 10, 9, 10},
+      allGeneral,
+  }};
+  minusRule = {{
+      {2, 1, 2, 5, 5, 5, 6, 10, 10, 10, 10},
+      {1, 2, 2, 5, 5, 5, 10, 10, 10, 10, 10},
+      {2, 2, 2, 5, 5, 5, 6, 10, 10, 10, 10},
+      {5, 5, 5, 5, 5, 5, 10, 10, 10, 10, 10},
+      {5, 5, 5, 5, 5, 5, 10, 10, 10, 10, 10},
+      {5, 5, 5, 5, 5, 5, 10, 10, 10, 10, 10},
+      {6, 6, 6, 10, 10, 10, 6, 10, 10, 10, 10},
+      allGeneral,
+      allGeneral,
+      allGeneral,
+      allGeneral,
+  }};
+  multRule = {{
+      {0, 1, 2, 4, 4, 5, 10, 7, 10, 10, 10},
+      {1, 0, 2, 5, 5, 5, 10, 10, 10, 10, 10},
+      {2, 2, 2, 5, 5, 5, 6, 10, 10, 10, 10},
+      {4, 5, 5, 10, 10, 10, 10, 10, 10, 10, 10},
+      {4, 5, 5, 10, 10, 10, 10, 10, 10, 10, 10},
+      {5, 5, 5, 10, 10, 10, 10, 10, 10, 10, 10},
+      allGeneral,
+      {7, 10, 10, 10, 10, 10, 10, 7, 10, 10, 10},
+      allGeneral,
+      allGeneral,
+      allGeneral,
+  }};
+  divRule = {{
+      {0, 1, 2, 8, 8, 10, 10, 7, 8, 6, 10},
+      {1, 0, 2, 10, 10, 10, 10, 10, 10, 10, 10},
+      {2, 2, 2, 10, 10, 10, 10, 10, 10, 10, 10},
+      {3, 5, 5, 8, 10, 10, 10, 10, 10, 10, 10},
+      {3, 5, 5, 10, 10, 10, 10, 10, 8, 10, 10},
+      {5, 5, 5, 10, 10, 10, 10, 10, 10, 10, 10},
+      allGeneral,
+      {7, 10, 10, 10, 10, 10, 10, 8, 10, 6, 10},
+      allGeneral,
+      allGeneral,
+      allGeneral,
+  }};
+  powRule = {{
+      {0, 0, 0, 7, 7, 7, 10, 10, 10, 10, 10},
+      allGeneral,
+      {0, 0, 0, 7, 7, 7, 10, 10, 10, 10, 10},
+      {8, 8, 8, 10, 10, 10, 10, 10, 10, 10, 10},
+      {8, 8, 8, 10, 10, 10, 10, 10, 10, 10, 10},
+      allGeneral,
+      allGeneral,
+      {7, 7, 7, 10, 10, 10, 10, 10, 10, 10, 10},
+      allGeneral,
+      allGeneral,
+      allGeneral,
+  }};
+  // Not symmetric: max(x, linear) is general while max(linear, x) is linear.
+  maxRule = {{
+      {0, 0, 0, 5, 5, 5, 10, 10, 10, 10, 10},
+      {0, 1, 2, 5, 5, 5, 10, 10, 10, 10, 10},
+      {0, 2, 2, 5, 5, 5, 10, 10, 10, 10, 10},
+      {5, 5, 5, 5, 5, 10, 10, 10, 10, 10, 10},
+      {5, 5, 5, 5, 5, 5, 10, 10, 10, 10, 10},
+      {5, 5, 5, 5, 5, 5, 10, 10, 10, 10, 10},
+      {10, 10, 10, 10, 10, 10, 6, 10, 10, 10, 10},
+      {10, 10, 10, 10, 10, 10, 10, 7, 10, 10, 10},
+      {10, 10, 10, 10, 10, 10, 10, 10, 8, 10, 10},
+      allGeneral,
+      allGeneral,
+  }};
+  minRule = {{
+      {0, 1, 2, 5, 5, 5, 10, 10, 10, 10, 10},
+      {1, 1, 1, 5, 5, 5, 10, 10, 10, 10, 10},
+      {2, 1, 2, 5, 5, 5, 10, 10, 10, 10, 10},
+      {5, 5, 5, 5, 5, 5, 10, 10, 10, 10, 10},
+      {5, 5, 5, 5, 5, 5, 10, 10, 10, 10, 10},
+      {5, 5, 5, 5, 5, 5, 10, 10, 10, 10, 10},
+      {10, 10, 10, 10, 10, 10, 6, 10, 10, 10, 10},
+      {10, 10, 10, 10, 10, 10, 10, 7, 10, 10, 10},
+      {10, 10, 10, 10, 10, 10, 10, 10, 8, 10, 10},
+      allGeneral,
+      allGeneral,
+  }};
+  for (int32_t a = 0; a < numClasses; ++a)
+    for (int32_t b = 0; b < numClasses; ++b) pickRule[a][b] = PickOf(a, b);
+  rulesReady = true;
+}
+
+// A caller that classifies before start-up initialisation still gets the
+// tables rather than all-zero rows that would read as nonNegConst.
+void EnsureRules() {
+  if (!rulesReady) InitRules();
+}
+
+// The class stack of one walk over a node's code.
+class ClassStack {
+ public:
+  bool Push(int32_t c) {
+    if (used_ == entries_.size()) return false;
+    entries_[used_++] = c;
+    return true;
+  }
+  bool Pop(int32_t& c) {
+    if (used_ == 0) return false;
+    c = entries_[--used_];
+    return true;
+  }
+  // The top entry, or null when the stack is empty.
+  int32_t* Top() { return used_ == 0 ? nullptr : &entries_[used_ - 1]; }
+  int32_t Bottom() const { return used_ == 0 ? general : entries_[0]; }
+
+ private:
+  std::array<int32_t, stackCapacity> entries_{};
+  size_t used_ = 0;
+};
+
+// Up to three (extent, stride) ranges over node numbers, read from code.
+struct Ranges {
+  int64_t start = 0;
+  int32_t count = 0;
+  std::array<int64_t, maxIndices> extent{};
+  std::array<int64_t, maxIndices> stride{};
+};
+
+// Reads count pairs (extent, stride) from position first of the code. False
+// for a count outside 1..3, code too short, an extent below 1, or more
+// elements than the store holds nodes (which no well-formed range can name,
+// and which would make the walk unbounded).
+bool ReadRanges(const std::vector<int32_t>& code, int64_t start, int32_t count, size_t first, Ranges& r) {
+  if (count < 1 || count > maxIndices) return false;
+  if (code.size() < first + 2 * static_cast<size_t>(count)) return false;
+  r.start = start;
+  r.count = count;
+  int64_t elements = 1;
+  for (int32_t d = 0; d < count; ++d) {
+    r.extent[d] = code[first + 2 * d];
+    r.stride[d] = code[first + 2 * d + 1];
+    if (r.extent[d] < 1) return false;
+    elements *= r.extent[d];
+    if (elements > Graph_totalNumNodes) return false;
+  }
+  return true;
+}
+
+// The node with this number, or null when there is none.
+Graph_Node* NodeAt(int64_t number) {
+  if (number < 0 || number >= Graph_totalNumNodes) return nullptr;
+  return Graph_Label(static_cast<int32_t>(number));
+}
+
+// Calls visit on every node the ranges name, the first range outermost,
+// and stops early when visit returns false. False when an element does not
+// exist or visit stopped the walk.
+template <typename Visit>
+bool ForEachElement(const Ranges& r, Visit visit) {
+  std::array<int64_t, maxIndices> i{};
+  for (;;) {
+    int64_t number = r.start;
+    for (int32_t d = 0; d < r.count; ++d) number += i[d] * r.stride[d];
+    Graph_Node* element = NodeAt(number);
+    if (element == nullptr || !visit(element)) return false;
+    int32_t d = r.count - 1;  // the last range advances fastest
+    while (d >= 0 && ++i[d] == r.extent[d]) {
+      i[d] = 0;
+      --d;
+    }
+    if (d < 0) return true;
+  }
+}
+
+// The index nodes of a selection; false when the node has fewer than count.
+bool IndexNodes(const Graph_Node* node, int32_t count, std::array<Graph_Node*, maxIndices>& index) {
+  if (count < 1 || count > maxIndices) return false;
+  if (node->numParents < count || node->parents.size() < static_cast<size_t>(count)) return false;
+  for (int32_t d = 0; d < count; ++d) {
+    index[d] = node->parents[d];
+    if (index[d] == nullptr) return false;
+  }
+  return true;
+}
+
+int32_t ClassifyRef(const Graph_Node* node, int32_t label, int32_t size) {
+  const int64_t own = node->label;
+  if (own >= label && own < static_cast<int64_t>(label) + size) return ClassFun_identity;
+  if (node->kind == Graph_data) return node->value < 0.0 ? ClassFun_negConst : ClassFun_nonNegConst;
+  switch (node->density) {
+    case CodeGen_dbern: case CodeGen_dbeta: case CodeGen_dbin: case CodeGen_dcat:
+    case CodeGen_dchisq: case CodeGen_dexp: case CodeGen_df: case CodeGen_dgamma:
+    case CodeGen_dgum: case CodeGen_dhypo: case CodeGen_dlnorm: case CodeGen_dnegbin:
+    case CodeGen_dpar: case CodeGen_dpois: case CodeGen_dpow: case CodeGen_dzipf:
+      return ClassFun_nonNegConst;
+    default:  // no distribution, or one whose values take either sign
+      return ClassFun_anyConst;
+  }
+}
+
+// sum and mean: code op, R, start, then R pairs (extent, stride).
+int32_t ClassSum(const std::vector<int32_t>& code, int32_t label, int32_t size) {
+  Ranges r;
+  if (code.size() < 3 || !ReadRanges(code, code[2], code[1], 3, r)) return general;
+  bool first = true;
+  int32_t result = general;
+  const bool complete = ForEachElement(r, [&](Graph_Node* element) {
+    const int32_t c = ClassFun_MapRnToR1(element, label, size);
+    result = first ? c : Apply(plusRule, result, c);
+    first = false;
+    return result != general;  // nothing brings a sum back from general
+  });
+  return complete ? result : general;
+}
+
+// inprod: code 11, start a, n, stride a, start b, stride b.
+int32_t ClassInProd(const std::vector<int32_t>& code, int32_t label, int32_t size) {
+  if (code.size() < 6) return general;
+  const int64_t startA = code[1], n = code[2], strideA = code[3], startB = code[4], strideB = code[5];
+  if (n < 1 || n > Graph_totalNumNodes) return general;
+  int32_t result = general;
+  for (int64_t i = 0; i < n; ++i) {
+    Graph_Node* a = NodeAt(startA + i * strideA);
+    Graph_Node* b = NodeAt(startB + i * strideB);
+    if (a == nullptr || b == nullptr) return general;
+    const int32_t term =
+        Apply(multRule, ClassFun_MapRnToR1(a, label, size), ClassFun_MapRnToR1(b, label, size));
+    result = i == 0 ? term : Apply(plusRule, result, term);
+    if (result == general) return general;
+  }
+  return result;
+}
+
+// The candidates of a selection with computed indices: code 20, K, base,
+// then K pairs (dimension, stride), the index nodes being the parents in
+// the same order. Node generation stores the pairs fastest-varying index
+// first; every combination of the K indices is a candidate, so one, two
+// and three computed indices are all handled alike.
+bool PickCandidates(const Graph_Node* node, Ranges& r, std::array<Graph_Node*, maxIndices>& index) {
+  const std::vector<int32_t>& code = node->stack;
+  if (code.size() < 3) return false;
+  return ReadRanges(code, code[2], code[1], 3, r) && IndexNodes(node, r.count, index);
+}
+
+int32_t ClassPick(const Graph_Node* node, int32_t label, int32_t size) {
+  Ranges r;
+  std::array<Graph_Node*, maxIndices> index{};
+  if (!PickCandidates(node, r, index)) return general;
+  // An index that moves with the updated node, or a negative one, leaves
+  // the selection itself depending on it in no usable way.
+  for (int32_t d = 0; d < r.count; ++d) {
+    const int32_t c = ClassFun_MapRnToR1(index[d], label, size);
+    if (c != ClassFun_nonNegConst && c != ClassFun_anyConst) return general;
+  }
+  bool first = true;
+  int32_t result = general;
+  const bool complete = ForEachElement(r, [&](Graph_Node* candidate) {
+    const int32_t c = ClassFun_MapRnToR1(candidate, label, size);
+    result = first ? c : Apply(pickRule, c, result);
+    first = false;
+    return result != general;
+  });
+  return complete ? result : general;
+}
+
+// sd (op, R, start, R pairs), inverse (op, first result number, start,
+// extent 1, stride 1, extent 2, stride 2) and logdet (op, 2, start, the same
+// two pairs): functions of a whole array. Nothing finer than "constant" is
+// claimed: such a node is a constant when no element depends on the updated
+// node, and general otherwise. A standard deviation is never negative; an
+// element of an inverse and a log determinant may take either sign.
+int32_t ClassWholeArray(int64_t op, const std::vector<int32_t>& code, int32_t label, int32_t size) {
+  Ranges r;
+  if (code.size() < 3) return general;
+  bool read = false;
+  int32_t constant = ClassFun_anyConst;
+  switch (op) {
+    case Determ_sd:
+      read = ReadRanges(code, code[2], code[1], 3, r);
+      constant = ClassFun_nonNegConst;
+      break;
+    case Determ_inverse:
+    case Determ_logdet:
+      read = ReadRanges(code, code[2], 2, 3, r);
+      break;
+    default: break;
+  }
+  if (!read) return general;
+  const bool allConstant = ForEachElement(
+      r, [&](Graph_Node* element) { return IsConstant(ClassFun_MapRnToR1(element, label, size)); });
+  return allConstant ? constant : general;
+}
+
+// The walk over general postfix code.
+int32_t ClassCode(const Graph_Node* node, int32_t label, int32_t size) {
+  const std::vector<int32_t>& code = node->stack;
+  size_t operands = node->numParents > 0 ? static_cast<size_t>(node->numParents) : 0;
+  if (operands > node->parents.size()) operands = node->parents.size();
+  size_t operand = 0;
+  ClassStack stack;
+  for (size_t position = 0; position < code.size(); ++position) {
+    const int64_t raw = code[position];
+    const int64_t op = raw < 0 ? -raw : raw;  // only the magnitude decides
+    switch (op) {
+      case Determ_end:
+        return stack.Bottom();
+      case Determ_push:
+      case Determ_pushValue: {
+        if (operand >= operands) return general;
+        Graph_Node* parent = node->parents[operand++];
+        if (parent == nullptr) return general;
+        const int32_t c =
+            op == Determ_push ? ClassFun_MapRnToR1(parent, label, size) : ClassifyRef(parent, label, size);
+        if (!stack.Push(c)) return general;
+        break;
+      }
+      case Determ_add: case Determ_subtract: case Determ_multiply: case Determ_divide:
+      case Determ_max: case Determ_min: case Determ_pow: case Determ_equals: {
+        int32_t right = general, left = general;
+        if (!stack.Pop(right) || !stack.Pop(left)) return general;
+        int32_t c = general;
+        switch (op) {
+          case Determ_add: c = Apply(plusRule, left, right); break;
+          case Determ_subtract: c = Apply(minusRule, left, right); break;
+          case Determ_multiply: c = Apply(multRule, left, right); break;
+          case Determ_divide: c = Apply(divRule, left, right); break;
+          case Determ_max: c = Apply(maxRule, left, right); break;
+          case Determ_min: c = Apply(minRule, left, right); break;
+          case Determ_pow: c = Apply(powRule, left, right); break;
+          default:
+            // equals is 0 or 1: known non-negative when both sides are
+            // constants; a step in the updated node otherwise.
+            c = IsConstant(left) && IsConstant(right) ? ClassFun_nonNegConst : general;
+            break;
+        }
+        if (!stack.Push(c)) return general;
+        break;
+      }
+      case Determ_inprod:
+        return position == 0 ? ClassInProd(code, label, size) : general;
+      case Determ_mean:
+      case Determ_sum:
+        return position == 0 ? ClassSum(code, label, size) : general;
+      case Determ_pick:
+        return position == 0 ? ClassPick(node, label, size) : general;
+      default: {
+        if (position == 0 && (op == Determ_sd || op == Determ_inverse || op == Determ_logdet))
+          return ClassWholeArray(op, code, label, size);
+        int32_t* top = stack.Top();
+        if (top == nullptr) return general;
+        switch (op) {
+          case Determ_cloglog: case Determ_log: case Determ_logit: *top = Apply(linkRule, *top); break;
+          case Determ_cos: *top = Apply(cosRule, *top); break;
+          case Determ_sin: *top = Apply(sinRule, *top); break;
+          case Determ_exp: case Determ_expLink: *top = Apply(expRule, *top); break;
+          case Determ_icloglog: case Determ_ilogit: case Determ_phi: *top = Apply(invLinkRule, *top); break;
+          case Determ_step: *top = Apply(stepRule, *top); break;
+          case Determ_negate: *top = Apply(negateRule, *top); break;
+          default:
+            // logfact, loggam, sqrt and any other function: a constant stays
+            // the constant it was, anything else is general.
+            if (!IsConstant(*top)) *top = general;
+            break;
+        }
+        break;
+      }
+    }
+  }
+  return general;  // code that never reaches its end
+}
+
+int32_t RnToRm(const Graph_Node* node, int32_t label, int32_t size, int32_t m) {
+  if (m < 1) return general;
+  // The components after the first are found by number, so a vector must
+  // lie among the declared nodes: anonymous neighbours by number belong to
+  // unrelated expressions.
+  if (m > 1 && static_cast<int64_t>(node->label) + m > Graph_numDeclaredNodes) return general;
+  int32_t nConst = 0, nIdent = 0, nLin = 0, nInv = 0;
+  for (int32_t k = 0; k < m; ++k) {
+    Graph_Node* component = NodeAt(static_cast<int64_t>(node->label) + k);
+    if (component == nullptr) return general;
+    const int32_t c = ClassFun_MapRnToR1(component, label, size);
+    if (IsConstant(c))
+      ++nConst;
+    else if (c == ClassFun_identity)
+      ++nIdent;
+    else if (c == ClassFun_scaledIdentity || c == ClassFun_linear)
+      ++nLin;
+    else if (c == ClassFun_invLinkLinear)
+      ++nInv;
+  }
+  if (nConst == m) return ClassFun_anyConst;
+  if (nIdent == m || nIdent == size) return ClassFun_identity;
+  if (nConst + nIdent + nLin == m) return ClassFun_linear;
+  if (nConst + nInv == m) return ClassFun_invLinkLinear;
+  return general;
+}
+
+// A selection that picks a row or slice: its computed indices leave the
+// fastest-varying index of the variable free. Node generation stores the
+// pairs fastest-varying index first, so the pair at the front carries
+// stride 1 exactly when the selection runs over that index and so picks a
+// single element.
+bool IsVectorPick(const Graph_Node* node) {
+  if (node->kind != Graph_logical) return false;
+  const std::vector<int32_t>& code = node->stack;
+  if (code.size() < 5 || code[0] != Determ_pick) return false;
+  return code[4] != 1;
+}
+
+int32_t ClassPickRnToRm(const Graph_Node* node, int32_t label, int32_t size, int32_t m) {
+  Ranges r;
+  std::array<Graph_Node*, maxIndices> index{};
+  if (!PickCandidates(node, r, index)) return general;
+  // Which row is read must not depend on the updated node, and must not be
+  // a negative constant.
+  for (int32_t d = 0; d < r.count; ++d)
+    if (ClassFun_MapRnToR1(index[d], label, size) != ClassFun_nonNegConst) return general;
+  bool first = true;
+  int32_t result = general;
+  const bool complete = ForEachElement(r, [&](Graph_Node* candidate) {
+    const int32_t c = RnToRm(candidate, label, size, m);
+    result = first ? c : Apply(pickRule, c, result);
+    first = false;
+    return result != general;
+  });
+  return complete ? result : general;
+}
+
+}  // namespace
+
+void InitClassFun() { InitRules(); }
+
+int32_t ClassFun_MapRnToR1(Graph_Node* node, int32_t label, int32_t size) {
+  EnsureRules();
+  if (node == nullptr) return general;
+  if (node->kind != Graph_logical) return ClassifyRef(node, label, size);
+  return ClassCode(node, label, size);
+}
+
+int32_t ClassFun_MapRnToRm(Graph_Node* node, int32_t label, int32_t size, int32_t m) {
+  EnsureRules();
+  if (node == nullptr) return general;
+  return IsVectorPick(node) ? ClassPickRnToRm(node, label, size, m) : RnToRm(node, label, size, m);
+}
