@@ -1,0 +1,400 @@
+#include "sampling/ConjDist.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+
+#include "graph/CodeGen.h"
+#include "graph/Determ.h"
+#include "numerics/MatrixAl.h"
+
+static_assert(ConjDist_maxOrder <= MatrixAl_maxOrder, "a block must fit the matrix routines");
+
+namespace {
+
+constexpr int matrixEntries = ConjDist_maxOrder * ConjDist_maxOrder;
+constexpr double negligible = 1.0E-10;         // a coefficient this small means the term is idle
+constexpr double integerTolerance = 1.0E-10;  // added before truncating a category or an order
+constexpr double undefined = std::numeric_limits<double>::quiet_NaN();
+
+using Vector = std::array<double, ConjDist_maxOrder>;
+using Matrix = std::array<double, matrixEntries>;
+
+inline double ValueOf(Graph_Node* node) { return node->valueFunction(node); }
+inline double Parameter(Graph_Node* node, size_t i) { return ValueOf(node->parents[i]); }
+
+// Component i of the vector or matrix parameter that starts at this parent.
+inline double Component(Graph_Node* parent, int32_t i) {
+  return ValueOf(Graph_Label(Determ_Base(parent) + i));
+}
+
+// Component i of the block this stochastic node heads or belongs to.
+inline Graph_Node* Member(Graph_Node* node, int32_t i) { return Graph_Label(node->label + i); }
+
+inline size_t At(int32_t i) { return static_cast<size_t>(i); }
+
+// How the term parameter q moves with x: q(1) - q(0). A parameter that is
+// not logical either is x itself or does not involve x at all; the second
+// happens for the components of a block, which share one likelihood list,
+// so a term on another component must contribute nothing.
+double Coefficient(Graph_Node* q, Graph_Node* x) {
+  if (q->kind != Graph_logical) return q == x ? 1.0 : 0.0;
+  x->value = 1.0;
+  const double q1 = ValueOf(q);
+  x->value = 0.0;
+  return q1 - ValueOf(q);
+}
+
+// Slope c and intercept d of a mean that is linear in x. The first
+// evaluation, with the fast path off and x marked active, has every linear
+// form on the way recompute its sum and keep it without x's term; the
+// second, with the fast path on, then costs one term per form. Switching the
+// fast path off first means a stale cache can never be read here.
+void LinearProbe(Graph_Node* mean, Graph_Node* x, double& c, double& d) {
+  Determ_fastLinear = false;
+  Determ_activeNode = x;
+  x->value = 1.0;
+  const double m1 = ValueOf(mean);
+  Determ_fastLinear = true;
+  x->value = 0.0;
+  d = ValueOf(mean);
+  Determ_fastLinear = false;
+  c = m1 - d;
+}
+
+// The prior part of the normal full conditional of one component of a
+// multivariate normal block with mean mu and precision T, the other
+// components held at their values: precision T_ii and precision-weighted
+// mean T_ii mu_i - sum over j != i of T_ij (x_j - mu_j). A node missing from
+// its own block gets an undefined prior, so the caller refuses the update.
+void ComponentPrior(Graph_Node* node, double& m, double& precision) {
+  const int32_t n = node->size;
+  int32_t i = 0;
+  while (i < n && Member(node, i) != node) ++i;
+  if (i == n) {
+    m = precision = undefined;
+    return;
+  }
+  const int32_t mean = Determ_Base(node->parents[0]);
+  const int32_t row = Determ_Base(node->parents[1]) + i * n;
+  precision = ValueOf(Graph_Label(row + i));
+  m = precision * ValueOf(Graph_Label(mean + i));
+  for (int32_t j = 0; j < n; ++j)
+    if (j != i) m -= ValueOf(Graph_Label(row + j)) * (Member(node, j)->value - ValueOf(Graph_Label(mean + j)));
+}
+
+// A block of n components, n at most limit, fits a vector of the capacity
+// given and, when one is given, a matrix of n * n entries.
+bool Fits(int32_t n, int32_t limit, size_t vectorCapacity,
+          size_t matrixCapacity = std::numeric_limits<size_t>::max()) {
+  return n >= 1 && n <= limit && At(n) <= vectorCapacity && At(n) * At(n) <= matrixCapacity;
+}
+
+// Solves P mu = b through the factored P: b becomes the posterior mean and
+// P its factored precision. False when P is not positive definite.
+bool Solve(Matrix& P, Vector& b, int32_t n) {
+  if (!MatrixAl_LUDecomp(P.data(), n)) return false;
+  MatrixAl_FordwardSub(P.data(), b.data(), n);
+  MatrixAl_BackSub(P.data(), b.data(), n);
+  return true;
+}
+
+void Deliver(const Vector& b, const Matrix& P, int32_t n, std::span<double> mu, std::span<double> U) {
+  std::copy_n(b.begin(), n, mu.begin());
+  std::copy_n(P.begin(), n * n, U.begin());
+}
+
+}  // namespace
+
+void InitConjDist() {}
+
+void ConjDist_BetaParameters(Graph_Node* node, double& a, double& b) {
+  // A uniform prior on a probability is beta(1, 1); its limits are bounds.
+  if (node->density == CodeGen_dunif) {
+    a = 1.0;
+    b = 1.0;
+  } else {
+    a = Parameter(node, 0);
+    b = Parameter(node, 1);
+  }
+  for (Graph_Node* term : node->likelihood) {
+    if (std::fabs(Coefficient(term->parents[0], node)) <= negligible) continue;
+    const double y = term->value;
+    switch (term->density) {
+      case CodeGen_dbern:
+        a += y;
+        b += 1.0 - y;
+        break;
+      case CodeGen_dbin:
+        a += y;
+        b += Parameter(term, 1) - y;
+        break;
+      // A geometric count is the number of trials up to the first success,
+      // 1, 2, ..., as its density and generator have it: p (1 - p)^(y - 1).
+      case CodeGen_dgeom:
+        a += 1.0;
+        b += y - 1.0;
+        break;
+      case CodeGen_dnegbin:
+        a += Parameter(term, 1);
+        b += y;
+        break;
+      default: break;
+    }
+  }
+}
+
+void ConjDist_GammaParameters(Graph_Node* node, double& shape, double& rate) {
+  switch (node->density) {
+    case CodeGen_dgamma:
+      shape = Parameter(node, 0);
+      rate = Parameter(node, 1);
+      break;
+    case CodeGen_dexp:
+      shape = 1.0;
+      rate = Parameter(node, 0);
+      break;
+    case CodeGen_dchisq:
+      shape = 0.5 * Parameter(node, 0);
+      rate = 0.5;
+      break;
+    // x^-(alpha + 1) is a gamma kernel of shape -alpha and rate 0; the
+    // lower limit is a bound of the node and is enforced by the caller.
+    case CodeGen_dpar:
+      shape = -Parameter(node, 0);
+      rate = 0.0;
+      break;
+    default:  // dunif, and any prior taken as flat
+      shape = 1.0;
+      rate = 0.0;
+      break;
+  }
+  for (Graph_Node* term : node->likelihood) {
+    // The parameter through which x enters the term: the rate or precision.
+    size_t probed = 1;
+    switch (term->density) {
+      case CodeGen_ddexp:
+      case CodeGen_dgamma:
+      case CodeGen_dnorm:
+      case CodeGen_dlnorm:
+      case CodeGen_dweib: break;
+      case CodeGen_dexp:
+      case CodeGen_dpois: probed = 0; break;
+      default: continue;
+    }
+    const double c = Coefficient(term->parents[probed], node);
+    if (std::fabs(c) <= negligible) continue;
+    const double y = term->value;
+    switch (term->density) {
+      case CodeGen_ddexp:
+        rate += c * std::fabs(y - Parameter(term, 0));
+        shape += 1.0;
+        break;
+      case CodeGen_dexp:
+        rate += c * y;
+        shape += 1.0;
+        break;
+      case CodeGen_dgamma:
+        rate += c * y;
+        shape += Parameter(term, 0);
+        break;
+      case CodeGen_dnorm:
+      case CodeGen_dlnorm: {
+        const double e = (term->density == CodeGen_dnorm ? y : std::log(y)) - Parameter(term, 0);
+        rate += 0.5 * c * e * e;
+        shape += 0.5;
+        break;
+      }
+      case CodeGen_dpois:
+        rate += c;
+        shape += y;
+        break;
+      default:  // dweib
+        rate += c * std::pow(y, Parameter(term, 0));
+        shape += 1.0;
+        break;
+    }
+  }
+}
+
+void ConjDist_NormalParameters(Graph_Node* node, double& mean, double& precision) {
+  double m = 0.0;  // the precision-weighted mean
+  switch (node->density) {
+    case CodeGen_dunif:  // flat: the limits are bounds the caller enforces
+      precision = 0.0;
+      break;
+    case CodeGen_dmnorm:
+      ComponentPrior(node, m, precision);
+      break;
+    default:
+      precision = Parameter(node, 1);
+      m = Parameter(node, 0) * precision;
+      break;
+  }
+  for (Graph_Node* term : node->likelihood) {
+    switch (term->density) {
+      case CodeGen_dnorm:
+      case CodeGen_dlnorm: {
+        Graph_Node* mu = term->parents[0];
+        double c = 1.0, d = 0.0;
+        if (mu->kind == Graph_logical)
+          LinearProbe(mu, node, c, d);
+        else if (mu != node)
+          break;  // the mean of another component of x's block
+        const double t = Parameter(term, 1);
+        const double y = term->density == CodeGen_dnorm ? term->value : std::log(term->value);
+        precision += c * c * t;
+        m += c * t * (y - d);
+        break;
+      }
+      // A multivariate normal log density is quadratic in x: its second
+      // difference over -1, 0, 1 is exactly its curvature and half the
+      // difference of the ends its slope at 0.
+      case CodeGen_dmnorm: {
+        node->value = 1.0;
+        const double l1 = term->logDensity(term);
+        node->value = 0.0;
+        const double l0 = term->logDensity(term);
+        node->value = -1.0;
+        const double lm = term->logDensity(term);
+        precision -= l1 - 2.0 * l0 + lm;
+        m += 0.5 * (l1 - lm);
+        break;
+      }
+      default: break;
+    }
+  }
+  mean = precision > 0.0 && std::isfinite(precision) ? m / precision : undefined;
+}
+
+void ConjDist_ParetoParameters(Graph_Node* node, double& c, double& alpha) {
+  c = Parameter(node, 1);
+  alpha = Parameter(node, 0);
+  for (Graph_Node* term : node->likelihood) {
+    if (term->density != CodeGen_dunif) continue;
+    c = std::max(c, term->value);
+    alpha += 1.0;
+  }
+}
+
+bool ConjDist_DirechletParameters(Graph_Node* node, std::span<double> alpha) {
+  const int32_t n = node->size;
+  if (!Fits(n, ConjDist_maxVector, alpha.size())) return false;
+  std::array<double, ConjDist_maxVector> w;
+  for (int32_t i = 0; i < n; ++i) w[At(i)] = Component(node->parents[0], i);
+  Graph_Node* first = Member(node, 0);
+  for (Graph_Node* term : node->likelihood) {
+    if (term->density != CodeGen_dcat && term->density != CodeGen_dmulti) continue;
+    Graph_Node* q = Graph_Label(Determ_Base(term->parents[0]));
+    const double a = Coefficient(q, first);
+    if (std::fabs(a) <= negligible) continue;
+    if (term->density == CodeGen_dcat) {
+      // Categories are numbered from 1; one outside the block has no cell.
+      const double k = std::trunc(term->value + integerTolerance) - 1.0;
+      if (!(k >= 0.0 && k < n)) return false;
+      w[static_cast<size_t>(k)] += a;
+    } else {
+      if (term->size != n) return false;
+      for (int32_t i = 0; i < n; ++i) w[At(i)] += Member(term, i)->value;
+    }
+  }
+  std::copy_n(w.begin(), n, alpha.begin());
+  return true;
+}
+
+bool ConjDist_MNormalPrior(Graph_Node* node, std::span<double> b, std::span<double> P) {
+  const int32_t n = node->size;
+  if (!Fits(n, ConjDist_maxOrder, b.size(), P.size())) return false;
+  Vector mu0;
+  for (int32_t i = 0; i < n; ++i) mu0[At(i)] = Component(node->parents[0], i);
+  for (int32_t i = 0; i < n; ++i) {
+    double s = 0.0;
+    for (int32_t j = 0; j < n; ++j) {
+      const double t = Component(node->parents[1], i * n + j);
+      P[At(i * n + j)] = t;
+      s += t * mu0[At(j)];
+    }
+    b[At(i)] = s;
+  }
+  return true;
+}
+
+bool ConjDist_MNormal1Parameters(Graph_Node* node, std::span<double> mu, std::span<double> U) {
+  const int32_t n = node->size;
+  if (!Fits(n, ConjDist_maxOrder, mu.size(), U.size())) return false;
+  Vector b, c;
+  Matrix P;
+  if (!ConjDist_MNormalPrior(node, b, P)) return false;
+  for (Graph_Node* term : node->likelihood) {
+    if (term->density != CodeGen_dnorm && term->density != CodeGen_dlnorm) continue;
+    Graph_Node* mean = term->parents[0];
+    for (int32_t i = 0; i < n; ++i) Member(node, i)->value = 0.0;
+    const double t = Parameter(term, 1);
+    const double d = ValueOf(mean);
+    const double r = (term->density == CodeGen_dnorm ? term->value : std::log(term->value)) - d;
+    for (int32_t i = 0; i < n; ++i) {
+      Graph_Node* x = Member(node, i);
+      x->value = 1.0;
+      c[At(i)] = ValueOf(mean) - d;
+      x->value = 0.0;
+      b[At(i)] += r * c[At(i)] * t;
+    }
+    for (int32_t i = 0; i < n; ++i)
+      for (int32_t j = 0; j < n; ++j) P[At(i * n + j)] += c[At(i)] * c[At(j)] * t;
+  }
+  if (!Solve(P, b, n)) return false;
+  Deliver(b, P, n, mu, U);
+  return true;
+}
+
+bool ConjDist_MNormal2Parameters(Graph_Node* node, std::span<double> mu, std::span<double> U) {
+  const int32_t n = node->size;
+  if (!Fits(n, ConjDist_maxOrder, mu.size(), U.size())) return false;
+  Vector b;
+  Matrix P;
+  if (!ConjDist_MNormalPrior(node, b, P)) return false;
+  for (Graph_Node* term : node->likelihood) {
+    if (term->density != CodeGen_dmnorm) continue;
+    if (term->size != n) return false;
+    for (int32_t i = 0; i < n; ++i) {
+      double s = 0.0;
+      for (int32_t j = 0; j < n; ++j) {
+        const double t = Component(term->parents[1], i * n + j);
+        P[At(i * n + j)] += t;
+        s += t * Member(term, j)->value;
+      }
+      b[At(i)] += s;
+    }
+  }
+  if (!Solve(P, b, n)) return false;
+  Deliver(b, P, n, mu, U);
+  return true;
+}
+
+bool ConjDist_WishartParameters(Graph_Node* node, double& k, std::span<double> R) {
+  const int32_t size = node->size;
+  const auto d = static_cast<int32_t>(std::sqrt(static_cast<double>(size) + integerTolerance));
+  if (d * d != size || !Fits(d, ConjDist_maxOrder, R.size(), R.size())) return false;
+  double degrees = Parameter(node, 1);
+  Matrix S;
+  for (int32_t i = 0; i < size; ++i) S[At(i)] = Component(node->parents[0], i);
+  Vector r;
+  for (Graph_Node* term : node->likelihood) {
+    if (term->density != CodeGen_dmnorm) continue;
+    if (term->size != d) return false;
+    for (int32_t i = 0; i < d; ++i)
+      r[At(i)] = ValueOf(Graph_Label(Determ_Base(term) + i)) - Component(term->parents[0], i);
+    // Both triangles, so that the scale matrix stays symmetric whichever
+    // half a reader takes.
+    for (int32_t i = 0; i < d; ++i)
+      for (int32_t j = 0; j < d; ++j) S[At(i * d + j)] += r[At(i)] * r[At(j)];
+    degrees += 1.0;
+  }
+  if (!MatrixAl_InvertMatrixULDecomp(S.data(), d)) return false;
+  std::copy_n(S.begin(), size, R.begin());
+  k = degrees;
+  return true;
+}
