@@ -1,0 +1,206 @@
+#include "sampling/ConjDist.h"
+
+#include <array>
+#include <cmath>
+#include <string>
+
+#include "Pipeline.h"
+#include "graph/Determ.h"
+#include "numerics/MatrixAl.h"
+
+namespace {
+
+using Pair = std::array<double, 2>;
+
+class ConjDistTest : public test::Pipeline {
+ protected:
+  void Model(const std::string& model, const std::string& data, const std::string& inits = "") {
+    ASSERT_TRUE(Build(model, data, inits)) << Console();
+  }
+  // The two results of a scalar procedure, in the order it returns them.
+  template <auto procedure>
+  static Pair Of(Graph_Node* x) {
+    Pair r{};
+    procedure(x, r[0], r[1]);
+    return r;
+  }
+  // Compares the factored 2 x 2 precision U (through U'U) and the mean.
+  static void ExpectPosterior(const Pair& mu, const std::array<double, 4>& U, std::array<double, 3> P, Pair mean) {
+    EXPECT_NEAR(U[0] * U[0], P[0], 1e-12);
+    EXPECT_NEAR(U[0] * U[1], P[1], 1e-12);
+    EXPECT_NEAR(U[1] * U[1] + U[3] * U[3], P[2], 1e-12);
+    EXPECT_NEAR(mu[0], mean[0], 1e-12);
+    EXPECT_NEAR(mu[1], mean[1], 1e-12);
+  }
+};
+
+constexpr auto Gamma = ConjDist_GammaParameters;
+constexpr auto Beta = ConjDist_BetaParameters;
+constexpr auto Normal = ConjDist_NormalParameters;
+const std::string T2 = "T = structure(.Data = c(2, 0.5, 0.5, 1), .Dim = c(2, 2)), mu = c(1, -1)";
+
+TEST_F(ConjDistTest, GammaAddsShapeAndRatePerTerm) {
+  Model("var x, y[2], t, z, s, s4, w, v, e, a, b, c, g, q, r;\n"
+        "{ x ~ dgamma(1, 1) for (i in 1:2) { y[i] ~ dpois(x) } t ~ dgamma(2, 1) z ~ dnorm(0, t)\n"
+        "  s ~ dgamma(1, 1) s4 <- 4 * s w ~ dnorm(1, s4) v ~ dlnorm(0, s)\n"
+        "  e ~ dexp(2) a ~ dexp(e) b ~ dgamma(3, e) c ~ ddexp(1, e) g ~ dweib(2, e) q ~ dchisq(4) r ~ dexp(q) }",
+        "list(y = c(2, 3), z = 2, w = 2, v = 5, a = 0.5, b = 2, c = -1, g = 3, r = 1)");
+  EXPECT_EQ(Of<Gamma>(N("x")), (Pair{6.0, 3.0}));
+  EXPECT_EQ(Of<Gamma>(N("t")), (Pair{2.5, 3.0}));
+  // The precision 4 s enters with coefficient 4; the log-normal term with ln 5.
+  EXPECT_EQ(Of<Gamma>(N("s")), (Pair{2.0, 1.0 + 2.0 + 0.5 * std::log(5.0) * std::log(5.0)}));
+  EXPECT_EQ(Of<Gamma>(N("e")), (Pair{7.0, 2.0 + 0.5 + 2.0 + 2.0 + 9.0}));
+  EXPECT_EQ(Of<Gamma>(N("q")), (Pair{3.0, 1.5}));
+}
+
+TEST_F(ConjDistTest, BetaCountsSuccessesAndFailures) {
+  Model("var p, r, q, s, g, k, h, m;\n"
+        "{ p ~ dbeta(1, 1) r ~ dbin(p, 10) q ~ dunif(0, 1) s ~ dbern(q)\n"
+        "  g ~ dbeta(2, 2) k ~ dgeom(g) h ~ dbeta(1, 1) m ~ dnegbin(h, 3) }",
+        "list(r = 3, s = 1, k = 4, m = 5)");
+  EXPECT_EQ(Of<Beta>(N("p")), (Pair{4.0, 8.0}));
+  EXPECT_EQ(Of<Beta>(N("q")), (Pair{2.0, 1.0}));
+  EXPECT_EQ(Of<Beta>(N("g")), (Pair{3.0, 5.0}));  // 4 trials: 1 success, 3 failures
+  EXPECT_EQ(Of<Beta>(N("h")), (Pair{4.0, 6.0}));
+}
+
+TEST_F(ConjDistTest, NormalMeansLinearInTheNode) {
+  Model("var x, mx, y, l, ly, u, v;\n"
+        "{ x ~ dnorm(0, 1) mx <- 2 * x + 1 y ~ dnorm(mx, 0.5) l ~ dnorm(0, 1) ly ~ dlnorm(l, 2)\n"
+        "  u ~ dunif(0, 1) v ~ dnorm(0, u) }",
+        "list(y = 4, ly = 4.4816890703380645, v = 1)");
+  EXPECT_EQ(Of<Normal>(N("x")), (Pair{1.0, 3.0}));
+  EXPECT_EQ(N("x")->value, 0.0);  // left by the probe
+  const Pair l = Of<Normal>(N("l"));  // ln y = 1.5
+  EXPECT_NEAR(l[0], 1.0, 1e-12);
+  EXPECT_DOUBLE_EQ(l[1], 3.0);
+  // A flat prior and a term whose mean does not involve the node: no precision, so no mean.
+  const Pair u = Of<Normal>(N("u"));
+  EXPECT_EQ(u[1], 0.0);
+  EXPECT_TRUE(std::isnan(u[0]));
+}
+
+TEST_F(ConjDistTest, FastLinearPathAgreesWithFullEvaluation) {
+  Model("var a, b, c, y[5], z[5], w[5], mu[5];\n"
+        "{ a ~ dnorm(0, 1) b ~ dnorm(0, 1) c ~ dnorm(0, 1)\n"
+        "  for (i in 1:5) { mu[i] <- a + b * z[i] + c * w[i] y[i] ~ dnorm(mu[i], 2) } }",
+        "list(y = c(1, -2, 0.5, 3, 1.5), z = c(1.5, 2, -0.75, 0.5, 3), w = c(2, -0.5, 1.25, -1.5, 0.25))");
+  const std::array<const char*, 3> names{"a", "b", "c"};
+  const std::array<double, 3> start{0.5, 0.3, -1.0};
+  auto at = [&](int k) {
+    for (int j = 0; j < 3; ++j) N(names[j])->value = start[j];
+    return Of<Normal>(N(names[k]));
+  };
+  std::array<Pair, 3> before;
+  for (int k = 0; k < 3; ++k) before[k] = at(k);
+  // b: precision 1 + 2 sum z^2, weighted mean 2 sum z (y - a - c w).
+  double precision = 1.0, m = 0.0;
+  for (int i = 0; i < 5; ++i) {
+    const double z = N("z", i)->value;
+    precision += 2.0 * z * z;
+    m += 2.0 * z * (N("y", i)->value - start[0] - start[2] * N("w", i)->value);
+  }
+  EXPECT_NEAR(before[1][1], precision, 1e-12);
+  EXPECT_NEAR(before[1][0], m / precision, 1e-12);
+  Determ_OptDeterm();
+  for (int i = 0; i < 5; ++i) ASSERT_EQ(N("mu", i)->numParents, 5);  // large enough to cache
+  for (int k : {1, 2, 0, 1}) {
+    const Pair after = at(k);
+    EXPECT_NEAR(after[0], before[k][0], 1e-12) << k;
+    EXPECT_NEAR(after[1], before[k][1], 1e-12) << k;
+  }
+  EXPECT_FALSE(Determ_fastLinear);
+  N("b")->value = 0.3;
+  EXPECT_NEAR(N("mu")->valueFunction(N("mu")), 0.5 + 0.3 * 1.5 - 2.0, 1e-12);
+}
+
+TEST_F(ConjDistTest, NormalFromMultivariateTermsAndPriors) {
+  Model("var m[2], S[2, 2], v[2], x[2], mu[2], T[2, 2], y1, y2;\n"
+        "{ m[1] ~ dnorm(0, 1) m[2] ~ dnorm(0, 1) v[1:2] ~ dmnorm(m[], S[, ])\n"
+        "  x[1:2] ~ dmnorm(mu[], T[, ]) y1 ~ dnorm(x[1], 2) y2 ~ dnorm(x[2], 5) }",
+        "list(S = structure(.Data = c(2, 1, 1, 3), .Dim = c(2, 2)), v = c(1, 2), y1 = 1, y2 = 1, " + T2 + ")",
+        "list(m = c(0.3, 0.5), x = c(3, 1))");
+  // m[1] in the mean of v: precision 1 + 2, slope 2 * 1 + 1 * (2 - 0.5).
+  const Pair m = Of<Normal>(N("m"));
+  EXPECT_NEAR(m[1], 3.0, 1e-12);
+  EXPECT_NEAR(m[0], 3.5 / 3.0, 1e-12);
+  EXPECT_EQ(N("m")->value, -1.0);
+  // x[1] given x[2] = 1: prior 2 and 2 * 1 - 0.5 * (1 + 1), then 2 and 2 * 1;
+  // the term on x[2], in the shared list, is not x[1]'s.
+  EXPECT_EQ(Of<Normal>(N("x", 0)), (Pair{3.0 / 4.0, 4.0}));
+  // x[2] given x[1] = 3: prior 1 and -1 - 0.5 * (3 - 1), then 5 and 5 * 1.
+  EXPECT_EQ(Of<Normal>(N("x", 1)), (Pair{3.0 / 6.0, 6.0}));
+}
+
+TEST_F(ConjDistTest, MultivariateNormalPosteriors) {
+  Pair mu{};
+  std::array<double, 4> U{};
+  // P = T + 4 (1, 2)(1, 2)' + (0, 1)(0, 1)', b = T mu + 4 * 3 (1, 2) + 0.5 (0, 1) = (13.5, 24).
+  Model("var x[2], mu[2], T[2, 2], y1, y2, m1;\n"
+        "{ x[1:2] ~ dmnorm(mu[], T[, ]) m1 <- x[1] + 2 * x[2] y1 ~ dnorm(m1, 4) y2 ~ dlnorm(x[2], 1) }",
+        "list(y1 = 3, y2 = 1.6487212707001282, " + T2 + ")");
+  ASSERT_TRUE(ConjDist_MNormal1Parameters(N("x"), mu, U));
+  ExpectPosterior(mu, U, {6.0, 8.5, 18.0}, {(18.0 * 13.5 - 8.5 * 24.0) / 35.75, (6.0 * 24.0 - 8.5 * 13.5) / 35.75});
+  EXPECT_EQ(N("x", 1)->value, 0.0);
+
+  // z ~ dmnorm(x, S): P = T + S, b = T mu + S z = (2.5, 3.5).
+  Model("var x[2], mu[2], T[2, 2], z[2], S[2, 2]; { x[1:2] ~ dmnorm(mu[], T[, ]) z[1:2] ~ dmnorm(x[], S[, ]) }",
+        "list(z = c(1, 2), S = structure(.Data = c(1, 0, 0, 2), .Dim = c(2, 2)), " + T2 + ")");
+  ASSERT_TRUE(ConjDist_MNormal2Parameters(N("x"), mu, U));
+  ExpectPosterior(mu, U, {3.0, 0.5, 3.0}, {(3.0 * 2.5 - 0.5 * 3.5) / 8.75, (3.0 * 3.5 - 0.5 * 2.5) / 8.75});
+
+  // Refusals change nothing: a matrix span too short, a precision not positive definite.
+  const auto keptMu = mu;
+  const auto keptU = U;
+  EXPECT_FALSE(ConjDist_MNormal2Parameters(N("x"), mu, std::span<double>(U).first(3)));
+  N("S", 3)->value = -10.0;
+  EXPECT_FALSE(ConjDist_MNormal2Parameters(N("x"), mu, U));
+  EXPECT_EQ(mu, keptMu);
+  EXPECT_EQ(U, keptU);
+}
+
+TEST_F(ConjDistTest, BlockBeyondTheOrderLimitIsRefused) {
+  std::string zeros = "c(0", identity = "c(1";
+  for (int i = 1; i < 26; ++i) zeros += ", 0";
+  for (int i = 1; i < 26 * 26; ++i) identity += i % 27 == 0 ? ", 1" : ", 0";
+  Model("var x[26], mu[26], T[26, 26]; { x[1:26] ~ dmnorm(mu[], T[, ]) }",
+        "list(mu = " + zeros + "), T = structure(.Data = " + identity + "), .Dim = c(26, 26)))",
+        "list(x = " + zeros + "))");
+  std::array<double, 26> b{};
+  std::array<double, 26 * 26> P{};
+  EXPECT_FALSE(ConjDist_MNormalPrior(N("x"), b, P));
+  EXPECT_FALSE(ConjDist_MNormal1Parameters(N("x"), b, P));
+  EXPECT_EQ(P[0], 0.0);
+}
+
+TEST_F(ConjDistTest, WishartAddsOuterProductsOfResiduals) {
+  const std::string I2 = "structure(.Data = c(1, 0, 0, 1), .Dim = c(2, 2))";
+  Model("var W[2, 2], R[2, 2], v[2], u[2], m[2];\n"
+        "{ W[, ] ~ dwish(R[, ], 3) v[1:2] ~ dmnorm(m[], W[, ]) u[1:2] ~ dmnorm(m[], W[, ]) }",
+        "list(R = " + I2 + ", m = c(0, 1), v = c(2, 3), u = c(1, 0))", "list(W = " + I2 + ")");
+  // I + (2, 2)(2, 2)' + (1, -1)(1, -1)' = [6 3; 3 6], whose inverse is [6 -3; -3 6] / 27.
+  double k = 0.0;
+  std::array<double, 4> R{}, inverse{1.0, 0.0, 0.0, 1.0};
+  ASSERT_TRUE(ConjDist_WishartParameters(N("W"), k, R));
+  EXPECT_EQ(k, 5.0);
+  MatrixAl_SimilarityTransform(R.data(), inverse.data(), 2);
+  const std::array<double, 4> expected{6.0 / 27, -3.0 / 27, -3.0 / 27, 6.0 / 27};
+  for (int i = 0; i < 4; ++i) EXPECT_NEAR(inverse[i], expected[i], 1e-12) << i;
+}
+
+TEST_F(ConjDistTest, ParetoAndDirichletCounts) {
+  Model("var theta, y[2], p[3], q[3], a[3], c[3], n[3];\n"
+        "{ theta ~ dpar(1, 2) for (i in 1:2) { y[i] ~ dunif(0, theta) }\n"
+        "  p[1:3] ~ ddirch(a[]) for (i in 1:3) { c[i] ~ dcat(p[]) } q[1:3] ~ ddirch(a[]) n[1:3] ~ dmulti(q[], 4) }",
+        "list(y = c(3, 5), a = c(1, 1, 1), c = c(1, 3, 3), n = c(1, 2, 1))", "list(theta = 6)");
+  EXPECT_EQ(Of<ConjDist_ParetoParameters>(N("theta")), (Pair{5.0, 3.0}));
+  std::array<double, 3> alpha{};
+  ASSERT_TRUE(ConjDist_DirechletParameters(N("p"), alpha));
+  EXPECT_EQ(alpha, (std::array<double, 3>{2.0, 1.0, 3.0}));
+  ASSERT_TRUE(ConjDist_DirechletParameters(N("q"), alpha));
+  EXPECT_EQ(alpha, (std::array<double, 3>{2.0, 3.0, 2.0}));
+  EXPECT_FALSE(ConjDist_DirechletParameters(N("p"), std::span<double>(alpha).first(2)));
+  EXPECT_EQ(alpha, (std::array<double, 3>{2.0, 3.0, 2.0}));
+}
+
+}  // namespace
