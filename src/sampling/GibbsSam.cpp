@@ -4,17 +4,49 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
 #include <span>
 
 #include "graph/CodeGen.h"
 #include "graph/Determ.h"
+#include "numerics/Density.h"
 #include "numerics/MatrixAl.h"
 #include "numerics/RandNum.h"
+#include "sampling/ConjDist.h"
+
+static_assert(GibbsSam_maxOrder <= ConjDist_maxOrder && GibbsSam_maxVector <= ConjDist_maxVector,
+              "every block the samplers take must fit the conjugate parameters");
+static_assert(GibbsSam_maxOrder <= MatrixAl_maxOrder, "every block must fit the matrix routines");
 
 namespace {
 
 constexpr int matrixEntries = GibbsSam_maxOrder * GibbsSam_maxOrder;
-constexpr double squareTolerance = 1.0E-6;  // added before taking a block's matrix order
+constexpr double squareTolerance = 1.0E-6;   // added before taking a block's matrix order
+constexpr double integerTolerance = 1.0E-6;  // added before truncating a count or a bound
+constexpr double infinity = std::numeric_limits<double>::infinity();
+
+// Enumeration. A support of more points than this is refused; the weight
+// buffer below holds twice as many so that a window can grow either way
+// from where it started.
+constexpr int64_t maxSupport = 1024;
+// A point whose log full conditional is this far below the best one weighs
+// nothing; exp is not called for it.
+constexpr double negligible = -200.0;
+// A likelihood sum gives up once it falls this low (and returns the partial
+// sum): such a point is ruled out, and if every point is, nothing can be drawn.
+constexpr double ruledOut = -5.0E9;
+// A window over an unbounded support first holds all of the prior's mass
+// but a tail of at most e^-tailLog (about 1.0E-12), then grows outward
+// while the log full conditional at its end is within windowCutOff of the
+// best point seen. The end then weighs less than e^-40 of the best, and
+// where the full conditional falls away from its mode so does every point
+// beyond it.
+constexpr double tailLog = 27.631021115928547;  // -ln 1.0E-12
+constexpr double windowCutOff = 40.0;
+// The largest count the generators produce; the open end of an unbounded support.
+constexpr int64_t maxCount = 2147483647;
 
 inline double ValueOf(Graph_Node* node) { return node->valueFunction(node); }
 inline double Parameter(Graph_Node* node, int i) { return ValueOf(node->parents[static_cast<size_t>(i)]); }
@@ -24,9 +56,50 @@ inline double Component(Graph_Node* parent, int32_t i) {
   return ValueOf(Graph_Label(Determ_Base(parent) + i));
 }
 
-inline void SetComponent(Graph_Node* node, int32_t i, double value) {
-  Graph_Label(node->label + i)->value = value;
+inline Graph_Node* ComponentNode(Graph_Node* node, int32_t i) {
+  return i == 0 ? node : Graph_Label(node->label + i);
 }
+
+inline void SetComponent(Graph_Node* node, int32_t i, double value) { ComponentNode(node, i)->value = value; }
+
+inline bool Positive(double x) { return std::isfinite(x) && x > 0.0; }
+
+// A failure with its reason, the numbers of the case filled in.
+template <typename... Args>
+void Fail(Samplers_Sampler& s, const char* format, Args... args) {
+  std::array<char, 240> text{};
+  std::snprintf(text.data(), text.size(), format, args...);
+  Samplers_Fail(s, text.data());
+}
+
+// The values of a node, or of the first `count` components of a block, as
+// they were before an update. The conjugate parameter procedures probe by
+// overwriting them, so an update that then cannot draw puts them back. A
+// block beyond the largest capacity is refused before anything is written,
+// so its first components suffice.
+class Saved {
+ public:
+  Saved(Graph_Node* node, int32_t count) : node_(node), count_(std::clamp<int32_t>(count, 1, matrixEntries)) {
+    for (int32_t i = 0; i < count_; ++i) values_[static_cast<size_t>(i)] = ComponentNode(node_, i)->value;
+  }
+  void Restore() const {
+    for (int32_t i = 0; i < count_; ++i) ComponentNode(node_, i)->value = values_[static_cast<size_t>(i)];
+  }
+  // Whether every component now holds a finite number.
+  bool NowFinite() const {
+    for (int32_t i = 0; i < count_; ++i)
+      if (!std::isfinite(ComponentNode(node_, i)->value)) return false;
+    return true;
+  }
+
+ private:
+  Graph_Node* node_;
+  int32_t count_;
+  std::array<double, matrixEntries> values_;
+};
+
+// ---------------------------------------------------------------------------
+// Prior draws of one node.
 
 bool MNormal(Graph_Node* node) {
   const int32_t m = node->size;
@@ -40,6 +113,13 @@ bool MNormal(Graph_Node* node) {
   return true;
 }
 
+// The order of a Wishart block, or 0 when its components do not make a
+// square matrix that fits.
+int WishartOrder(const Graph_Node* node) {
+  const int d = static_cast<int>(std::sqrt(static_cast<double>(node->size) + squareTolerance));
+  return d >= 1 && d <= GibbsSam_maxOrder && d * d == node->size ? d : 0;
+}
+
 // The bound parents of a node with more than two parents; either may be absent.
 Graph_Node* LowerParent(Graph_Node* node) {
   return node->numParents > 2 ? node->parents[static_cast<size_t>(node->numParents - 2)] : nullptr;
@@ -48,25 +128,60 @@ Graph_Node* UpperParent(Graph_Node* node) {
   return node->numParents > 2 ? node->parents[static_cast<size_t>(node->numParents - 1)] : nullptr;
 }
 
-// Repeats the prior draw until it lies within the bounds asked for. A draw
-// that is not a number can never be accepted, and a bound the prior almost
-// never meets must not hold the program: either ends the search as a failure
-// with the node's value as it was.
-bool Bounded(Graph_Node* node, bool lower, bool upper) {
-  Graph_Node* lo = LowerParent(node);
-  Graph_Node* hi = UpperParent(node);
-  if ((lower && lo == nullptr) || (upper && hi == nullptr)) return false;
-  const double a = lower ? ValueOf(lo) : 0.0;
-  const double b = upper ? ValueOf(hi) : 0.0;
-  const double old = node->value;
-  for (long tries = 0; tries < GibbsSam_maxTries; ++tries) {
-    if (!GibbsSam_DirectSample(node)) break;
-    const double x = node->value;
-    if (std::isnan(x)) break;
-    if ((!lower || x >= a) && (!upper || x <= b)) return true;
+enum class Outcome { drawn, noBound, badBound, crossed, drawFailed, notFinite, capSpent };
+
+// The bounds asked for, read once; an absent side is infinite. A bound that
+// is not a number, or bounds that cross, leave no value to draw.
+Outcome ReadBounds(Graph_Node* node, bool lower, bool upper, double& a, double& b) {
+  a = -infinity;
+  b = infinity;
+  if (lower) {
+    Graph_Node* lo = LowerParent(node);
+    if (lo == nullptr) return Outcome::noBound;
+    a = ValueOf(lo);
   }
+  if (upper) {
+    Graph_Node* hi = UpperParent(node);
+    if (hi == nullptr) return Outcome::noBound;
+    b = ValueOf(hi);
+  }
+  if (std::isnan(a) || std::isnan(b)) return Outcome::badBound;
+  if (a > b) return Outcome::crossed;
+  return Outcome::drawn;
+}
+
+// Draws until a value falls within [a, b]. A value that is not a finite
+// number is never accepted: it ends the search as a failure.
+template <typename Draw>
+Outcome Within(Draw draw, double a, double b, double& x) {
+  for (long tries = 0; tries < GibbsSam_maxTries; ++tries) {
+    x = draw();
+    if (!std::isfinite(x)) return Outcome::notFinite;
+    if (x >= a && x <= b) return Outcome::drawn;
+  }
+  return Outcome::capSpent;
+}
+
+// Repeats the prior draw until it lies within the bounds asked for. A bound
+// the prior almost never meets must not hold the program: the search gives
+// up after GibbsSam_maxTries draws, leaving the node's value as it was.
+Outcome BoundedPrior(Graph_Node* node, bool lower, bool upper) {
+  double a = 0.0, b = 0.0;
+  const Outcome read = ReadBounds(node, lower, upper, a, b);
+  if (read != Outcome::drawn) return read;
+  const double old = node->value;
+  bool drawFailed = false;
+  double x = 0.0;
+  const Outcome found = Within(
+      [&] {
+        if (GibbsSam_DirectSample(node)) return node->value;
+        drawFailed = true;
+        return std::numeric_limits<double>::quiet_NaN();
+      },
+      a, b, x);
+  if (found == Outcome::drawn) return found;
   node->value = old;
-  return false;
+  return drawFailed ? Outcome::drawFailed : found;
 }
 
 }  // namespace
@@ -107,9 +222,9 @@ bool GibbsSam_DirectSample(Graph_Node* node) {
   return true;
 }
 
-bool GibbsSam_LDirectSample(Graph_Node* node) { return Bounded(node, true, false); }
-bool GibbsSam_UDirectSample(Graph_Node* node) { return Bounded(node, false, true); }
-bool GibbsSam_TDirectSample(Graph_Node* node) { return Bounded(node, true, true); }
+bool GibbsSam_LDirectSample(Graph_Node* node) { return BoundedPrior(node, true, false) == Outcome::drawn; }
+bool GibbsSam_UDirectSample(Graph_Node* node) { return BoundedPrior(node, false, true) == Outcome::drawn; }
+bool GibbsSam_TDirectSample(Graph_Node* node) { return BoundedPrior(node, true, true) == Outcome::drawn; }
 
 bool GibbsSam_WeibullTail(Graph_Node* node) {
   if (node->numParents < 3 || node->parents[2] == nullptr) return false;
@@ -147,13 +262,607 @@ bool GibbsSam_Mulinomial(Graph_Node* node) {
 
 // dwish(R, k) has mean k R^-1: the generator takes the factored inverse of R.
 bool GibbsSam_Wishart(Graph_Node* node) {
+  const int d = WishartOrder(node);
+  if (d == 0) return false;
   const int32_t size = node->size;
-  const int d = static_cast<int>(std::sqrt(static_cast<double>(size) + squareTolerance));
-  if (d < 1 || d > GibbsSam_maxOrder || d * d != size) return false;
   std::array<double, matrixEntries> R, W;
   for (int32_t i = 0; i < size; ++i) R[static_cast<size_t>(i)] = Component(node->parents[0], i);
   const double k = Parameter(node, 1);
   if (!MatrixAl_InvertMatrixULDecomp(R.data(), d) || !RandNum_Wishart(R, W, k, d)) return false;
   for (int32_t i = 0; i < size; ++i) SetComponent(node, i, W[static_cast<size_t>(i)]);
   return true;
+}
+
+// ---------------------------------------------------------------------------
+// Update procedures.
+
+namespace {
+
+constexpr const char* capacityText = "The block has %d components, more than the %d this update can hold.";
+
+// The reason a bounded search ended without a value, for the report.
+void FailSearch(Samplers_Sampler& s, Outcome outcome, double a, double b) {
+  switch (outcome) {
+    case Outcome::noBound: return Fail(s, "The node has no bound to meet.");
+    case Outcome::badBound: return Fail(s, "A bound of the node is not a number.");
+    case Outcome::crossed: return Fail(s, "The lower bound %g is above the upper bound %g.", a, b);
+    case Outcome::drawFailed: return Fail(s, "The draw from the prior could not be made.");
+    case Outcome::notFinite: return Fail(s, "A draw was not a finite number: a parameter is out of range.");
+    case Outcome::capSpent:
+      return Fail(s, "No draw out of %ld fell within the bounds (%g, %g): they hold almost no probability.",
+                  GibbsSam_maxTries, a, b);
+    case Outcome::drawn: return;
+  }
+}
+
+// Why the prior draw of a block failed: its size or its matrix.
+void FailPriorBlock(Samplers_Sampler& s) {
+  Graph_Node* node = s.node;
+  switch (node->density) {
+    case CodeGen_ddirch:
+    case CodeGen_dmulti:
+      if (node->size > GibbsSam_maxVector) return Fail(s, capacityText, node->size, GibbsSam_maxVector);
+      break;
+    case CodeGen_dmnorm:
+      if (node->size > GibbsSam_maxOrder) return Fail(s, capacityText, node->size, GibbsSam_maxOrder);
+      return Fail(s, "The prior precision matrix of the block is not positive definite.");
+    case CodeGen_dwish: {
+      if (WishartOrder(node) == 0)
+        return Fail(s, "The block of %d components is not a square matrix of order at most %d.", node->size,
+                    GibbsSam_maxOrder);
+      const double k = Parameter(node, 1);
+      if (!(std::isfinite(k) && k > WishartOrder(node) - 1))
+        return Fail(s, "The degrees of freedom %g must be a number above %d, the order less one.", k,
+                    WishartOrder(node) - 1);
+      return Fail(s, "The prior scale matrix of the block is not positive definite.");
+    }
+    default:
+      break;
+  }
+  Fail(s, "The draw from the prior could not be made.");
+}
+
+// Keeps a draw of the bounded procedures within its bounds when rounding
+// in mean + z * sd has carried it just outside.
+inline double Clamp(double x, double a, double b) { return std::min(std::max(x, a), b); }
+
+// --- Beta and gamma --------------------------------------------------------
+
+enum class Conjugate { beta, gamma };
+
+// The unbounded conjugate draw repeated until it falls within the bounds
+// asked for; with no bound the first finite draw is taken.
+void BoundedConjugate(Samplers_Sampler& s, Conjugate kind, bool lower, bool upper) {
+  Graph_Node* node = s.node;
+  double lo = 0.0, hi = 0.0;
+  if (const Outcome read = ReadBounds(node, lower, upper, lo, hi); read != Outcome::drawn)
+    return FailSearch(s, read, lo, hi);
+  const Saved saved(node, 1);
+  double p = 0.0, q = 0.0;
+  if (kind == Conjugate::beta)
+    ConjDist_BetaParameters(node, p, q);
+  else
+    ConjDist_GammaParameters(node, p, q);
+  if (!Positive(p) || !Positive(q)) {
+    saved.Restore();
+    return Fail(s,
+                kind == Conjugate::beta
+                    ? "The beta full conditional has parameters a = %g and b = %g: both must be positive."
+                    : "The gamma full conditional has shape %g and rate %g: both must be positive.",
+                p, q);
+  }
+  double x = 0.0;
+  const Outcome found =
+      Within([&] { return kind == Conjugate::beta ? RandNum_Beta(p, q) : RandNum_Gamma(p, q); }, lo, hi, x);
+  if (found != Outcome::drawn) {
+    saved.Restore();
+    return FailSearch(s, found, lo, hi);
+  }
+  node->value = x;
+}
+
+// --- Normal ----------------------------------------------------------------
+
+// The standard variate of a truncated normal, z within [a, b] (either may
+// be infinite). Below the mean a lower bound rejects plain standard normal
+// draws; at or above it the tail generator draws beyond the bound, and an
+// upper bound is the mirror image. Two bounds reject standard normal draws
+// when the interval is wide and not close around the mean; otherwise they
+// draw uniformly on [a, b] under the envelope exp(-c^2 / 2), c the end
+// nearer zero, or under 1 when the interval holds zero. Plain rejection
+// accepts a draw with the probability of [a, b]: for a wide interval far
+// out in one tail (a above about 4.5) the cap can be spent, and the update
+// then fails rather than hold the program.
+Outcome TruncatedStandardNormal(double a, double b, double& z) {
+  const bool lower = a > -infinity, upper = b < infinity;
+  if (lower && !upper) {
+    if (a < 0.0) return Within(RandNum_StandardNormal, a, infinity, z);
+    z = RandNum_StandardNormalTail(a);
+    return Outcome::drawn;
+  }
+  if (upper && !lower) {
+    if (b > 0.0) return Within(RandNum_StandardNormal, -infinity, b, z);
+    // The tail below b. Mirrored so that b = 0 gives the lower half.
+    z = -RandNum_StandardNormalTail(-b);
+    return Outcome::drawn;
+  }
+  if (b - a > 0.1 && !(std::fabs(a) <= 1.0 && std::fabs(b) <= 1.0)) {
+    // An interval wholly on one side of the mean is proposed from the tail
+    // beyond its nearer end, which accepts at least as often as plain draws
+    // do and stays efficient however far out the interval lies.
+    if (a > 0.0) return Within([a] { return RandNum_StandardNormalTail(a); }, a, b, z);
+    if (b < 0.0) return Within([b] { return -RandNum_StandardNormalTail(-b); }, a, b, z);
+    return Within(RandNum_StandardNormal, a, b, z);
+  }
+  // The test t <= exp(-z^2 / 2) with t = U exp(-c^2 / 2) is made as
+  // U <= exp((c^2 - z^2) / 2), which stays exact where both exponentials
+  // would underflow, far out in a tail.
+  const double c = (a < 0.0 && 0.0 < b) ? 0.0 : (std::fabs(a) < std::fabs(b) ? a : b);
+  for (long tries = 0; tries < GibbsSam_maxTries; ++tries) {
+    z = RandNum_Uniform(b, a);
+    const double t = RandNum_Rand();
+    if (t <= std::exp(0.5 * (c - z) * (c + z))) return Outcome::drawn;
+  }
+  return Outcome::capSpent;
+}
+
+// The normal conjugate draw within the bounds asked for.
+void BoundedNormal(Samplers_Sampler& s, bool lower, bool upper) {
+  Graph_Node* node = s.node;
+  double lo = 0.0, hi = 0.0;
+  if (const Outcome read = ReadBounds(node, lower, upper, lo, hi); read != Outcome::drawn)
+    return FailSearch(s, read, lo, hi);
+  const Saved saved(node, 1);
+  double mean = 0.0, precision = 0.0;
+  ConjDist_NormalParameters(node, mean, precision);
+  if (!Positive(precision) || !std::isfinite(mean)) {
+    saved.Restore();
+    return Fail(s,
+                "The normal full conditional has mean %g and precision %g: the precision must be positive "
+                "and both finite.",
+                mean, precision);
+  }
+  const double sd = 1.0 / std::sqrt(precision);
+  if (!lower && !upper) {
+    const double x = RandNum_Normal(mean, precision);
+    if (!std::isfinite(x)) {
+      saved.Restore();
+      return FailSearch(s, Outcome::notFinite, lo, hi);
+    }
+    node->value = x;
+    return;
+  }
+  const double a = (lo - mean) / sd, b = (hi - mean) / sd;
+  if ((lower && !std::isfinite(a)) || (upper && !std::isfinite(b))) {
+    saved.Restore();
+    return Fail(s, "The bounds (%g, %g) lie beyond any value the normal full conditional (mean %g, sd %g) reaches.",
+                lo, hi, mean, sd);
+  }
+  double z = 0.0;
+  const Outcome found = TruncatedStandardNormal(a, b, z);
+  if (found != Outcome::drawn) {
+    saved.Restore();
+    return FailSearch(s, found, lo, hi);
+  }
+  node->value = Clamp(z * sd + mean, lo, hi);
+}
+
+// --- Blocks ----------------------------------------------------------------
+
+// Writes a block's draw, or fails when any component of it is not finite.
+bool Deliver(Samplers_Sampler& s, const Saved& saved, std::span<const double> x, int32_t m) {
+  for (int32_t i = 0; i < m; ++i) {
+    if (!std::isfinite(x[static_cast<size_t>(i)])) {
+      saved.Restore();
+      Fail(s, "Component %d of the block's draw was not a finite number.", i + 1);
+      return false;
+    }
+  }
+  for (int32_t i = 0; i < m; ++i) SetComponent(s.node, i, x[static_cast<size_t>(i)]);
+  return true;
+}
+
+using MNormalParameters = bool (*)(Graph_Node*, std::span<double>, std::span<double>);
+
+void MNormalBlock(Samplers_Sampler& s, MNormalParameters parameters) {
+  Graph_Node* node = s.node;
+  const int32_t m = node->size;
+  if (m < 1 || m > GibbsSam_maxOrder) return Fail(s, capacityText, m, GibbsSam_maxOrder);
+  const Saved saved(node, node->size);
+  std::array<double, GibbsSam_maxOrder> mu, x;
+  std::array<double, matrixEntries> U;
+  if (!parameters(node, mu, U) || !RandNum_MNormal(mu, U, x, m)) {
+    saved.Restore();
+    return Fail(s, "The precision matrix of the block's full conditional is not positive definite.");
+  }
+  Deliver(s, saved, x, m);
+}
+
+// ---------------------------------------------------------------------------
+// Enumeration of discrete nodes.
+
+// Log full conditionals of the support points, then their running weight
+// sums, at index k - origin. Sized once for the widest window and its
+// growth either way: no update allocates.
+std::array<double, 2 * maxSupport> weights;
+
+// A count or a bound held as a real, truncated towards zero. Values beyond
+// any support are held at a far end so the conversion is always defined;
+// false for a value that is not a number.
+bool ToCount(double x, int64_t& n) {
+  constexpr double limit = 1.0E12;
+  const double t = std::trunc(x + integerTolerance);
+  if (std::isnan(t)) return false;
+  n = static_cast<int64_t>(std::clamp(t, -limit, limit));
+  return true;
+}
+
+// The support of a discrete node, narrowed by its bounds. Open is set for
+// the densities whose support has no upper end of its own; upper is then
+// the largest count. False, after failing the update, when there is no
+// support to enumerate.
+bool GetBounds(Samplers_Sampler& s, int64_t& lower, int64_t& upper, bool& open) {
+  Graph_Node* node = s.node;
+  open = false;
+  switch (node->density) {
+    case CodeGen_dbern: lower = 0; upper = 1; break;
+    case CodeGen_dbin:
+    case CodeGen_dcat:
+      lower = node->density == CodeGen_dbin ? 0 : 1;
+      if (!ToCount(Parameter(node, 1), upper)) {
+        Fail(s, "The %s of the node is not a number.",
+             node->density == CodeGen_dbin ? "number of trials" : "number of categories");
+        return false;
+      }
+      break;
+    case CodeGen_dpois:
+    case CodeGen_dnegbin: lower = 0; upper = maxCount; open = true; break;
+    case CodeGen_dgeom:
+    case CodeGen_dzipf: lower = 1; upper = maxCount; open = true; break;
+    case CodeGen_dhypo:
+      Fail(s, "A dhypo node cannot be sampled by enumeration: it has no log density here.");
+      return false;
+    default:
+      Fail(s, "The node is not discrete; it cannot be sampled by enumeration.");
+      return false;
+  }
+  Graph_Node* lo = LowerParent(node);
+  Graph_Node* hi = UpperParent(node);
+  int64_t bound = 0;
+  if (lo != nullptr) {
+    if (!ToCount(ValueOf(lo), bound)) {
+      Fail(s, "The lower bound of the node is not a number.");
+      return false;
+    }
+    lower = std::max(lower, bound);
+  }
+  if (hi != nullptr) {
+    if (!ToCount(ValueOf(hi), bound)) {
+      Fail(s, "The upper bound of the node is not a number.");
+      return false;
+    }
+    upper = std::min(upper, bound);
+  }
+  if (upper < lower) {
+    Fail(s, "The support of the node is empty: no whole number lies from %lld to %lld.",
+         static_cast<long long>(lower), static_cast<long long>(upper));
+    return false;
+  }
+  if (!open && upper - lower + 1 > maxSupport) {
+    Fail(s, "The support of the node, %lld to %lld, has more than %lld points to enumerate.",
+         static_cast<long long>(lower), static_cast<long long>(upper), static_cast<long long>(maxSupport));
+    return false;
+  }
+  return true;
+}
+
+constexpr const char* tooWideText =
+    "The node's support would need a window of more than %lld points to hold all but a negligible part "
+    "of its probability; it cannot be enumerated.";
+
+// Steps outward from the mean to the first points beyond which a bound on
+// the tail, logTail(t) = ln P(X >= t) above the mean and ln P(X <= t) below
+// it, is at most -tailLog. False when that takes more than maxSupport points.
+template <typename LogTail>
+bool TailWindow(double mean, int64_t least, LogTail logTail, int64_t& lo, int64_t& hi) {
+  if (!(mean <= static_cast<double>(maxCount))) return false;
+  lo = std::max(least, static_cast<int64_t>(std::floor(mean)));
+  hi = std::max(least, static_cast<int64_t>(std::ceil(mean)));
+  while (logTail(static_cast<double>(hi)) > -tailLog) {
+    if (hi - lo + 1 >= maxSupport) return false;
+    ++hi;
+  }
+  while (lo > least && logTail(static_cast<double>(lo)) > -tailLog) {
+    if (hi - lo + 1 >= maxSupport) return false;
+    --lo;
+  }
+  return true;
+}
+
+// The window of an unbounded support that holds the prior's mass but for a
+// tail of about 1.0E-12, from exact tail bounds: for the Poisson and
+// negative binomial counts the exponential (moment generating function)
+// bound on either side of the mean; for the geometric count its exact upper
+// tail; for the Zipf count the integral bound on its power-law tail. False,
+// after failing the update, for parameters outside their range or a window
+// too wide.
+bool PriorWindow(Samplers_Sampler& s, int64_t& lo, int64_t& hi) {
+  Graph_Node* node = s.node;
+  const auto tooWide = [&] {
+    Fail(s, tooWideText, static_cast<long long>(maxSupport));
+    return false;
+  };
+  switch (node->density) {
+    case CodeGen_dpois: {
+      const double lambda = Parameter(node, 0);
+      if (!(std::isfinite(lambda) && lambda >= 0.0)) {
+        Fail(s, "The Poisson mean %g of the node must be a finite number at least 0.", lambda);
+        return false;
+      }
+      if (lambda == 0.0) {
+        lo = hi = 0;
+        return true;
+      }
+      // ln of e^-lambda (e lambda / t)^t.
+      const auto logTail = [lambda](double t) { return t > 0.0 ? t - lambda + t * std::log(lambda / t) : -lambda; };
+      return TailWindow(lambda, 0, logTail, lo, hi) || tooWide();
+    }
+    case CodeGen_dnegbin: {
+      const double p = Parameter(node, 0), r = Parameter(node, 1);
+      if (!(p > 0.0 && p <= 1.0 && Positive(r))) {
+        Fail(s, "The negative binomial parameters p = %g and r = %g of the node are out of range.", p, r);
+        return false;
+      }
+      if (p == 1.0) {
+        lo = hi = 0;
+        return true;
+      }
+      const double q = 1.0 - p;
+      // Minimised over s of the moment generating function bound
+      // (p / (1 - q e^s))^r e^(-s t).
+      const auto logTail = [p, q, r](double t) {
+        return t > 0.0 ? r * std::log(p * (t + r) / r) + t * std::log(q * (t + r) / t) : r * std::log(p);
+      };
+      return TailWindow(r * q / p, 0, logTail, lo, hi) || tooWide();
+    }
+    case CodeGen_dgeom: {
+      const double p = Parameter(node, 0);
+      if (!(p > 0.0 && p <= 1.0)) {
+        Fail(s, "The probability %g of the geometric node must lie above 0 and at most 1.", p);
+        return false;
+      }
+      // P(X > K) = (1 - p)^K.
+      const double K = std::ceil(tailLog / -std::log1p(-p));
+      if (!(K <= static_cast<double>(maxSupport))) return tooWide();
+      lo = 1;
+      hi = std::max<int64_t>(1, static_cast<int64_t>(K));
+      return true;
+    }
+    case CodeGen_dzipf: {
+      const double a = Parameter(node, 0);
+      if (!(std::isfinite(a) && a > 1.0)) {
+        Fail(s, "The exponent %g of the Zipf node must be a finite number above 1.", a);
+        return false;
+      }
+      // P(X > K) <= K^(1 - a) / (a - 1), the normalising sum being at least 1.
+      const double logK = (tailLog - std::log(a - 1.0)) / (a - 1.0);
+      if (!(logK <= std::log(static_cast<double>(maxSupport)))) return tooWide();
+      lo = 1;
+      hi = std::max<int64_t>(1, static_cast<int64_t>(std::ceil(std::exp(logK))));
+      return true;
+    }
+    default:
+      return tooWide();  // GetBounds lets no other density through
+  }
+}
+
+}  // namespace
+
+void GibbsSam_DirectSample(Samplers_Sampler& s) {
+  Graph_Node* node = s.node;
+  if (node->density == CodeGen_dcat) return GibbsSam_DiscreteSample(s);  // the prior is the full conditional
+  const Saved saved(node, node->size);
+  if (!GibbsSam_DirectSample(node)) {
+    saved.Restore();
+    return FailPriorBlock(s);
+  }
+  if (!saved.NowFinite()) {
+    saved.Restore();
+    return FailSearch(s, Outcome::notFinite, 0.0, 0.0);
+  }
+}
+
+namespace {
+
+void BoundedDirect(Samplers_Sampler& s, bool lower, bool upper) {
+  Graph_Node* node = s.node;
+  if (node->density == CodeGen_dcat) return GibbsSam_DiscreteSample(s);  // it honours the bounds itself
+  const Outcome outcome = BoundedPrior(node, lower, upper);
+  if (outcome == Outcome::drawn) return;
+  double a = 0.0, b = 0.0;
+  ReadBounds(node, lower, upper, a, b);
+  FailSearch(s, outcome, a, b);
+}
+
+using TailDraw = bool (*)(Graph_Node*);
+
+void Tail(Samplers_Sampler& s, TailDraw draw) {
+  Graph_Node* node = s.node;
+  const double old = node->value;
+  if (!draw(node)) return Fail(s, "The node has no lower bound to draw above.");
+  if (!std::isfinite(node->value)) {
+    node->value = old;
+    FailSearch(s, Outcome::notFinite, 0.0, 0.0);
+  }
+}
+
+}  // namespace
+
+void GibbsSam_LDirectSample(Samplers_Sampler& s) { BoundedDirect(s, true, false); }
+void GibbsSam_UDirectSample(Samplers_Sampler& s) { BoundedDirect(s, false, true); }
+void GibbsSam_TDirectSample(Samplers_Sampler& s) { BoundedDirect(s, true, true); }
+void GibbsSam_WeibullTail(Samplers_Sampler& s) { Tail(s, GibbsSam_WeibullTail); }
+void GibbsSam_GumbelRightTail(Samplers_Sampler& s) { Tail(s, GibbsSam_GumbelRightTail); }
+
+void GibbsSam_Normal(Samplers_Sampler& s) { BoundedNormal(s, false, false); }
+void GibbsSam_LNormal(Samplers_Sampler& s) { BoundedNormal(s, true, false); }
+void GibbsSam_UNormal(Samplers_Sampler& s) { BoundedNormal(s, false, true); }
+void GibbsSam_TNormal(Samplers_Sampler& s) { BoundedNormal(s, true, true); }
+void GibbsSam_Gamma(Samplers_Sampler& s) { BoundedConjugate(s, Conjugate::gamma, false, false); }
+void GibbsSam_LGamma(Samplers_Sampler& s) { BoundedConjugate(s, Conjugate::gamma, true, false); }
+void GibbsSam_UGamma(Samplers_Sampler& s) { BoundedConjugate(s, Conjugate::gamma, false, true); }
+void GibbsSam_TGamma(Samplers_Sampler& s) { BoundedConjugate(s, Conjugate::gamma, true, true); }
+void GibbsSam_Beta(Samplers_Sampler& s) { BoundedConjugate(s, Conjugate::beta, false, false); }
+void GibbsSam_LBeta(Samplers_Sampler& s) { BoundedConjugate(s, Conjugate::beta, true, false); }
+void GibbsSam_UBeta(Samplers_Sampler& s) { BoundedConjugate(s, Conjugate::beta, false, true); }
+void GibbsSam_TBeta(Samplers_Sampler& s) { BoundedConjugate(s, Conjugate::beta, true, true); }
+
+void GibbsSam_Pareto(Samplers_Sampler& s) {
+  Graph_Node* node = s.node;
+  const Saved saved(node, 1);
+  double c = 0.0, alpha = 0.0;
+  ConjDist_ParetoParameters(node, c, alpha);
+  if (!Positive(c) || !Positive(alpha)) {
+    saved.Restore();
+    return Fail(s, "The Pareto full conditional has scale %g and shape %g: both must be positive.", c, alpha);
+  }
+  const double x = RandNum_Pareto(alpha, c);
+  if (!std::isfinite(x)) {
+    saved.Restore();
+    return FailSearch(s, Outcome::notFinite, 0.0, 0.0);
+  }
+  node->value = x;
+}
+
+void GibbsSam_Direchlet(Samplers_Sampler& s) {
+  Graph_Node* node = s.node;
+  const int32_t m = node->size;
+  if (m < 1 || m > GibbsSam_maxVector) return Fail(s, capacityText, m, GibbsSam_maxVector);
+  const Saved saved(node, node->size);
+  std::array<double, GibbsSam_maxVector> alpha, x;
+  if (!ConjDist_DirechletParameters(node, alpha)) {
+    saved.Restore();
+    return Fail(s, "The parameters of the block's Dirichlet full conditional could not be formed.");
+  }
+  for (int32_t i = 0; i < m; ++i) {
+    if (!Positive(alpha[static_cast<size_t>(i)])) {
+      saved.Restore();
+      return Fail(s, "Parameter %d of the Dirichlet full conditional is %g: every parameter must be positive.",
+                  i + 1, alpha[static_cast<size_t>(i)]);
+    }
+  }
+  if (!RandNum_Direchlet(alpha, x, m)) {
+    saved.Restore();
+    return Fail(s, capacityText, m, GibbsSam_maxVector);
+  }
+  Deliver(s, saved, x, m);
+}
+
+void GibbsSam_MNormal1(Samplers_Sampler& s) { MNormalBlock(s, ConjDist_MNormal1Parameters); }
+void GibbsSam_MNormal2(Samplers_Sampler& s) { MNormalBlock(s, ConjDist_MNormal2Parameters); }
+
+void GibbsSam_Wishart(Samplers_Sampler& s) {
+  Graph_Node* node = s.node;
+  const int d = WishartOrder(node);
+  if (d == 0)
+    return Fail(s, "The block of %d components is not a square matrix of order at most %d.", node->size,
+                GibbsSam_maxOrder);
+  const Saved saved(node, node->size);
+  double k = 0.0;
+  std::array<double, matrixEntries> R, W;
+  if (!ConjDist_WishartParameters(node, k, R)) {
+    saved.Restore();
+    return Fail(s, "The scale matrix of the block's Wishart full conditional is not positive definite.");
+  }
+  if (!(std::isfinite(k) && k > d - 1)) {
+    saved.Restore();
+    return Fail(s, "The Wishart full conditional has %g degrees of freedom: it needs a number above %d.", k, d - 1);
+  }
+  if (!RandNum_Wishart(R, W, k, d)) {
+    saved.Restore();
+    return Fail(s, "The scale matrix of the block's Wishart full conditional is not positive definite.");
+  }
+  Deliver(s, saved, W, d * d);
+}
+
+// Enumeration over the support. For a dbern, dbin or dcat node that is its
+// whole finite support; for a count without an upper end of its own it is a
+// window that holds the prior's mass, the node's current value, and as far
+// beyond as the likelihood carries the mass (see PriorWindow and the cut-off
+// at the top of this file). Each point costs one evaluation of the log full
+// conditional; points far below the best weigh nothing.
+void GibbsSam_DiscreteSample(Samplers_Sampler& s) {
+  Graph_Node* node = s.node;
+  const double old = node->value;
+  int64_t lower = 0, upper = 0;
+  bool open = false;
+  if (!GetBounds(s, lower, upper, open)) return;
+
+  int64_t lo = lower, hi = upper;
+  if (open) {
+    if (!PriorWindow(s, lo, hi)) return;
+    // Within the bounds; a window wholly outside them starts at the nearer bound.
+    lo = std::clamp(lo, lower, upper);
+    hi = std::clamp(hi, lower, upper);
+    int64_t current = 0;
+    if (std::isfinite(old) && ToCount(old, current) && current >= lower && current <= upper) {
+      lo = std::min(lo, current);
+      hi = std::max(hi, current);
+    }
+    if (hi - lo + 1 > maxSupport) {
+      Fail(s, tooWideText, static_cast<long long>(maxSupport));
+      return;
+    }
+  }
+
+  // Index k - origin stays within the buffer however the window grows, as
+  // long as it holds at most maxSupport points.
+  const int64_t origin = lo - (maxSupport - 1);
+  const auto at = [&](int64_t k) -> double& { return weights[static_cast<size_t>(k - origin)]; };
+  double best = -infinity;
+  const auto evaluate = [&](int64_t k) {
+    node->value = static_cast<double>(k);
+    const double v = Density_LogFullConditional(node);
+    at(k) = v;
+    if (v > best) best = v;
+  };
+  for (int64_t k = lo; k <= hi; ++k) evaluate(k);
+  if (open) {
+    // best only grows, so an end that has fallen below the cut-off stays there.
+    const auto carries = [&](int64_t k) { return at(k) > best - windowCutOff; };
+    bool tooWide = false;
+    while (hi < upper && carries(hi) && !tooWide) {
+      if (hi - lo + 1 >= maxSupport) tooWide = true;
+      else evaluate(++hi);
+    }
+    while (lo > lower && carries(lo) && !tooWide) {
+      if (hi - lo + 1 >= maxSupport) tooWide = true;
+      else evaluate(--lo);
+    }
+    if (tooWide) {
+      node->value = old;
+      Fail(s, tooWideText, static_cast<long long>(maxSupport));
+      return;
+    }
+  }
+
+  if (!(best > ruledOut) || best == infinity) {
+    node->value = old;
+    if (best == infinity)
+      Fail(s, "The log full conditional of the node is infinite within its support.");
+    else
+      Fail(s, "Every point of the node's support, %lld to %lld, is ruled out by its full conditional.",
+           static_cast<long long>(lo), static_cast<long long>(hi));
+    return;
+  }
+  double total = 0.0;
+  for (int64_t k = lo; k <= hi; ++k) {
+    const double d = at(k) - best;  // not a number for a point whose value is not one: it weighs nothing
+    total += d > negligible ? std::exp(d) : 0.0;
+    at(k) = total;
+  }
+  const double u = RandNum_Rand() * total;
+  int64_t k = lo;
+  while (k < hi && u > at(k)) ++k;
+  node->value = static_cast<double>(k);
 }

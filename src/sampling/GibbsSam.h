@@ -1,25 +1,25 @@
 // GibbsSam: the update procedures that draw a node's new value in closed
-// form. For now the draws from a node's own prior: the update of a node
-// without likelihood terms, whose full conditional is its prior, and the
-// source of starting values.
+// form: from a conjugate full conditional, from the node's own prior when it
+// has no likelihood terms, by enumeration over a finite support, or by
+// rejection when the node is bounded.
 //
-// Every procedure reads the node's parameters through their value functions
-// and overwrites the node's value (for a block, the value of every
-// component). Each returns false, leaving the value it would have replaced,
-// when no sound draw can be made: a block beyond its capacity, a matrix
-// parameter that is not positive definite, or a bound that a million prior
-// draws failed to meet. The caller reports the node; nothing here writes a
-// message.
+// Two layers. The node-level prior draws below (taking a Graph_Node) serve
+// the starting values and the update procedures alike; each returns false,
+// leaving the value it would have replaced, when no sound draw can be made.
+// The update procedures (taking a Sampler record) are what the update-method
+// choice installs; a procedure that cannot make a sound draw leaves the
+// node's value as it was and fails through Samplers_Fail, naming the reason.
 #pragma once
 
 #include "graph/Graph.h"
+#include "sampling/Samplers.h"
 
 // Block capacities: Dirichlet and multinomial blocks of at most 100
 // components, multivariate normal blocks of at most 25, Wishart matrices of
 // order at most 25.
 constexpr int GibbsSam_maxVector = 100;
 constexpr int GibbsSam_maxOrder = 25;
-// Draws a bounded prior draw may take before it gives up.
+// Draws any rejection loop may take before it gives up.
 constexpr long GibbsSam_maxTries = 1000000;
 
 // The prior draw, by the node's density. dcat draws nothing here (the
@@ -43,3 +43,40 @@ bool GibbsSam_GumbelRightTail(Graph_Node* node);
 bool GibbsSam_Direchlet(Graph_Node* node);
 bool GibbsSam_Mulinomial(Graph_Node* node);
 bool GibbsSam_Wishart(Graph_Node* node);
+
+// The update procedures. A prefix L means a lower bound only, U an upper
+// bound only, T both; the bounds are the values of the node's last two
+// parents, read once per update. Every rejection loop gives up after
+// GibbsSam_maxTries draws, and no draw that is not a finite number is ever
+// kept: either way the update fails with the node's value as it was.
+void GibbsSam_DirectSample(Samplers_Sampler& s);
+void GibbsSam_LDirectSample(Samplers_Sampler& s);
+void GibbsSam_UDirectSample(Samplers_Sampler& s);
+void GibbsSam_TDirectSample(Samplers_Sampler& s);
+void GibbsSam_WeibullTail(Samplers_Sampler& s);
+void GibbsSam_GumbelRightTail(Samplers_Sampler& s);
+void GibbsSam_Normal(Samplers_Sampler& s);
+void GibbsSam_LNormal(Samplers_Sampler& s);
+void GibbsSam_UNormal(Samplers_Sampler& s);
+void GibbsSam_TNormal(Samplers_Sampler& s);
+void GibbsSam_Gamma(Samplers_Sampler& s);
+void GibbsSam_LGamma(Samplers_Sampler& s);
+void GibbsSam_UGamma(Samplers_Sampler& s);
+void GibbsSam_TGamma(Samplers_Sampler& s);
+void GibbsSam_Beta(Samplers_Sampler& s);
+void GibbsSam_LBeta(Samplers_Sampler& s);
+void GibbsSam_UBeta(Samplers_Sampler& s);
+void GibbsSam_TBeta(Samplers_Sampler& s);
+void GibbsSam_Pareto(Samplers_Sampler& s);
+void GibbsSam_Direchlet(Samplers_Sampler& s);
+void GibbsSam_MNormal1(Samplers_Sampler& s);
+void GibbsSam_MNormal2(Samplers_Sampler& s);
+void GibbsSam_Wishart(Samplers_Sampler& s);
+// Enumeration of a discrete node over its support, narrowed by its bounds:
+// 0..1 for dbern, 0..n for dbin, 1..the number of categories for dcat. The
+// counts without an upper end (dpois, dnegbin from 0; dgeom, dzipf from 1)
+// are enumerated over a window that holds all but about 1.0E-12 of the
+// prior's mass and the current value, grown outward as far as the
+// likelihood carries the mass. At most 1024 points: a wider support or
+// window, an empty one, or a dhypo node (which has no log density) fails.
+void GibbsSam_DiscreteSample(Samplers_Sampler& s);
