@@ -4,6 +4,7 @@
 #include <ctime>
 #include <string>
 
+#include "commands/CtrlC.h"
 #include "commands/Files.h"
 #include "commands/Params.h"
 #include "commands/Read.h"
@@ -21,6 +22,8 @@
 #include "language/Parser.h"
 #include "numerics/Density.h"
 #include "numerics/RandNum.h"
+#include "sampling/ClassDen.h"
+#include "sampling/Samplers.h"
 
 bool Model_error = false;
 int32_t Model_checkPointFreq = 2147483647;
@@ -40,11 +43,13 @@ enum Message {
   generatingCode = 5,
   generatingDistributions = 6,
   checkingModel = 8,
+  choosingMethods = 9,
   alreadyCompiled = 10,
   expectedFileName = 11,
   noModelFile = 12,
   expectedRightParen = 13,
   noInitsFile = 14,
+  expectedUpdates = 16,
   noModel = 17,
   checkingCycles = 19,
 };
@@ -97,7 +102,8 @@ void Display(const std::string& name) {
 
 // Each phase of compilation reports its own error; a failed phase ends the run.
 bool Failed() {
-  if (Parser_error || CodeGen_error || Parents_error || InitVals_error || Analyse_error) Model_error = true;
+  if (Parser_error || CodeGen_error || Parents_error || InitVals_error || Analyse_error || ClassDen_error)
+    Model_error = true;
   return Model_error;
 }
 
@@ -194,6 +200,11 @@ void Model_Compile() {
   Analyse_CheckModel();
   if (Failed()) return;
 
+  Messages_Text(choosingMethods);
+  Write_Ln();
+  ClassDen_ChooseUpdateMethod();
+  if (Failed()) return;
+
   Determ_OptDeterm();
 
   Write_String("compilation took ");
@@ -201,10 +212,31 @@ void Model_Compile() {
   compiled = true;
 }
 
-// Until a model can be compiled, the commands below that need one end at
-// their first check.
 void Model_Update() {
   if (!HaveModel()) return;
+  Scanner_Token t;
+  Read_Get(t);
+  if (t.kind != Scanner_integer || t.intValue < 1) return Complain(expectedUpdates);
+  const int32_t n = t.intValue;
+  if (!ClosingParenthesis()) return;
+  const Model_Clock start = Now();
+  const int32_t first = iteration;
+  Write_String("     ");
+  Write_String(" time for ");
+  CtrlC_Arm();
+  bool aborted = false;
+  for (int32_t i = 0; i < n && !aborted && !Model_error; ++i) {
+    // The count is a 32-bit number of sweeps; a run never wraps it.
+    if (iteration == INT32_MAX) break;
+    ++iteration;
+    Samplers_Update(aborted, Model_error);
+  }
+  CtrlC_Disarm();
+  Write_String("   ");
+  Write_Int(iteration - first, 6);
+  Write_String(" updates was ");
+  Write_String(Model_ElapsedText(start, Now()));
+  if (Model_error) Samplers_ReportFailure();
 }
 
 void Model_Save() {

@@ -1,5 +1,6 @@
 #include "commands/Wren0600.h"
 
+#include "commands/CtrlC.h"
 #include "commands/Help.h"
 #include "commands/Model.h"
 #include "commands/Nodes.h"
@@ -22,6 +23,10 @@
 #include "language/SymTabs.h"
 #include "numerics/RandNum.h"
 #include "numerics/SpecFunc.h"
+#include "sampling/ClassDen.h"
+#include "sampling/ClassFun.h"
+#include "sampling/ConjDist.h"
+#include "sampling/Samplers.h"
 
 namespace {
 
@@ -80,6 +85,11 @@ bool Wren0600_InitModules(int argc, const char* const* argv) {
   InitRandNum();
   InitAnalyse();
   InitInitVals();
+  InitClassFun();
+  InitClassDen();
+  InitConjDist();
+  InitSamplers();
+  InitCtrlC();
   InitModel();
   InitNodes();
   return true;

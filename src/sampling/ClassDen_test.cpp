@@ -1,0 +1,174 @@
+#include "sampling/ClassDen.h"
+
+#include <string>
+#include <vector>
+
+#include "Pipeline.h"
+#include "sampling/ClassFun.h"
+#include "sampling/GibbsSam.h"
+#include "sampling/Samplers.h"
+
+namespace {
+
+class ClassDenTest : public test::Pipeline {
+ protected:
+  void SetUp() override {
+    Pipeline::SetUp();
+    InitClassFun();
+    InitClassDen();
+    InitSamplers();
+  }
+
+  // The method code of a node of a model compiled with the data given.
+  int32_t Code(const std::string& model, const std::string& data, const std::string& name, int offset = 0) {
+    if (!Build(model, data)) {
+      ADD_FAILURE() << Console();
+      return -1;
+    }
+    return ClassDen_MethodCode(N(name, offset));
+  }
+
+  // Registers every node and returns the procedures in sweep order.
+  std::vector<Samplers_Sampler*> Register(const std::string& model, const std::string& data = "",
+                                          const std::string& inits = "") {
+    EXPECT_TRUE(Build(model, data, inits)) << Console();
+    InitSamplers();
+    ClassDen_ChooseUpdateMethod();
+    std::vector<Samplers_Sampler*> list;
+    for (int32_t i = 0; i < Samplers_Count(); ++i) list.push_back(&Samplers_At(i));
+    return list;
+  }
+};
+
+TEST_F(ClassDenTest, NodesWithoutLikelihoodAreDrawnFromTheirPrior) {
+  const std::string model =
+      "var a, b, c, d, e, f; { a ~ dnorm(0, 1) b ~ dgamma(1, 1) I(1, ) c ~ dnorm(0, 1) I(0, ) "
+      "d ~ dweib(2, 1) I(1, ) e ~ dgum(0, 1) I(1, ) f ~ dgamma(1, 1) I(, 3) }";
+  ASSERT_TRUE(Build(model, "", "list(a = 0, b = 2, c = 1, d = 2, e = 2, f = 1)")) << Console();
+  EXPECT_EQ(ClassDen_MethodCode(N("a")), 5);
+  EXPECT_EQ(ClassDen_MethodCode(N("b")), 6);
+  EXPECT_EQ(ClassDen_MethodCode(N("c")), 10);  // the truncated-normal draw
+  EXPECT_EQ(ClassDen_MethodCode(N("d")), 47);
+  EXPECT_EQ(ClassDen_MethodCode(N("e")), 48);
+  EXPECT_EQ(ClassDen_MethodCode(N("f")), 7);
+}
+
+TEST_F(ClassDenTest, ConjugateFamiliesAreRecognised) {
+  const std::string pois = "var x, y[2]; { x ~ dgamma(1, 1) for (i in 1:2) { y[i] ~ dpois(x) } }";
+  EXPECT_EQ(Code(pois, "list(y = c(2, 3))", "x"), 13);
+  const std::string bounded = "var x, y[2]; { x ~ dgamma(1, 1) I(0.5, 2) for (i in 1:2) { y[i] ~ dpois(x) } }";
+  EXPECT_EQ(Code(bounded, "list(y = c(2, 3))", "x"), 16);
+  const std::string bin = "var p, r[2], n[2]; { p ~ dbeta(1, 1) for (i in 1:2) { r[i] ~ dbin(p, n[i]) } }";
+  EXPECT_EQ(Code(bin, "list(r = c(1, 2), n = c(5, 5))", "p"), 17);
+  const std::string normal =
+      "var mu, tau, y[3]; { mu ~ dnorm(0, 1.0E-6) tau ~ dgamma(1, 1) "
+      "for (i in 1:3) { y[i] ~ dnorm(mu, tau) } }";
+  EXPECT_EQ(Code(normal, "list(y = c(1, 2, 3))", "mu"), 9);
+  EXPECT_EQ(ClassDen_MethodCode(N("tau")), 13);
+  const std::string pareto = "var t, y[2]; { t ~ dpar(1, 2) for (i in 1:2) { y[i] ~ dunif(0, t) } }";
+  EXPECT_EQ(Code(pareto, "list(y = c(3, 5))", "t"), 21);
+  const std::string unif = "var p, y; { p ~ dunif(0, 1) y ~ dbern(p) }";
+  EXPECT_EQ(Code(unif, "list(y = 1)", "p"), 20);  // a beta full conditional within both bounds
+}
+
+TEST_F(ClassDenTest, NonConjugateFullConditionalsGoToRejectionOrGrid) {
+  const std::string logistic =
+      "var a, b, p[3], r[3], z[3]; { a ~ dnorm(0, 1.0E-6) b ~ dnorm(0, 1.0E-6) "
+      "for (i in 1:3) { logit(p[i]) <- a + b * z[i] r[i] ~ dbern(p[i]) } }";
+  EXPECT_EQ(Code(logistic, "list(r = c(0, 1, 1), z = c(-1, 0, 1))", "b"), 27);
+  const std::string beta =
+      "var p, q[2], r[2], z[2]; { p ~ dbeta(2, 3) for (i in 1:2) { logit(q[i]) <- p * z[i] r[i] ~ dbern(q[i]) } }";
+  EXPECT_EQ(Code(beta, "list(r = c(0, 1), z = c(-1, 1))", "p"), 30);  // never the full-line variant
+  const std::string betaShape =
+      "var p, q[2], r[2], z[2]; { p ~ dbeta(0.5, 3) for (i in 1:2) { logit(q[i]) <- p * z[i] r[i] ~ dbern(q[i]) } }";
+  EXPECT_EQ(Code(betaShape, "list(r = c(0, 1), z = c(-1, 1))", "p"), 50);  // general: the grid on (0, 1)
+  auto gammaShape = [](const std::string& shape) {
+    return "var x, m, y[2]; { x ~ dgamma(" + shape + ", 1) m <- exp(x) for (i in 1:2) { y[i] ~ dpois(m) } }";
+  };
+  EXPECT_EQ(Code(gammaShape("2"), "list(y = c(1, 2))", "x"), 28);
+  EXPECT_EQ(Code(gammaShape("0.5"), "list(y = c(1, 2))", "x"), 44);  // no method
+  const std::string general = "var x, m, y; { x ~ dunif(0, 10) m <- log(x) y ~ dnorm(m, 1) }";
+  EXPECT_EQ(Code(general, "list(y = 1)", "x"), 50);
+  const std::string upper = "var x, m, y; { x ~ dexp(1) I(, 4) m <- log(x) y ~ dnorm(m, 1) }";
+  EXPECT_EQ(Code(upper, "list(y = 1)", "x"), 50);
+  const std::string lower = "var x, m, y; { x ~ dexp(1) I(1, ) m <- log(x) y ~ dnorm(m, 1) }";
+  EXPECT_EQ(Code(lower, "list(y = 1)", "x"), 49);
+}
+
+TEST_F(ClassDenTest, CountsOfBinomialTermsMustBeNonNegativeConstants) {
+  const std::string model = "var p, m, r; { p ~ dbeta(1, 1) m ~ dnorm(5, 1) r ~ dbin(p, m) }";
+  // m is of either sign, so p's full conditional is general: the grid.
+  EXPECT_EQ(Code(model, "list(r = 2)", "p"), 50);
+}
+
+TEST_F(ClassDenTest, LikelihoodTermsAreFoldedInListOrder) {
+  // Terms of rate, gamma and log-concave form combine in that order, not in
+  // the reverse one: the two orders of the same relations differ.
+  const std::string terms[] = {"a ~ dgamma(2, x)", "b ~ dpois(x)", "c ~ dexp(e)"};
+  std::vector<int32_t> codes;
+  // The declaration order sets the order of the likelihood list.
+  for (const std::string order : {"abc", "acb"}) {
+    std::string decl;
+    for (char k : order) decl += std::string(", ") + k;
+    codes.push_back(
+        Code("var x, e" + decl + "; { x ~ dgamma(1, 1) e <- exp(x) " + terms[0] + " " + terms[1] + " " + terms[2] + "}", "list(a = 1, b = 2, c = 0.5)", "x"));
+  }
+  EXPECT_EQ(codes, (std::vector<int32_t>{28, 49}));
+}
+
+TEST_F(ClassDenTest, NormalBlocksChooseTheirBlockUpdate) {
+  const std::string prior = "var x[2], mu[2], T[2, 2], y[2]; { x[1:2] ~ dmnorm(mu[], T[, ]) ";
+  const std::string data = "list(mu = c(0, 0), T = structure(.Data = c(1, 0, 0, 1), .Dim = c(2, 2)), ";
+  auto list = Register(prior + "y[1] ~ dnorm(x[1], 1) y[2] ~ dnorm(x[2], 1) }",
+                       data + "y = c(1, 2))", "list(x = c(0, 0))");
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0]->update, &GibbsSam_MNormal1);
+
+  list = Register("var x[2], mu[2], T[2, 2], y[2]; { x[1:2] ~ dmnorm(mu[], T[, ]) y[1:2] ~ dmnorm(x[], T[, ]) }",
+                  data + "y = c(1, 2))", "list(x = c(0, 0))");
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0]->update, &GibbsSam_MNormal2);
+
+  // A normal term whose mean is a multiple of the block: each component
+  // alone, one record each.
+  list = Register(
+      "var x[2], mu[2], T[2, 2], z[2], y[2]; { x[1:2] ~ dmnorm(mu[], T[, ]) "
+      "for (i in 1:2) { z[i] <- 2 * x[i] } y[1:2] ~ dmnorm(z[], T[, ]) }",
+      data + "y = c(1, 2))", "list(x = c(0, 0))");
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0]->update, &GibbsSam_Normal);
+  EXPECT_EQ(list[1]->update, &GibbsSam_Normal);
+  EXPECT_EQ(list[0]->node, N("x", 1));
+}
+
+TEST_F(ClassDenTest, SweepsVisitNodesInDecreasingNumber) {
+  auto list = Register("var a, k, b, c; { a ~ dnorm(0, 1) b ~ dnorm(0, 1) c ~ dgamma(1, 1) }", "list(k = 1)");
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list[0]->node, N("c"));
+  EXPECT_EQ(list[1]->node, N("b"));
+  EXPECT_EQ(list[2]->node, N("a"));
+  EXPECT_EQ(list[0]->update, static_cast<Samplers_Proc>(&GibbsSam_DirectSample));
+}
+
+TEST_F(ClassDenTest, NodeWithoutMethodEndsTheRunNamingIt) {
+  const std::string model = "var x, m, y[2]; { x ~ dgamma(0.5, 1) m <- exp(x) for (i in 1:2) { y[i] ~ dpois(m) } }";
+  ASSERT_TRUE(Build(model, "list(y = c(1, 2))")) << Console();
+  EXPECT_EXIT(ClassDen_ChooseUpdateMethod(), testing::ExitedWithCode(0), "");
+  const std::string log = test::ReadFile("t.log");
+  EXPECT_NE(log.find(" for node: x\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("Unable to choose update method for node"), std::string::npos) << log;
+}
+
+TEST_F(ClassDenTest, BlocksBeyondTheSamplersCapacityAreRefused) {
+  std::string alpha = "list(alpha = c(1", p = "list(p = c(0.01";
+  for (int i = 1; i < 101; ++i) {
+    alpha += ", 1";
+    p += i < 100 ? ", 0.01" : ", 0";
+  }
+  ASSERT_TRUE(Build("var p[101], alpha[101]; { p[1:101] ~ ddirch(alpha[]) }", alpha + "))", p + "))"))
+      << Console();
+  EXPECT_EXIT(ClassDen_ChooseUpdateMethod(), testing::ExitedWithCode(0), "");
+  EXPECT_NE(test::ReadFile("t.log").find("Block has more than 100 components."), std::string::npos);
+}
+
+}  // namespace
