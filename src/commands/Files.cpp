@@ -7,6 +7,7 @@ struct Files_File {
   std::FILE* fp = nullptr;
   int64_t osPos = 0;      // where the stream stands, to skip needless seeks
   bool lastWrite = false; // a read after a write needs a seek, and vice versa
+  bool lost = false;      // a byte written was not taken by the stream
 
   ~Files_File() {
     if (fp != nullptr) std::fclose(fp);
@@ -54,12 +55,16 @@ Files_Handle Files_New(const std::string& name) {
   return Wrap(std::fopen(name.c_str(), "w+b"));
 }
 
-void Files_Close(Files_Handle& handle) {
+bool Files_Close(Files_Handle& handle) {
+  bool ok = true;
   if (handle && handle->fp != nullptr) {
-    std::fclose(handle->fp);
+    // Buffered bytes go out at the close, so a full disk may show only here.
+    ok = !handle->lost && std::ferror(handle->fp) == 0;
+    if (std::fclose(handle->fp) != 0) ok = false;
     handle->fp = nullptr;
   }
   handle.reset();
+  return ok;
 }
 
 void Files_Set(Files_Rider& rider, const Files_Handle& handle, int64_t pos) {
@@ -81,8 +86,12 @@ void Files_Read(Files_Rider& rider, char& ch) {
 }
 
 void Files_Write(Files_Rider& rider, char ch) {
-  if (rider.file && Position(*rider.file, rider.pos, true)) {
-    if (std::fputc(static_cast<unsigned char>(ch), rider.file->fp) != EOF) rider.file->osPos++;
+  if (rider.file && rider.file->fp != nullptr) {
+    if (Position(*rider.file, rider.pos, true) &&
+        std::fputc(static_cast<unsigned char>(ch), rider.file->fp) != EOF)
+      rider.file->osPos++;
+    else
+      rider.file->lost = true;
   }
   rider.pos++;
 }
@@ -123,4 +132,13 @@ bool Files_Rename(const std::string& oldName, const std::string& newName) {
   }
   std::remove(oldName.c_str());
   return true;
+}
+
+bool Files_Replace(const std::string& fromName, const std::string& toName) {
+  if (fromName.empty() || toName.empty()) return false;
+  return std::rename(fromName.c_str(), toName.c_str()) == 0;
+}
+
+void Files_Delete(const std::string& name) {
+  if (!name.empty()) std::remove(name.c_str());
 }

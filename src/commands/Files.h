@@ -23,7 +23,10 @@ Files_Handle Files_Old(const std::string& name);
 // Creates the file, truncating an existing one; null when it cannot be made.
 Files_Handle Files_New(const std::string& name);
 // Closes the file; every rider on it then reads end of file and writes nothing.
-void Files_Close(Files_Handle& handle);
+// False when a byte written to it since it was opened did not reach the
+// operating system (a full disk, a failed device): callers that must not
+// lose what they wrote test it.
+bool Files_Close(Files_Handle& handle);
 void Files_Set(Files_Rider& rider, const Files_Handle& handle, int64_t pos);
 // Reads one byte into ch (0 at end of file) and advances the position by one.
 void Files_Read(Files_Rider& rider, char& ch);
@@ -35,3 +38,10 @@ void Files_Flush(const Files_Handle& handle);
 // keeping oldName, when the copy cannot be made. Naming the same file twice,
 // or a missing oldName, changes nothing.
 bool Files_Rename(const std::string& oldName, const std::string& newName);
+// Puts the file fromName in the place of toName in one step, replacing any
+// file there: at every moment toName is either the old file or the whole new
+// one. Both must lie on the same file system (the same directory will do).
+// False, changing nothing, when that cannot be done.
+bool Files_Replace(const std::string& fromName, const std::string& toName);
+// Removes the file; nothing happens when there is none.
+void Files_Delete(const std::string& name);

@@ -46,4 +46,32 @@ TEST_F(FilesTest, RenameMovesOrKeepsTheFile) {
   EXPECT_EQ(test::ReadFile("b.log"), "text");
 }
 
+TEST_F(FilesTest, CloseTellsWhetherEveryByteReachedTheFile) {
+  Files_Handle h = Files_New("f.txt");
+  Files_Rider w;
+  Files_Set(w, h, 0);
+  Files_Write(w, 'a');
+  EXPECT_TRUE(Files_Close(h));
+  EXPECT_TRUE(Files_Close(h));  // nothing left to close
+  // A device that takes no byte, as a full disk would.
+  h = Files_New("/dev/full");
+  ASSERT_NE(h, nullptr);
+  Files_Set(w, h, 0);
+  Files_Write(w, 'a');
+  EXPECT_FALSE(Files_Close(h));
+}
+
+TEST_F(FilesTest, ReplacePutsTheFileInPlaceAndDeleteRemovesIt) {
+  test::WriteFile("new.txt", "new");
+  test::WriteFile("old.txt", "old");
+  EXPECT_TRUE(Files_Replace("new.txt", "old.txt"));
+  EXPECT_EQ(test::ReadFile("old.txt"), "new");
+  EXPECT_FALSE(test::Exists("new.txt"));
+  EXPECT_FALSE(Files_Replace("new.txt", "old.txt"));
+  EXPECT_EQ(test::ReadFile("old.txt"), "new");
+  Files_Delete("old.txt");
+  EXPECT_FALSE(test::Exists("old.txt"));
+  Files_Delete("old.txt");
+}
+
 }  // namespace
