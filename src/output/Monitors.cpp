@@ -1,0 +1,387 @@
+#include "output/Monitors.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "commands/TextFile.h"
+#include "commands/Write.h"
+#include "graph/CodeGen.h"
+#include "graph/Graph.h"
+#include "graph/Parents.h"
+#include "language/SymTabs.h"
+#include "output/Sort.h"
+
+bool Monitors_enoughStorage = true;
+
+namespace {
+
+// Below this a variance is rounding noise, not spread.
+constexpr double tinyVariance = 1.0e-20;
+// Keeps the square root of a batch-means variance away from exact zero.
+constexpr double sdFloor = 1.0e-25;
+// Index lines pad the bare name to this many characters.
+constexpr size_t nameField = 20;
+
+// One monitored node. The trace is two parallel arrays rather than a cell per
+// sample: 12 bytes a sample, so a hundred nodes over a million sweeps fit in
+// about 1.2 GB, and ranges are found by binary search on the iterations.
+struct Monitor {
+  int32_t label = -1;  // the node's number; -1 once cleared
+  int32_t freq = 1;
+  bool discrete = false;  // picks heap sort for the percentiles
+  Graph_Node* node = nullptr;
+  std::vector<int32_t> iterations;  // strictly increasing
+  std::vector<double> values;
+};
+
+// Every monitor ever made, in order of creation; cleared ones stay, empty.
+std::vector<Monitor> monitorList;
+// Positions in monitorList of the monitors not cleared, in increasing order,
+// so that a sweep touches only live monitors. Clearing marks it stale; it is
+// compacted once before its next use, not once per clear, which keeps
+// clearing a large array linear.
+std::vector<size_t> active;
+bool activeStale = false;
+// The live monitor of each monitored node.
+std::unordered_map<int32_t, size_t> byLabel;
+
+// Work arrays of the percentiles (positions 1..n; 0 unused) and the batch
+// means. They grow to the largest request and are kept, so repeated requests
+// allocate nothing.
+std::vector<double> work;
+std::vector<double> batchMeans;
+
+const std::vector<size_t>& Active() {
+  if (activeStale) {
+    std::erase_if(active, [](size_t i) { return monitorList[i].label < 0; });
+    activeStale = false;
+  }
+  return active;
+}
+
+const Monitor* Find(int32_t label) {
+  const auto it = byLabel.find(label);
+  return it == byLabel.end() ? nullptr : &monitorList[it->second];
+}
+
+bool DiscreteDensity(int32_t density) {
+  return density == CodeGen_dbern || density == CodeGen_dbin || density == CodeGen_dcat ||
+         density == CodeGen_ddirch || density == CodeGen_dmulti;
+}
+
+// A logical node counts as discrete when everything random it depends on is.
+bool IsDiscrete(Graph_Node* node) {
+  if (node->kind != Graph_logical) return DiscreteDensity(node->density);
+  Graph_List ancestors;
+  Parents_DeterministicParentLi(node, ancestors);
+  return std::all_of(ancestors.begin(), ancestors.end(),
+                     [](const Graph_Node* a) { return DiscreteDensity(a->density); });
+}
+
+// First sample with iteration >= it, and first with iteration > it.
+size_t AtOrAfter(const Monitor& m, int32_t it) {
+  return static_cast<size_t>(std::lower_bound(m.iterations.begin(), m.iterations.end(), it) -
+                             m.iterations.begin());
+}
+size_t After(const Monitor& m, int32_t it) {
+  return static_cast<size_t>(std::upper_bound(m.iterations.begin(), m.iterations.end(), it) -
+                             m.iterations.begin());
+}
+
+// Zero-based position in a sorted range of n values of the point p per cent
+// of the way through, truncated; kept within the range whatever p is.
+size_t PercentPosition(size_t n, double p) {
+  const double k = (static_cast<double>(n - 1) * p + 1.0e-6) / 100.0;
+  if (!(k > 0.0)) return 0;
+  if (k >= static_cast<double>(n - 1)) return n - 1;
+  return static_cast<size_t>(k);
+}
+
+bool GrowWork(size_t size) {
+  if (work.size() >= size) return true;
+  try {
+    work.resize(size);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+// Median and percentile points of the samples at positions [lo, hi).
+void Percentiles(const Monitor& m, size_t lo, size_t hi, double pLow, double pHigh, double& median,
+                 double& lower, double& upper) {
+  const size_t n = hi - lo;
+  Monitors_enoughStorage = GrowWork(n + 1);
+  if (!Monitors_enoughStorage) return;
+  double* v = work.data();
+  std::copy(m.values.begin() + static_cast<std::ptrdiff_t>(lo), m.values.begin() + static_cast<std::ptrdiff_t>(hi),
+            v + 1);
+  // A range already in order (a constant trace, say) needs no sorting; this
+  // also spares quicksort its quadratic case.
+  if (!std::is_sorted(v + 1, v + 1 + n)) {
+    auto less = [v](int32_t i, int32_t j) { return v[i] < v[j]; };
+    auto swap = [v](int32_t i, int32_t j) { std::swap(v[i], v[j]); };
+    // Discrete traces are full of ties, on which first-element quicksort is
+    // quadratic; heap sort is not.
+    if (m.discrete) {
+      Sort_HeapSort(static_cast<int32_t>(n), less, swap);
+    } else {
+      Sort_QuickSort(static_cast<int32_t>(n), less, swap);
+    }
+  }
+  median = v[(n - 1) / 2 + 1];
+  lower = v[PercentPosition(n, pLow) + 1];
+  upper = v[PercentPosition(n, pHigh) + 1];
+}
+
+// Batch means of the samples at positions [lo, hi), which must not be empty:
+// the last batches * size samples cut into batches of size = count div
+// batches. Gives the mean of the batch means and their variance about it
+// (divisor batches); measured is false when there are fewer samples than
+// batches, and then the mean is that of all the samples and the variance 0,
+// as no spread of batch means can be had from them.
+void BatchMeans(const Monitor& m, size_t lo, size_t hi, int32_t batches, double& mean, double& variance,
+                bool& measured) {
+  const size_t count = hi - lo;
+  const size_t b = static_cast<size_t>(batches);
+  const size_t size = count / b;
+  variance = 0.0;
+  measured = size > 0;
+  if (!measured) {
+    double sum = 0.0;
+    for (size_t i = lo; i < hi; ++i) sum += m.values[i];
+    mean = sum / static_cast<double>(count);
+    return;
+  }
+  if (batchMeans.size() < b) batchMeans.resize(b);
+  size_t i = lo + (count - b * size);
+  double total = 0.0;
+  for (size_t k = 0; k < b; ++k) {
+    double sum = 0.0;
+    for (size_t e = i + size; i < e; ++i) sum += m.values[i];
+    batchMeans[k] = sum / static_cast<double>(size);
+    total += batchMeans[k];
+  }
+  mean = total / static_cast<double>(b);
+  double squares = 0.0;
+  for (size_t k = 0; k < b; ++k) squares += (batchMeans[k] - mean) * (batchMeans[k] - mean);
+  variance = squares / static_cast<double>(b);
+}
+
+// A file written under a temporary name beside its final one and renamed
+// into place only when complete. Until then, and whenever the writing
+// fails, the final name is untouched; the temporary file goes when this does.
+class StagedFile {
+ public:
+  explicit StagedFile(const std::string& finalName) : final_(finalName), temporary_(finalName + ".tmp") {
+    if (!finalName.empty()) handle_ = Files_New(temporary_);
+    created_ = handle_ != nullptr;
+    Files_Set(rider, handle_, 0);
+  }
+  StagedFile(const StagedFile&) = delete;
+  StagedFile& operator=(const StagedFile&) = delete;
+  ~StagedFile() {
+    if (handle_) Files_Close(handle_);
+    if (created_ && !placed_) Files_Delete(temporary_);
+  }
+
+  // Closes the file; true when every byte written to it reached it.
+  bool Finish() { return created_ && Files_Close(handle_); }
+  // Puts the finished file in the place of the final one, in one step.
+  bool Place() {
+    placed_ = Files_Replace(temporary_, final_);
+    return placed_;
+  }
+  bool Opened() const { return created_; }
+  const std::string& Name() const { return final_; }
+
+  Files_Rider rider;
+
+ private:
+  std::string final_, temporary_;
+  Files_Handle handle_;
+  bool created_ = false, placed_ = false;
+};
+
+void CouldNotWrite(const std::string& name) {
+  Write_Ln();
+  Write_String("Could not write monitor file ");
+  Write_String(name);
+  Write_String("; any earlier copy is kept.");
+}
+
+}  // namespace
+
+void InitMonitors() {
+  monitorList.clear();
+  active.clear();
+  activeStale = false;
+  byLabel.clear();
+  std::vector<double>().swap(work);
+  std::vector<double>().swap(batchMeans);
+  Monitors_enoughStorage = true;
+}
+
+void Monitors_SetMonitor(int32_t label, int32_t freq) {
+  Graph_Node* node = Graph_Label(label);
+  if (node == nullptr || node->kind == Graph_data) return;
+  if (freq < 1) freq = 1;  // a zero frequency would divide by zero in every sweep
+  const auto it = byLabel.find(label);
+  if (it != byLabel.end()) {
+    monitorList[it->second].freq = freq;
+    return;
+  }
+  Monitor m;
+  m.label = label;
+  m.freq = freq;
+  m.discrete = IsDiscrete(node);
+  m.node = node;
+  monitorList.push_back(std::move(m));
+  const size_t position = monitorList.size() - 1;
+  active.push_back(position);  // the largest position yet: the order holds
+  byLabel.emplace(label, position);
+}
+
+void Monitors_ClearMonitor(int32_t label) {
+  const auto it = byLabel.find(label);
+  if (it == byLabel.end()) return;
+  Monitor& m = monitorList[it->second];
+  m.label = -1;
+  std::vector<int32_t>().swap(m.iterations);
+  std::vector<double>().swap(m.values);
+  byLabel.erase(it);
+  activeStale = true;
+}
+
+void Monitors_Update(int32_t iteration) {
+  for (const size_t i : Active()) {
+    Monitor& m = monitorList[i];
+    if (iteration % m.freq != 0) continue;
+    if (!m.iterations.empty() && iteration <= m.iterations.back()) continue;
+    m.iterations.push_back(iteration);
+    m.values.push_back(m.node->valueFunction(m.node));
+  }
+}
+
+void Monitors_CalculateStatistics(int32_t label, int32_t& start, int32_t& end, double& mean, double& sd,
+                                  double& median, double& lower, double& upper, int32_t& n, double pLow,
+                                  double pHigh) {
+  mean = sd = median = lower = upper = 0.0;
+  n = 0;
+  const Monitor* m = Find(label);
+  if (m == nullptr) return;
+  const size_t lo = AtOrAfter(*m, start);
+  const size_t hi = After(*m, end);
+  if (hi == m->iterations.size() && hi > 0) end = m->iterations.back();
+  if (lo >= hi) return;
+  start = m->iterations[lo];
+  const size_t count = hi - lo;
+  n = static_cast<int32_t>(count);
+  // Two passes: the mean first, then the squares about it. The one-pass
+  // sum of squares minus n mean^2 loses every digit of a small spread around
+  // a large mean.
+  double sum = 0.0;
+  for (size_t i = lo; i < hi; ++i) sum += m->values[i];
+  mean = sum / static_cast<double>(count);
+  double squares = 0.0;
+  for (size_t i = lo; i < hi; ++i) squares += (m->values[i] - mean) * (m->values[i] - mean);
+  const double variance = squares / static_cast<double>(count);
+  sd = variance < tinyVariance ? 0.0 : std::sqrt(variance);
+  Percentiles(*m, lo, hi, pLow, pHigh, median, lower, upper);
+}
+
+void Monitors_Diagnostics(int32_t label, int32_t numBatches, int32_t& start, int32_t end, double& mean1,
+                          double& sd1, double& mean2, double& sd2, double& Z, int32_t& n) {
+  mean1 = sd1 = mean2 = sd2 = Z = 0.0;
+  n = 0;
+  const Monitor* m = Find(label);
+  if (m == nullptr) return;
+  const size_t first = AtOrAfter(*m, start);
+  if (first == m->iterations.size()) return;
+  start = m->iterations[first];
+  const size_t beforeEnd = AtOrAfter(*m, end);
+  if (beforeEnd <= first) return;
+  const size_t count = beforeEnd - first;
+  n = static_cast<int32_t>(count);
+  const int32_t batches = std::max(numBatches, 1);
+  // The quarter and the half are counted in samples, not iterations, so they
+  // stay the first quarter and the second half whatever the frequency.
+  double var1 = 0.0, var2 = 0.0;
+  bool measured1 = false, measured2 = false;
+  BatchMeans(*m, first, first + count / 4 + 1, batches, mean1, var1, measured1);
+  BatchMeans(*m, first + count / 2, After(*m, end), batches, mean2, var2, measured2);
+  sd1 = measured1 ? std::sqrt(var1 + sdFloor) : 0.0;
+  sd2 = measured2 ? std::sqrt(var2 + sdFloor) : 0.0;
+  // Without spread in either segment there is nothing to scale the
+  // difference of the means by: report no evidence rather than infinity.
+  if (var1 + var2 >= tinyVariance)
+    Z = (mean1 - mean2) * std::sqrt(static_cast<double>(batches)) / std::sqrt(var1 + var2);
+}
+
+int64_t Monitors_OutMonitor(Files_Rider& rider, int32_t label, int32_t from, int32_t to) {
+  const Monitor* m = Find(label);
+  if (m == nullptr) return 0;
+  const size_t lo = AtOrAfter(*m, from);
+  const size_t hi = After(*m, to);
+  for (size_t i = lo; i < hi; ++i) {
+    TextFile_WriteInt(rider, m->iterations[i], 10);
+    TextFile_Write(rider, ' ');
+    TextFile_WriteLongReal(rider, m->values[i], 20);
+    TextFile_WriteLine(rider);
+  }
+  return hi > lo ? static_cast<int64_t>(hi - lo) : 0;
+}
+
+void Monitors_WriteIndexEntry(Files_Rider& rider, int32_t label, int64_t firstLine, int64_t count) {
+  if (count <= 0) return;
+  SymTabs_Name name;
+  std::string text;
+  size_t nameLength = 0;
+  if (SymTabs_LookUpLabel(label, name)) {
+    text = SymTabs_LabelText(name);
+    nameLength = name.name.size();
+  } else {  // a node no declared name holds is shown by its number
+    text = std::to_string(label);
+    nameLength = text.size();
+  }
+  TextFile_WriteString(rider, text);
+  for (size_t k = nameLength; k < nameField; ++k) TextFile_Write(rider, ' ');
+  TextFile_WriteInt(rider, firstLine, 15);
+  TextFile_WriteInt(rider, firstLine + count - 1, 15);
+  TextFile_WriteLine(rider);
+}
+
+bool Monitors_DumpMonitors(int32_t lastIteration, const std::string& sampleFileName,
+                           const std::string& indexFileName) {
+  StagedFile samples(sampleFileName), index(indexFileName);
+  if (!samples.Opened() || !index.Opened()) {
+    if (!samples.Opened()) CouldNotWrite(samples.Name());
+    if (!index.Opened()) CouldNotWrite(index.Name());
+    return false;
+  }
+  int64_t line = 1;
+  for (const size_t i : Active()) {
+    const int32_t label = monitorList[i].label;
+    const int64_t count = Monitors_OutMonitor(samples.rider, label, 0, lastIteration);
+    Monitors_WriteIndexEntry(index.rider, label, line, count);
+    line += count;
+  }
+  // Both files are finished before either replaces its earlier copy, so the
+  // pair on disk is never half new after a failed write.
+  const bool samplesDone = samples.Finish();
+  const bool indexDone = index.Finish();
+  if (!samplesDone) CouldNotWrite(samples.Name());
+  if (!indexDone) CouldNotWrite(index.Name());
+  if (!samplesDone || !indexDone) return false;
+  for (StagedFile* f : {&samples, &index}) {
+    if (!f->Place()) {
+      CouldNotWrite(f->Name());
+      return false;
+    }
+  }
+  return true;
+}

@@ -1,0 +1,231 @@
+#include "output/Monitors.h"
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <functional>
+#include <random>
+#include <tuple>
+
+#include "Pipeline.h"
+#include "commands/TextFile.h"
+
+namespace {
+
+struct Stats {
+  int32_t start, end, n;
+  double mean, sd, median, lower, upper;
+};
+struct Diag {
+  int32_t start, n;
+  double mean1, sd1, mean2, sd2, Z;
+};
+
+class MonitorsTest : public test::Pipeline {
+ protected:
+  void SetUp() override {
+    Pipeline::SetUp();
+    InitMonitors();
+    ASSERT_TRUE(Build("var mu, b, c, y[2], x[3,4]; { mu ~ dnorm(0, 1) b ~ dbern(0.5) c ~ dnorm(0, 1) "
+                      "for (i in 1:2) { y[i] ~ dnorm(mu, 1) } "
+                      "for (i in 1:3) { for (j in 1:4) { x[i,j] ~ dnorm(mu, 1) } } }",
+                      "list(y = c(1, 2))"))
+        << Console();
+  }
+  static int32_t L(const std::string& name, int offset = 0) { return N(name, offset)->label; }
+  // Sweeps from..to: mu takes value(it), then the monitors record.
+  static void Run(int32_t from, int32_t to, const std::function<double(int32_t)>& value = Same) {
+    for (int32_t it = from; it <= to; ++it) {
+      N("mu")->value = value(it);
+      Monitors_Update(it);
+    }
+  }
+  static double Same(int32_t it) { return it; }
+  static Stats S(int32_t label, int32_t start = 1, int32_t end = INT32_MAX, double pLow = 2.5, double pHigh = 97.5) {
+    Stats s{start, end, -1, -1, -1, -1, -1, -1};
+    Monitors_CalculateStatistics(label, s.start, s.end, s.mean, s.sd, s.median, s.lower, s.upper, s.n, pLow, pHigh);
+    return s;
+  }
+  static Diag D(int32_t label, int32_t batches, int32_t start = 1, int32_t end = INT32_MAX) {
+    Diag d{start, -1, -1, -1, -1, -1, -1};
+    Monitors_Diagnostics(label, batches, d.start, end, d.mean1, d.sd1, d.mean2, d.sd2, d.Z, d.n);
+    return d;
+  }
+  static std::string Line(int32_t it, double v) { return TextFile_IntText(it, 10) + " " + TextFile_RealText(v, 20) + "\n"; }
+};
+
+TEST_F(MonitorsTest, TracesHoldMultiplesOfTheFrequencyAndClearingStartsAfresh) {
+  Monitors_SetMonitor(L("mu"), 5);
+  Monitors_SetMonitor(L("y", 1), 1);  // data: never monitored
+  Run(1, 20);
+  Monitors_Update(20);  // a sweep already recorded is not stored twice
+  const Stats s = S(L("mu"));
+  EXPECT_EQ(std::tuple(s.n, s.start, s.mean, s.median), std::tuple(4, 5, 12.5, 10.0));  // 5, 10, 15, 20
+  EXPECT_EQ(S(L("y", 1)).n, 0);
+  Monitors_SetMonitor(L("mu"), 1);  // a new frequency keeps the samples
+  Run(21, 22);
+  EXPECT_EQ(S(L("mu")).n, 6);
+  Monitors_ClearMonitor(L("mu"));
+  Run(23, 24);
+  EXPECT_EQ(S(L("mu")).n, 0);
+  Monitors_SetMonitor(L("mu"), 1);
+  EXPECT_EQ(S(L("mu")).n, 0);
+  Run(25, 26);
+  EXPECT_EQ(S(L("mu")).start, 25);
+}
+
+TEST_F(MonitorsTest, SummariesByPositionOverTheRangeAsked) {
+  Monitors_SetMonitor(L("mu"), 1);
+  Monitors_SetMonitor(L("c"), 1);
+  N("c")->value = 0.1;
+  Run(1, 4, [](int32_t it) { return 5.0 - it; });  // 4, 3, 2, 1: the sort matters
+  Stats s = S(L("mu"));
+  EXPECT_DOUBLE_EQ(s.sd, std::sqrt(1.25));
+  // The 97.5 % point: k = trunc((3 * 97.5 + 1e-6) / 100) = 2, position 3.
+  EXPECT_EQ(std::tuple(s.mean, s.median, s.lower, s.upper), std::tuple(2.5, 2.0, 1.0, 3.0));
+  s = S(L("mu"), 1, INT32_MAX, -10.0, 400.0);  // percentages beyond 0..100 stay within the trace
+  EXPECT_EQ(std::tuple(s.lower, s.upper), std::tuple(1.0, 4.0));
+  EXPECT_EQ(S(L("c")).sd, 0.0);
+  Run(5, 100, [](int32_t it) { return it % 2 == 0 ? it : -1.0; });
+  s = S(L("mu"), 10, 50);  // 20 of -1, then 10, 12, ..., 50; samples lie beyond 50: end stays
+  EXPECT_EQ(std::tuple(s.n, s.end, s.median), std::tuple(41, 50, 10.0));
+  s = S(L("mu"), 95, 1000);  // the walk reached the last sample
+  EXPECT_EQ(std::tuple(s.n, s.start, s.end), std::tuple(6, 95, 100));
+  EXPECT_EQ(S(L("mu"), 60, 50).n, 0);
+  EXPECT_EQ(S(L("b")).n, 0);  // no monitor
+}
+
+TEST_F(MonitorsTest, PercentilesOfTracesLongerThanAQuarterMillion) {
+  constexpr int32_t n = 300000;
+  std::vector<int32_t> order(n);
+  for (int32_t i = 0; i < n; ++i) order[i] = i + 1;
+  std::shuffle(order.begin(), order.end(), std::mt19937(11));
+  Monitors_SetMonitor(L("mu"), 1);
+  Monitors_SetMonitor(L("b"), 1);  // discrete: heap sort
+  N("b")->value = 0;
+  Run(1, n, [&](int32_t it) {
+    N("b")->value = order[it - 1] % 4 == 0;
+    return order[it - 1];
+  });
+  // Median at position (n - 1) div 2 + 1; the 2.5 % point at k = 7499 + 1.
+  const Stats s = S(L("mu"));
+  EXPECT_EQ(std::tuple(s.n, s.median, s.lower, s.upper), std::tuple(n, 150000.0, 7500.0, 292500.0));
+  EXPECT_TRUE(Monitors_enoughStorage);
+  const Stats b = S(L("b"), 1, INT32_MAX, 70.0, 80.0);  // 3 in 4 are 0
+  EXPECT_EQ(std::tuple(b.lower, b.upper), std::tuple(0.0, 1.0));
+}
+
+// Values 1..16, two batches. First quarter: samples 1..5 (16 div 4 + 1), the
+// batches cover its last four: means 2.5 and 4.5. Second half: samples
+// 9..16, means 10.5 and 14.5. With freq 2 the split is still by count.
+TEST_F(MonitorsTest, DiagnosticOnAKnownSequenceAndDegenerateCases) {
+  const double mean1 = 3.5, var1 = 1.0, mean2 = 12.5, var2 = 4.0;
+  for (const int32_t freq : {1, 2}) {
+    InitMonitors();
+    Monitors_SetMonitor(L("mu"), freq);
+    Run(1, 16 * freq, [freq](int32_t it) { return it / freq; });
+    const Diag d = D(L("mu"), 2, 0);
+    EXPECT_EQ(std::tuple(d.n, d.start), std::tuple(16, freq));
+    EXPECT_DOUBLE_EQ(d.mean1, mean1) << freq;
+    EXPECT_DOUBLE_EQ(d.sd1, std::sqrt(var1 + 1e-25));
+    EXPECT_DOUBLE_EQ(d.mean2, mean2) << freq;
+    EXPECT_DOUBLE_EQ(d.sd2, std::sqrt(var2 + 1e-25));
+    EXPECT_NEAR(d.Z, (mean1 - mean2) * std::sqrt(2.0) / std::sqrt(var1 + var2), 1e-12) << freq;
+  }
+  EXPECT_EQ(D(L("mu"), 2, 1, 32).n, 15);  // counts the samples before end
+  EXPECT_EQ(D(L("mu"), 2, 40).n, 0);
+  // Fewer samples than batches: the plain mean of each segment, sd 0, Z 0.
+  Diag d = D(L("mu"), 25, 1, 17);  // samples 1..3 and 5..8
+  EXPECT_EQ(std::tuple(d.n, d.mean1, d.mean2, d.sd1, d.sd2, d.Z), std::tuple(8, 2.0, 6.5, 0.0, 0.0, 0.0));
+  // A constant trace: batch means that differ in their last bits, Z 0 not 0 / 0.
+  Monitors_SetMonitor(L("c"), 1);
+  N("c")->value = 0.3;
+  Run(33, 232);
+  d = D(L("c"), 25);
+  EXPECT_DOUBLE_EQ(d.mean1, 0.3);
+  EXPECT_NEAR(d.sd1, std::sqrt(1e-25), 1e-18);
+  EXPECT_EQ(d.Z, 0.0);
+  EXPECT_TRUE(std::isfinite(D(L("mu"), 0).Z));  // no batches counts as one
+}
+
+class MonitorsFileTest : public MonitorsTest {
+ protected:
+  // mu every sweep, b (cleared), x[2,3] every other sweep, c never, over 1..6.
+  void SetUp() override {
+    MonitorsTest::SetUp();
+    Monitors_SetMonitor(L("mu"), 1);
+    Monitors_SetMonitor(L("b"), 1);
+    Monitors_SetMonitor(L("x", 6), 2);
+    Monitors_SetMonitor(L("c"), 1000);
+    N("x", 6)->value = 12.5;
+    Run(1, 6);
+    Monitors_ClearMonitor(L("b"));
+    test::WriteFile("t.out", "old samples\n");
+    test::WriteFile("t.ind", "old index\n");
+  }
+  static bool Kept() { return test::ReadFile("t.out") == "old samples\n" && test::ReadFile("t.ind") == "old index\n"; }
+};
+
+TEST_F(MonitorsFileTest, LineFormatsAndNumberingAcrossMonitors) {
+  EXPECT_EQ(Line(8, 12.5), "8           1.25000E+1  \n");
+  EXPECT_TRUE(Monitors_DumpMonitors(5, "t.out", "t.ind"));
+  EXPECT_EQ(test::ReadFile("t.out"), Line(1, 1) + Line(2, 2) + Line(3, 3) + Line(4, 4) + Line(5, 5) +
+                                         Line(2, 12.5) + Line(4, 12.5));
+  EXPECT_EQ(test::ReadFile("t.ind"), "mu" + std::string(18, ' ') + "1              5              \n" +
+                                         "x[2,3]" + std::string(19, ' ') + "6              7              \n");
+  EXPECT_FALSE(test::Exists("t.out.tmp") || test::Exists("t.ind.tmp"));
+  Files_Handle h = Files_New("one.out");
+  Files_Rider r;
+  Files_Set(r, h, 0);
+  EXPECT_EQ(Monitors_OutMonitor(r, L("x", 6), 3, 100), 2);
+  EXPECT_EQ(Monitors_OutMonitor(r, L("b"), 0, 100), 0);
+  Monitors_WriteIndexEntry(r, L("mu"), 9, 0);
+  Files_Close(h);
+  EXPECT_EQ(test::ReadFile("one.out"), Line(4, 12.5) + Line(6, 12.5));
+}
+
+// A limit on file size for its lifetime, writes past it failing as on a full disk.
+struct FileSizeLimit {
+  explicit FileSizeLimit(rlim_t bytes) : handler(std::signal(SIGXFSZ, SIG_IGN)) {
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small{bytes, saved.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &small);
+  }
+  ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved), std::signal(SIGXFSZ, handler); }
+  void (*handler)(int);
+  rlimit saved{};
+};
+
+TEST_F(MonitorsFileTest, AFileThatCannotBeWrittenIsReportedAndTheOldPairKept) {
+  EXPECT_FALSE(Monitors_DumpMonitors(5, "missing/t.out", "t.ind"));
+  EXPECT_TRUE(Says("Could not write monitor file missing/t.out; any earlier copy is kept."));
+  EXPECT_TRUE(Kept());
+  Run(7, 3000);  // enough samples to pass the limit, which binds root too
+  {
+    FileSizeLimit limit(16384);
+    EXPECT_FALSE(Monitors_DumpMonitors(3000, "t.out", "t.ind"));
+  }
+  EXPECT_TRUE(Says("Could not write monitor file t.out;"));
+  EXPECT_TRUE(Kept());
+  EXPECT_FALSE(test::Exists("t.out.tmp") || test::Exists("t.ind.tmp"));
+}
+
+TEST_F(MonitorsFileTest, AnUnwritableDirectoryIsReportedAndTheOldFileKept) {
+  ASSERT_EQ(mkdir("ro", 0755), 0);
+  test::WriteFile("ro/t.out", "old samples\n");
+  chmod("ro", 0555);
+  if (geteuid() == 0 || access("ro", W_OK) == 0) {
+    chmod("ro", 0755);
+    GTEST_SKIP() << "directory permissions do not bind this user";
+  }
+  EXPECT_FALSE(Monitors_DumpMonitors(6, "ro/t.out", "ro/t.ind"));
+  chmod("ro", 0755);
+  EXPECT_TRUE(Says("Could not write monitor file ro/t.out;"));
+  EXPECT_EQ(test::ReadFile("ro/t.out"), "old samples\n");
+}
+
+}  // namespace
