@@ -22,6 +22,9 @@
 #include "language/Parser.h"
 #include "numerics/Density.h"
 #include "numerics/RandNum.h"
+#include "output/Monitors.h"
+#include "output/OutGraph.h"
+#include "output/OutNode.h"
 #include "sampling/ClassDen.h"
 #include "sampling/Samplers.h"
 
@@ -49,6 +52,7 @@ enum Message {
   noModelFile = 12,
   expectedRightParen = 13,
   noInitsFile = 14,
+  expectedSaveName = 15,
   expectedUpdates = 16,
   noModel = 17,
   checkingCycles = 19,
@@ -230,6 +234,11 @@ void Model_Update() {
     if (iteration == INT32_MAX) break;
     ++iteration;
     Samplers_Update(aborted, Model_error);
+    Monitors_Update(iteration);
+    if (iteration > 1 && iteration % Model_checkPointFreq == 0) {
+      OutNode_SaveAction(Params_restartFile, iteration);
+      Monitors_DumpMonitors(iteration, Params_sampleOutFile, Params_sampleIndexFile);
+    }
   }
   CtrlC_Disarm();
   Write_String("   ");
@@ -241,6 +250,10 @@ void Model_Update() {
 
 void Model_Save() {
   if (!HaveModel()) return;
+  Scanner_Token t;
+  Read_Get(t);
+  if (t.kind != Scanner_string) return Complain(expectedSaveName);
+  OutNode_SaveAction(t.text, iteration);
 }
 
 void Model_Iter() {
@@ -271,6 +284,8 @@ void Model_DisplaySource() {
 
 void Model_WriteGraph() {
   if (!HaveModel() || !ClosingParenthesis()) return;
+  OutGraph_WriteNames();
+  OutGraph_DisplayGraph();
 }
 
 void Model_SetCheckPoint(int32_t n) {
@@ -279,6 +294,7 @@ void Model_SetCheckPoint(int32_t n) {
 
 void Model_Quit() {
   Write_Ln();
+  Monitors_DumpMonitors(iteration, Params_outFile, Params_indexFile);
   Write_Close();
   Scanner_Token t;
   Read_Get(t);
@@ -289,4 +305,7 @@ void Model_Quit() {
   }
 }
 
-void Model_RunTimeError() { Write_Close(); }
+void Model_RunTimeError() {
+  Monitors_DumpMonitors(iteration, Params_outFile, Params_indexFile);
+  Write_Close();
+}

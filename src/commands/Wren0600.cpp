@@ -23,6 +23,10 @@
 #include "language/SymTabs.h"
 #include "numerics/RandNum.h"
 #include "numerics/SpecFunc.h"
+#include "output/Monitors.h"
+#include "output/OutGraph.h"
+#include "output/OutNode.h"
+#include "output/Sort.h"
 #include "sampling/ClassDen.h"
 #include "sampling/ClassFun.h"
 #include "sampling/ConjDist.h"
@@ -90,6 +94,10 @@ bool Wren0600_InitModules(int argc, const char* const* argv) {
   InitConjDist();
   InitSamplers();
   InitCtrlC();
+  InitSort();
+  InitMonitors();
+  InitOutNode();
+  InitOutGraph();
   InitModel();
   InitNodes();
   return true;
