@@ -25,6 +25,7 @@ test: build
 bench: build
 	$(BUILD)/wren_bench_data
 	$(BUILD)/wren_bench_parents
+	$(BUILD)/wren_bench_ars
 	bash bench/compile_bench.sh $(BUILD)/wren
 
 $(ASAN_BUILD)/CMakeCache.txt:

@@ -30,6 +30,8 @@
 #include "sampling/ClassDen.h"
 #include "sampling/ClassFun.h"
 #include "sampling/ConjDist.h"
+#include "sampling/DFreeARS.h"
+#include "sampling/Griddy.h"
 #include "sampling/Samplers.h"
 
 namespace {
@@ -92,6 +94,8 @@ bool Wren0600_InitModules(int argc, const char* const* argv) {
   InitClassFun();
   InitClassDen();
   InitConjDist();
+  InitGriddy();
+  InitDFreeARS();
   InitSamplers();
   InitCtrlC();
   InitSort();

@@ -10,7 +10,9 @@
 #include "language/Errors.h"
 #include "language/SymTabs.h"
 #include "sampling/ClassFun.h"
+#include "sampling/DFreeARS.h"
 #include "sampling/GibbsSam.h"
+#include "sampling/Griddy.h"
 
 bool ClassDen_error = false;
 
@@ -244,10 +246,13 @@ Method MethodOf(int32_t code) {
     case 32:
     case 33:
     case 34: return {GibbsSam_DiscreteSample, true};
+    case 27: return {DFreeARS_FullArs, false};
+    case 28: return {DFreeARS_LTruncArs, false};
+    case 29: return {DFreeARS_RTruncArs, false};
+    case 30: return {DFreeARS_TruncArs, false};
     case weibullTail: return {GibbsSam_WeibullTail, true};
     case gumbelTail: return {GibbsSam_GumbelRightTail, true};
-    // Adaptive rejection (27..30) and the griddy updater (50) are not in
-    // this build: a node that needs one has no method.
+    case griddy: return {Griddy_Updater, false};
     default: return {nullptr, true};
   }
 }

@@ -5,7 +5,9 @@
 
 #include "Pipeline.h"
 #include "sampling/ClassFun.h"
+#include "sampling/DFreeARS.h"
 #include "sampling/GibbsSam.h"
+#include "sampling/Griddy.h"
 #include "sampling/Samplers.h"
 
 namespace {
@@ -148,6 +150,25 @@ TEST_F(ClassDenTest, SweepsVisitNodesInDecreasingNumber) {
   EXPECT_EQ(list[1]->node, N("b"));
   EXPECT_EQ(list[2]->node, N("a"));
   EXPECT_EQ(list[0]->update, static_cast<Samplers_Proc>(&GibbsSam_DirectSample));
+}
+
+TEST_F(ClassDenTest, RejectionAndGridUpdatersTakeOneNodeEach) {
+  auto list = Register("var x[2], m[2], y[2]; { for (i in 1:2) { x[i] ~ dunif(0, 10) m[i] <- log(x[i]) "
+                       "y[i] ~ dnorm(m[i], 1) } }",
+                       "list(y = c(1, 2))", "list(x = c(1, 2))");
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0]->update, &Griddy_Updater);
+  EXPECT_EQ(list[1]->update, &Griddy_Updater);
+  EXPECT_TRUE(Says("Metropolis method choosen for node x[1]\nMetropolis method choosen for node x[2]\n"))
+      << Console();
+
+  list = Register("var a, b, p[3], r[3], z[3]; { a ~ dnorm(0, 1.0E-6) b ~ dnorm(0, 1.0E-6) "
+                  "for (i in 1:3) { logit(p[i]) <- a + b * z[i] r[i] ~ dbern(p[i]) } }",
+                  "list(r = c(0, 1, 1), z = c(-1, 0, 1))", "list(a = 0, b = 0)");
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0]->update, &DFreeARS_FullArs);
+  EXPECT_EQ(list[1]->update, &DFreeARS_FullArs);
+  EXPECT_FALSE(Says("Metropolis"));
 }
 
 TEST_F(ClassDenTest, NodeWithoutMethodEndsTheRunNamingIt) {

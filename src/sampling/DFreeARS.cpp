@@ -1,0 +1,973 @@
+// DFreeARS: derivative-free adaptive rejection sampling of one node whose log
+// full conditional h is concave.
+//
+// A draw works on points (x, h(x)) kept in increasing x. Because h is
+// concave, the chord (secant) through two neighbouring points lies above h
+// outside its own interval and below it inside. The envelope takes on every
+// interval between points the lower of the two chords that reach it from
+// either side, and beyond the outermost points the outermost chords; it is
+// piecewise linear, so its exponential is sampled exactly. A candidate is
+// accepted by the squeeze (the chord below it) or by one evaluation of h,
+// and every evaluation adds a point, so the envelope tightens as it goes.
+//
+// The support is the node's own (dbeta on (0, 1), the positive densities
+// above 0, dunif and dpar within their limits) cut down by the bounds the
+// model gives it. Where the support ends on a side, the envelope ends there
+// too; on a free side the outermost chord must fall away, and points are
+// added until it does steeply enough. A point where h is not a finite
+// number (outside the support of a log-concave density, which is an
+// interval) ends the support on its side.
+//
+// Failures. On a support with a finite end, a draw whose mode could not be
+// found or whose candidates were all rejected is replaced by one
+// independence Metropolis step over a grid of the log full conditional on
+// the support, which leaves the full conditional invariant; only when that
+// too finds no point of finite density does the update fail. On the whole
+// line there is no such grid, and the update fails. A failed update leaves
+// the node's value as it was and gives its reason through Samplers_Fail.
+#include "sampling/DFreeARS.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+
+#include "graph/CodeGen.h"
+#include "graph/Determ.h"
+#include "numerics/RandNum.h"
+#include "sampling/Maximize.h"
+
+namespace {
+
+constexpr double infinity = std::numeric_limits<double>::infinity();
+
+constexpr int maxPoints = 50;
+// Envelope positions 0 .. 2N: odd 2k - 1 for point k, even ones for the
+// breakpoints between points and, at 0 and 2N, the finite ends.
+constexpr int hullSize = 2 * maxPoints + 1;
+
+// Budgets. Every loop that evaluates h has one, so no draw can run on.
+constexpr int32_t searchBudget = 50;  // to bracket the mode, and again to locate it
+constexpr int walkBudget = 50;        // the climb of a bounded start
+constexpr int tailBudget = 50;        // points added to make one tail fall away
+constexpr int maxCandidates = 50;
+constexpr int flatBudget = 50;
+constexpr int fillBudget = 20;
+
+constexpr double golden = 1.618034;
+constexpr double firstStep = 0.1;
+// The mode is located when both neighbours of the best point are within
+// this many log units of it: near enough for the envelope to take over.
+constexpr double locateTolerance = 10.0;
+// A point this far below the best one at a still-rising end is dropped and
+// becomes a finite end of the envelope: the mass beyond it is negligible.
+constexpr double trimDepth = 25.0;
+// How steeply, in log units per unit of x, the outermost chord of a free
+// tail must rise towards the inside: on the whole line, and on a free side
+// of a support bounded on the other.
+constexpr double fullTailRise = 1.0;
+constexpr double oneSidedTailRise = 0.1;
+// A climb towards a bound stops when h could rise by less than this up to it.
+constexpr double nearBoundRise = 10.0;
+// A point this far below the best one counts as outside the support: its
+// relative density, e^-cliff, is nothing in double precision, and by
+// concavity so is all beyond it. The log densities hold an impossible
+// value (a probability of 0 under a link) about 1.0E10 below a possible
+// one, so this also marks the edge of the values the likelihood allows.
+constexpr double cliff = 1.0E9;
+constexpr double parallel = 1.0E-10;  // chords whose slopes differ by less meet nowhere useful
+constexpr double flat = 1.0E-10;      // envelope values that differ by less make a flat piece
+
+constexpr std::array<double, 4> centileLevels = {0.125, 0.4, 0.6, 0.875};
+constexpr std::array<double, 4> flatCentiles = {0.15, 0.25, 0.75, 0.85};
+
+// The fall-back Metropolis step: grid nodes at the centres of this many
+// equal cells of the (mapped) support; nodes more than gridFloor below the
+// best are lifted to it so that the proposal reaches every part of the
+// support. A half-line is mapped onto (0, 1) by t / (1 - t) at this scale.
+constexpr int gridSize = 256;
+constexpr double gridFloor = 30.0;
+constexpr double halfLineScale = 1.0;
+// Steps taken, while the node's value has no finite density, to reach one that has.
+constexpr int fallBackSteps = 20;
+
+constexpr const char* bracketText = "Can not bracket mode of sampling density.";
+constexpr const char* locateText = "Can not locate mode of sampling density.";
+constexpr const char* budgetText = "Allowed number of function evaluations exceeded for ARS.";
+
+// --- Module state: one draw at a time ---------------------------------------
+
+Graph_Node* node = nullptr;
+int N = 0;                                      // points stored, 0 .. maxPoints
+std::array<double, maxPoints + 1> xs{}, ys{};   // positions 1 .. N
+double yMax = -infinity;
+bool lBounded = false, uBounded = false;
+double lowerBound = 0.0, upperBound = 0.0;
+
+// The envelope of the points: abscissae, values (log scale, less uMax),
+// slope of the piece ending at each position, cumulative area.
+std::array<double, hullSize> z{}, U{}, slope{}, I{};
+double uMax = 0.0;
+int top = 0;  // 2N of the last envelope built
+const char* hullFault = "";
+
+// How steeply a free tail's outermost chord must rise towards the inside
+// in this draw: fullTailRise on the whole line, else oneSidedTailRise.
+double tailRise = fullTailRise;
+
+// The node's own normal term, read once per draw.
+bool normalPrior = false;
+double mu = 0.0, tau = 0.0;
+
+// Fall-back grid: log density at the nodes, cumulative areas of the pieces.
+std::array<double, gridSize> gridLog{};
+std::array<double, gridSize + 2> gridArea{};
+
+inline double ValueOf(Graph_Node* n) { return n->valueFunction(n); }
+inline size_t At(int i) { return static_cast<size_t>(i); }
+
+template <typename... Args>
+void Fail(Samplers_Sampler& s, const char* format, Args... args) {
+  std::array<char, 400> text{};
+  std::snprintf(text.data(), text.size(), format, args...);
+  Samplers_Fail(s, text.data());
+}
+
+// Linear predictors may use the partial sums they keep for the active node
+// only between the first evaluation of a draw and its end; on every way out
+// the fast path is off and the active node is the one before.
+class FastPathScope {
+ public:
+  FastPathScope() : previous_(Determ_activeNode) { Determ_fastLinear = false; }
+  ~FastPathScope() {
+    Determ_fastLinear = false;
+    Determ_activeNode = previous_;
+  }
+  FastPathScope(const FastPathScope&) = delete;
+  FastPathScope& operator=(const FastPathScope&) = delete;
+
+ private:
+  Graph_Node* previous_;
+};
+
+// --- Evaluation and the point store -----------------------------------------
+
+// h at t, not stored. The node's own term of a normal node comes from the
+// cached mu and tau. The likelihood is summed over every term, with no
+// early stop: the first evaluation of a draw, made with the fast path off,
+// must reach every linear predictor the node enters so that each keeps its
+// partial sum for this node; and a sum already far below anything possible
+// still tells by how much, which guides the search for the mode. A value
+// that is not a number, or +inf, which no log-concave density reaches,
+// counts as outside the support.
+double Value(double t) {
+  node->value = t;
+  double h;
+  if (normalPrior) {
+    const double d = mu - t;
+    h = -0.5 * d * d * tau;
+  } else {
+    h = node->logDensity(node);
+  }
+  for (Graph_Node* term : node->likelihood) h += term->logDensity(term);
+  Determ_fastLinear = true;
+  return h < infinity ? h : -infinity;
+}
+
+inline bool Close(double a, double b) {
+  return std::fabs(a - b) <= 4.0 * std::numeric_limits<double>::epsilon() * std::max(std::fabs(a), std::fabs(b));
+}
+
+void RemoveFirst() {
+  for (int k = 1; k < N; ++k) {
+    xs[At(k)] = xs[At(k + 1)];
+    ys[At(k)] = ys[At(k + 1)];
+  }
+  --N;
+}
+
+// Adds a point. A point outside the support found so far, or on top of a
+// stored one, adds nothing. With maxPoints stored the top one is lost.
+void Store(double t, double h) {
+  if (!std::isfinite(t) || (lBounded && t < lowerBound) || (uBounded && t > upperBound)) return;
+  if (N > 0 && h - cliff > yMax) {
+    // Every stored point is a cliff below the new one: the nearest on
+    // either side becomes an end of the support, and all go.
+    int i = 1;
+    while (i <= N && xs[At(i)] < t) ++i;
+    if (i > 1 && (!lBounded || xs[At(i - 1)] > lowerBound)) {
+      lBounded = true;
+      lowerBound = xs[At(i - 1)];
+    }
+    if (i <= N && (!uBounded || xs[At(i)] < upperBound)) {
+      uBounded = true;
+      upperBound = xs[At(i)];
+    }
+    N = 0;
+  }
+  if (N > 0 && !(h >= yMax - cliff)) {
+    // Zero density, or as good as zero. The support of a log-concave
+    // density is an interval: beyond such a point on the far side of a
+    // stored one there is none.
+    if (t < xs[1]) {
+      lBounded = true;
+      lowerBound = t;
+    } else if (t > xs[At(N)]) {
+      uBounded = true;
+      upperBound = t;
+    }
+    return;
+  }
+  if (h == -infinity) return;
+  if (N == 0) {
+    N = 1;
+    xs[1] = t;
+    ys[1] = h;
+    yMax = h;
+    return;
+  }
+  int i = 1;
+  while (i <= N && xs[At(i)] < t) ++i;
+  if ((i <= N && Close(xs[At(i)], t)) || (i > 1 && Close(xs[At(i - 1)], t))) return;
+  if (N < maxPoints) ++N;
+  if (h > yMax) yMax = h;
+  if (i > N) i = N;
+  for (int k = N; k > i; --k) {
+    xs[At(k)] = xs[At(k - 1)];
+    ys[At(k)] = ys[At(k - 1)];
+  }
+  xs[At(i)] = t;
+  ys[At(i)] = h;
+  while (N >= 4 && ys[1] - yMax < -trimDepth && ys[2] < ys[3]) {
+    lBounded = true;
+    lowerBound = xs[1];
+    RemoveFirst();
+  }
+  while (N >= 4 && ys[At(N)] - yMax < -trimDepth && ys[At(N - 2)] > ys[At(N - 1)]) {
+    uBounded = true;
+    upperBound = xs[At(N)];
+    --N;
+  }
+}
+
+// Every evaluation of a draw: h at t, stored. Its signature is the one the
+// mode search takes.
+double Evaluate(double t) {
+  const double h = Value(t);
+  Store(t, h);
+  return h;
+}
+
+void ResetPoints(bool lower, double lowerEnd, bool upper, double upperEnd) {
+  N = 0;
+  yMax = -infinity;
+  lBounded = lower;
+  uBounded = upper;
+  lowerBound = lower ? lowerEnd : 0.0;
+  upperBound = upper ? upperEnd : 0.0;
+  top = 0;
+}
+
+// --- The envelope ------------------------------------------------------------
+
+// The integral of exp over a piece of this width on which the log runs
+// linearly between ua and ub, formed from the higher end so that nothing
+// is lost to rounding where the exponential is largest. Nearly equal ends
+// make a flat piece: the width times the exponential of the common value.
+double PieceArea(double width, double ua, double ub) {
+  if (!(width > 0.0)) return 0.0;
+  const double high = std::max(ua, ub), fall = std::fabs(ub - ua);
+  if (fall < flat) return width * std::exp(0.5 * (ua + ub));
+  return width * std::exp(high) * (-std::expm1(-fall) / fall);
+}
+
+// a e^-u, without overflow when both are extreme.
+inline double Scaled(double a, double u) { return a > 0.0 ? std::exp(std::log(a) - u) : 0.0; }
+
+// The point of a piece from zl to zr, on which the log runs linearly from ul
+// to ur, with `below` of the piece's `area` to its left: the integral of
+// the exponential is inverted from the higher end.
+double InvertPiece(double zl, double zr, double ul, double ur, double below, double area) {
+  const double width = zr - zl;
+  if (!(width > 0.0)) return zl;
+  const double d = ur - ul;
+  double t;
+  if (d > 0.0) {  // rising: measured back from the right
+    const double r = Scaled(std::max(area - below, 0.0), ur);
+    const double s = d / width;
+    t = d < flat ? zr - r : zr + std::log1p(-std::min(r * s, 1.0)) / s;
+  } else {
+    const double r = Scaled(std::max(below, 0.0), ul);
+    const double s = d / width;
+    t = -d < flat ? zl + r : zl + std::log1p(std::max(r * s, -1.0)) / s;
+  }
+  if (!(t >= zl)) t = zl;
+  if (!(t <= zr)) t = zr;
+  return t;
+}
+
+// Builds the envelope of the stored points. Slopes rather than their
+// reciprocals are kept: the chord through two points of equal height has a
+// slope of 0 but no finite reciprocal. False when there is no proper
+// envelope: fewer than three points, a free tail that does not fall away,
+// or values that are not finite.
+bool BuildHull() {
+  top = 0;
+  if (N < 3) {
+    hullFault = "fewer than three points of finite density were found";
+    return false;
+  }
+  const int end = 2 * N;
+  for (int k = 1; k <= N; ++k) {
+    z[At(2 * k - 1)] = xs[At(k)];
+    U[At(2 * k - 1)] = ys[At(k)];
+  }
+  for (int k = 1; k < N; ++k) {
+    const double s = (ys[At(k + 1)] - ys[At(k)]) / (xs[At(k + 1)] - xs[At(k)]);
+    slope[At(2 * k - 1)] = s;  // the chord to the right of point k, extended back
+    slope[At(2 * k + 2)] = s;  // the same chord extended forward past point k + 1
+  }
+  slope[2] = 0.0;  // the pieces ending at positions 2 and 2N - 1 are empty
+  slope[At(end - 1)] = 0.0;
+  if (!lBounded && !(slope[1] > 0.0)) {
+    hullFault = "the log density does not fall away to the left";
+    return false;
+  }
+  if (!uBounded && !(slope[At(end)] < 0.0)) {
+    hullFault = "the log density does not fall away to the right";
+    return false;
+  }
+  if (lBounded) {
+    z[0] = lowerBound;
+    U[0] = U[1] - (z[1] - z[0]) * slope[1];
+  }
+  if (uBounded) {
+    z[At(end)] = upperBound;
+    U[At(end)] = U[At(end - 1)] + (z[At(end)] - z[At(end - 1)]) * slope[At(end)];
+  }
+  // Between the first two points only the chord on their right bounds h,
+  // and between the last two only the chord on their left.
+  z[2] = xs[1];
+  U[2] = U[3] - (z[3] - z[2]) * slope[3];
+  z[At(end - 2)] = xs[At(N)];
+  U[At(end - 2)] = U[At(end - 3)] + (z[At(end - 2)] - z[At(end - 3)]) * slope[At(end - 2)];
+  // Elsewhere the chords from the left and from the right meet between the
+  // points. Should rounding carry the meeting point outside, it is held at
+  // the nearer point and the higher of the two chords taken there, which
+  // still lies above both.
+  for (int i = 4; i <= end - 4; i += 2) {
+    const double zl = z[At(i - 1)], zr = z[At(i + 1)], ul = U[At(i - 1)], ur = U[At(i + 1)];
+    const double sl = slope[At(i)], sr = slope[At(i + 1)];
+    double zi = 0.5 * (zl + zr);
+    if (sl - sr > parallel) {
+      zi = zl + ((ur - ul) - sr * (zr - zl)) / (sl - sr);
+      if (!(zi >= zl)) zi = zl;
+      if (!(zi <= zr)) zi = zr;
+    }
+    z[At(i)] = zi;
+    U[At(i)] = std::max(ul + sl * (zi - zl), ur + sr * (zi - zr));
+  }
+  const int first = lBounded ? 0 : 1, last = uBounded ? end : end - 1;
+  uMax = -infinity;
+  for (int k = first; k <= last; ++k) {
+    if (!std::isfinite(U[At(k)]) || !std::isfinite(z[At(k)])) {
+      hullFault = "the envelope's values are not finite numbers";
+      return false;
+    }
+    uMax = std::max(uMax, U[At(k)]);
+  }
+  for (int k = first; k <= last; ++k) U[At(k)] -= uMax;
+  I[0] = 0.0;
+  I[1] = lBounded ? PieceArea(z[1] - z[0], U[0], U[1]) : std::exp(U[1]) / slope[1];
+  I[2] = I[1];
+  for (int k = 3; k <= end - 2; ++k)
+    I[At(k)] = I[At(k - 1)] + PieceArea(z[At(k)] - z[At(k - 1)], U[At(k - 1)], U[At(k)]);
+  I[At(end - 1)] = I[At(end - 2)];
+  I[At(end)] = I[At(end - 1)] + (uBounded ? PieceArea(z[At(end)] - z[At(end - 1)], U[At(end - 1)], U[At(end)])
+                                          : std::exp(U[At(end - 1)]) / -slope[At(end)]);
+  if (!(std::isfinite(I[At(end)]) && I[At(end)] > 0.0)) {
+    hullFault = "the envelope's area is not a positive finite number";
+    return false;
+  }
+  top = end;
+  return true;
+}
+
+struct Candidate {
+  double x = 0.0;
+  double upper = 0.0;    // the envelope at x
+  double squeeze = 0.0;  // the chord below x, when squeezed
+  bool squeezed = false;
+};
+
+// The point of the last envelope below which the fraction p of its area
+// lies, with the envelope there and, between the outermost points, the
+// squeeze. In the free tails the result may be infinite when p is at the
+// limit of rounding.
+Candidate HullPoint(double p) {
+  const double target = p * I[At(top)];
+  int k = 1;
+  while (k < top && !(target < I[At(k)])) ++k;
+  Candidate c;
+  if (k == 1 && !lBounded) {
+    const double s = slope[1];
+    const double r = Scaled(std::max(I[1] - target, 0.0), U[1]);
+    c.x = z[1] + std::log1p(-std::min(r * s, 1.0)) / s;
+    c.upper = U[1] + s * (c.x - z[1]);
+  } else if (k == top && !uBounded) {
+    const double s = slope[At(top)];
+    const double r = Scaled(std::max(target - I[At(top - 1)], 0.0), U[At(top - 1)]);
+    c.x = z[At(top - 1)] + std::log1p(std::max(r * s, -1.0)) / s;
+    c.upper = U[At(top - 1)] + s * (c.x - z[At(top - 1)]);
+  } else {
+    const double zl = z[At(k - 1)], zr = z[At(k)], ul = U[At(k - 1)], ur = U[At(k)];
+    c.x = InvertPiece(zl, zr, ul, ur, target - I[At(k - 1)], I[At(k)] - I[At(k - 1)]);
+    c.upper = zr > zl ? ul + (ur - ul) * (c.x - zl) / (zr - zl) : std::max(ul, ur);
+  }
+  c.upper += uMax;
+  c.squeezed = k > 1 && k < top;
+  if (c.squeezed) {
+    const int j = k / 2;
+    c.squeeze = ys[At(j)] + (c.x - xs[At(j)]) * (ys[At(j + 1)] - ys[At(j)]) / (xs[At(j + 1)] - xs[At(j)]);
+  }
+  return c;
+}
+
+// --- Drawing -----------------------------------------------------------------
+
+enum class Step { ok, bracket, locate, notFinite, hull, candidates };
+
+// Golden-section location of the mode inside a bracket. A side a cliff
+// below the middle (outside the support, or where the likelihood leaves the
+// values it allows) never comes within the tolerance however narrow the
+// bracket grows: the mode sits at that edge of the support, which the
+// narrowing has closed in on, and the support ends there.
+Step Locate(double a, double b, double c, double fa, double fb, double fc) {
+  if (!(fb > -infinity)) return Step::notFinite;
+  int32_t count = searchBudget;
+  Maximize_LocateMode(a, b, c, fa, fb, fc, locateTolerance, Evaluate, count);
+  const bool left = fb - fa < locateTolerance || !(fb - fa <= cliff);
+  const bool right = fb - fc < locateTolerance || !(fb - fc <= cliff);
+  return left && right ? Step::ok : Step::locate;
+}
+
+// An envelope needs three points. When the support has closed in around
+// fewer, points are added at the middle of the widest gap between them
+// and the ends, or a step beyond a free end.
+void Fill() {
+  for (int n = 0; n < fillBudget && N > 0 && N < 3; ++n) {
+    double at = 0.0, widest = 0.0;
+    if (lBounded && xs[1] - lowerBound > widest) widest = xs[1] - lowerBound, at = lowerBound + 0.5 * widest;
+    if (uBounded && upperBound - xs[At(N)] > widest) widest = upperBound - xs[At(N)], at = xs[At(N)] + 0.5 * widest;
+    for (int k = 1; k < N; ++k)
+      if (xs[At(k + 1)] - xs[At(k)] > widest) widest = xs[At(k + 1)] - xs[At(k)], at = xs[At(k)] + 0.5 * widest;
+    if (!lBounded) {
+      at = xs[1] - firstStep;
+    } else if (!uBounded) {
+      at = xs[At(N)] + firstStep;
+    } else if (!(widest > 0.0)) {
+      return;
+    }
+    Evaluate(at);
+  }
+}
+
+// Points added beyond each free end until its chord rises towards the
+// inside by `rise` per unit of x, or the end becomes bounded by trimming.
+void Tails(double rise) {
+  for (int n = 0; n < tailBudget && !lBounded && N >= 2 && ys[2] - ys[1] < rise * (xs[2] - xs[1]); ++n)
+    Evaluate(xs[1] - golden * (xs[2] - xs[1]));
+  for (int n = 0; n < tailBudget && !uBounded && N >= 2 &&
+                  ys[At(N - 1)] - ys[At(N)] < rise * (xs[At(N)] - xs[At(N - 1)]);
+       ++n)
+    Evaluate(xs[At(N)] + golden * (xs[At(N)] - xs[At(N - 1)]));
+}
+
+// The points an envelope needs after the start, or after a point a cliff
+// above all the others (on a likelihood that rules out every value near
+// the start, a value that it rules out less) has replaced them.
+void Replenish() {
+  Fill();
+  Tails(tailRise);
+}
+
+// The rejection loop: at most maxCandidates candidates.
+Step Ars(double& result) {
+  for (int n = 0; n < maxCandidates; ++n) {
+    if (N < 3) Replenish();
+    if (!BuildHull()) return Step::hull;
+    const Candidate c = HullPoint(RandNum_Rand());
+    const double w = std::log(RandNum_Rand());
+    if (!std::isfinite(c.x)) continue;  // a tail draw at the limit of rounding
+    if (c.squeezed && c.squeeze - c.upper > w) {
+      result = c.x;
+      return Step::ok;
+    }
+    if (Evaluate(c.x) - c.upper > w) {
+      result = c.x;
+      return Step::ok;
+    }
+  }
+  return Step::candidates;
+}
+
+// Stored centiles that can start a draw: finite, increasing, inside the support.
+bool UsableCentiles(const Samplers_Sampler& s) {
+  if (!s.haveCentiles) return false;
+  for (size_t i = 0; i < 4; ++i) {
+    const double c = s.centiles[i];
+    if (!std::isfinite(c) || (i > 0 && !(c > s.centiles[i - 1]))) return false;
+    if ((lBounded && !(c > lowerBound)) || (uBounded && !(c < upperBound))) return false;
+  }
+  return true;
+}
+
+// Start on the whole line: bracket the mode from the centiles or from the
+// current value, locate it, then make both tails fall away.
+Step FullStart(const Samplers_Sampler& s, double current) {
+  double a, b, c, fa, fb, fc;
+  if (UsableCentiles(s)) {
+    const auto& q = s.centiles;
+    const double m = 0.5 * (q[1] + q[2]);
+    const double f1 = Evaluate(q[0]), f2 = Evaluate(q[1]), f3 = Evaluate(q[2]), f4 = Evaluate(q[3]);
+    const double fm = Evaluate(m);
+    if (fm < f2) {
+      a = q[0], b = q[1], c = m, fa = f1, fb = f2, fc = fm;
+    } else if (f3 <= fm) {
+      a = q[1], b = m, c = q[2], fa = f2, fb = fm, fc = f3;
+    } else {
+      a = m, b = q[2], c = q[3], fa = fm, fb = f3, fc = f4;
+    }
+  } else {
+    const double x0 = std::isfinite(current) ? current : 0.0;
+    const double x1 = x0 + firstStep;
+    const double f0 = Evaluate(x0), f1 = Evaluate(x1);
+    if (f1 < f0) {
+      a = x1, b = x0, c = x0 - firstStep, fa = f1, fb = f0, fc = Evaluate(c);
+    } else {
+      a = x0, b = x1, c = x1 + firstStep, fa = f0, fb = f1, fc = Evaluate(c);
+    }
+  }
+  int32_t count = searchBudget;
+  Maximize_BraketMode(a, b, c, fa, fb, fc, Evaluate, count);
+  if (!(fb > -infinity)) return Step::notFinite;
+  if (!(fb >= fa && fb >= fc)) return Step::bracket;
+  const Step located = Locate(a, b, c, fa, fb, fc);
+  if (located != Step::ok) return located;
+  Replenish();
+  return Step::ok;
+}
+
+enum class WalkEnd { turned, nearBound, exhausted };
+
+// Climbs on from `last`, away from `prev`. Towards a bound each step goes at
+// most half the way there, so the climb never reaches it; on a free side
+// steps grow by the golden ratio. It ends when h stops rising, so that
+// prev, last and next bracket the mode, or, once more than three points
+// are stored, when the rise still possible up to the bound (the distance
+// times the slope of the last chord, an upper limit by concavity) is below
+// nearBoundRise: the envelope's bounded end then covers the mode.
+WalkEnd Walk(double& prev, double& last, double& next, double& fprev, double& flast, double& fnext) {
+  const bool up = last > prev;
+  double step = std::fabs(last - prev);
+  if (!(step > 0.0)) step = firstStep;
+  for (int n = 0; n < walkBudget; ++n) {
+    const bool bounded = up ? uBounded : lBounded;
+    const double room = !bounded ? infinity : up ? upperBound - last : last - lowerBound;
+    if (bounded && N > 3 && room * (flast - fprev) / step < nearBoundRise) return WalkEnd::nearBound;
+    const double d = std::min(0.5 * room, golden * step);
+    next = up ? last + d : last - d;
+    fnext = Evaluate(next);
+    if (!(fnext > flast)) return WalkEnd::turned;
+    prev = last, fprev = flast;
+    last = next, flast = fnext;
+    step = d;
+  }
+  return WalkEnd::exhausted;
+}
+
+// A starting point strictly inside the support: the value itself when it
+// is, else a point a little inside the nearer end.
+double Inside(double v) {
+  const double lo = lBounded ? lowerBound : -infinity, hi = uBounded ? upperBound : infinity;
+  if (std::isfinite(v) && v > lo && v < hi) return v;
+  const double room = std::min(firstStep, 0.5 * (hi - lo));
+  const bool nearLower = lBounded && (!uBounded || !(v >= hi));
+  return nearLower ? lo + room : hi - room;
+}
+
+// Start on a support with at least one finite end. Never crosses a bound.
+Step BoundedStart(const Samplers_Sampler& s, double current) {
+  double prev, last, next = 0.0, fprev, flast, fnext = 0.0;
+  if (UsableCentiles(s)) {
+    const auto& q = s.centiles;
+    const std::array<double, 5> p = {q[0], q[1], 0.5 * (q[1] + q[2]), q[2], q[3]};
+    std::array<double, 5> f{};
+    size_t j = 0;
+    for (size_t i = 0; i < 5; ++i) {
+      f[i] = Evaluate(p[i]);
+      if (f[i] > f[j]) j = i;
+    }
+    if (!(f[j] > -infinity)) return Step::notFinite;
+    if (j > 0 && j < 4) {
+      const Step located = Locate(p[j - 1], p[j], p[j + 1], f[j - 1], f[j], f[j + 1]);
+      if (located != Step::ok) return located;
+      Replenish();
+      return Step::ok;
+    }
+    const size_t from = j == 0 ? 1 : 3;
+    prev = p[from], fprev = f[from], last = p[j], flast = f[j];
+  } else {
+    const double a = Inside(current);
+    const double fa = Evaluate(a);
+    if (lBounded && uBounded) {
+      const double dl = std::min(0.5 * (a - lowerBound), firstStep);
+      const double pl = a - dl;
+      const double pr = a + std::min(0.5 * (upperBound - a), golden * dl);
+      const double fl = Evaluate(pl), fr = Evaluate(pr);
+      if (fa >= fl && fa >= fr) {
+        const Step located = Locate(pl, a, pr, fl, fa, fr);
+        if (located != Step::ok) return located;
+        Replenish();
+        return Step::ok;
+      }
+      prev = a, fprev = fa;
+      if (fr > fa && fr >= fl) {
+        last = pr, flast = fr;
+      } else {
+        last = pl, flast = fl;
+      }
+    } else {
+      // First a step towards the free side. If h does not fall there, the
+      // climb goes on that way; otherwise the mode lies towards the bound.
+      const double b = uBounded ? a - firstStep : a + firstStep;
+      const double fb = Evaluate(b);
+      if (fb >= fa) {
+        prev = a, fprev = fa, last = b, flast = fb;
+      } else {
+        prev = b, fprev = fb, last = a, flast = fa;
+      }
+    }
+  }
+  const WalkEnd end = Walk(prev, last, next, fprev, flast, fnext);
+  if (end == WalkEnd::exhausted) return Step::bracket;
+  if (end == WalkEnd::turned) {
+    const Step located = Locate(prev, last, next, fprev, flast, fnext);
+    if (located != Step::ok) return located;
+  }
+  Replenish();
+  return Step::ok;
+}
+
+// A two-sided support on which every stored point has the same log density.
+bool FlatPoints() {
+  return N >= 2 && std::fabs(ys[1] - ys[2]) < flat && std::fabs(ys[At(N)] - ys[2]) < flat;
+}
+
+// Uniform candidates on the support, each accepted with probability
+// exp(h - hTop). A concave h that is constant over the points cannot rise
+// above that constant anywhere, so this is exact even where h falls off
+// near the ends; for a truly flat h nearly every candidate is accepted.
+Step FlatDraw(double& result) {
+  double hTop = ys[1];
+  for (int k = 2; k <= N; ++k) hTop = std::max(hTop, ys[At(k)]);
+  for (int n = 0; n < flatBudget; ++n) {
+    const double t = RandNum_Uniform(lowerBound, upperBound);
+    const double h = Value(t);
+    if (h - hTop >= std::log(RandNum_Rand())) {
+      result = t;
+      return Step::ok;
+    }
+  }
+  return Step::candidates;
+}
+
+// The centiles of the final envelope, which start the node's next draw.
+void KeepCentiles(Samplers_Sampler& s) {
+  s.haveCentiles = false;
+  if (!BuildHull()) return;
+  std::array<double, 4> c{};
+  for (size_t i = 0; i < 4; ++i) {
+    c[i] = HullPoint(centileLevels[i]).x;
+    if (!std::isfinite(c[i]) || (i > 0 && !(c[i] > c[i - 1]))) return;
+  }
+  s.centiles = c;
+  s.haveCentiles = true;
+}
+
+// --- The fall-back Metropolis step -------------------------------------------
+
+// The support mapped onto (0, 1): linearly when both ends are finite,
+// otherwise by t / (1 - t) away from the finite end.
+struct Grid {
+  double lo, hi;
+  bool lower, upper;
+  double total = 0.0;
+
+  double X(double t) const {
+    if (lower && upper) return lo + (hi - lo) * t;
+    const double d = halfLineScale * t / (1.0 - t);
+    return lower ? lo + d : hi - d;
+  }
+  double T(double x) const {
+    if (lower && upper) return (x - lo) / (hi - lo);
+    const double d = (lower ? x - lo : hi - x) / halfLineScale;
+    return d / (1.0 + d);
+  }
+  // The log full conditional in t, up to a constant: h plus the log of dx/dt.
+  double Target(double t) const {
+    if (!(t > 0.0 && t < 1.0)) return -infinity;
+    const double x = X(t);
+    if (!(x > lo && x < hi)) return -infinity;
+    const double jacobian = lower && upper ? 0.0 : -2.0 * std::log1p(-t);
+    return Value(x) + jacobian;
+  }
+  static double Node(int j) { return (j + 0.5) / gridSize; }
+  // The proposal's log density at t: log-linear between the grid nodes,
+  // constant from 0 to the first and from the last to 1.
+  double LogProposal(double t) const {
+    double v;
+    if (t <= Node(0)) {
+      v = gridLog[0];
+    } else if (t >= Node(gridSize - 1)) {
+      v = gridLog[At(gridSize - 1)];
+    } else {
+      const int j = std::clamp(static_cast<int>(t * gridSize - 0.5), 0, gridSize - 2);
+      const double f = (t - Node(j)) * gridSize;
+      v = gridLog[At(j)] + (gridLog[At(j + 1)] - gridLog[At(j)]) * f;
+    }
+    return v - std::log(total);
+  }
+  // Piece k: [0, node 0], [node k - 1, node k], [last node, 1].
+  void Piece(int k, double& zl, double& zr, double& ul, double& ur) const {
+    zl = k == 0 ? 0.0 : Node(k - 1);
+    zr = k == gridSize ? 1.0 : Node(k);
+    ul = gridLog[At(k == 0 ? 0 : k - 1)];
+    ur = gridLog[At(k == gridSize ? gridSize - 1 : k)];
+  }
+  // False when no node has a finite density.
+  bool Build() {
+    double best = -infinity;
+    for (int j = 0; j < gridSize; ++j) {
+      gridLog[At(j)] = Target(Node(j));
+      best = std::max(best, gridLog[At(j)]);
+    }
+    if (!(best > -infinity)) return false;
+    for (double& g : gridLog) g = std::max(g, best - gridFloor) - best;
+    gridArea[0] = 0.0;
+    for (int k = 0; k <= gridSize; ++k) {
+      double zl, zr, ul, ur;
+      Piece(k, zl, zr, ul, ur);
+      gridArea[At(k + 1)] = gridArea[At(k)] + PieceArea(zr - zl, ul, ur);
+    }
+    total = gridArea[At(gridSize + 1)];
+    return total > 0.0 && std::isfinite(total);
+  }
+  double Propose() const {
+    const double target = RandNum_Rand() * total;
+    int k = 0;
+    while (k < gridSize && !(target < gridArea[At(k + 1)])) ++k;
+    double zl, zr, ul, ur;
+    Piece(k, zl, zr, ul, ur);
+    return InvertPiece(zl, zr, ul, ur, target - gridArea[At(k)], gridArea[At(k + 1)] - gridArea[At(k)]);
+  }
+};
+
+// One independence Metropolis step from `current` with the grid proposal;
+// while the value has no finite density, further steps until it has. The
+// proposal does not depend on the current value, so each step leaves the
+// full conditional invariant. False when no finite density was found.
+bool FallBack(double lo, double hi, double current, double& result) {
+  Grid g{lo, hi, std::isfinite(lo), std::isfinite(hi)};
+  if (!g.Build()) return false;
+  double t = std::isfinite(current) ? g.T(current) : 0.5;
+  double gt = std::isfinite(current) ? g.Target(t) : -infinity;
+  double x = current;
+  for (int n = 0; n < fallBackSteps; ++n) {
+    const double tNew = g.Propose();
+    const double gNew = g.Target(tNew);
+    if (gNew > -infinity) {
+      const double logR = gt > -infinity ? (gNew - gt) + (g.LogProposal(t) - g.LogProposal(tNew)) : infinity;
+      if (logR >= 0.0 || std::log(RandNum_Rand()) < logR) {
+        t = tNew, gt = gNew, x = g.X(tNew);
+      }
+    }
+    if (gt > -infinity) break;
+  }
+  if (!(gt > -infinity)) return false;
+  result = x;
+  return true;
+}
+
+// --- The update procedure ----------------------------------------------------
+
+enum class Entry { full, lower, upper, both };
+
+// The node's support: its density's own, cut down by the bounds the model
+// gives it (the last two parents when it has more than two). The procedures
+// chosen for a positive or unit-interval full conditional take 0 as the
+// lower end when no lower bound is given, and the unit interval when the
+// node has no bound parents at all.
+bool Support(Samplers_Sampler& s, Entry entry, double& lo, double& hi) {
+  Graph_Node* nd = s.node;
+  const auto parameter = [nd](int i) {
+    return i < nd->numParents && nd->parents[At(i)] != nullptr ? ValueOf(nd->parents[At(i)]) : 0.0;
+  };
+  lo = -infinity, hi = infinity;
+  switch (nd->density) {
+    case CodeGen_dbeta:
+    case CodeGen_dpow: lo = 0.0, hi = 1.0; break;
+    case CodeGen_dchisq:
+    case CodeGen_dexp:
+    case CodeGen_df:
+    case CodeGen_dgamma:
+    case CodeGen_dlnorm:
+    case CodeGen_dweib: lo = 0.0; break;
+    case CodeGen_dpar: lo = parameter(1); break;
+    case CodeGen_dunif: lo = parameter(0), hi = parameter(1); break;
+    default: break;
+  }
+  const bool slots = nd->numParents > 2;
+  Graph_Node* lower = slots ? nd->parents[At(nd->numParents - 2)] : nullptr;
+  Graph_Node* upper = slots ? nd->parents[At(nd->numParents - 1)] : nullptr;
+  if (lower != nullptr) {
+    lo = std::max(lo, ValueOf(lower));
+  } else if (entry == Entry::lower || entry == Entry::both) {
+    lo = std::max(lo, 0.0);
+  }
+  if (upper != nullptr) {
+    hi = std::min(hi, ValueOf(upper));
+  } else if (entry == Entry::both && !slots) {
+    hi = std::min(hi, 1.0);
+  }
+  if (std::isnan(lo) || std::isnan(hi)) {
+    Fail(s, "An end of the node's support is not a number.");
+    return false;
+  }
+  if (!(lo < hi)) {
+    Fail(s, "The node's support is empty: its lower end %g is not below its upper end %g.", lo, hi);
+    return false;
+  }
+  return true;
+}
+
+// The node's own normal term, when it has one, read before the draw starts.
+bool ReadPrior(Samplers_Sampler& s) {
+  Graph_Node* nd = s.node;
+  normalPrior = nd->density == CodeGen_dnorm && nd->numParents >= 2;
+  if (!normalPrior) return true;
+  mu = ValueOf(nd->parents[0]);
+  tau = ValueOf(nd->parents[1]);
+  if (std::isfinite(mu) && std::isfinite(tau) && tau > 0.0) return true;
+  Fail(s, "The node's normal prior has mean %g and precision %g: both must be finite and the precision positive.",
+       mu, tau);
+  return false;
+}
+
+// Why the draw failed, for the report.
+void Report(Samplers_Sampler& s, Step why, const char* more) {
+  switch (why) {
+    case Step::bracket:
+      return Fail(s, "%s The log full conditional still rose after %d evaluations.%s", bracketText, searchBudget, more);
+    case Step::locate:
+      return Fail(s, "%s %d evaluations did not bring the points about the mode within %g log units of it.%s",
+                  locateText, searchBudget, locateTolerance, more);
+    case Step::notFinite:
+      return Fail(s, "%s The log full conditional was not a finite number at any point tried.%s", locateText, more);
+    case Step::hull:
+      return Fail(s, "%s No envelope could be formed: %s; the full conditional may not be log-concave.%s",
+                  bracketText, hullFault, more);
+    case Step::candidates:
+      return Fail(s, "%s All %d candidates were rejected.%s", budgetText, maxCandidates, more);
+    case Step::ok: return;
+  }
+}
+
+void Update(Samplers_Sampler& s, Entry entry) {
+  Graph_Node* nd = s.node;
+  if (nd == nullptr) return Fail(s, "The update has no node.");
+  const double old = nd->value;
+  const FastPathScope scope;
+  double lo = 0.0, hi = 0.0;
+  if (!Support(s, entry, lo, hi) || !ReadPrior(s)) return;
+  node = nd;
+  ResetPoints(lo > -infinity, lo, hi < infinity, hi);
+  Determ_activeNode = nd;
+  const bool free = !lBounded && !uBounded, twoSided = lBounded && uBounded;
+  tailRise = free ? fullTailRise : oneSidedTailRise;
+
+  double result = old;
+  bool flatDraw = false;
+  Step step = free ? FullStart(s, old) : BoundedStart(s, old);
+  if (step == Step::ok) {
+    flatDraw = twoSided && FlatPoints();
+    step = flatDraw ? FlatDraw(result) : Ars(result);
+  }
+  if (step == Step::ok) {
+    nd->value = result;
+    if (!flatDraw) return KeepCentiles(s);
+    for (size_t i = 0; i < 4; ++i) s.centiles[i] = lowerBound + (upperBound - lowerBound) * flatCentiles[i];
+    s.haveCentiles = true;
+    return;
+  }
+  // The stored centiles may be what led the draw astray: the next one
+  // starts afresh from the node's value.
+  s.haveCentiles = false;
+  if (!free) {
+    if (FallBack(lo, hi, old, result)) {
+      nd->value = result;
+      return;
+    }
+    nd->value = old;
+    std::array<char, 160> more{};
+    std::snprintf(more.data(), more.size(),
+                  " Nor had any point of the support (%g, %g) tried by the fall-back step a finite log density.", lo,
+                  hi);
+    return Report(s, step, more.data());
+  }
+  nd->value = old;
+  Report(s, step, "");
+}
+
+}  // namespace
+
+void InitDFreeARS() {
+  node = nullptr;
+  ResetPoints(false, 0.0, false, 0.0);
+  uMax = 0.0;
+  hullFault = "";
+  tailRise = fullTailRise;
+  normalPrior = false;
+  mu = tau = 0.0;
+}
+
+void DFreeARS_FullArs(Samplers_Sampler& s) { Update(s, Entry::full); }
+void DFreeARS_LTruncArs(Samplers_Sampler& s) { Update(s, Entry::lower); }
+void DFreeARS_RTruncArs(Samplers_Sampler& s) { Update(s, Entry::upper); }
+void DFreeARS_TruncArs(Samplers_Sampler& s) { Update(s, Entry::both); }
+
+// Seams for the tests of the point store and the envelope; nothing else
+// calls them.
+void DFreeARS_TestReset(bool lower, double lowerEnd, bool upper, double upperEnd) {
+  ResetPoints(lower, lowerEnd, upper, upperEnd);
+}
+int32_t DFreeARS_TestStore(double x, double y) {
+  Store(x, y);
+  return N;
+}
+bool DFreeARS_TestPoint(int32_t k, double& x, double& y) {
+  if (k < 1 || k > N) return false;
+  x = xs[At(k)];
+  y = ys[At(k)];
+  return true;
+}
+void DFreeARS_TestEnds(bool& lower, double& lowerEnd, bool& upper, double& upperEnd) {
+  lower = lBounded, lowerEnd = lowerBound, upper = uBounded, upperEnd = upperBound;
+}
+// The quantile p of the envelope of the stored points; NaN when there is none.
+double DFreeARS_TestQuantile(double p) {
+  return BuildHull() ? HullPoint(p).x : std::numeric_limits<double>::quiet_NaN();
+}

@@ -1,0 +1,27 @@
+// DFreeARS: derivative-free adaptive rejection sampling of a node whose log
+// full conditional is concave: on the whole line (Full), above a lower bound
+// (LTrunc), below an upper bound (RTrunc) or between both (Trunc). The
+// envelope is built from secants through stored points of the log density;
+// the quantiles of the last envelope are kept in the node's Sampler record
+// and start the next draw.
+#pragma once
+
+#include <cstdint>
+
+#include "sampling/Samplers.h"
+
+void InitDFreeARS();
+void DFreeARS_FullArs(Samplers_Sampler& s);
+void DFreeARS_LTruncArs(Samplers_Sampler& s);
+void DFreeARS_RTruncArs(Samplers_Sampler& s);
+void DFreeARS_TruncArs(Samplers_Sampler& s);
+
+// Inspection of the point store and the envelope, for the module's own
+// tests: reset the points with the ends given, store a point (returning the
+// number stored), read point k (1-based), read the ends, and the quantile p
+// of the envelope of the stored points (NaN when there is none).
+void DFreeARS_TestReset(bool lower, double lowerEnd, bool upper, double upperEnd);
+int32_t DFreeARS_TestStore(double x, double y);
+bool DFreeARS_TestPoint(int32_t k, double& x, double& y);
+void DFreeARS_TestEnds(bool& lower, double& lowerEnd, bool& upper, double& upperEnd);
+double DFreeARS_TestQuantile(double p);
