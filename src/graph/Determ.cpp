@@ -23,8 +23,7 @@ double lnP = 0.0;
 double lnQ = 0.0;
 bool linkFunc = false;
 
-constexpr double lnFloor = -1.0E10;   // stands in for the log of a vanishing proportion
-constexpr double smallP = 1.0E-6;     // below this a proportion's log is not taken
+constexpr double lnFloor = -1.0E10;   // stands in for the log of a proportion or mean of 0
 constexpr double logArgFloor = 1.0E-40;
 constexpr double equalsTolerance = 1.0E-6;
 constexpr double indexTolerance = 1.0E-6;
@@ -76,23 +75,27 @@ double ExpLink(double x) {
   return std::exp(x);
 }
 
+// The logarithms are formed exactly however small the proportion: a floor
+// in their place would make the likelihood flat far from the data, where a
+// sampler started from a vague prior could then find no way back.
 double ICLogLog(double x) {
-  lnQ = -std::exp(x);
-  const double p = 1.0 - std::exp(lnQ);
-  lnP = p > smallP ? std::log(p) : lnFloor;
+  const double e = std::exp(x);
+  lnQ = -e;
+  const double p = -std::expm1(-e);
+  // Below about -745 e underflows; there ln p equals x to rounding.
+  lnP = e > 0.0 ? std::log(p) : x;
   linkFunc = true;
   return p;
 }
 
 double ILogit(double x) {
-  lnQ = -x;
   const double p = 1.0 / (1.0 + std::exp(-x));
-  if (p > smallP) {
-    lnP = std::log(p);
-    lnQ = lnQ + lnP;
+  if (x >= 0.0) {
+    lnP = -std::log1p(std::exp(-x));
+    lnQ = -x + lnP;
   } else {
-    lnP = lnFloor;
-    lnQ = 0.0;
+    lnQ = -std::log1p(std::exp(x));
+    lnP = x + lnQ;
   }
   linkFunc = true;
   return p;
@@ -498,7 +501,7 @@ void Determ_MeanLogMean(Graph_Node* node, double& mean, double& lnMeanOut) {
   if (linkFunc)
     lnMeanOut = lnMean;
   else
-    lnMeanOut = mean > smallP ? std::log(mean) : lnFloor;
+    lnMeanOut = mean > 0.0 ? std::log(mean) : lnFloor;
 }
 
 void Determ_LogProportion(Graph_Node* node, double& lnPOut, double& lnQOut) {
@@ -507,12 +510,9 @@ void Determ_LogProportion(Graph_Node* node, double& lnPOut, double& lnQOut) {
   if (linkFunc) {
     lnPOut = lnP;
     lnQOut = lnQ;
-  } else if (p > smallP) {
-    lnPOut = std::log(p);
-    lnQOut = std::log(1.0 - p);
   } else {
-    lnPOut = lnFloor;
-    lnQOut = 0.0;
+    lnPOut = p > 0.0 ? std::log(p) : lnFloor;
+    lnQOut = p < 1.0 ? std::log1p(-p) : lnFloor;
   }
 }
 

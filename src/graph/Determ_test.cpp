@@ -98,8 +98,21 @@ TEST_F(DetermTest, LinksLeaveTheirLogarithms) {
   EXPECT_NEAR(V(p), 2.0611536181902037e-09, 1e-18);
   double lnP = 0.0, lnQ = 1.0;
   Determ_LogProportion(p, lnP, lnQ);
-  EXPECT_EQ(lnP, -1.0E10);
-  EXPECT_EQ(lnQ, 0.0);
+  EXPECT_NEAR(lnP, -20.0 - std::log1p(std::exp(-20.0)), 1e-13);  // exact far out, never a floor
+  EXPECT_NEAR(lnQ, -std::log1p(std::exp(-20.0)), 1e-24);
+  x->value = -800.0;
+  Determ_LogProportion(p, lnP, lnQ);
+  EXPECT_EQ(lnP, -800.0);
+  Graph_Node* c = Logical({24, 9, 21}, {Node(-800.0)});  // inverse cloglog
+  Determ_LogProportion(c, lnP, lnQ);
+  EXPECT_EQ(lnP, -800.0);
+  EXPECT_EQ(lnQ, -0.0);
+  c->parents[0]->value = -30.0;
+  Determ_LogProportion(c, lnP, lnQ);
+  EXPECT_NEAR(lnP, -30.0, 1e-12);
+  double q = 0.0;
+  Determ_LogProportion(Node(1.0E-8), lnP, q);
+  EXPECT_NEAR(lnP, std::log(1.0E-8), 1e-14);
   x->value = 1.0;
   Determ_LogProportion(p, lnP, lnQ);
   EXPECT_NEAR(lnP, -std::log1p(std::exp(-1.0)), 1e-15);
