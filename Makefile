@@ -3,7 +3,7 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= 2
 
-.PHONY: all build demo test test-asan bench clean
+.PHONY: all build demo test test-asan bench validate clean
 
 all: build
 
@@ -27,6 +27,11 @@ bench: build
 	$(BUILD)/wren_bench_parents
 	$(BUILD)/wren_bench_ars
 	bash bench/compile_bench.sh $(BUILD)/wren
+
+# The posterior suite with ten times the sweeps and a limit of 3 standard errors.
+validate: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target wren wren_posterior
+	WREN_VALIDATE=1 $(BUILD)/wren_posterior
 
 $(ASAN_BUILD)/CMakeCache.txt:
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DWREN_SANITIZE=ON

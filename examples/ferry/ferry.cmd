@@ -1,0 +1,8 @@
+compile("ferry.bug")
+monitor(interval)
+monitor(nextWait)
+update(1000)
+update(10000)
+stats(interval, 1001:11000)
+stats(nextWait, 1001:11000)
+q()

@@ -1,0 +1,6 @@
+compile("gauges.bug")
+monitor(mu)
+update(1000)
+update(10000)
+stats(mu, 1001:11000)
+q()

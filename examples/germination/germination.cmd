@@ -1,0 +1,8 @@
+compile("germination.bug")
+monitor(p)
+monitor(diff)
+update(1000)
+update(10000)
+stats(p, 1001:11000)
+stats(diff, 1001:11000)
+q()

@@ -1,0 +1,6 @@
+compile("regression.bug")
+monitor(beta)
+update(1000)
+update(10000)
+stats(beta, 1001:11000)
+q()

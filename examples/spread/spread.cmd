@@ -1,0 +1,8 @@
+compile("spread.bug")
+monitor(T)
+monitor(cov)
+update(1000)
+update(10000)
+stats(T, 1001:11000)
+stats(cov, 1001:11000)
+q()

@@ -1,0 +1,6 @@
+compile("survey.bug")
+monitor(p)
+update(1000)
+update(10000)
+stats(p, 1001:11000)
+q()
