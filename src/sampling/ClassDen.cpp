@@ -2,11 +2,15 @@
 
 #include <array>
 #include <cmath>
+#include <functional>
+#include <queue>
+#include <vector>
 #include <cstddef>
 
 #include "commands/Write.h"
 #include "graph/CodeGen.h"
 #include "graph/Determ.h"
+#include "graph/Parents.h"
 #include "language/Errors.h"
 #include "language/SymTabs.h"
 #include "sampling/ClassFun.h"
@@ -447,6 +451,47 @@ void ChooseNodeUpdateMethod(Samplers_Sampler& sampler, int32_t& count) {
   }
 }
 
+// A node without likelihood terms (a prediction, say) is left out of its
+// parents' full conditionals, so its draw is right only when it is made from
+// their values of the same sweep: such draws go last, each after those of
+// the nodes it depends on. Kahn's order over the dependencies among them,
+// ties in node-number order.
+std::vector<Samplers_Sampler*> ParentsFirst(const std::vector<Samplers_Sampler*>& draws) {
+  std::vector<int32_t> index(static_cast<size_t>(Graph_totalNumNodes), -1);  // by block label
+  for (size_t i = 0; i < draws.size(); ++i) index[static_cast<size_t>(draws[i]->node->label)] = static_cast<int32_t>(i);
+  std::vector<std::vector<int32_t>> children(draws.size());
+  std::vector<int32_t> waiting(draws.size(), 0);
+  for (size_t i = 0; i < draws.size(); ++i) {
+    Graph_List parents;
+    Parents_StochasticParentList(draws[i]->node, parents);
+    for (const Graph_Node* p : parents) {
+      if (p == nullptr || p->label < 0 || p->label >= Graph_totalNumNodes) continue;
+      const int32_t j = index[static_cast<size_t>(p->label)];
+      if (j < 0 || static_cast<size_t>(j) == i) continue;
+      children[static_cast<size_t>(j)].push_back(static_cast<int32_t>(i));
+      ++waiting[i];
+    }
+    Graph_DisposeList(parents);
+  }
+  std::vector<Samplers_Sampler*> ordered;
+  ordered.reserve(draws.size());
+  std::priority_queue<int32_t, std::vector<int32_t>, std::greater<>> ready;
+  for (size_t i = 0; i < draws.size(); ++i)
+    if (waiting[i] == 0) ready.push(static_cast<int32_t>(i));
+  while (!ready.empty()) {
+    const int32_t i = ready.top();
+    ready.pop();
+    ordered.push_back(draws[static_cast<size_t>(i)]);
+    for (int32_t c : children[static_cast<size_t>(i)])
+      if (--waiting[static_cast<size_t>(c)] == 0) ready.push(c);
+  }
+  // A cycle, which the model checks refuse elsewhere, leaves nodes waiting:
+  // they follow in node-number order.
+  for (size_t i = 0; i < draws.size(); ++i)
+    if (waiting[i] > 0) ordered.push_back(draws[i]);
+  return ordered;
+}
+
 }  // namespace
 
 void InitClassDen() {
@@ -489,6 +534,7 @@ int32_t ClassDen_MethodCode(Graph_Node* node) {
 
 void ClassDen_ChooseUpdateMethod() {
   ClassDen_error = false;
+  std::vector<Samplers_Sampler*> priorDraws;
   for (int32_t n = 0; n < Graph_totalNumNodes;) {
     Graph_Node* node = Graph_Label(n);
     if (node == nullptr || node->kind != Graph_stochastic) {
@@ -500,6 +546,8 @@ void ClassDen_ChooseUpdateMethod() {
     int32_t count = 1;
     ChooseNodeUpdateMethod(sampler, count);
     if (ClassDen_error) return;
+    if (node->likelihood.empty()) priorDraws.push_back(&sampler);
     n += count < 1 ? 1 : count;
   }
+  Samplers_DrawLast(ParentsFirst(priorDraws));
 }

@@ -144,12 +144,27 @@ TEST_F(ClassDenTest, NormalBlocksChooseTheirBlockUpdate) {
 }
 
 TEST_F(ClassDenTest, SweepsVisitNodesInDecreasingNumber) {
-  auto list = Register("var a, k, b, c; { a ~ dnorm(0, 1) b ~ dnorm(0, 1) c ~ dgamma(1, 1) }", "list(k = 1)");
+  auto list = Register("var a, k, b, c, y; { a ~ dnorm(0, 1) b ~ dnorm(a, 1) c ~ dgamma(1, 1) y ~ dnorm(b, c) }",
+                       "list(k = 1, y = 2)", "list(a = 0, b = 0, c = 1)");
   ASSERT_EQ(list.size(), 3u);
   EXPECT_EQ(list[0]->node, N("c"));
   EXPECT_EQ(list[1]->node, N("b"));
   EXPECT_EQ(list[2]->node, N("a"));
-  EXPECT_EQ(list[0]->update, static_cast<Samplers_Proc>(&GibbsSam_DirectSample));
+  EXPECT_EQ(list[0]->update, &GibbsSam_Gamma);
+}
+
+TEST_F(ClassDenTest, NodesWithoutLikelihoodAreDrawnLastAfterTheirParents) {
+  // e and d are predictions numbered before the nodes they depend on; w has
+  // no parents at all. They follow every other update, parents first.
+  auto list = Register("var e, d, w, mu, z; { mu ~ dnorm(0, 1) z ~ dnorm(mu, 1) d ~ dnorm(mu, 1) "
+                       "e ~ dnorm(d, 1) w ~ dgamma(1, 1) }",
+                       "list(z = 1)", "list(mu = 0, d = 0, e = 0, w = 1)");
+  ASSERT_EQ(list.size(), 4u);
+  EXPECT_EQ(list[0]->node, N("mu"));
+  EXPECT_EQ(list[1]->node, N("d"));
+  EXPECT_EQ(list[2]->node, N("e"));
+  EXPECT_EQ(list[3]->node, N("w"));
+  EXPECT_EQ(list[3]->update, static_cast<Samplers_Proc>(&GibbsSam_DirectSample));
 }
 
 TEST_F(ClassDenTest, RejectionAndGridUpdatersTakeOneNodeEach) {

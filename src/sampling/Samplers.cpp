@@ -2,17 +2,31 @@
 
 #include <deque>
 #include <string>
+#include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "commands/CtrlC.h"
 #include "language/Errors.h"
 
 namespace {
 
-// Records in registration order; the sweep walks them from the back, which
-// is the order the update list runs in. A deque keeps every address stable.
+// Records in registration order; a deque keeps every address stable.
 std::deque<Samplers_Sampler> records;
-// How many records from the back the next call runs first; 0 starts a new sweep.
+// The records in the order a sweep runs them: the reverse of registration,
+// except those moved to the end by Samplers_DrawLast. Rebuilt when records
+// have been added since it was last made.
+std::vector<Samplers_Sampler*> order;
+// The position in order that the next call runs first; 0 starts a new sweep.
 size_t cursor = 0;
+
+void MakeOrder() {
+  if (order.size() == records.size()) return;
+  order.clear();
+  order.reserve(records.size());
+  for (auto it = records.rbegin(); it != records.rend(); ++it) order.push_back(&*it);
+  cursor = 0;
+}
 
 const Graph_Node* failedNode = nullptr;
 std::string failure;
@@ -21,6 +35,7 @@ std::string failure;
 
 void InitSamplers() {
   records.clear();
+  order.clear();
   cursor = 0;
   failedNode = nullptr;
   failure.clear();
@@ -30,14 +45,31 @@ Samplers_Sampler& Samplers_Add() { return records.emplace_back(); }
 
 int32_t Samplers_Count() { return static_cast<int32_t>(records.size()); }
 
-Samplers_Sampler& Samplers_At(int32_t i) { return records[records.size() - 1 - static_cast<size_t>(i)]; }
+Samplers_Sampler& Samplers_At(int32_t i) {
+  MakeOrder();
+  return *order[static_cast<size_t>(i)];
+}
+
+void Samplers_DrawLast(const std::vector<Samplers_Sampler*>& last) {
+  MakeOrder();
+  const std::unordered_set<Samplers_Sampler*> moved(last.begin(), last.end());
+  std::vector<Samplers_Sampler*> next;
+  next.reserve(order.size());
+  for (Samplers_Sampler* s : order)
+    if (moved.count(s) == 0) next.push_back(s);
+  for (Samplers_Sampler* s : last) next.push_back(s);
+  if (next.size() != order.size()) return;  // a record not in the list: keep the order as it was
+  order = std::move(next);
+  cursor = 0;
+}
 
 void Samplers_Update(bool& aborted, bool& error) {
   aborted = false;
   error = false;
-  const size_t n = records.size();
+  MakeOrder();
+  const size_t n = order.size();
   while (cursor < n) {
-    Samplers_Sampler& s = records[n - 1 - cursor];
+    Samplers_Sampler& s = *order[cursor];
     s.error = false;
     s.update(s);
     error = s.error;

@@ -3,12 +3,15 @@
 // chosen for it at compile time; a sweep calls them one after another.
 //
 // Records are registered in increasing node number and each new one goes to
-// the front of the list, so a sweep visits the nodes in decreasing number.
+// the front of the list, so a sweep visits the nodes in decreasing number;
+// the update-method choice then moves the draws of nodes without likelihood
+// terms to the end of the sweep.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "graph/Graph.h"
 
@@ -33,6 +36,10 @@ int32_t Samplers_Count();
 // The record the sweep runs at position i (0 runs first); for tests and the
 // listing of methods.
 Samplers_Sampler& Samplers_At(int32_t i);
+
+// Moves the records given (each registered, each once) to the end of the
+// sweep, in the order given; the others keep their order.
+void Samplers_DrawLast(const std::vector<Samplers_Sampler*>& last);
 
 // Runs one sweep. A procedure that sets its error flag ends the sweep after
 // itself with error true; an interrupt request (CtrlC_Abort) ends it after

@@ -1,15 +1,15 @@
-// Posterior checks that wren fails today. They stay disabled so that the suite
-// reports the gallery's state; run them with --gtest_also_run_disabled_tests,
-// and enable each one once its fault is mended.
+// Posterior checks of faults once found and mended; a test still failing
+// here is disabled (run it with --gtest_also_run_disabled_tests) until its
+// fault is mended.
 //
-// The fault: an unobserved stochastic node without children (a prediction, a
-// "twig") is left out of its parents' full conditionals and drawn from its own
-// prior, which is right only when it is drawn after its parents in the sweep.
-// A sweep runs from the highest node number down, so a prediction declared
-// after its parents is drawn from their values of the previous sweep: its own
-// trace is right, but a quantity computed from it and a parent pairs values of
-// two different sweeps, and a prediction of a prediction is drawn from a
-// parent whose value no longer matches the other parents.
+// Predictions: an unobserved stochastic node without children (a prediction)
+// is left out of its parents' full conditionals and drawn from its own
+// prior, which is right only when it is drawn after its parents in the same
+// sweep. Were it drawn in node-number order from the highest down, a
+// prediction declared after its parents would be drawn from their values of
+// the sweep before: a quantity computed from it and a parent would pair
+// values of two sweeps, and a prediction of a prediction would be drawn from
+// a parent that no longer matches the others.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -38,9 +38,9 @@ ChainSet RunModel(const std::string& label, const std::string& model, const std:
 }  // namespace
 
 // mu ~ N(0, 1), y ~ N(mu, 1): the error d = y - mu is N(0, 1) whatever the
-// order of the declarations. Declared in this order, y is drawn from the mu of
-// the sweep before and d has variance 3.
-TEST(KnownFaults, DISABLED_PredictionMinusItsParent) {
+// order of the declarations. Drawn from the mu of the sweep before, y would
+// give d a variance of 3.
+TEST(KnownFaults, PredictionMinusItsParent) {
   const ChainSet run = RunModel("lag",
                                  "model lag;\nvar mu, y, d;\ninits in \"m.in\";\n"
                                  "{\n  mu ~ dnorm(0, 1)\n  y ~ dnorm(mu, 1)\n  d <- y - mu\n}\n",
@@ -51,9 +51,9 @@ TEST(KnownFaults, DISABLED_PredictionMinusItsParent) {
 }
 
 // s ~ N(0, 1), a ~ N(s, 1), b ~ N(s a, 1): E[b] = E[s a] = E[s^2] = 1 and
-// Var(b) = E[s^2 a^2] - 1 + 1 = 4. Declared in this order, b is drawn from the
-// a and s of different sweeps, giving E[b] = 0 and Var(b) = 3.
-TEST(KnownFaults, DISABLED_PredictionOfAPrediction) {
+// Var(b) = E[s^2 a^2] - 1 + 1 = 4. Drawn from the a and s of different
+// sweeps, b would have E[b] = 0 and Var(b) = 3.
+TEST(KnownFaults, PredictionOfAPrediction) {
   const ChainSet run = RunModel("chain",
                                  "model chain;\nvar s, a, m, b;\ninits in \"m.in\";\n"
                                  "{\n  s ~ dnorm(0, 1)\n  a ~ dnorm(s, 1)\n  m <- s * a\n  b ~ dnorm(m, 1)\n}\n",
