@@ -28,10 +28,12 @@ bench: build
 	$(BUILD)/wren_bench_ars
 	bash bench/compile_bench.sh $(BUILD)/wren
 
-# The posterior suite with ten times the sweeps and a limit of 3 standard errors.
+# The posterior suite with ten times the sweeps and a limit of 3 standard
+# errors, then the simulation-based calibration of the samplers.
 validate: $(BUILD)/CMakeCache.txt
-	cmake --build $(BUILD) -j $(JOBS) --target wren wren_posterior
+	cmake --build $(BUILD) -j $(JOBS) --target wren wren_posterior wren_sbc
 	WREN_VALIDATE=1 $(BUILD)/wren_posterior
+	$(BUILD)/wren_sbc
 
 $(ASAN_BUILD)/CMakeCache.txt:
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DWREN_SANITIZE=ON

@@ -454,7 +454,7 @@ void ChooseNodeUpdateMethod(Samplers_Sampler& sampler, int32_t& count) {
 // A node without likelihood terms (a prediction, say) is left out of its
 // parents' full conditionals, so its draw is right only when it is made from
 // their values of the same sweep: such draws go last, each after those of
-// the nodes it depends on. Kahn's order over the dependencies among them,
+// the nodes it depends on: a topological order of the dependencies among them,
 // ties in node-number order.
 std::vector<Samplers_Sampler*> ParentsFirst(const std::vector<Samplers_Sampler*>& draws) {
   std::vector<int32_t> index(static_cast<size_t>(Graph_totalNumNodes), -1);  // by block label

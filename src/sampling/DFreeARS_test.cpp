@@ -365,7 +365,7 @@ TEST_F(DFreeARSTest, PriorsWithSupportsOfTheirOwn) {
   ExpectMoments(us, Exact(condU, -1.0, 2.0), "uniform prior");
 }
 
-TEST_F(DFreeARSTest, HeavyTailsThroughAStudentPrior) {
+TEST_F(DFreeARSTest, HeavyTailsThroughATPrior) {
   // b ~ dt(0, 1, 5) is a normal whose precision is a hidden chi-square(5)
   // node over 5; the sweep updates both, and b's draws must follow the t
   // prior times the likelihood of three observations.

@@ -1,0 +1,8 @@
+compile("blend.bug")
+monitor(p)
+monitor(tau)
+update(1000)
+update(10000)
+stats(p, 1001:11000)
+stats(tau, 1001:11000)
+q()

@@ -1,0 +1,8 @@
+compile("robust.bug")
+monitor(mu)
+monitor(s)
+update(1000)
+update(10000)
+stats(mu, 1001:11000)
+stats(s, 1001:11000)
+q()

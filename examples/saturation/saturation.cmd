@@ -1,0 +1,8 @@
+compile("saturation.bug")
+monitor(b)
+monitor(s)
+update(1000)
+update(10000)
+stats(b, 1001:11000)
+stats(s, 1001:11000)
+q()
