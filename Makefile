@@ -30,8 +30,7 @@ bench: build
 
 # The posterior suite with ten times the sweeps and a limit of 3 standard
 # errors, then the simulation-based calibration of the samplers.
-validate: $(BUILD)/CMakeCache.txt
-	cmake --build $(BUILD) -j $(JOBS) --target wren wren_posterior wren_sbc
+validate: build
 	WREN_VALIDATE=1 $(BUILD)/wren_posterior
 	$(BUILD)/wren_sbc
 
