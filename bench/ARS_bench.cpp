@@ -16,21 +16,15 @@
 
 #include "commands/Params.h"
 #include "commands/Write.h"
-#include "graph/Analyse.h"
-#include "graph/CodeGen.h"
 #include "graph/Determ.h"
-#include "graph/FoldCons.h"
 #include "graph/Graph.h"
-#include "graph/InitVals.h"
-#include "graph/Parents.h"
 #include "language/SymTabs.h"
 #include "numerics/Density.h"
 #include "numerics/RandNum.h"
-#include "numerics/SpecFunc.h"
 #include "sampling/DFreeARS.h"
 #include "sampling/Samplers.h"
 #include "BenchSupport.h"
-#include "RunFrontEnd.h"
+#include "RunPipeline.h"
 
 namespace {
 
@@ -69,29 +63,10 @@ void WriteData() {
 
 // The compile phases, in the order the compile command runs them.
 bool Compile() {
-  test::ResetFrontEnd();
-  InitSpecFunc();
-  InitDeterm();
-  InitCodeGen();
-  InitFoldCons();
-  InitParents();
-  InitRandNum();
-  InitAnalyse();
-  InitInitVals();
+  test::ResetPipeline();
   InitSamplers();
   InitDFreeARS();
-  Parser_Tree* head = test::RunFrontEnd("m.bug");
-  if (head == nullptr) return false;
-  CodeGen_WriteGraph(head);
-  if (CodeGen_error) return false;
-  FoldCons_FoldConstants();
-  Density_SetDensity();
-  Parents_BuildSamplingDistribu();
-  if (Parents_error) return false;
-  InitVals_GenerateStartingValue();
-  if (InitVals_error) return false;
-  Analyse_CheckModel();
-  if (Analyse_error) return false;
+  if (!test::RunPipeline("m.bug")) return false;
   Determ_OptDeterm();
   return true;
 }

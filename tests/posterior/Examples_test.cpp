@@ -17,18 +17,6 @@ using namespace posterior;
 
 namespace {
 
-ChainSet Sample(const std::string& example, const std::vector<std::string>& monitors, int baseSweeps, int seed) {
-  RunRequest r;
-  r.example = example;
-  r.model = example + ".bug";
-  r.inits = example + ".in";
-  r.monitors = monitors;
-  r.burnIn = 1000;
-  r.sweeps = Sweeps(baseSweeps);
-  r.seed = seed;
-  return RunChains(r);
-}
-
 double Sum(const std::vector<double>& v) { return std::accumulate(v.begin(), v.end(), 0.0); }
 double Sq(double x) { return x * x; }
 
@@ -66,7 +54,7 @@ TEST(Posterior, KilnNormalMeanAndPrecision) {
   const double sig1 = g.Expect([&](double mu) { return std::sqrt(B(mu)) * ratio; });
   const double sig2 = g.Expect([&](double mu) { return B(mu) / (A - 1.0); });
 
-  const ChainSet run = Sample("kiln", {"mu", "tau", "sigma", "nextTemp"}, 20000, 4711);
+  const ChainSet run = SampleExample("kiln", {"mu", "tau", "sigma", "nextTemp"}, 20000, 4711);
   ASSERT_TRUE(run.ok) << run.failure;
   Comparison c("kiln");
   c.MeanAndVariance("mu", run["mu"], mu1, mu2 - mu1 * mu1);
@@ -106,7 +94,7 @@ TEST(Posterior, GlassPoissonRatesUnderAGammaRate) {
   const double beta1 = g.Expect([](double u) { return std::exp(u); });
   const double beta2 = g.Expect([](double u) { return std::exp(2.0 * u); });
 
-  const ChainSet run = Sample("glass", {"lambda", "beta", "newFlaws"}, 20000, 2024);
+  const ChainSet run = SampleExample("glass", {"lambda", "beta", "newFlaws"}, 20000, 2024);
   ASSERT_TRUE(run.ok) << run.failure;
   Comparison c("glass");
   double lam2[2] = {0.0, 0.0};
@@ -139,7 +127,7 @@ TEST(Posterior, GerminationBetaBinomial) {
       b[l] += n[l * 5 + j] - r[l * 5 + j];
     }
   }
-  const ChainSet run = Sample("germination", {"p", "diff"}, 20000, 1357);
+  const ChainSet run = SampleExample("germination", {"p", "diff"}, 20000, 1357);
   ASSERT_TRUE(run.ok) << run.failure;
   Comparison c("germination");
   c.MeanAndVariance("p[1]", run["p[1]"], BetaMean(a[0], b[0]), BetaVar(a[0], b[0]));
@@ -159,7 +147,7 @@ TEST(Posterior, FerryParetoInterval) {
   const double c0 = std::max(d.Scalar("minimum"), *std::max_element(w.begin(), w.end()));
   const double m1 = alpha * c0 / (alpha - 1.0), m2 = alpha * c0 * c0 / (alpha - 2.0);
 
-  const ChainSet run = Sample("ferry", {"interval", "nextWait"}, 20000, 8642);
+  const ChainSet run = SampleExample("ferry", {"interval", "nextWait"}, 20000, 8642);
   ASSERT_TRUE(run.ok) << run.failure;
   Comparison c("ferry");
   c.MeanAndVariance("interval", run["interval"], m1, m2 - m1 * m1);
@@ -180,7 +168,7 @@ TEST(Posterior, SurveyDirichlet) {
   ASSERT_DOUBLE_EQ(Sum(counts), d.Scalar("total"));
   const double A = Sum(alpha);
 
-  const ChainSet run = Sample("survey", {"p"}, 20000, 97531);
+  const ChainSet run = SampleExample("survey", {"p"}, 20000, 97531);
   ASSERT_TRUE(run.ok) << run.failure;
   Comparison c("survey");
   for (size_t k = 0; k < alpha.size(); ++k) {
@@ -212,7 +200,7 @@ TEST(Posterior, RegressionNormalBlock) {
   }
   const std::vector<double> V = Inverse(P, 3);
 
-  const ChainSet run = Sample("regression", {"beta"}, 20000, 31337);
+  const ChainSet run = SampleExample("regression", {"beta"}, 20000, 31337);
   ASSERT_TRUE(run.ok) << run.failure;
   Comparison c("regression");
   for (int i = 0; i < 3; ++i) {
@@ -242,7 +230,7 @@ TEST(Posterior, GaugesMultivariateNormalMean) {
     }
   const std::vector<double> V = Inverse(Q, 2);
 
-  const ChainSet run = Sample("gauges", {"mu"}, 20000, 271828);
+  const ChainSet run = SampleExample("gauges", {"mu"}, 20000, 271828);
   ASSERT_TRUE(run.ok) << run.failure;
   Comparison c("gauges");
   for (int i = 0; i < 2; ++i) {
@@ -272,7 +260,7 @@ TEST(Posterior, SpreadWishartPrecision) {
   }
   const std::vector<double> S = Inverse(R, 2);
 
-  const ChainSet run = Sample("spread", {"T", "cov"}, 20000, 16180);
+  const ChainSet run = SampleExample("spread", {"T", "cov"}, 20000, 16180);
   ASSERT_TRUE(run.ok) << run.failure;
   Comparison c("spread");
   const char* index[3] = {"1,1", "1,2", "2,2"};
@@ -323,7 +311,7 @@ TEST(Posterior, MixtureLatentIndicators) {
     });
   };
 
-  const ChainSet run = Sample("mixture", {"p", "shift", "worn[17]", "worn[30]", "worn[4]"}, 20000, 55555);
+  const ChainSet run = SampleExample("mixture", {"p", "shift", "worn[17]", "worn[30]", "worn[4]"}, 20000, 55555);
   ASSERT_TRUE(run.ok) << run.failure;
   Comparison c("mixture");
   c.MeanAndVariance("p", run["p"], p1, p2 - p1 * p1);
@@ -372,7 +360,7 @@ TEST(Posterior, BoundsTruncatedConjugateNodes) {
   moments(gp, pMean, pVar);
   moments(gl, lMean, lVar);
 
-  const ChainSet run = Sample("bounds", {"mu", "nu", "p", "lambda"}, 20000, 424242);
+  const ChainSet run = SampleExample("bounds", {"mu", "nu", "p", "lambda"}, 20000, 424242);
   ASSERT_TRUE(run.ok) << run.failure;
   Comparison c("bounds");
   c.MeanAndVariance("mu", run["mu"], muMean, muVar);
@@ -430,7 +418,7 @@ TEST(Posterior, FuelMissingValues) {
   for (int i : missingX) monitors.push_back("km[" + std::to_string(i + 1) + "]");
   for (int i : missingY) monitors.push_back("litres[" + std::to_string(i + 1) + "]");
 
-  const ChainSet run = Sample("fuel", monitors, 20000, 7777);
+  const ChainSet run = SampleExample("fuel", monitors, 20000, 7777);
   ASSERT_TRUE(run.ok) << run.failure;
   Comparison c("fuel");
   c.MeanAndVariance("rate", run["rate"], rate1, rate2 - rate1 * rate1);
@@ -525,7 +513,7 @@ TEST(Posterior, OrchardsHierarchicalNormal) {
     }
   }
 
-  const ChainSet run = Sample("orchards", {"mu", "sdW", "sdB", "theta[1]", "theta[2]"}, 20000, 300300);
+  const ChainSet run = SampleExample("orchards", {"mu", "sdW", "sdB", "theta[1]", "theta[2]"}, 20000, 300300);
   ASSERT_TRUE(run.ok) << run.failure;
   Comparison c("orchards");
   c.MeanAndVariance("mu", run["mu"], mu1, mu2 - mu1 * mu1);
@@ -576,7 +564,7 @@ TEST(Posterior, Ar1TimeSeries) {
   const double n1 = g.Expect(f1);
   const double n2 = g.Expect([&](double c, double p) { return Sq(f1(c, p)) + B(c, p) / (A - 1.0); });
 
-  const ChainSet run = Sample("ar1", {"c", "phi", "tau", "next1"}, 20000, 120120);
+  const ChainSet run = SampleExample("ar1", {"c", "phi", "tau", "next1"}, 20000, 120120);
   ASSERT_TRUE(run.ok) << run.failure;
   Comparison cmp("ar1");
   cmp.MeanAndVariance("c", run["c"], c1, c2 - c1 * c1);
@@ -628,7 +616,7 @@ TEST(Posterior, ChangepointDiscreteEnumeration) {
     j2 += pk * (q[1] - 2.0 * m[0] * m[1] + q[0]);
   }
 
-  const ChainSet run = Sample("changepoint", {"last", "rate", "jump"}, 20000, 606060);
+  const ChainSet run = SampleExample("changepoint", {"last", "rate", "jump"}, 20000, 606060);
   ASSERT_TRUE(run.ok) << run.failure;
   Comparison c("changepoint");
   c.MeanAndVariance("last", run["last"], k1, k2 - k1 * k1);

@@ -555,4 +555,17 @@ std::vector<double> Inverse(const std::vector<double>& a, int n) {
   return inv;
 }
 
+ChainSet SampleExample(const std::string& example, const std::vector<std::string>& monitors, int baseSweeps,
+                       int seed) {
+  RunRequest r;
+  r.example = example;
+  r.model = example + ".bug";
+  r.inits = example + ".in";
+  r.monitors = monitors;
+  r.burnIn = 1000;
+  r.sweeps = Sweeps(baseSweeps);
+  r.seed = seed;
+  return RunChains(r);
+}
+
 }  // namespace posterior

@@ -88,6 +88,11 @@ struct ChainSet {
 };
 ChainSet RunChains(const RunRequest& request);
 
+// Samples a shipped example (its own model and initial-value files) after
+// 1000 sweeps of burn-in, for Sweeps(baseSweeps) sweeps.
+ChainSet SampleExample(const std::string& example, const std::vector<std::string>& monitors, int baseSweeps,
+                       int seed);
+
 // Runs a command file shipped with the example, unchanged, in a scratch
 // directory; returns the log, and the trace and index files in `out`, `ind`.
 bool RunShipped(const std::string& example, const std::string& stem, const std::string& commandFile,

@@ -18,18 +18,6 @@ using namespace posterior;
 
 namespace {
 
-ChainSet Sample(const std::string& example, const std::vector<std::string>& monitors, int baseSweeps, int seed) {
-  RunRequest r;
-  r.example = example;
-  r.model = example + ".bug";
-  r.inits = example + ".in";
-  r.monitors = monitors;
-  r.burnIn = 1000;
-  r.sweeps = Sweeps(baseSweeps);
-  r.seed = seed;
-  return RunChains(r);
-}
-
 double Sq(double x) { return x * x; }
 
 // ln(1 / (1 + e^-x)) without overflow or cancellation on either side.
@@ -69,7 +57,7 @@ TEST(Posterior, HatchingLogisticRegression) {
   Moments2(g, [](double, double b) { return b; }, mb, vb);
   Moments2(g, [&](double a, double b) { return 1.0 / (1.0 + std::exp(-(a + b * (t[0] - 37.5)))); }, mp, vp);
 
-  const ChainSet run = Sample("hatching", {"a", "b", "p[1]"}, 20000, 373737);
+  const ChainSet run = SampleExample("hatching", {"a", "b", "p[1]"}, 20000, 373737);
   ASSERT_TRUE(run.ok) << run.failure;
   Comparison c("hatching");
   c.MeanAndVariance("a", run["a"], ma, va);
@@ -112,7 +100,7 @@ TEST(Posterior, AssaysProbitAndComplementaryLogLog) {
   Moments2(g2, [](double a, double) { return a; }, ma2, va2);
   Moments2(g2, [](double, double b) { return b; }, mb2, vb2);
 
-  const ChainSet run = Sample("assays", {"a1", "b1", "a2", "b2"}, 20000, 515151);
+  const ChainSet run = SampleExample("assays", {"a1", "b1", "a2", "b2"}, 20000, 515151);
   ASSERT_TRUE(run.ok) << run.failure;
   Comparison c("assays");
   c.MeanAndVariance("a1", run["a1"], ma1, va1);
@@ -143,7 +131,7 @@ TEST(Posterior, AccidentsPoissonLogLink) {
   Moments2(g, [](double, double b) { return b; }, mb, vb);
   Moments2(g, [&](double a, double b) { return std::exp(off[8] + a + b * (x[8] - 10.0)); }, ml, vl);
 
-  const ChainSet run = Sample("accidents", {"a", "b", "lambda[9]"}, 20000, 919191);
+  const ChainSet run = SampleExample("accidents", {"a", "b", "lambda[9]"}, 20000, 919191);
   ASSERT_TRUE(run.ok) << run.failure;
   Comparison c("accidents");
   c.MeanAndVariance("a", run["a"], ma, va);
@@ -173,7 +161,7 @@ TEST(Posterior, BlendBetaShareUnderNormalReadings) {
   const double t1 = g.Expect([&](double p) { return A / B(p); });
   const double t2 = g.Expect([&](double p) { return A * (A + 1.0) / Sq(B(p)); });
 
-  const ChainSet run = Sample("blend", {"p", "tau"}, 20000, 626262);
+  const ChainSet run = SampleExample("blend", {"p", "tau"}, 20000, 626262);
   ASSERT_TRUE(run.ok) << run.failure;
   Comparison c("blend");
   c.MeanAndVariance("p", run["p"], p1, p2 - p1 * p1);
@@ -197,7 +185,7 @@ TEST(Posterior, RobustHeavyTailedErrors) {
   Moments2(g, [](double mu, double) { return mu; }, mm, vm);
   Moments2(g, [](double, double s) { return s; }, ms, vs);
 
-  const ChainSet run = Sample("robust", {"mu", "s"}, 40000, 848484);
+  const ChainSet run = SampleExample("robust", {"mu", "s"}, 40000, 848484);
   ASSERT_TRUE(run.ok) << run.failure;
   Comparison c("robust");
   c.MeanAndVariance("mu", run["mu"], mm, vm);
@@ -244,7 +232,7 @@ TEST(Posterior, SaturationGriddyScale) {
     return M * M + 1.0 / P;
   });
 
-  const ChainSet run = Sample("saturation", {"b", "s"}, 100000, 737373);
+  const ChainSet run = SampleExample("saturation", {"b", "s"}, 100000, 737373);
   ASSERT_TRUE(run.ok) << run.failure;
   Comparison c("saturation");
   c.MeanAndVariance("b", run["b"], b1, b2 - b1 * b1);

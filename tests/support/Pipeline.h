@@ -5,16 +5,8 @@
 #include <string>
 
 #include "FrontEnd.h"
-#include "graph/Analyse.h"
-#include "graph/CodeGen.h"
-#include "graph/Determ.h"
-#include "graph/FoldCons.h"
-#include "graph/InitVals.h"
-#include "graph/Parents.h"
+#include "RunPipeline.h"
 #include "language/SymTabs.h"
-#include "numerics/Density.h"
-#include "numerics/RandNum.h"
-#include "numerics/SpecFunc.h"
 
 namespace test {
 
@@ -25,26 +17,9 @@ class Pipeline : public FrontEnd {
   // False, with the report in the console, when a phase failed.
   bool Build(const std::string& model, const std::string& data = "", const std::string& inits = "") {
     Reset();
-    InitSpecFunc();
-    InitDeterm();
-    InitCodeGen();
-    InitFoldCons();
-    InitParents();
-    InitRandNum();
-    InitAnalyse();
-    InitInitVals();
-    Parser_Tree* head = Compile(WithFiles(model, data, inits));
-    if (head == nullptr) return false;
-    CodeGen_WriteGraph(head);
-    if (CodeGen_error) return false;
-    FoldCons_FoldConstants();
-    Density_SetDensity();
-    Parents_BuildSamplingDistribu();
-    if (Parents_error) return false;
-    InitVals_GenerateStartingValue();
-    if (InitVals_error) return false;
-    Analyse_CheckModel();
-    return !Analyse_error;
+    ResetPipeline();
+    WriteFile("m.bug", WithFiles(model, data, inits));
+    return RunPipeline("m.bug");
   }
 
   // Component offset of the declared variable name.
