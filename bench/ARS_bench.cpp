@@ -87,10 +87,7 @@ double Counting(Graph_Node* node) {
 int main() {
   bench::ScratchDirectory scratch(true);
   if (!scratch.ok()) return 1;
-  WriteText("b.cmd", "");
-  const char* argv[] = {"wren", "20", "b", "b.cmd"};
-  InitParams(4, argv);
-  InitWrite();
+  bench::BackgroundConsole();
   WriteData();
   if (!Compile()) {
     std::printf("the model did not compile; see the log\n");

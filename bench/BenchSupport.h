@@ -1,10 +1,15 @@
-// What the benchmarks share: a scratch directory that is removed at the end.
+// What the benchmarks share: a scratch directory that is removed at the end,
+// and a background console.
 #pragma once
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <system_error>
 #include <unistd.h>
+
+#include "commands/Params.h"
+#include "commands/Write.h"
 
 namespace bench {
 
@@ -35,5 +40,14 @@ class ScratchDirectory {
  private:
   std::filesystem::path path_, old_;
 };
+
+// A background console on the stem "b" in the working directory: reports go
+// to b.log, not the terminal.
+inline void BackgroundConsole() {
+  std::ofstream("b.cmd");
+  const char* argv[] = {"wren", "20", "b", "b.cmd"};
+  InitParams(4, argv);
+  InitWrite();
+}
 
 }  // namespace bench

@@ -87,11 +87,7 @@ std::string Values(int n, const char* value) {
 int main() {
   bench::ScratchDirectory scratch(true);
   if (!scratch.ok()) return 1;
-  // A background console: reports go to b.log, not the terminal.
-  WriteText("b.cmd", "");
-  const char* argv[] = {"wren", "20", "b", "b.cmd"};
-  InitParams(4, argv);
-  InitWrite();
+  bench::BackgroundConsole();
 
   const int n = 100000;
   const std::string N = std::to_string(n);
