@@ -26,6 +26,7 @@ bench: build
 	$(BUILD)/wren_bench_data
 	$(BUILD)/wren_bench_parents
 	$(BUILD)/wren_bench_ars
+	$(BUILD)/wren_bench_compare $(BUILD)/wren
 	bash bench/compile_bench.sh $(BUILD)/wren
 
 # The posterior suite with ten times the sweeps and a limit of 3 standard

@@ -23,6 +23,7 @@
 #include "numerics/RandNum.h"
 #include "sampling/DFreeARS.h"
 #include "sampling/Samplers.h"
+#include "BenchConsole.h"
 #include "BenchSupport.h"
 #include "RunPipeline.h"
 

@@ -1,15 +1,12 @@
-// What the benchmarks share: a scratch directory that is removed at the end,
-// and a background console.
+// What the benchmarks share: a scratch directory that is removed at the end.
+// Needs none of wren's headers, so the comparison with hand-written samplers
+// can use it too.
 #pragma once
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <system_error>
 #include <unistd.h>
-
-#include "commands/Params.h"
-#include "commands/Write.h"
 
 namespace bench {
 
@@ -40,14 +37,5 @@ class ScratchDirectory {
  private:
   std::filesystem::path path_, old_;
 };
-
-// A background console on the stem "b" in the working directory: reports go
-// to b.log, not the terminal.
-inline void BackgroundConsole() {
-  std::ofstream("b.cmd");
-  const char* argv[] = {"wren", "20", "b", "b.cmd"};
-  InitParams(4, argv);
-  InitWrite();
-}
 
 }  // namespace bench

@@ -24,6 +24,7 @@
 #include "language/Parser.h"
 #include "language/Scanner.h"
 #include "language/SymTabs.h"
+#include "BenchConsole.h"
 #include "BenchSupport.h"
 #include "RunFrontEnd.h"
 
