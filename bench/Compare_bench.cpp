@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -828,8 +829,8 @@ struct Model {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s path/to/wren\n", argv[0]);
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: %s path/to/wren [part of a model's name]\n", argv[0]);
     return 2;
   }
   wrenPath = std::filesystem::absolute(argv[1]).string();
@@ -849,6 +850,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> checks;
   bool ok = true;
   for (const Model& m : models) {
+    if (argc == 3 && std::strstr(m.name, argv[2]) == nullptr) continue;
     m.write();
     const WrenTimes w = TimeWren(m.wrenSweeps);
     const HandResult h = m.sample(m.handSweeps);

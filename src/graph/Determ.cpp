@@ -65,7 +65,6 @@ Graph_Node* NodeAt(int64_t number, const Graph_Node* owner) {
   return found;
 }
 
-inline double ValueOf(Graph_Node* node) { return node->valueFunction(node); }
 
 // The inverse links. Each leaves in the cache the logarithms it met on the
 // way, so that densities need not take the log of a rounded p or mean.
@@ -144,7 +143,7 @@ double Stack(Graph_Node* node) {
         Graph_Node* p = node->parents[operand++];
         if (p == nullptr) Fault(node);
         linkFunc = false;
-        s[top++] = op == Determ_push ? ValueOf(p) : p->value;
+        s[top++] = op == Determ_push ? Graph_ValueOf(p) : p->value;
         break;
       }
       case Determ_add:
@@ -206,8 +205,8 @@ double InnerProduct(Graph_Node* node) {
   const int64_t startA = c[1], n = c[2], strideA = c[3], startB = c[4], strideB = c[5];
   double sum = 0.0;
   for (int64_t i = 0; i < n; ++i) {
-    const double a = ValueOf(NodeAt(startA + i * strideA, node));
-    const double b = ValueOf(NodeAt(startB + i * strideB, node));
+    const double a = Graph_ValueOf(NodeAt(startA + i * strideA, node));
+    const double b = Graph_ValueOf(NodeAt(startB + i * strideB, node));
     sum += a * b;
   }
   linkFunc = false;
@@ -230,7 +229,7 @@ double Stats(Graph_Node* node) {
   for (int64_t i = 0; i < extent[0]; ++i)
     for (int64_t j = 0; j < extent[1]; ++j)
       for (int64_t k = 0; k < extent[2]; ++k) {
-        const double v = ValueOf(NodeAt(start + i * stride[0] + j * stride[1] + k * stride[2], node));
+        const double v = Graph_ValueOf(NodeAt(start + i * stride[0] + j * stride[1] + k * stride[2], node));
         sum += v;
         squares += v * v;
         ++count;
@@ -252,7 +251,7 @@ double Stats(Graph_Node* node) {
 double Pick(Graph_Node* node) {
   Graph_Node* selected = NodeAt(Determ_Base(node), node);
   linkFunc = false;  // an index's evaluation may have set it
-  return ValueOf(selected);
+  return Graph_ValueOf(selected);
 }
 
 // Copies the matrix argument of code 31 or 32 (op, first or 2, start,
@@ -268,7 +267,7 @@ int LoadMatrix(Graph_Node* node, double (&m)[matrixCapacity]) {
   for (int64_t i = 0; i < n; ++i)
     for (int64_t j = 0; j < n; ++j) {
       const int64_t offset = i + j * n;
-      m[offset] = ValueOf(NodeAt(start + offset, node));
+      m[offset] = Graph_ValueOf(NodeAt(start + offset, node));
     }
   return static_cast<int>(n);
 }
@@ -305,7 +304,7 @@ double Alias1(Graph_Node* node) {
 double Alias2(Graph_Node* node) {
   linkFunc = false;
   Graph_Node* p = node->parents[0];
-  return ValueOf(p);
+  return Graph_ValueOf(p);
 }
 
 // The term of a linear form that holds position j: a product pair or a
@@ -486,7 +485,7 @@ int32_t Determ_Base(Graph_Node* node) {
   for (int32_t k = 0; k < dims; ++k) {
     Graph_Node* index = node->parents[k];
     if (index == nullptr) Fault(node);
-    const double i = std::trunc(ValueOf(index) + indexTolerance);
+    const double i = std::trunc(Graph_ValueOf(index) + indexTolerance);
     if (!(i >= 1.0)) Errors_NodeError(node, indexBelowOne);
     if (i > c[3 + 2 * k]) Errors_NodeError(node, indexAboveBound);
     base += (static_cast<int64_t>(i) - 1) * c[4 + 2 * k];

@@ -85,10 +85,9 @@ void Graph_Link(Graph_Node* node) {
   anonymous.push_back(node);
 }
 
-Graph_Node* Graph_Label(int32_t number) {
-  if (number < 0 || number >= Graph_totalNumNodes) return nullptr;
-  if (number < Graph_numDeclaredNodes) return Graph_nodes[number];
-  return anonymous[number - Graph_numDeclaredNodes];
+Graph_Node* Graph_LabelAnonymous(int32_t number) {
+  if (number < Graph_numDeclaredNodes || number >= Graph_totalNumNodes) return nullptr;
+  return anonymous[static_cast<size_t>(number - Graph_numDeclaredNodes)];
 }
 
 bool Graph_NewParents(std::vector<Graph_Node*>& parents, int32_t n) {

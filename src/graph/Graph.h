@@ -6,6 +6,7 @@
 // owns every node for the whole run; lists and parents arrays only refer to them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <forward_list>
 #include <vector>
@@ -56,8 +57,13 @@ void Graph_Init(Graph_Node& node);
 bool Graph_AllocateNodes(int32_t n);
 // Gives an anonymous node the next free number (nothing before the store is allocated).
 void Graph_Link(Graph_Node* node);
-// The node with this number, declared or anonymous, or null. Constant time.
-Graph_Node* Graph_Label(int32_t number);
+// The node with this number, declared or anonymous, or null. Constant time;
+// inline because samplers look nodes up by number on every update.
+Graph_Node* Graph_LabelAnonymous(int32_t number);
+inline Graph_Node* Graph_Label(int32_t number) {
+  if (number >= 0 && number < Graph_numDeclaredNodes) return Graph_nodes[static_cast<size_t>(number)];
+  return Graph_LabelAnonymous(number);
+}
 
 // Code and parents arrays with exactly n entries. False, changing nothing,
 // beyond their limits.
@@ -79,6 +85,11 @@ void Graph_DisposeList(Graph_List& list);
 
 // Default value procedure: the node's own value.
 double Graph_Value(Graph_Node* node);
+// The value every reader sees: through the node's value procedure, without
+// the indirect call for a node that simply holds its value.
+inline double Graph_ValueOf(Graph_Node* node) {
+  return node->valueFunction == Graph_Value ? node->value : node->valueFunction(node);
+}
 // Default log density: reaching it means a stochastic node was left without
 // a density, a program fault; it stops the program.
 double Graph_LogDensity(Graph_Node* node);

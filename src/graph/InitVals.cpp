@@ -42,8 +42,7 @@ void Error(int64_t position, int number) {
   Errors_CompileError(position, number);
 }
 
-inline double ValueOf(Graph_Node* node) { return node->valueFunction(node); }
-inline double Parameter(Graph_Node* node, int i) { return ValueOf(node->parents[static_cast<size_t>(i)]); }
+inline double Parameter(Graph_Node* node, int i) { return Graph_ValueOf(node->parents[static_cast<size_t>(i)]); }
 
 // A count or bound held as a real, truncated towards zero. Values beyond
 // any support the generation admits are held at a large end, so the
@@ -102,8 +101,8 @@ void GetBounds(Graph_Node* node, int64_t& lower, int64_t& upper) {
     case CodeGen_dcat: lower = 1; upper = ToCount(Parameter(node, 1)); break;
     default: lower = 0; upper = -1; return;  // no finite support: nothing can be drawn
   }
-  if (Graph_Node* lo = LowerParent(node); lo != nullptr) lower = std::max(lower, ToCount(ValueOf(lo)));
-  if (Graph_Node* hi = UpperParent(node); hi != nullptr) upper = std::min(upper, ToCount(ValueOf(hi)));
+  if (Graph_Node* lo = LowerParent(node); lo != nullptr) lower = std::max(lower, ToCount(Graph_ValueOf(lo)));
+  if (Graph_Node* hi = UpperParent(node); hi != nullptr) upper = std::min(upper, ToCount(Graph_ValueOf(hi)));
 }
 
 // A discrete node's starting value is drawn from its prior alone: while the
@@ -152,7 +151,7 @@ bool Wishart(Graph_Node* node) {
   if (d < 1 || d > GibbsSam_maxOrder || d * d != size) return false;
   std::array<double, entries> R, W;
   const int32_t base = Determ_Base(node->parents[0]);
-  for (int32_t i = 0; i < size; ++i) R[static_cast<size_t>(i)] = ValueOf(Graph_Label(base + i));
+  for (int32_t i = 0; i < size; ++i) R[static_cast<size_t>(i)] = Graph_ValueOf(Graph_Label(base + i));
   const double k = Parameter(node, 1);
   if (!RandNum_Wishart(R, W, k, d)) return false;
   for (int32_t i = 0; i < size; ++i) Graph_Label(node->label + i)->value = W[static_cast<size_t>(i)];
@@ -185,18 +184,18 @@ bool Bounded(Graph_Node* node, bool lower, bool upper, double lowerValue, double
   return false;
 }
 
-bool LDirectSample(Graph_Node* node) { return Bounded(node, true, false, ValueOf(LowerParent(node)), 0.0); }
-bool UDirectSample(Graph_Node* node) { return Bounded(node, false, true, 0.0, ValueOf(UpperParent(node))); }
+bool LDirectSample(Graph_Node* node) { return Bounded(node, true, false, Graph_ValueOf(LowerParent(node)), 0.0); }
+bool UDirectSample(Graph_Node* node) { return Bounded(node, false, true, 0.0, Graph_ValueOf(UpperParent(node))); }
 bool TDirectSample(Graph_Node* node) {
-  return Bounded(node, true, true, ValueOf(LowerParent(node)), ValueOf(UpperParent(node)));
+  return Bounded(node, true, true, Graph_ValueOf(LowerParent(node)), Graph_ValueOf(UpperParent(node)));
 }
 
 // A dweib or dgum node with a lower bound is drawn from the tail above it;
 // with an upper bound too, the tail draw is repeated until it lies below.
 bool TailSample(Graph_Node* node) {
   Graph_Node* upper = UpperParent(node);
-  const double b = upper != nullptr ? ValueOf(upper) : 0.0;
-  const double v = Parameter(node, 0), lambda = Parameter(node, 1), c = ValueOf(LowerParent(node));
+  const double b = upper != nullptr ? Graph_ValueOf(upper) : 0.0;
+  const double v = Parameter(node, 0), lambda = Parameter(node, 1), c = Graph_ValueOf(LowerParent(node));
   for (long tries = 0; tries < GibbsSam_maxTries; ++tries) {
     const double x = node->density == CodeGen_dweib ? RandNum_WeibullTail(v, lambda, std::max(c, 0.0))
                                                     : RandNum_GumbelRightTail(v, lambda, c);

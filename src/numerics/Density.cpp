@@ -17,14 +17,13 @@ constexpr double integerTolerance = 1.0E-10;  // added before truncating a count
 constexpr double smallProportion = 1.0E-10;   // below this a category's log is not taken
 constexpr double lnFloor = -1.0E10;           // keeps an impossible category finite
 
-inline double ValueOf(Graph_Node* node) { return node->valueFunction(node); }
 
 // Parameter i, read the way every reader reads a node.
-inline double Parameter(Graph_Node* node, int i) { return ValueOf(node->parents[i]); }
+inline double Parameter(Graph_Node* node, int i) { return Graph_ValueOf(node->parents[i]); }
 
 // The component at this node number of a vector or matrix parameter. Node
 // generation and the model checks make sure every component exists.
-inline double ComponentValue(int32_t number) { return ValueOf(Graph_Label(number)); }
+inline double ComponentValue(int32_t number) { return Graph_ValueOf(Graph_Label(number)); }
 
 // A count or category held as a real. Truncation goes towards zero; a value
 // beyond the integer range is held at its end, so the conversion is always

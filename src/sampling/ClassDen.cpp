@@ -261,7 +261,6 @@ Method MethodOf(int32_t code) {
   }
 }
 
-inline double ValueOf(Graph_Node* node) { return node->valueFunction(node); }
 
 int32_t Kind(Graph_Node* node) {
   const int32_t n = node->numParents - 1;
@@ -311,7 +310,7 @@ int32_t ClassifyLiklihoodTerm(Graph_Node* term, int32_t label, int32_t size) {
     }
     case CodeGen_dbin: return PosConstant(p1, label, size) ? one(p0) : generalTerm;
     case CodeGen_dcat: {
-      const double k = std::trunc(ValueOf(p1) + categoryTolerance);
+      const double k = std::trunc(Graph_ValueOf(p1) + categoryTolerance);
       if (!(k >= 1.0 && k <= static_cast<double>(Graph_totalNumNodes))) return generalTerm;
       return oneParameter[CodeGen_dcat][static_cast<size_t>(ClassFun_MapRnToRm(p0, label, size, static_cast<int32_t>(k)))];
     }

@@ -23,12 +23,11 @@ constexpr double undefined = std::numeric_limits<double>::quiet_NaN();
 using Vector = std::array<double, ConjDist_maxOrder>;
 using Matrix = std::array<double, matrixEntries>;
 
-inline double ValueOf(Graph_Node* node) { return node->valueFunction(node); }
-inline double Parameter(Graph_Node* node, size_t i) { return ValueOf(node->parents[i]); }
+inline double Parameter(Graph_Node* node, size_t i) { return Graph_ValueOf(node->parents[i]); }
 
 // Component i of the vector or matrix parameter that starts at this parent.
 inline double Component(Graph_Node* parent, int32_t i) {
-  return ValueOf(Graph_Label(Determ_Base(parent) + i));
+  return Graph_ValueOf(Graph_Label(Determ_Base(parent) + i));
 }
 
 // Component i of the block this stochastic node heads or belongs to.
@@ -43,9 +42,9 @@ inline size_t At(int32_t i) { return static_cast<size_t>(i); }
 double Coefficient(Graph_Node* q, Graph_Node* x) {
   if (q->kind != Graph_logical) return q == x ? 1.0 : 0.0;
   x->value = 1.0;
-  const double q1 = ValueOf(q);
+  const double q1 = Graph_ValueOf(q);
   x->value = 0.0;
-  return q1 - ValueOf(q);
+  return q1 - Graph_ValueOf(q);
 }
 
 // Slope c and intercept d of a mean that is linear in x. The first
@@ -57,10 +56,10 @@ void LinearProbe(Graph_Node* mean, Graph_Node* x, double& c, double& d) {
   Determ_fastLinear = false;
   Determ_activeNode = x;
   x->value = 1.0;
-  const double m1 = ValueOf(mean);
+  const double m1 = Graph_ValueOf(mean);
   Determ_fastLinear = true;
   x->value = 0.0;
-  d = ValueOf(mean);
+  d = Graph_ValueOf(mean);
   Determ_fastLinear = false;
   c = m1 - d;
 }
@@ -80,10 +79,10 @@ void ComponentPrior(Graph_Node* node, double& m, double& precision) {
   }
   const int32_t mean = Determ_Base(node->parents[0]);
   const int32_t row = Determ_Base(node->parents[1]) + i * n;
-  precision = ValueOf(Graph_Label(row + i));
-  m = precision * ValueOf(Graph_Label(mean + i));
+  precision = Graph_ValueOf(Graph_Label(row + i));
+  m = precision * Graph_ValueOf(Graph_Label(mean + i));
   for (int32_t j = 0; j < n; ++j)
-    if (j != i) m -= ValueOf(Graph_Label(row + j)) * (Member(node, j)->value - ValueOf(Graph_Label(mean + j)));
+    if (j != i) m -= Graph_ValueOf(Graph_Label(row + j)) * (Member(node, j)->value - Graph_ValueOf(Graph_Label(mean + j)));
 }
 
 // A block of n components, n at most limit, fits a vector of the capacity
@@ -333,12 +332,12 @@ bool ConjDist_MNormal1Parameters(Graph_Node* node, std::span<double> mu, std::sp
     Graph_Node* mean = term->parents[0];
     for (int32_t i = 0; i < n; ++i) Member(node, i)->value = 0.0;
     const double t = Parameter(term, 1);
-    const double d = ValueOf(mean);
+    const double d = Graph_ValueOf(mean);
     const double r = (term->density == CodeGen_dnorm ? term->value : std::log(term->value)) - d;
     for (int32_t i = 0; i < n; ++i) {
       Graph_Node* x = Member(node, i);
       x->value = 1.0;
-      c[At(i)] = ValueOf(mean) - d;
+      c[At(i)] = Graph_ValueOf(mean) - d;
       x->value = 0.0;
       b[At(i)] += r * c[At(i)] * t;
     }
@@ -386,7 +385,7 @@ bool ConjDist_WishartParameters(Graph_Node* node, double& k, std::span<double> R
     if (term->density != CodeGen_dmnorm) continue;
     if (term->size != d) return false;
     for (int32_t i = 0; i < d; ++i)
-      r[At(i)] = ValueOf(Graph_Label(Determ_Base(term) + i)) - Component(term->parents[0], i);
+      r[At(i)] = Graph_ValueOf(Graph_Label(Determ_Base(term) + i)) - Component(term->parents[0], i);
     // Both triangles, so that the scale matrix stays symmetric whichever
     // half a reader takes.
     for (int32_t i = 0; i < d; ++i)

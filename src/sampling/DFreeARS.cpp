@@ -126,7 +126,6 @@ double mu = 0.0, tau = 0.0;
 std::array<double, gridSize> gridLog{};
 std::array<double, gridSize + 2> gridArea{};
 
-inline double ValueOf(Graph_Node* n) { return n->valueFunction(n); }
 inline size_t At(int i) { return static_cast<size_t>(i); }
 
 template <typename... Args>
@@ -814,7 +813,7 @@ enum class Entry { full, lower, upper, both };
 bool Support(Samplers_Sampler& s, Entry entry, double& lo, double& hi) {
   Graph_Node* nd = s.node;
   const auto parameter = [nd](int i) {
-    return i < nd->numParents && nd->parents[At(i)] != nullptr ? ValueOf(nd->parents[At(i)]) : 0.0;
+    return i < nd->numParents && nd->parents[At(i)] != nullptr ? Graph_ValueOf(nd->parents[At(i)]) : 0.0;
   };
   lo = -infinity, hi = infinity;
   switch (nd->density) {
@@ -834,12 +833,12 @@ bool Support(Samplers_Sampler& s, Entry entry, double& lo, double& hi) {
   Graph_Node* lower = slots ? nd->parents[At(nd->numParents - 2)] : nullptr;
   Graph_Node* upper = slots ? nd->parents[At(nd->numParents - 1)] : nullptr;
   if (lower != nullptr) {
-    lo = std::max(lo, ValueOf(lower));
+    lo = std::max(lo, Graph_ValueOf(lower));
   } else if (entry == Entry::lower || entry == Entry::both) {
     lo = std::max(lo, 0.0);
   }
   if (upper != nullptr) {
-    hi = std::min(hi, ValueOf(upper));
+    hi = std::min(hi, Graph_ValueOf(upper));
   } else if (entry == Entry::both && !slots) {
     hi = std::min(hi, 1.0);
   }
@@ -859,8 +858,8 @@ bool ReadPrior(Samplers_Sampler& s) {
   Graph_Node* nd = s.node;
   normalPrior = nd->density == CodeGen_dnorm && nd->numParents >= 2;
   if (!normalPrior) return true;
-  mu = ValueOf(nd->parents[0]);
-  tau = ValueOf(nd->parents[1]);
+  mu = Graph_ValueOf(nd->parents[0]);
+  tau = Graph_ValueOf(nd->parents[1]);
   if (std::isfinite(mu) && std::isfinite(tau) && tau > 0.0) return true;
   Fail(s, "The node's normal prior has mean %g and precision %g: both must be finite and the precision positive.",
        mu, tau);

@@ -48,12 +48,11 @@ constexpr double windowCutOff = 40.0;
 // The largest count the generators produce; the open end of an unbounded support.
 constexpr int64_t maxCount = 2147483647;
 
-inline double ValueOf(Graph_Node* node) { return node->valueFunction(node); }
-inline double Parameter(Graph_Node* node, int i) { return ValueOf(node->parents[static_cast<size_t>(i)]); }
+inline double Parameter(Graph_Node* node, int i) { return Graph_ValueOf(node->parents[static_cast<size_t>(i)]); }
 
 // Component i of the vector or matrix parameter that starts at this parent.
 inline double Component(Graph_Node* parent, int32_t i) {
-  return ValueOf(Graph_Label(Determ_Base(parent) + i));
+  return Graph_ValueOf(Graph_Label(Determ_Base(parent) + i));
 }
 
 inline Graph_Node* ComponentNode(Graph_Node* node, int32_t i) {
@@ -138,12 +137,12 @@ Outcome ReadBounds(Graph_Node* node, bool lower, bool upper, double& a, double& 
   if (lower) {
     Graph_Node* lo = LowerParent(node);
     if (lo == nullptr) return Outcome::noBound;
-    a = ValueOf(lo);
+    a = Graph_ValueOf(lo);
   }
   if (upper) {
     Graph_Node* hi = UpperParent(node);
     if (hi == nullptr) return Outcome::noBound;
-    b = ValueOf(hi);
+    b = Graph_ValueOf(hi);
   }
   if (std::isnan(a) || std::isnan(b)) return Outcome::badBound;
   if (a > b) return Outcome::crossed;
@@ -530,14 +529,14 @@ bool GetBounds(Samplers_Sampler& s, int64_t& lower, int64_t& upper, bool& open) 
   Graph_Node* hi = UpperParent(node);
   int64_t bound = 0;
   if (lo != nullptr) {
-    if (!ToCount(ValueOf(lo), bound)) {
+    if (!ToCount(Graph_ValueOf(lo), bound)) {
       Fail(s, "The lower bound of the node is not a number.");
       return false;
     }
     lower = std::max(lower, bound);
   }
   if (hi != nullptr) {
-    if (!ToCount(ValueOf(hi), bound)) {
+    if (!ToCount(Graph_ValueOf(hi), bound)) {
       Fail(s, "The upper bound of the node is not a number.");
       return false;
     }

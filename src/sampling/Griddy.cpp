@@ -43,7 +43,6 @@ struct Grid {
   double Point(int32_t j) const { return j == n ? upper : lower + j * h; }
 };
 
-inline double ValueOf(Graph_Node* node) { return node->valueFunction(node); }
 
 // A failure with its reason, the numbers of the case filled in.
 template <typename... Args>
@@ -69,10 +68,10 @@ bool Bounds(Samplers_Sampler& s, Grid& grid) {
     case CodeGen_dgamma:
     case CodeGen_dlnorm:
     case CodeGen_dweib: lower = 0.0; break;
-    case CodeGen_dpar: lower = ValueOf(node->parents[1]); break;
+    case CodeGen_dpar: lower = Graph_ValueOf(node->parents[1]); break;
     case CodeGen_dunif:
-      lower = ValueOf(node->parents[0]);
-      upper = ValueOf(node->parents[1]);
+      lower = Graph_ValueOf(node->parents[0]);
+      upper = Graph_ValueOf(node->parents[1]);
       break;
     default: break;  // no limits of its own: the bounds must give both
   }
@@ -80,11 +79,11 @@ bool Bounds(Samplers_Sampler& s, Grid& grid) {
     Graph_Node* lo = node->parents[static_cast<size_t>(node->numParents - 2)];
     Graph_Node* hi = node->parents[static_cast<size_t>(node->numParents - 1)];
     if (lo != nullptr) {
-      const double a = ValueOf(lo);
+      const double a = Graph_ValueOf(lo);
       lower = std::isnan(a) ? a : std::max(lower, a);
     }
     if (hi != nullptr) {
-      const double b = ValueOf(hi);
+      const double b = Graph_ValueOf(hi);
       upper = std::isnan(b) ? b : std::min(upper, b);
     }
   }
