@@ -839,7 +839,7 @@ int main(int argc, char** argv) {
 
   // The sweep counts keep each wren run to a few seconds.
   const Model models[] = {
-      {"linear regression (N 10^4, 10 coef)", regression::Write, regression::Sample, 100, 2000},
+      {"linear regression (N 10^4, 10 coef)", regression::Write, regression::Sample, 2000, 2000},
       {"normal hierarchy (1000 x 10)", hierarchy::Write, hierarchy::Sample, 5000, 20000},
       {"logistic regression (N 1000, 3 coef)", logistic::Write, logistic::Sample, 2000, 5000},
       {"Poisson random effects (200 x 10)", poisson::Write, poisson::Sample, 2000, 5000},

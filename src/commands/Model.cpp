@@ -26,6 +26,7 @@
 #include "output/OutGraph.h"
 #include "output/OutNode.h"
 #include "sampling/ClassDen.h"
+#include "sampling/Plans.h"
 #include "sampling/Samplers.h"
 
 bool Model_error = false;
@@ -210,6 +211,7 @@ void Model_Compile() {
   if (Failed()) return;
 
   Determ_OptDeterm();
+  Plans_Build();
 
   Write_String("compilation took ");
   Write_String(Model_ElapsedText(start, Now()));
@@ -228,18 +230,21 @@ void Model_Update() {
   Write_String("     ");
   Write_String(" time for ");
   CtrlC_Arm();
+  Plans_Begin();
   bool aborted = false;
   for (int32_t i = 0; i < n && !aborted && !Model_error; ++i) {
     // The count is a 32-bit number of sweeps; a run never wraps it.
     if (iteration == INT32_MAX) break;
     ++iteration;
     Samplers_Update(aborted, Model_error);
+    if (!aborted && !Model_error) Plans_SweepDone();
     Monitors_Update(iteration);
     if (iteration > 1 && iteration % Model_checkPointFreq == 0) {
       OutNode_SaveAction(Params_restartFile, iteration);
       Monitors_DumpMonitors(iteration, Params_sampleOutFile, Params_sampleIndexFile);
     }
   }
+  Plans_End();
   CtrlC_Disarm();
   Write_String("   ");
   Write_Int(iteration - first, 6);

@@ -32,6 +32,7 @@
 #include "sampling/ConjDist.h"
 #include "sampling/DFreeARS.h"
 #include "sampling/Griddy.h"
+#include "sampling/Plans.h"
 #include "sampling/Samplers.h"
 
 namespace {
@@ -97,6 +98,7 @@ bool Wren0600_InitModules(int argc, const char* const* argv) {
   InitGriddy();
   InitDFreeARS();
   InitSamplers();
+  InitPlans();
   InitCtrlC();
   InitSort();
   InitMonitors();

@@ -13,6 +13,7 @@
 
 Graph_Node* Determ_activeNode = nullptr;
 bool Determ_fastLinear = false;
+std::vector<double> Determ_sums;
 
 namespace {
 
@@ -365,6 +366,13 @@ double Linear(Graph_Node* node) {
   return Eta(node);
 }
 
+// A linear form kept up to date by the samplers of its unknowns: its whole
+// sum is in the maintained sums, at the position code entry 2 holds.
+double Maintained(Graph_Node* node) {
+  linkFunc = false;
+  return Determ_sums[static_cast<size_t>(node->stack[2])];
+}
+
 double Exp1(Graph_Node* node) { return ExpLink(Eta(node)); }
 double InverseCLogLog(Graph_Node* node) { return ICLogLog(Eta(node)); }
 double InverseLogit(Graph_Node* node) { return ILogit(Eta(node)); }
@@ -417,11 +425,36 @@ void OptLinear(Graph_Node* node, int32_t finalOp) {
   node->value = eta;
 }
 
+// An inner product of stored values is the linear form of its product
+// pairs, taken in the order the inner product adds them, so its sum is the
+// same to the last bit; a factor that is computed keeps the general loop.
+void OptInnerProduct(Graph_Node* node) {
+  const std::vector<int32_t>& c = node->stack;
+  if (c.size() < 6) return;
+  const int64_t startA = c[1], n = c[2], strideA = c[3], startB = c[4], strideB = c[5];
+  if (n < 1) return;
+  std::vector<Graph_Node*> pairs;
+  pairs.reserve(static_cast<size_t>(2 * n));
+  for (int64_t i = 0; i < n; ++i)
+    for (const int64_t number : {startA + i * strideA, startB + i * strideB}) {
+      Graph_Node* operand = number >= 0 && number < Graph_totalNumNodes ? Graph_Label(static_cast<int32_t>(number)) : nullptr;
+      if (operand == nullptr || operand->kind == Graph_logical || operand->valueFunction != Graph_Value) return;
+      pairs.push_back(operand);
+    }
+  const auto count = static_cast<int32_t>(pairs.size());
+  node->parents = std::move(pairs);
+  node->numParents = count;
+  node->stack = {Determ_end, count, count};
+  node->valueFunction = Linear;
+  node->value = Sum(node->parents.data(), count, count);
+}
+
 // A node whose code is a sum of stored values and of products of two stored
 // values, under at most one inverse link as its last op, becomes a linear
 // form; a plain reference becomes an alias. Anything else keeps its evaluator.
 void Optimize(Graph_Node* node) {
   const std::vector<int32_t>& c = node->stack;
+  if (!c.empty() && c[0] == Determ_inprod) return OptInnerProduct(node);
   if (c.size() >= 2 && c[1] == Determ_end && node->numParents >= 1 && !node->parents.empty() &&
       node->parents[0] != nullptr) {
     if (c[0] == Determ_pushValue) {
@@ -454,6 +487,7 @@ void Optimize(Graph_Node* node) {
 void InitDeterm() {
   Determ_activeNode = nullptr;
   Determ_fastLinear = false;
+  Determ_sums.clear();
   lnMean = lnP = lnQ = 0.0;
   linkFunc = false;
 }
@@ -520,4 +554,54 @@ void Determ_OptDeterm() {
     Graph_Node* node = Graph_Label(i);
     if (node != nullptr && node->kind == Graph_logical) Optimize(node);
   }
+}
+
+bool Determ_IsLinearForm(const Graph_Node* node) {
+  return node->valueFunction == Linear || node->valueFunction == Maintained;
+}
+
+bool Determ_LinearCoefficient(const Graph_Node* form, const Graph_Node* x, double& coefficient) {
+  if (!Determ_IsLinearForm(form)) return false;
+  Graph_Node* const* p = form->parents.data();
+  const int32_t n = form->numParents, m = form->stack[1];
+  int32_t found = 0;
+  for (int32_t j = 0; j < n; ++j) {
+    if (p[j] != x) continue;
+    if (++found > 1) return false;
+    if (j < m) {
+      const Graph_Node* partner = p[j % 2 == 0 ? j + 1 : j - 1];
+      if (partner == x || partner->kind != Graph_data) return false;
+      coefficient = partner->value;
+    } else {
+      coefficient = 1.0;
+    }
+  }
+  return found == 1;
+}
+
+int32_t Determ_LinearUnknowns(const Graph_Node* form) {
+  int32_t count = 0;
+  for (int32_t j = 0; j < form->numParents; ++j)
+    if (form->parents[static_cast<size_t>(j)]->kind != Graph_data) ++count;
+  return count;
+}
+
+void Determ_Maintain(const std::vector<Graph_Node*>& forms) {
+  Determ_sums.resize(forms.size());
+  for (size_t i = 0; i < forms.size(); ++i) {
+    Graph_Node* form = forms[i];
+    form->valueFunction = Maintained;
+    form->stack[2] = static_cast<int32_t>(i);
+    Determ_sums[i] = Sum(form->parents.data(), form->stack[1], form->numParents);
+  }
+}
+
+void Determ_Release(const std::vector<Graph_Node*>& forms) {
+  for (Graph_Node* form : forms) {
+    const int32_t n = form->numParents;
+    form->valueFunction = Linear;
+    form->stack[2] = n;
+    form->value = Sum(form->parents.data(), form->stack[1], n);
+  }
+  Determ_sums.clear();
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 struct Graph_Node;
 
@@ -44,3 +45,21 @@ void Determ_MeanLogMean(Graph_Node* node, double& mean, double& lnMean);
 void Determ_LogProportion(Graph_Node* node, double& lnP, double& lnQ);
 // Rewrites every logical node into its fastest evaluator; the last step of compilation.
 void Determ_OptDeterm();
+
+// Linear forms: sums of stored values and of products of two stored values
+// (inner products of stored values among them), made by Determ_OptDeterm.
+bool Determ_IsLinearForm(const Graph_Node* node);
+// How the form moves with x when x is one of its terms exactly once, alone
+// or times a fixed value: that value, or 1. False otherwise.
+bool Determ_LinearCoefficient(const Graph_Node* form, const Graph_Node* x, double& coefficient);
+// The terms of the form that are not fixed values, counted with repeats.
+int32_t Determ_LinearUnknowns(const Graph_Node* form);
+// Maintained forms: each holds its whole sum at position i of Determ_sums
+// (i its position in the list given) and every read returns it, so whoever
+// changes one of its unknowns must add the change there (the samplers with
+// precomputed full conditionals do). Maintain forms every sum afresh, also
+// when called again on the same list; Release has the forms compute their
+// values from their terms again.
+extern std::vector<double> Determ_sums;
+void Determ_Maintain(const std::vector<Graph_Node*>& forms);
+void Determ_Release(const std::vector<Graph_Node*>& forms);

@@ -146,7 +146,7 @@ void ConjDist_BetaParameters(Graph_Node* node, double& a, double& b) {
   }
 }
 
-void ConjDist_GammaParameters(Graph_Node* node, double& shape, double& rate) {
+void ConjDist_GammaPrior(Graph_Node* node, double& shape, double& rate) {
   switch (node->density) {
     case CodeGen_dgamma:
       shape = Parameter(node, 0);
@@ -171,6 +171,10 @@ void ConjDist_GammaParameters(Graph_Node* node, double& shape, double& rate) {
       rate = 0.0;
       break;
   }
+}
+
+void ConjDist_GammaParameters(Graph_Node* node, double& shape, double& rate) {
+  ConjDist_GammaPrior(node, shape, rate);
   for (Graph_Node* term : node->likelihood) {
     // The parameter through which x enters the term: the rate or precision.
     size_t probed = 1;
@@ -219,8 +223,8 @@ void ConjDist_GammaParameters(Graph_Node* node, double& shape, double& rate) {
   }
 }
 
-void ConjDist_NormalParameters(Graph_Node* node, double& mean, double& precision) {
-  double m = 0.0;  // the precision-weighted mean
+void ConjDist_NormalPrior(Graph_Node* node, double& m, double& precision) {
+  m = 0.0;
   switch (node->density) {
     case CodeGen_dunif:  // flat: the limits are bounds the caller enforces
       precision = 0.0;
@@ -233,6 +237,11 @@ void ConjDist_NormalParameters(Graph_Node* node, double& mean, double& precision
       m = Parameter(node, 0) * precision;
       break;
   }
+}
+
+void ConjDist_NormalParameters(Graph_Node* node, double& mean, double& precision) {
+  double m = 0.0;  // the precision-weighted mean
+  ConjDist_NormalPrior(node, m, precision);
   for (Graph_Node* term : node->likelihood) {
     switch (term->density) {
       case CodeGen_dnorm:

@@ -29,12 +29,16 @@ void InitConjDist();
 // b += y - 1.
 void ConjDist_BetaParameters(Graph_Node* node, double& a, double& b);
 void ConjDist_GammaParameters(Graph_Node* node, double& shape, double& rate);
+// The prior's share of the gamma parameters alone (shape 1, rate 0 for a flat prior).
+void ConjDist_GammaPrior(Graph_Node* node, double& shape, double& rate);
 // A dunif prior is flat; a component of a dmnorm block updated alone gets
 // the normal conditional of its prior given the other components. The
 // precision is returned as computed and the mean is a quiet NaN unless the
 // precision is positive and finite: the caller must check the precision
 // before drawing.
 void ConjDist_NormalParameters(Graph_Node* node, double& mean, double& precision);
+// The prior's share alone: its precision and its precision-weighted mean m.
+void ConjDist_NormalPrior(Graph_Node* node, double& m, double& precision);
 // Scale c: the largest of the prior's scale and the observations of the
 // dunif(0, x) terms, the value below which x cannot lie; shape alpha: the
 // prior's plus one per term.

@@ -15,6 +15,7 @@
 #include "numerics/MatrixAl.h"
 #include "numerics/RandNum.h"
 #include "sampling/ConjDist.h"
+#include "sampling/Plans.h"
 
 static_assert(GibbsSam_maxOrder <= ConjDist_maxOrder && GibbsSam_maxVector <= ConjDist_maxVector,
               "every block the samplers take must fit the conjugate parameters");
@@ -340,7 +341,7 @@ void BoundedConjugate(Samplers_Sampler& s, Conjugate kind, bool lower, bool uppe
   double p = 0.0, q = 0.0;
   if (kind == Conjugate::beta)
     ConjDist_BetaParameters(node, p, q);
-  else
+  else if (!Plans_Gamma(s, p, q))
     ConjDist_GammaParameters(node, p, q);
   if (!Positive(p) || !Positive(q)) {
     saved.Restore();
@@ -412,8 +413,9 @@ void BoundedNormal(Samplers_Sampler& s, bool lower, bool upper) {
   if (const Outcome read = ReadBounds(node, lower, upper, lo, hi); read != Outcome::drawn)
     return FailSearch(s, read, lo, hi);
   const Saved saved(node, 1);
+  const double from = node->value;
   double mean = 0.0, precision = 0.0;
-  ConjDist_NormalParameters(node, mean, precision);
+  if (!Plans_Normal(s, mean, precision)) ConjDist_NormalParameters(node, mean, precision);
   if (!Positive(precision) || !std::isfinite(mean)) {
     saved.Restore();
     return Fail(s,
@@ -429,7 +431,7 @@ void BoundedNormal(Samplers_Sampler& s, bool lower, bool upper) {
       return FailSearch(s, Outcome::notFinite, lo, hi);
     }
     node->value = x;
-    return;
+    return Plans_NormalMoved(s, from, x);
   }
   const double a = (lo - mean) / sd, b = (hi - mean) / sd;
   if ((lower && !std::isfinite(a)) || (upper && !std::isfinite(b))) {
@@ -444,6 +446,7 @@ void BoundedNormal(Samplers_Sampler& s, bool lower, bool upper) {
     return FailSearch(s, found, lo, hi);
   }
   node->value = Clamp(z * sd + mean, lo, hi);
+  Plans_NormalMoved(s, from, node->value);
 }
 
 // --- Blocks ----------------------------------------------------------------

@@ -26,6 +26,7 @@ struct Samplers_Sampler {
   std::array<double, 4> centiles{};
   bool haveCentiles = false;
   bool error = false;  // set by a procedure that failed; ends the sweep
+  int32_t plan = -1;   // the node's precomputed full conditional, when it has one
 };
 
 void InitSamplers();

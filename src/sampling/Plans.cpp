@@ -1,0 +1,343 @@
+#include "sampling/Plans.h"
+
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "graph/CodeGen.h"
+#include "graph/Determ.h"
+#include "graph/Graph.h"
+#include "sampling/ConjDist.h"
+#include "sampling/GibbsSam.h"
+
+namespace {
+
+// One likelihood term as a plan reads it; the term node itself is kept
+// apart (observed, same position), as only a changing observation needs it.
+struct Term {
+  double y;            // the observation (its log for dlnorm) when it is fixed
+  double coefficient;  // how a normal plan's mean moves with the node
+  Graph_Node* other;   // a normal plan's: the term's precision; a gamma plan's: its mean
+  int32_t sum;         // the mean's position among the maintained sums; -1 for none
+  bool logScale;       // dlnorm
+  bool live;           // the observation can change: read it each time
+};
+
+// A maintained sum a normal plan's node moves, once however many terms read it.
+struct Move {
+  int32_t sum;
+  double coefficient;
+};
+
+// A gamma plan's run of consecutive terms with one mean and fixed
+// observations: their count, mean and sum of squares about it, so that
+// sum (y - mean)^2 = ss + count (ybar - mean)^2 costs one step however many
+// terms share the mean, and stays exact where the observations are large
+// and spread little. A changing observation is a run of its own.
+struct Run {
+  Graph_Node* mean;
+  int32_t sum;  // the mean's position among the maintained sums; -1 for none
+  bool live;
+  double count, ybar, ss;
+  size_t term;  // a live run's term
+};
+
+struct Plan {
+  bool normal;  // a normal plan; else a gamma plan
+  Graph_Node* node;
+  Graph_Node* precision;  // a normal plan's: the precision every term shares, or null
+  size_t firstTerm, endTerm, firstMove, endMove;
+  size_t firstRun, endRun;  // a gamma plan's, made when an update command starts
+  // A normal plan whose terms share their precision, have fixed
+  // observations and the node itself as their mean needs only two sums,
+  // made when an update command starts: of c y and of c^2 (c = 1).
+  bool fixed;
+  double cy, cc;
+};
+
+std::vector<Term> terms;
+std::vector<Graph_Node*> observed;
+std::vector<Move> moves;
+std::vector<Run> runs;
+std::vector<Plan> plans;
+std::vector<Graph_Node*> maintained;  // by position among the sums
+bool active = false;
+int32_t sweeps = 0;
+
+inline double Observation(size_t k) {
+  const double v = observed[k]->value;
+  return terms[k].logScale ? std::log(v) : v;
+}
+
+inline double ObservationNow(size_t k) { return terms[k].live ? Observation(k) : terms[k].y; }
+
+inline bool NormalTerm(const Graph_Node* term) {
+  return term->density == CodeGen_dnorm || term->density == CodeGen_dlnorm;
+}
+
+bool IsNormalUpdate(Samplers_Proc p) {
+  return p == GibbsSam_Normal || p == GibbsSam_LNormal || p == GibbsSam_UNormal || p == GibbsSam_TNormal;
+}
+
+bool IsGammaUpdate(Samplers_Proc p) {
+  return p == GibbsSam_Gamma || p == GibbsSam_LGamma || p == GibbsSam_UGamma || p == GibbsSam_TGamma;
+}
+
+struct Candidate {
+  Samplers_Sampler* sampler;
+  std::vector<Term> terms;
+  std::vector<Graph_Node*> observed;
+  std::vector<Graph_Node*> means;  // a normal plan's: each term's mean form, or null
+  std::vector<Graph_Node*> forms;  // the linear forms its node moves, each once
+  std::vector<double> coefficients;
+  bool dropped = false;
+
+  void Add(Graph_Node* term, Graph_Node* other, Graph_Node* form, double coefficient) {
+    terms.push_back({0.0, coefficient, other, -1, term->density == CodeGen_dlnorm, true});
+    observed.push_back(term);
+    means.push_back(form);
+  }
+};
+
+// The terms of a node with a normal full conditional, or false when one of
+// them is not a normal term whose mean is the node or a linear form that
+// holds it once with a fixed coefficient.
+bool NormalCandidate(Candidate& c, std::unordered_set<const Graph_Node*>& seen) {
+  Graph_Node* x = c.sampler->node;
+  seen.clear();
+  for (Graph_Node* term : x->likelihood) {
+    if (!NormalTerm(term) || term->parents.size() < 2) return false;
+    Graph_Node* mean = term->parents[0];
+    if (mean == x) {
+      c.Add(term, term->parents[1], nullptr, 1.0);
+      continue;
+    }
+    double coefficient = 0.0;
+    if (!Determ_IsLinearForm(mean) || !Determ_LinearCoefficient(mean, x, coefficient)) return false;
+    c.Add(term, term->parents[1], mean, coefficient);
+    if (seen.insert(mean).second) {
+      c.forms.push_back(mean);
+      c.coefficients.push_back(coefficient);
+    }
+  }
+  return true;
+}
+
+// The terms of a node with a gamma full conditional, or false when one of
+// them is not a normal term with the node itself as its precision.
+bool GammaCandidate(Candidate& c) {
+  Graph_Node* x = c.sampler->node;
+  for (Graph_Node* term : x->likelihood) {
+    if (!NormalTerm(term) || term->parents.size() < 2 || term->parents[1] != x) return false;
+    c.Add(term, term->parents[0], nullptr, 1.0);
+  }
+  return true;
+}
+
+// The precision all of a normal plan's terms share, or null.
+Graph_Node* SharedPrecision(const std::vector<Term>& ts) {
+  if (ts.empty()) return nullptr;
+  for (const Term& t : ts)
+    if (t.other != ts.front().other) return nullptr;
+  return ts.front().other;
+}
+
+}  // namespace
+
+void InitPlans() {
+  terms.clear();
+  observed.clear();
+  moves.clear();
+  runs.clear();
+  plans.clear();
+  maintained.clear();
+  active = false;
+  sweeps = 0;
+}
+
+void Plans_Build() {
+  InitPlans();
+  std::vector<Candidate> candidates;
+  std::unordered_set<const Graph_Node*> seen;
+  for (int32_t i = 0; i < Samplers_Count(); ++i) {
+    Samplers_Sampler& s = Samplers_At(i);
+    s.plan = -1;
+    if (s.node == nullptr) continue;
+    Candidate c{&s, {}, {}, {}, {}, {}};
+    const bool fits = IsNormalUpdate(s.update) ? NormalCandidate(c, seen) : IsGammaUpdate(s.update) && GammaCandidate(c);
+    if (fits) candidates.push_back(std::move(c));
+  }
+
+  // A form may be maintained only when every unknown in it is the node of a
+  // normal plan. Dropping a candidate that holds a form which fails this
+  // makes every other form it holds fail too; follow that to the end.
+  std::unordered_map<const Graph_Node*, std::vector<size_t>> holders;
+  std::vector<Graph_Node*> forms;  // each once, in the order first met
+  for (size_t k = 0; k < candidates.size(); ++k)
+    for (Graph_Node* f : candidates[k].forms) {
+      std::vector<size_t>& h = holders[f];
+      if (h.empty()) forms.push_back(f);
+      h.push_back(k);
+    }
+  std::unordered_map<const Graph_Node*, int32_t> live;  // holders not yet dropped
+  std::vector<Graph_Node*> failing;
+  for (Graph_Node* f : forms) {
+    live[f] = static_cast<int32_t>(holders[f].size());
+    if (live[f] != Determ_LinearUnknowns(f)) failing.push_back(f);
+  }
+  while (!failing.empty()) {
+    Graph_Node* f = failing.back();
+    failing.pop_back();
+    for (size_t k : holders[f]) {
+      Candidate& c = candidates[k];
+      if (c.dropped) continue;
+      c.dropped = true;
+      for (Graph_Node* g : c.forms)
+        if (live[g]-- == Determ_LinearUnknowns(g)) failing.push_back(g);
+    }
+  }
+  std::unordered_map<const Graph_Node*, int32_t> position;
+  for (Graph_Node* f : forms)
+    if (live[f] == Determ_LinearUnknowns(f)) {
+      position[f] = static_cast<int32_t>(maintained.size());
+      maintained.push_back(f);
+    }
+  auto SumOf = [&position](const Graph_Node* f) {
+    const auto it = f == nullptr ? position.end() : position.find(f);
+    return it == position.end() ? -1 : it->second;
+  };
+
+  for (Candidate& c : candidates) {
+    if (c.dropped) continue;
+    const bool normal = IsNormalUpdate(c.sampler->update);
+    c.sampler->plan = static_cast<int32_t>(plans.size());
+    plans.push_back({normal, c.sampler->node, normal ? SharedPrecision(c.terms) : nullptr, terms.size(),
+                     terms.size() + c.terms.size(), moves.size(), moves.size() + c.forms.size(), 0, 0, false,
+                     0.0, 0.0});
+    // A gamma plan reads a maintained mean straight from the sums.
+    for (size_t k = 0; k < c.terms.size(); ++k) c.terms[k].sum = SumOf(normal ? c.means[k] : c.terms[k].other);
+    terms.insert(terms.end(), c.terms.begin(), c.terms.end());
+    observed.insert(observed.end(), c.observed.begin(), c.observed.end());
+    for (size_t k = 0; k < c.forms.size(); ++k) moves.push_back({SumOf(c.forms[k]), c.coefficients[k]});
+  }
+}
+
+namespace {
+
+void MakeRuns(Plan& p) {
+  p.firstRun = runs.size();
+  for (size_t k = p.firstTerm; k < p.endTerm;) {
+    const Term& t = terms[k];
+    size_t end = k + 1;
+    if (!t.live)
+      while (end < p.endTerm && !terms[end].live && terms[end].other == t.other) ++end;
+    Run r{t.other, t.sum, t.live, static_cast<double>(end - k), 0.0, 0.0, k};
+    if (!t.live) {
+      for (size_t j = k; j < end; ++j) r.ybar += terms[j].y;
+      r.ybar /= r.count;
+      for (size_t j = k; j < end; ++j) r.ss += (terms[j].y - r.ybar) * (terms[j].y - r.ybar);
+    }
+    runs.push_back(r);
+    k = end;
+  }
+  p.endRun = runs.size();
+}
+
+}  // namespace
+
+void Plans_Begin() {
+  active = !plans.empty();
+  sweeps = 0;
+  if (!active) return;
+  for (size_t k = 0; k < terms.size(); ++k) {
+    terms[k].live = observed[k]->kind != Graph_data;
+    if (!terms[k].live) terms[k].y = Observation(k);
+  }
+  runs.clear();
+  for (Plan& p : plans) {
+    if (!p.normal) MakeRuns(p);
+    p.fixed = p.precision != nullptr && p.firstMove == p.endMove;
+    p.cy = p.cc = 0.0;
+    for (size_t k = p.firstTerm; k < p.endTerm && p.fixed; ++k) {
+      p.fixed = !terms[k].live;
+      p.cy += terms[k].y;
+      p.cc += 1.0;
+    }
+  }
+  Determ_Maintain(maintained);
+}
+
+void Plans_End() {
+  if (!active) return;
+  Determ_Release(maintained);
+  active = false;
+}
+
+void Plans_SweepDone() {
+  if (active && ++sweeps % Plans_resumEvery == 0) Determ_Maintain(maintained);
+}
+
+bool Plans_Normal(const Samplers_Sampler& s, double& mean, double& precision) {
+  if (!active || s.plan < 0) return false;
+  const Plan& p = plans[static_cast<size_t>(s.plan)];
+  double m = 0.0;
+  ConjDist_NormalPrior(p.node, m, precision);
+  // Each term adds c^2 tau to the precision and c tau (y - rest) to the
+  // weighted mean, rest being the mean without the node's own share.
+  if (p.fixed) {
+    const double tau = Graph_ValueOf(p.precision);
+    precision += p.cc * tau;
+    m += p.cy * tau;
+  } else {
+    const double x = p.node->value;
+    const double* sums = Determ_sums.data();
+    const bool shared = p.precision != nullptr;
+    double cc = 0.0, cr = 0.0;
+    for (size_t k = p.firstTerm; k < p.endTerm; ++k) {
+      const Term& t = terms[k];
+      const double c = t.coefficient;
+      const double rest = t.sum < 0 ? 0.0 : sums[t.sum] - c * x;
+      const double tau = shared ? 1.0 : Graph_ValueOf(t.other);
+      cc += c * c * tau;
+      cr += c * tau * (ObservationNow(k) - rest);
+    }
+    const double tau = shared ? Graph_ValueOf(p.precision) : 1.0;
+    precision += cc * tau;
+    m += cr * tau;
+  }
+  mean = precision > 0.0 && std::isfinite(precision) ? m / precision : std::numeric_limits<double>::quiet_NaN();
+  return true;
+}
+
+void Plans_NormalMoved(const Samplers_Sampler& s, double from, double to) {
+  if (!active || s.plan < 0) return;
+  const Plan& p = plans[static_cast<size_t>(s.plan)];
+  const double change = to - from;
+  if (change == 0.0) return;
+  double* sums = Determ_sums.data();
+  for (size_t k = p.firstMove; k < p.endMove; ++k) sums[moves[k].sum] += moves[k].coefficient * change;
+}
+
+bool Plans_Gamma(const Samplers_Sampler& s, double& shape, double& rate) {
+  if (!active || s.plan < 0) return false;
+  const Plan& p = plans[static_cast<size_t>(s.plan)];
+  ConjDist_GammaPrior(p.node, shape, rate);
+  const double* sums = Determ_sums.data();
+  double squares = 0.0;
+  for (size_t k = p.firstRun; k < p.endRun; ++k) {
+    const Run& r = runs[k];
+    const double mean = r.sum < 0 ? Graph_ValueOf(r.mean) : sums[r.sum];
+    const double e = (r.live ? Observation(r.term) : r.ybar) - mean;
+    squares += r.ss + r.count * e * e;
+  }
+  rate += 0.5 * squares;
+  shape += 0.5 * static_cast<double>(p.endTerm - p.firstTerm);
+  return true;
+}
+
+int32_t Plans_Count() { return static_cast<int32_t>(plans.size()); }
+
+int32_t Plans_MaintainedForms() { return static_cast<int32_t>(maintained.size()); }

@@ -1,0 +1,59 @@
+// Plans: precomputed full conditionals for the commonest conjugate updates.
+//
+// The general conjugate procedures find a node's full conditional by
+// probing every likelihood term through the value procedures: for a
+// regression coefficient that means evaluating every linear predictor twice,
+// each at the cost of all its terms. Where the structure is known when the
+// model is compiled, a plan lays out what the update needs in one
+// contiguous array instead:
+//
+// - a node with a normal full conditional whose likelihood terms are all
+//   dnorm or dlnorm with a mean that is the node itself or a linear form
+//   holding it once, alone or times a fixed value;
+// - a node with a gamma full conditional whose likelihood terms are all
+//   dnorm or dlnorm with the node itself as their precision.
+//
+// The linear forms such plans read are maintained: while an update command
+// runs, each holds its whole sum, and the normal plans add the change of
+// their node to every form that holds it. A form is maintained only when
+// every unknown in it is updated by a normal plan, so nothing else can
+// change it behind the plans' backs. The sums are formed afresh at the start
+// of each update command and every Plans_resumEvery sweeps, which bounds
+// the rounding the running sums gather.
+//
+// Outside an update command (and for records without a plan) the samplers
+// use the general procedures.
+#pragma once
+
+#include <cstdint>
+
+#include "sampling/Samplers.h"
+
+constexpr int32_t Plans_resumEvery = 64;
+
+void InitPlans();
+// Makes the plans of the current update list and marks each record that has
+// one. Run once the update methods are chosen and the logical nodes are in
+// their final form.
+void Plans_Build();
+// Bracket the sweeps of one update command: Begin reads the fixed values
+// the plans copy and switches the linear forms to maintained sums; End
+// switches them back. SweepDone, after each completed sweep, forms the sums
+// afresh every Plans_resumEvery sweeps.
+void Plans_Begin();
+void Plans_End();
+void Plans_SweepDone();
+
+// The normal full conditional of the record's node, as
+// ConjDist_NormalParameters gives it. False, changing nothing, when the
+// record has no plan or no update command is running.
+bool Plans_Normal(const Samplers_Sampler& s, double& mean, double& precision);
+// The normal plan's node moved from `from` to `to`: the maintained forms
+// that hold it follow.
+void Plans_NormalMoved(const Samplers_Sampler& s, double from, double to);
+// The gamma full conditional of the record's node; false as for the normal.
+bool Plans_Gamma(const Samplers_Sampler& s, double& shape, double& rate);
+
+// For tests: the number of plans made and of linear forms they maintain.
+int32_t Plans_Count();
+int32_t Plans_MaintainedForms();

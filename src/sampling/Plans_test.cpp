@@ -1,0 +1,176 @@
+#include "sampling/Plans.h"
+
+#include <cmath>
+#include <string>
+
+#include "Pipeline.h"
+#include "graph/Determ.h"
+#include "sampling/ClassDen.h"
+#include "sampling/ConjDist.h"
+#include "sampling/Samplers.h"
+
+namespace {
+
+class PlansTest : public test::Pipeline {
+ protected:
+  void SetUp() override {
+    InitClassDen();
+    InitSamplers();
+    InitPlans();
+  }
+  void TearDown() override {
+    Plans_End();
+    InitPlans();
+  }
+  // Compiles as the compile command does, up to and including the plans.
+  void Compile(const std::string& model, const std::string& data, const std::string& inits = "") {
+    ASSERT_TRUE(Build(model, data, inits)) << Console();
+    InitClassDen();
+    InitSamplers();
+    ClassDen_ChooseUpdateMethod();
+    ASSERT_FALSE(ClassDen_error) << Console();
+    Determ_OptDeterm();
+    Plans_Build();
+  }
+  static Samplers_Sampler& RecordOf(const Graph_Node* node) {
+    for (int32_t i = 0; i < Samplers_Count(); ++i)
+      if (Samplers_At(i).node == node) return Samplers_At(i);
+    ADD_FAILURE() << "no record for node " << node->label;
+    return Samplers_At(0);
+  }
+  // The plan's normal parameters against the general procedure's, at the
+  // values the graph holds now.
+  static void ExpectNormalAsGeneral(Graph_Node* x) {
+    double mean = 0.0, precision = 0.0, m0 = 0.0, p0 = 0.0;
+    ASSERT_TRUE(Plans_Normal(RecordOf(x), mean, precision));
+    const double kept = x->value;
+    Plans_End();  // the general procedure reads the forms by their terms
+    ConjDist_NormalParameters(x, m0, p0);
+    x->value = kept;
+    Plans_Begin();
+    EXPECT_NEAR(precision, p0, 1e-9 * std::fabs(p0));
+    EXPECT_NEAR(mean, m0, 1e-9 * (1.0 + std::fabs(m0)));
+  }
+  // Runs sweeps the way the update command does.
+  static void Sweeps(int n) {
+    Plans_Begin();
+    for (int i = 0; i < n; ++i) {
+      bool aborted = false, error = false;
+      Samplers_Update(aborted, error);
+      ASSERT_FALSE(error);
+      Plans_SweepDone();
+    }
+  }
+};
+
+const std::string regression =
+    "const N = 6;\nvar x[N, 3], y[N], mu[N], b[3], tau;\n"
+    "{ for (i in 1:N) { mu[i] <- inprod(b[], x[i, ]) y[i] ~ dnorm(mu[i], tau) }\n"
+    "  for (k in 1:3) { b[k] ~ dnorm(0, 0.01) } tau ~ dgamma(1, 1) }";
+const std::string regressionData =
+    "list(x = structure(.Data = c(1, 0.5, -1, 1, 1.5, 2, 1, -0.3, 0.7, 1, 2.2, -1.4, 1, 0.1, 0.4, 1, -2, 1),"
+    " .Dim = c(6, 3)), y = c(1.2, 3.4, 0.5, 2.8, 1.1, -0.9))";
+
+TEST_F(PlansTest, RegressionCoefficientsAndPrecisionGetPlansThatAgreeWithTheGeneralProcedures) {
+  Compile(regression, regressionData, "list(b = c(0.5, -0.25, 2), tau = 1.5)");
+  EXPECT_EQ(Plans_Count(), 4);
+  EXPECT_EQ(Plans_MaintainedForms(), 6);
+  Plans_Begin();
+  for (int k = 0; k < 3; ++k) ExpectNormalAsGeneral(N("b", k));
+  double shape = 0.0, rate = 0.0;
+  ASSERT_TRUE(Plans_Gamma(RecordOf(N("tau")), shape, rate));
+  Plans_End();
+  double s0 = 0.0, r0 = 0.0;
+  ConjDist_GammaParameters(N("tau"), s0, r0);
+  EXPECT_DOUBLE_EQ(shape, s0);
+  EXPECT_NEAR(rate, r0, 1e-12 * r0);
+}
+
+TEST_F(PlansTest, MaintainedSumsFollowEverySweepAndFormsComputeAgainAfterwards) {
+  Compile(regression, regressionData, "list(b = c(0.5, -0.25, 2), tau = 1.5)");
+  Sweeps(Plans_resumEvery - 1);  // no fresh sums on the way
+  for (int i = 0; i < 6; ++i) {
+    Graph_Node* mu = N("mu", i);
+    const double kept = Graph_ValueOf(mu);
+    double fresh = 0.0;
+    for (int k = 0; k < 3; ++k) fresh += N("b", k)->value * N("x", 3 * i + k)->value;
+    EXPECT_NEAR(kept, fresh, 1e-12 * (1.0 + std::fabs(fresh))) << i;
+  }
+  // Mid-run, the plans still agree with the general procedure.
+  for (int k = 0; k < 3; ++k) ExpectNormalAsGeneral(N("b", k));
+  Plans_End();
+  N("b", 0)->value += 1.0;  // outside an update the forms read their terms
+  EXPECT_NEAR(Graph_ValueOf(N("mu", 0)),
+              N("b", 0)->value + N("b", 1)->value * 0.5 - N("b", 2)->value, 1e-12);
+  bool aborted = false, error = false;
+  Samplers_Update(aborted, error);  // no plan in use outside an update: the general procedures run
+  EXPECT_FALSE(error);
+}
+
+TEST_F(PlansTest, FormsWithAnUnknownOutsideThePlansAreNotMaintained) {
+  // c is not updated by a normal plan, so mu cannot be kept by the normal
+  // plans alone and a takes the general path.
+  Compile("const N = 3;\nvar x[N], y[N], mu[N], a, c, d, tau;\n"
+          "{ for (i in 1:N) { mu[i] <- a + c * x[i] y[i] ~ dnorm(mu[i], tau) }\n"
+          "  a ~ dnorm(0, 0.01) c ~ dlogis(0, 1) d ~ dnorm(a, 1) tau ~ dgamma(1, 1) }",
+          "list(x = c(1, 2, 3), y = c(1, 2, 2.5))", "list(a = 0, c = 1, d = 0, tau = 1)");
+  EXPECT_EQ(Plans_MaintainedForms(), 0);
+  Plans_Begin();
+  double mean = 0.0, precision = 0.0;
+  EXPECT_FALSE(Plans_Normal(RecordOf(N("a")), mean, precision));
+  // tau's terms all have it as their precision: its plan needs no form.
+  EXPECT_TRUE(Plans_Gamma(RecordOf(N("tau")), mean, precision));
+}
+
+TEST_F(PlansTest, ATermThatIsNotNormalOrAProductOfUnknownsLeavesTheGeneralPath) {
+  Compile("var y, z, w, a, b, m, t;\n"
+          "{ a ~ dnorm(0, 1) b ~ dnorm(0, 1) m <- a * b + 1 y ~ dnorm(m, 1)\n"
+          "  t ~ dgamma(1, 1) z ~ dpois(t) w ~ dnorm(0, t) }",
+          "list(y = 1, z = 2, w = 0.5)", "list(a = 1, b = 2, t = 1)");
+  EXPECT_EQ(Plans_MaintainedForms(), 0);
+  Plans_Begin();
+  double p = 0.0, q = 0.0;
+  for (const char* name : {"a", "b"})
+    if (RecordOf(N(name)).plan >= 0) ADD_FAILURE() << name << " has a plan";
+  EXPECT_FALSE(Plans_Gamma(RecordOf(N("t")), p, q));
+}
+
+TEST_F(PlansTest, OneFormReadByTwoTermsMovesOnceAndSharedMeansAreHandled) {
+  // mu feeds two observations with different precisions; theta has terms
+  // on itself and on a form.
+  Compile("var y1, y2, y3, mu, theta, a;\n"
+          "{ a ~ dnorm(0, 0.1) theta ~ dnorm(1, 0.5) mu <- a + 2 * theta\n"
+          "  y1 ~ dnorm(mu, 2) y2 ~ dnorm(mu, 3) y3 ~ dlnorm(theta, 4) }",
+          "list(y1 = 1.5, y2 = 2.5, y3 = 3)", "list(a = 0.2, theta = 0.3)");
+  EXPECT_EQ(Plans_MaintainedForms(), 1);
+  Sweeps(5);
+  ExpectNormalAsGeneral(N("a"));
+  ExpectNormalAsGeneral(N("theta"));
+  EXPECT_NEAR(Graph_ValueOf(N("mu")), N("a")->value + 2.0 * N("theta")->value, 1e-12);
+}
+
+TEST_F(PlansTest, HierarchyPlansAgreeWithTheGeneralProceduresFarFromZeroAndWithAMissingValue) {
+  // Observations near a million spread by about one: the gamma plan sums
+  // squares about each group's mean, so nothing is lost to cancellation.
+  // y[2, 3] is missing, so its term reads the value it is given each time.
+  Compile("const J = 3, n = 3;\nvar y[J, n], theta[J], mu, tauW, tauB;\n"
+          "{ for (j in 1:J) { for (k in 1:n) { y[j, k] ~ dnorm(theta[j], tauW) } theta[j] ~ dnorm(mu, tauB) }\n"
+          "  mu ~ dnorm(0, 1.0E-12) tauW ~ dgamma(1, 1) tauB ~ dgamma(1, 1) }",
+          "list(y = structure(.Data = c(1000000.5, 999999.2, 1000001.1, 1000002.0, 999998.7, NA,"
+          " 1000000.0, 1000000.3, 999999.9), .Dim = c(3, 3)))",
+          "list(theta = c(1000000, 1000001, 999999), mu = 1000000, tauW = 0.5, tauB = 2)");
+  EXPECT_EQ(Plans_Count(), 6);
+  Plans_Begin();
+  N("y", 5)->value = 1000003.25;
+  for (int j = 0; j < 3; ++j) ExpectNormalAsGeneral(N("theta", j));
+  ExpectNormalAsGeneral(N("mu"));
+  for (const char* name : {"tauW", "tauB"}) {
+    double shape = 0.0, rate = 0.0, s0 = 0.0, r0 = 0.0;
+    ASSERT_TRUE(Plans_Gamma(RecordOf(N(name)), shape, rate));
+    ConjDist_GammaParameters(N(name), s0, r0);
+    EXPECT_DOUBLE_EQ(shape, s0) << name;
+    EXPECT_NEAR(rate, r0, 1e-9 * r0) << name;
+  }
+}
+
+}  // namespace
