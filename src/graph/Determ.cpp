@@ -88,14 +88,19 @@ double ICLogLog(double x) {
   return p;
 }
 
+// One exponential, of minus |x|, serves the proportion and both logs.
 double ILogit(double x) {
-  const double p = 1.0 / (1.0 + std::exp(-x));
+  const double e = std::exp(-std::fabs(x));
+  const double l = -std::log1p(e);  // the log of the larger of p and 1 - p
+  double p;
   if (x >= 0.0) {
-    lnP = -std::log1p(std::exp(-x));
-    lnQ = -x + lnP;
+    p = 1.0 / (1.0 + e);
+    lnP = l;
+    lnQ = -x + l;
   } else {
-    lnQ = -std::log1p(std::exp(x));
-    lnP = x + lnQ;
+    p = e / (1.0 + e);
+    lnQ = l;
+    lnP = x + l;
   }
   linkFunc = true;
   return p;
