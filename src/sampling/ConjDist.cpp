@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <vector>
 
 #include "graph/CodeGen.h"
 #include "graph/Determ.h"
@@ -104,6 +105,163 @@ bool Solve(Matrix& P, Vector& b, int32_t n) {
 void Deliver(const Vector& b, const Matrix& P, int32_t n, std::span<double> mu, std::span<double> U) {
   std::copy_n(b.begin(), n, mu.begin());
   std::copy_n(P.begin(), n * n, U.begin());
+}
+
+// The label a vector or matrix parameter starts at, as Determ_Base gives it,
+// without the call for the parents that are not picks, which are most.
+inline int32_t BaseOf(Graph_Node* parent) {
+  const std::vector<int32_t>& c = parent->stack;
+  return c.empty() || c[0] != Determ_pick ? parent->label : Determ_Base(parent);
+}
+
+// Copies count components of the vector or matrix parameter that starts at
+// label base. One look-up of the base serves every component, which matters
+// for a picked parameter: each look-up of its base evaluates its indices.
+void Gather(int32_t base, int32_t count, std::span<double> out) {
+  for (int32_t i = 0; i < count; ++i) out[At(i)] = Graph_ValueOf(Graph_Label(base + i));
+}
+
+// Terms are taken in batches: a first pass copies their observations or
+// residuals into one array, a second adds them up in list order, exactly as
+// adding term by term would. The second pass calls nothing, so for the
+// small orders, which it knows at compile time, its sums stay in registers.
+constexpr int32_t batchEntries = 512;
+using Batch = std::array<double, batchEntries>;
+
+// sum[j] += row t, component j, for each of the held rows of n components.
+template <int32_t Order>
+void AddRowsOf(const Batch& y, int32_t held, Vector& sum) {
+  std::array<double, Order> s;
+  for (int32_t j = 0; j < Order; ++j) s[At(j)] = sum[At(j)];
+  for (int32_t t = 0; t < held; ++t)
+    for (int32_t j = 0; j < Order; ++j) s[At(j)] += y[At(t * Order + j)];
+  for (int32_t j = 0; j < Order; ++j) sum[At(j)] = s[At(j)];
+}
+
+void AddRows(const Batch& y, int32_t held, int32_t n, Vector& sum) {
+  switch (n) {
+    case 1: return AddRowsOf<1>(y, held, sum);
+    case 2: return AddRowsOf<2>(y, held, sum);
+    case 3: return AddRowsOf<3>(y, held, sum);
+    case 4: return AddRowsOf<4>(y, held, sum);
+    default:
+      for (int32_t t = 0; t < held; ++t)
+        for (int32_t j = 0; j < n; ++j) sum[At(j)] += y[At(t * n + j)];
+  }
+}
+
+// S += r r' for each of the held residuals r of d components. Every entry
+// of both triangles is summed, so the scale matrix stays symmetric whichever
+// half a reader takes: r_i r_j and r_j r_i are the same number.
+template <int32_t Order>
+void AddOuterOf(const Batch& r, int32_t held, Matrix& S) {
+  std::array<double, Order * Order> a;
+  for (int32_t c = 0; c < Order * Order; ++c) a[At(c)] = S[At(c)];
+  for (int32_t t = 0; t < held; ++t) {
+    const int32_t o = t * Order;
+    for (int32_t i = 0; i < Order; ++i)
+      for (int32_t j = 0; j < Order; ++j) a[At(i * Order + j)] += r[At(o + i)] * r[At(o + j)];
+  }
+  for (int32_t c = 0; c < Order * Order; ++c) S[At(c)] = a[At(c)];
+}
+
+void AddOuter(const Batch& r, int32_t held, int32_t d, Matrix& S) {
+  switch (d) {
+    case 1: return AddOuterOf<1>(r, held, S);
+    case 2: return AddOuterOf<2>(r, held, S);
+    case 3: return AddOuterOf<3>(r, held, S);
+    case 4: return AddOuterOf<4>(r, held, S);
+    default:
+      for (int32_t t = 0; t < held; ++t) {
+        const int32_t o = t * d;
+        for (int32_t i = 0; i < d; ++i)
+          for (int32_t j = 0; j < d; ++j) S[At(i * d + j)] += r[At(o + i)] * r[At(o + j)];
+      }
+  }
+}
+
+// The terms' part of the posterior of a block that is the mean of each of
+// its terms. A run of terms with one precision T adds count T to P and T
+// times the sum of the run's observations to b: n operations per term and
+// n * n per run instead of n * n per term. Runs are told apart by the label
+// each term's precision resolves to, not by the parent node, so picks whose
+// indices differ from term to term are kept apart. Nothing is written
+// meanwhile, so T read at the start of a run holds for the whole of it.
+// False for a term of another size.
+bool MeanTerms(Graph_Node* node, int32_t n, Vector& b, Matrix& P) {
+  const int32_t perBatch = batchEntries / n;
+  Batch y;
+  Matrix T;
+  Vector sum;
+  int32_t base = -1;  // no label is negative: the first term opens a run
+  int32_t held = 0;   // terms in y
+  double count = 0.0;
+  auto close = [&] {
+    AddRows(y, held, n, sum);
+    held = 0;
+    for (int32_t i = 0; i < n; ++i) {
+      double s = 0.0;
+      for (int32_t j = 0; j < n; ++j) {
+        const double t = T[At(i * n + j)];
+        P[At(i * n + j)] += count * t;
+        s += t * sum[At(j)];
+      }
+      b[At(i)] += s;
+    }
+  };
+  for (Graph_Node* term : node->likelihood) {
+    if (term->density != CodeGen_dmnorm) continue;
+    if (term->size != n) return false;
+    const int32_t precision = BaseOf(term->parents[1]);
+    if (precision != base) {
+      if (count > 0.0) close();
+      Gather(precision, n * n, T);
+      base = precision;
+      count = 0.0;
+      std::fill_n(sum.begin(), n, 0.0);
+    }
+    if (held == perBatch) {
+      AddRows(y, held, n, sum);
+      held = 0;
+    }
+    for (int32_t j = 0; j < n; ++j) y[At(held * n + j)] = Member(term, j)->value;
+    ++held;
+    count += 1.0;
+  }
+  if (count > 0.0) close();
+  return true;
+}
+
+// Adds to S the outer product of each term's residual from its mean and
+// counts the terms. A term's observation is the block it heads, whose
+// components hold their values. Its mean is read again only when it
+// resolves to another label than the last term's: nothing is written
+// meanwhile, so a mean read for one term holds for the terms after it that
+// share it. False for a term of another size.
+bool ResidualTerms(Graph_Node* node, int32_t d, Matrix& S, double& degrees) {
+  const int32_t perBatch = batchEntries / d;
+  Batch r;
+  Vector m;
+  int32_t base = -1;  // no label is negative: the first term reads its mean
+  int32_t held = 0;   // terms in r
+  for (Graph_Node* term : node->likelihood) {
+    if (term->density != CodeGen_dmnorm) continue;
+    if (term->size != d) return false;
+    const int32_t mean = BaseOf(term->parents[0]);
+    if (mean != base) {
+      Gather(mean, d, m);
+      base = mean;
+    }
+    if (held == perBatch) {
+      AddOuter(r, held, d, S);
+      held = 0;
+    }
+    for (int32_t i = 0; i < d; ++i) r[At(held * d + i)] = Member(term, i)->value - m[At(i)];
+    ++held;
+    degrees += 1.0;
+  }
+  AddOuter(r, held, d, S);
+  return true;
 }
 
 }  // namespace
@@ -317,14 +475,11 @@ bool ConjDist_MNormalPrior(Graph_Node* node, std::span<double> b, std::span<doub
   const int32_t n = node->size;
   if (!Fits(n, ConjDist_maxOrder, b.size(), P.size())) return false;
   Vector mu0;
-  for (int32_t i = 0; i < n; ++i) mu0[At(i)] = Component(node->parents[0], i);
+  Gather(BaseOf(node->parents[0]), n, mu0);
+  Gather(BaseOf(node->parents[1]), n * n, P);
   for (int32_t i = 0; i < n; ++i) {
     double s = 0.0;
-    for (int32_t j = 0; j < n; ++j) {
-      const double t = Component(node->parents[1], i * n + j);
-      P[At(i * n + j)] = t;
-      s += t * mu0[At(j)];
-    }
+    for (int32_t j = 0; j < n; ++j) s += P[At(i * n + j)] * mu0[At(j)];
     b[At(i)] = s;
   }
   return true;
@@ -336,18 +491,21 @@ bool ConjDist_MNormal1Parameters(Graph_Node* node, std::span<double> mu, std::sp
   Vector b, c;
   Matrix P;
   if (!ConjDist_MNormalPrior(node, b, P)) return false;
+  // The components are looked up once; the probes below write them, so
+  // nothing a term reads may be kept from one term to the next.
+  std::array<Graph_Node*, ConjDist_maxOrder> x;
+  for (int32_t i = 0; i < n; ++i) x[At(i)] = Member(node, i);
   for (Graph_Node* term : node->likelihood) {
     if (term->density != CodeGen_dnorm && term->density != CodeGen_dlnorm) continue;
     Graph_Node* mean = term->parents[0];
-    for (int32_t i = 0; i < n; ++i) Member(node, i)->value = 0.0;
+    for (int32_t i = 0; i < n; ++i) x[At(i)]->value = 0.0;
     const double t = Parameter(term, 1);
     const double d = Graph_ValueOf(mean);
     const double r = (term->density == CodeGen_dnorm ? term->value : std::log(term->value)) - d;
     for (int32_t i = 0; i < n; ++i) {
-      Graph_Node* x = Member(node, i);
-      x->value = 1.0;
+      x[At(i)]->value = 1.0;
       c[At(i)] = Graph_ValueOf(mean) - d;
-      x->value = 0.0;
+      x[At(i)]->value = 0.0;
       b[At(i)] += r * c[At(i)] * t;
     }
     for (int32_t i = 0; i < n; ++i)
@@ -364,19 +522,7 @@ bool ConjDist_MNormal2Parameters(Graph_Node* node, std::span<double> mu, std::sp
   Vector b;
   Matrix P;
   if (!ConjDist_MNormalPrior(node, b, P)) return false;
-  for (Graph_Node* term : node->likelihood) {
-    if (term->density != CodeGen_dmnorm) continue;
-    if (term->size != n) return false;
-    for (int32_t i = 0; i < n; ++i) {
-      double s = 0.0;
-      for (int32_t j = 0; j < n; ++j) {
-        const double t = Component(term->parents[1], i * n + j);
-        P[At(i * n + j)] += t;
-        s += t * Member(term, j)->value;
-      }
-      b[At(i)] += s;
-    }
-  }
+  if (!MeanTerms(node, n, b, P)) return false;
   if (!Solve(P, b, n)) return false;
   Deliver(b, P, n, mu, U);
   return true;
@@ -388,19 +534,8 @@ bool ConjDist_WishartParameters(Graph_Node* node, double& k, std::span<double> R
   if (d * d != size || !Fits(d, ConjDist_maxOrder, R.size(), R.size())) return false;
   double degrees = Parameter(node, 1);
   Matrix S;
-  for (int32_t i = 0; i < size; ++i) S[At(i)] = Component(node->parents[0], i);
-  Vector r;
-  for (Graph_Node* term : node->likelihood) {
-    if (term->density != CodeGen_dmnorm) continue;
-    if (term->size != d) return false;
-    for (int32_t i = 0; i < d; ++i)
-      r[At(i)] = Graph_ValueOf(Graph_Label(Determ_Base(term) + i)) - Component(term->parents[0], i);
-    // Both triangles, so that the scale matrix stays symmetric whichever
-    // half a reader takes.
-    for (int32_t i = 0; i < d; ++i)
-      for (int32_t j = 0; j < d; ++j) S[At(i * d + j)] += r[At(i)] * r[At(j)];
-    degrees += 1.0;
-  }
+  Gather(BaseOf(node->parents[0]), size, S);
+  if (!ResidualTerms(node, d, S, degrees)) return false;
   if (!MatrixAl_InvertMatrixULDecomp(S.data(), d)) return false;
   std::copy_n(S.begin(), size, R.begin());
   k = degrees;

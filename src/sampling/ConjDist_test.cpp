@@ -159,6 +159,39 @@ TEST_F(ConjDistTest, MultivariateNormalPosteriors) {
   EXPECT_EQ(U, keptU);
 }
 
+// Terms that take turns between two precision matrices, named or picked by
+// an index that is itself an unknown: the likelihood list holds z[1], z[4],
+// z[3], z[2], whose precisions are S1, S1, S2, S1. P = T + 3 S1 + S2 and
+// b = T mu + S1 (z1 + z2 + z4) + S2 z3 = (1.5, -0.5) + (0, 8) + (5, 0).
+TEST_F(ConjDistTest, MeanTermsEachTakeTheirOwnPrecision) {
+  const std::string z = "z = structure(.Data = c(1, 2, 0, 1, 2, -1, -1, 1), .Dim = c(4, 2))";
+  const std::array<double, 3> P{8.0, 1.5, 9.0};
+  const Pair mean{(9.0 * 6.5 - 1.5 * 7.5) / 69.75, (8.0 * 7.5 - 1.5 * 6.5) / 69.75};
+  Pair mu{};
+  std::array<double, 4> U{};
+  Model("var x[2], mu[2], T[2, 2], z[4, 2], S1[2, 2], S2[2, 2];\n"
+        "{ x[1:2] ~ dmnorm(mu[], T[, ]) z[1, 1:2] ~ dmnorm(x[], S1[, ]) z[2, 1:2] ~ dmnorm(x[], S1[, ])\n"
+        "  z[3, 1:2] ~ dmnorm(x[], S2[, ]) z[4, 1:2] ~ dmnorm(x[], S1[, ]) }",
+        "list(" + z + ", S1 = structure(.Data = c(1, 0, 0, 2), .Dim = c(2, 2)), " +
+            "S2 = structure(.Data = c(3, 1, 1, 2), .Dim = c(2, 2)), " + T2 + ")");
+  ASSERT_TRUE(ConjDist_MNormal2Parameters(N("x"), mu, U));
+  ExpectPosterior(mu, U, P, mean);
+
+  // The same with S1 and S2 as Q[1, , ] and Q[2, , ], chosen by g[i].
+  Model("var x[2], mu[2], T[2, 2], z[4, 2], Q[2, 2, 2], g[4], p[2];\n"
+        "{ x[1:2] ~ dmnorm(mu[], T[, ]) for (i in 1:4) { g[i] ~ dcat(p[]) z[i, 1:2] ~ dmnorm(x[], Q[g[i], , ]) } }",
+        "list(" + z + ", Q = structure(.Data = c(1, 0, 0, 2, 3, 1, 1, 2), .Dim = c(2, 2, 2)), p = c(0.5, 0.5), " +
+            T2 + ")",
+        "list(g = c(1, 1, 2, 1))");
+  ASSERT_TRUE(ConjDist_MNormal2Parameters(N("x"), mu, U));
+  ExpectPosterior(mu, U, P, mean);
+  // Moving every term to Q[2, , ] moves the posterior with it: P = T + 4 S2,
+  // b = T mu + S2 (2, 3) = (10.5, 7.5).
+  N("g", 0)->value = N("g", 1)->value = N("g", 3)->value = 2.0;
+  ASSERT_TRUE(ConjDist_MNormal2Parameters(N("x"), mu, U));
+  ExpectPosterior(mu, U, {14.0, 4.5, 9.0}, {(9.0 * 10.5 - 4.5 * 7.5) / 105.75, (14.0 * 7.5 - 4.5 * 10.5) / 105.75});
+}
+
 TEST_F(ConjDistTest, BlockBeyondTheOrderLimitIsRefused) {
   std::string zeros = "c(0", identity = "c(1";
   for (int i = 1; i < 26; ++i) zeros += ", 0";
@@ -185,6 +218,26 @@ TEST_F(ConjDistTest, WishartAddsOuterProductsOfResiduals) {
   EXPECT_EQ(k, 5.0);
   MatrixAl_SimilarityTransform(R.data(), inverse.data(), 2);
   const std::array<double, 4> expected{6.0 / 27, -3.0 / 27, -3.0 / 27, 6.0 / 27};
+  for (int i = 0; i < 4; ++i) EXPECT_NEAR(inverse[i], expected[i], 1e-12) << i;
+}
+
+// Means picked by an unknown index, taking turns in the likelihood list
+// (v[1], v[4], v[3], v[2] with means m[1, ], m[1, ], m[2, ], m[1, ]): the
+// residuals are (2, 2), (-1, 1), (1, -1), (1, -1), so the scale is
+// I + [4 4; 4 4] + 3 [1 -1; -1 1] = [8 1; 1 8], whose inverse is [8 -1; -1 8] / 63.
+TEST_F(ConjDistTest, WishartTermsEachTakeTheirOwnMean) {
+  Model("var W[2, 2], R[2, 2], v[4, 2], m[2, 2], h[4], p[2];\n"
+        "{ W[, ] ~ dwish(R[, ], 3) for (i in 1:4) { h[i] ~ dcat(p[]) v[i, 1:2] ~ dmnorm(m[h[i], ], W[, ]) } }",
+        "list(R = structure(.Data = c(1, 0, 0, 1), .Dim = c(2, 2)), p = c(0.5, 0.5), "
+        "m = structure(.Data = c(0, 1, 2, -1), .Dim = c(2, 2)), "
+        "v = structure(.Data = c(2, 3, 1, 0, 3, -2, -1, 2), .Dim = c(4, 2)))",
+        "list(W = structure(.Data = c(1, 0, 0, 1), .Dim = c(2, 2)), h = c(1, 1, 2, 1))");
+  double k = 0.0;
+  std::array<double, 4> R{}, inverse{1.0, 0.0, 0.0, 1.0};
+  ASSERT_TRUE(ConjDist_WishartParameters(N("W"), k, R));
+  EXPECT_EQ(k, 7.0);
+  MatrixAl_SimilarityTransform(R.data(), inverse.data(), 2);
+  const std::array<double, 4> expected{8.0 / 63, -1.0 / 63, -1.0 / 63, 8.0 / 63};
   for (int i = 0; i < 4; ++i) EXPECT_NEAR(inverse[i], expected[i], 1e-12) << i;
 }
 

@@ -14,6 +14,7 @@ namespace {
 class PlansTest : public test::Pipeline {
  protected:
   void SetUp() override {
+    test::Pipeline::SetUp();
     InitClassDen();
     InitSamplers();
     InitPlans();
@@ -21,6 +22,7 @@ class PlansTest : public test::Pipeline {
   void TearDown() override {
     Plans_End();
     InitPlans();
+    test::Pipeline::TearDown();
   }
   // Compiles as the compile command does, up to and including the plans.
   void Compile(const std::string& model, const std::string& data, const std::string& inits = "") {
