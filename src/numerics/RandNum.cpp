@@ -9,12 +9,11 @@
 namespace {
 
 // The congruential step seed <- 16807 seed mod (2^31 - 1). The product needs
-// 46 bits; splitting the modulus as 16807 * 127773 + 2836 keeps every
-// intermediate within 32 bits, so the stream is the same on any build.
+// 46 bits and is formed exactly in 64; as 2^31 is 1 modulo 2^31 - 1, the
+// high part folds onto the low one without a division. Integer arithmetic
+// throughout, so the stream is the same on any build.
 constexpr int32_t modulus = 2147483647;
 constexpr int32_t multiplier = 16807;
-constexpr int32_t quotient = 127773;  // modulus div multiplier
-constexpr int32_t remainder = 2836;   // modulus mod multiplier
 
 constexpr int tableSize = 1000;
 constexpr int32_t startSeed = 314159;
@@ -28,11 +27,10 @@ bool normalWaiting = false;
 double normal2 = 0.0;
 
 int32_t Step(int32_t seed) {
-  const int32_t hi = seed / quotient;
-  const int32_t lo = seed % quotient;
-  int32_t t = multiplier * lo - remainder * hi;
-  if (t <= 0) t += modulus;
-  return t;
+  const uint64_t product = static_cast<uint64_t>(seed) * multiplier;
+  uint64_t t = (product & static_cast<uint64_t>(modulus)) + (product >> 31);
+  if (t >= static_cast<uint64_t>(modulus)) t -= modulus;
+  return static_cast<int32_t>(t);
 }
 
 // N = n + 0.00001 truncated towards zero, within 0 .. maxCount; the small
