@@ -523,21 +523,50 @@ bool ConjDist_MNormal2Parameters(Graph_Node* node, std::span<double> mu, std::sp
   Matrix P;
   if (!ConjDist_MNormalPrior(node, b, P)) return false;
   if (!MeanTerms(node, n, b, P)) return false;
-  if (!Solve(P, b, n)) return false;
-  Deliver(b, P, n, mu, U);
+  return ConjDist_MNormalPosterior(b, P, n, mu, U);
+}
+
+bool ConjDist_MNormalPosterior(std::span<const double> b, std::span<const double> P, int32_t n,
+                               std::span<double> mu, std::span<double> U) {
+  if (!Fits(n, ConjDist_maxOrder, std::min({b.size(), mu.size()}), std::min(P.size(), U.size()))) return false;
+  Vector w;
+  Matrix Q;
+  std::copy_n(b.begin(), n, w.begin());
+  std::copy_n(P.begin(), n * n, Q.begin());
+  if (!Solve(Q, w, n)) return false;
+  Deliver(w, Q, n, mu, U);
+  return true;
+}
+
+int32_t ConjDist_WishartOrder(const Graph_Node* node) {
+  const auto d = static_cast<int32_t>(std::sqrt(static_cast<double>(node->size) + integerTolerance));
+  return d * d == node->size && d >= 1 && d <= ConjDist_maxOrder ? d : 0;
+}
+
+bool ConjDist_WishartPrior(Graph_Node* node, double& degrees, std::span<double> S) {
+  const int32_t size = node->size;
+  if (ConjDist_WishartOrder(node) == 0 || S.size() < At(size)) return false;
+  degrees = Parameter(node, 1);
+  Gather(BaseOf(node->parents[0]), size, S);
+  return true;
+}
+
+bool ConjDist_WishartScale(std::span<const double> S, int32_t d, std::span<double> R) {
+  if (!Fits(d, ConjDist_maxOrder, S.size(), R.size()) || S.size() < At(d * d)) return false;
+  Matrix Q;
+  std::copy_n(S.begin(), d * d, Q.begin());
+  if (!MatrixAl_InvertMatrixULDecomp(Q.data(), d)) return false;
+  std::copy_n(Q.begin(), d * d, R.begin());
   return true;
 }
 
 bool ConjDist_WishartParameters(Graph_Node* node, double& k, std::span<double> R) {
-  const int32_t size = node->size;
-  const auto d = static_cast<int32_t>(std::sqrt(static_cast<double>(size) + integerTolerance));
-  if (d * d != size || !Fits(d, ConjDist_maxOrder, R.size(), R.size())) return false;
-  double degrees = Parameter(node, 1);
+  const int32_t d = ConjDist_WishartOrder(node);
+  double degrees = 0.0;
   Matrix S;
-  Gather(BaseOf(node->parents[0]), size, S);
+  if (d == 0 || !ConjDist_WishartPrior(node, degrees, S)) return false;
   if (!ResidualTerms(node, d, S, degrees)) return false;
-  if (!MatrixAl_InvertMatrixULDecomp(S.data(), d)) return false;
-  std::copy_n(S.begin(), size, R.begin());
+  if (!ConjDist_WishartScale(S, d, R)) return false;
   k = degrees;
   return true;
 }

@@ -55,3 +55,17 @@ bool ConjDist_MNormal2Parameters(Graph_Node* node, std::span<double> mu, std::sp
 // Degrees of freedom k and the factored inverse of the posterior scale
 // matrix R, the form RandNum_Wishart expects.
 bool ConjDist_WishartParameters(Graph_Node* node, double& k, std::span<double> R);
+
+// The pieces the precomputed block updates share with the procedures above.
+// The posterior mean and factored precision from the precision P and the
+// precision-weighted mean b of an n-component block; false when P is not
+// positive definite.
+bool ConjDist_MNormalPosterior(std::span<const double> b, std::span<const double> P, int32_t n,
+                               std::span<double> mu, std::span<double> U);
+// The order d of a Wishart block of d * d components, 0 when its size is not
+// the square of an order the routines take.
+int32_t ConjDist_WishartOrder(const Graph_Node* node);
+// The prior's degrees of freedom and scale matrix.
+bool ConjDist_WishartPrior(Graph_Node* node, double& degrees, std::span<double> S);
+// The factored inverse of the scale matrix S; false when S is not positive definite.
+bool ConjDist_WishartScale(std::span<const double> S, int32_t d, std::span<double> R);

@@ -473,7 +473,7 @@ void MNormalBlock(Samplers_Sampler& s, MNormalParameters parameters) {
   const Saved saved(node, node->size);
   std::array<double, GibbsSam_maxOrder> mu, x;
   std::array<double, matrixEntries> U;
-  if (!parameters(node, mu, U) || !RandNum_MNormal(mu, U, x, m)) {
+  if (!(Plans_MNormal(s, mu, U) || parameters(node, mu, U)) || !RandNum_MNormal(mu, U, x, m)) {
     saved.Restore();
     return Fail(s, "The precision matrix of the block's full conditional is not positive definite.");
   }
@@ -772,7 +772,7 @@ void GibbsSam_Wishart(Samplers_Sampler& s) {
   const Saved saved(node, node->size);
   double k = 0.0;
   std::array<double, matrixEntries> R, W;
-  if (!ConjDist_WishartParameters(node, k, R)) {
+  if (!(Plans_Wishart(s, k, R) || ConjDist_WishartParameters(node, k, R))) {
     saved.Restore();
     return Fail(s, "The scale matrix of the block's Wishart full conditional is not positive definite.");
   }

@@ -1,5 +1,6 @@
 #include "sampling/Plans.h"
 
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <limits>
@@ -45,8 +46,26 @@ struct Run {
   size_t term;  // a live run's term
 };
 
+// A block whose likelihood terms are all multivariate normal with fixed
+// observations: with the block as their mean and one precision (mnormal), or
+// with the block as their precision and one mean (wishart). What it needs
+// of the observations is made when an update command starts.
+struct Block {
+  bool ofMean;                     // mnormal: the block is the terms' mean; else their precision
+  Graph_Node* shared;              // the precision (mnormal) or the mean (wishart) every term has
+  std::vector<Graph_Node*> heads;  // each term's observation block
+  int32_t order;                   // components of an observation
+  bool fixed;                      // every observation is data
+  double count;
+  // mnormal: the sum of the observations; wishart: their mean, then the
+  // sum of the outer products of their deviations from it, row-major.
+  std::vector<double> stats;
+};
+
+enum class Kind { normal, gamma, mnormal, wishart };
+
 struct Plan {
-  bool normal;  // a normal plan; else a gamma plan
+  Kind kind;
   Graph_Node* node;
   Graph_Node* precision;  // a normal plan's: the precision every term shares, or null
   size_t firstTerm, endTerm, firstMove, endMove;
@@ -56,6 +75,7 @@ struct Plan {
   // made when an update command starts: of c y and of c^2 (c = 1).
   bool fixed;
   double cy, cc;
+  size_t block;  // a block plan's
 };
 
 std::vector<Term> terms;
@@ -63,6 +83,7 @@ std::vector<Graph_Node*> observed;
 std::vector<Move> moves;
 std::vector<Run> runs;
 std::vector<Plan> plans;
+std::vector<Block> blocks;
 std::vector<Graph_Node*> maintained;  // by position among the sums
 bool active = false;
 int32_t sweeps = 0;
@@ -137,6 +158,56 @@ bool GammaCandidate(Candidate& c) {
   return true;
 }
 
+// A parameter whose components lie at fixed numbers: not a pick.
+bool Fixed(const Graph_Node* parent) {
+  return parent != nullptr && (parent->stack.empty() || parent->stack[0] != Determ_pick);
+}
+
+// The block plan of a multivariate normal block updated from its terms'
+// sum (the block is their mean) or of a Wishart block (their precision), or
+// false when a term does not fit: each must be dmnorm of the right order
+// with the block in the right place and a fixed parameter shared by all.
+bool BlockCandidate(Samplers_Sampler& s, Block& b) {
+  Graph_Node* x = s.node;
+  b.ofMean = s.update == GibbsSam_MNormal2;
+  if (!b.ofMean && s.update != static_cast<Samplers_Proc>(GibbsSam_Wishart)) return false;
+  b.order = b.ofMean ? x->size : ConjDist_WishartOrder(x);
+  if (b.order < 1 || b.order > ConjDist_maxOrder) return false;
+  const size_t own = b.ofMean ? 0 : 1;
+  b.shared = nullptr;
+  for (Graph_Node* term : x->likelihood) {
+    if (term->density != CodeGen_dmnorm || term->size != b.order || term->parents.size() < 2) return false;
+    Graph_Node* other = term->parents[1 - own];
+    if (term->parents[own] != x || !Fixed(other) || (b.shared != nullptr && other != b.shared)) return false;
+    b.shared = other;
+    b.heads.push_back(term);
+  }
+  return !b.heads.empty();
+}
+
+// Whether every component of every observation is data; if so, the
+// statistics a block plan needs.
+void MakeStats(Block& b) {
+  const auto n = static_cast<size_t>(b.order);
+  b.fixed = true;
+  b.count = static_cast<double>(b.heads.size());
+  b.stats.assign(n + n * n, 0.0);
+  for (Graph_Node* head : b.heads)
+    for (size_t j = 0; j < n && b.fixed; ++j) b.fixed = Graph_Label(head->label + static_cast<int32_t>(j))->kind == Graph_data;
+  if (!b.fixed) return;
+  for (Graph_Node* head : b.heads)
+    for (size_t j = 0; j < n; ++j) b.stats[j] += Graph_Label(head->label + static_cast<int32_t>(j))->value;
+  if (b.ofMean) return;  // the sum is all a mean plan needs
+  for (size_t j = 0; j < n; ++j) b.stats[j] /= b.count;
+  double* scatter = b.stats.data() + n;
+  for (Graph_Node* head : b.heads)
+    for (size_t i = 0; i < n; ++i) {
+      const double ei = Graph_Label(head->label + static_cast<int32_t>(i))->value - b.stats[i];
+      for (size_t j = 0; j < n; ++j)
+        scatter[i * n + j] += ei * (Graph_Label(head->label + static_cast<int32_t>(j))->value - b.stats[j]);
+    }
+}
+
 // The precision all of a normal plan's terms share, or null.
 Graph_Node* SharedPrecision(const std::vector<Term>& ts) {
   if (ts.empty()) return nullptr;
@@ -153,6 +224,7 @@ void InitPlans() {
   moves.clear();
   runs.clear();
   plans.clear();
+  blocks.clear();
   maintained.clear();
   active = false;
   sweeps = 0;
@@ -166,6 +238,14 @@ void Plans_Build() {
     Samplers_Sampler& s = Samplers_At(i);
     s.plan = -1;
     if (s.node == nullptr) continue;
+    Block b{};
+    if (BlockCandidate(s, b)) {
+      s.plan = static_cast<int32_t>(plans.size());
+      plans.push_back({b.ofMean ? Kind::mnormal : Kind::wishart, s.node, nullptr, 0, 0, 0, 0, 0,
+                       0, false, 0.0, 0.0, blocks.size()});
+      blocks.push_back(std::move(b));
+      continue;
+    }
     Candidate c{&s, {}, {}, {}, {}, {}};
     const bool fits = IsNormalUpdate(s.update) ? NormalCandidate(c, seen) : IsGammaUpdate(s.update) && GammaCandidate(c);
     if (fits) candidates.push_back(std::move(c));
@@ -214,9 +294,9 @@ void Plans_Build() {
     if (c.dropped) continue;
     const bool normal = IsNormalUpdate(c.sampler->update);
     c.sampler->plan = static_cast<int32_t>(plans.size());
-    plans.push_back({normal, c.sampler->node, normal ? SharedPrecision(c.terms) : nullptr, terms.size(),
-                     terms.size() + c.terms.size(), moves.size(), moves.size() + c.forms.size(), 0, 0, false,
-                     0.0, 0.0});
+    plans.push_back({normal ? Kind::normal : Kind::gamma, c.sampler->node, normal ? SharedPrecision(c.terms) : nullptr,
+                     terms.size(), terms.size() + c.terms.size(), moves.size(), moves.size() + c.forms.size(), 0, 0,
+                     false, 0.0, 0.0, 0});
     // A gamma plan reads a maintained mean straight from the sums.
     for (size_t k = 0; k < c.terms.size(); ++k) c.terms[k].sum = SumOf(normal ? c.means[k] : c.terms[k].other);
     terms.insert(terms.end(), c.terms.begin(), c.terms.end());
@@ -257,9 +337,10 @@ void Plans_Begin() {
     if (!terms[k].live) terms[k].y = Observation(k);
   }
   runs.clear();
+  for (Block& b : blocks) MakeStats(b);
   for (Plan& p : plans) {
-    if (!p.normal) MakeRuns(p);
-    p.fixed = p.precision != nullptr && p.firstMove == p.endMove;
+    if (p.kind == Kind::gamma) MakeRuns(p);
+    p.fixed = p.kind == Kind::normal && p.precision != nullptr && p.firstMove == p.endMove;
     p.cy = p.cc = 0.0;
     for (size_t k = p.firstTerm; k < p.endTerm && p.fixed; ++k) {
       p.fixed = !terms[k].live;
@@ -335,6 +416,62 @@ bool Plans_Gamma(const Samplers_Sampler& s, double& shape, double& rate) {
   }
   rate += 0.5 * squares;
   shape += 0.5 * static_cast<double>(p.endTerm - p.firstTerm);
+  return true;
+}
+
+// The block plan of the record when an update command runs and its
+// observations are all data; else null.
+const Block* BlockOf(const Samplers_Sampler& s, Kind kind) {
+  if (!active || s.plan < 0) return nullptr;
+  const Plan& p = plans[static_cast<size_t>(s.plan)];
+  if (p.kind != kind) return nullptr;
+  const Block& b = blocks[p.block];
+  return b.fixed ? &b : nullptr;
+}
+
+using Square = std::array<double, ConjDist_maxOrder * ConjDist_maxOrder>;
+using Column = std::array<double, ConjDist_maxOrder>;
+
+void GatherFrom(const Graph_Node* first, size_t count, Square& out) {
+  for (size_t i = 0; i < count; ++i) out[i] = Graph_ValueOf(Graph_Label(first->label + static_cast<int32_t>(i)));
+}
+
+bool Plans_MNormal(const Samplers_Sampler& s, std::span<double> mu, std::span<double> U) {
+  const Block* b = BlockOf(s, Kind::mnormal);
+  if (b == nullptr) return false;
+  const auto n = static_cast<size_t>(b->order);
+  Column w;
+  Square P, T;
+  if (!ConjDist_MNormalPrior(s.node, w, P)) return false;
+  // Each term adds its precision T to P and T y to the weighted mean.
+  GatherFrom(b->shared, n * n, T);
+  for (size_t i = 0; i < n; ++i) {
+    double t = 0.0;
+    for (size_t j = 0; j < n; ++j) {
+      P[i * n + j] += b->count * T[i * n + j];
+      t += T[i * n + j] * b->stats[j];
+    }
+    w[i] += t;
+  }
+  return ConjDist_MNormalPosterior(w, P, b->order, mu, U);
+}
+
+bool Plans_Wishart(const Samplers_Sampler& s, double& k, std::span<double> R) {
+  const Block* b = BlockOf(s, Kind::wishart);
+  if (b == nullptr) return false;
+  const auto n = static_cast<size_t>(b->order);
+  double degrees = 0.0;
+  Square S, m;
+  if (!ConjDist_WishartPrior(s.node, degrees, S)) return false;
+  // The sum of (y - m)(y - m)' is the scatter about the observations' mean
+  // plus count times the outer product of that mean's distance from m.
+  GatherFrom(b->shared, n, m);
+  const double* scatter = b->stats.data() + n;
+  for (size_t i = 0; i < n; ++i)
+    for (size_t j = 0; j < n; ++j)
+      S[i * n + j] += scatter[i * n + j] + b->count * (b->stats[i] - m[i]) * (b->stats[j] - m[j]);
+  if (!ConjDist_WishartScale(S, b->order, R)) return false;
+  k = degrees + b->count;
   return true;
 }
 

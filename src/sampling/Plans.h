@@ -26,6 +26,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "sampling/Samplers.h"
 
@@ -53,6 +54,13 @@ bool Plans_Normal(const Samplers_Sampler& s, double& mean, double& precision);
 void Plans_NormalMoved(const Samplers_Sampler& s, double from, double to);
 // The gamma full conditional of the record's node; false as for the normal.
 bool Plans_Gamma(const Samplers_Sampler& s, double& shape, double& rate);
+// A block's full conditional as ConjDist_MNormal2Parameters and
+// ConjDist_WishartParameters give it. False, changing nothing the caller
+// reads, when the record has no such plan, no update command is running,
+// an observation is not data, or the matrix to factor is not positive
+// definite (the general procedure then decides).
+bool Plans_MNormal(const Samplers_Sampler& s, std::span<double> mu, std::span<double> U);
+bool Plans_Wishart(const Samplers_Sampler& s, double& k, std::span<double> R);
 
 // For tests: the number of plans made and of linear forms they maintain.
 int32_t Plans_Count();
