@@ -11,7 +11,12 @@
 //   dnorm or dlnorm with a mean that is the node itself or a linear form
 //   holding it once, alone or times a fixed value;
 // - a node with a gamma full conditional whose likelihood terms are all
-//   dnorm or dlnorm with the node itself as their precision.
+//   dnorm or dlnorm with the node itself as their precision;
+// - a multivariate normal block whose terms are all dmnorm with the block as
+//   their mean and one shared precision, and a Wishart block whose terms are
+//   all dmnorm with the block as their precision and one shared mean, while
+//   every observation is data: the sums they need of the observations are
+//   made once per update command.
 //
 // The linear forms such plans read are maintained: while an update command
 // runs, each holds its whole sum, and the normal plans add the change of
