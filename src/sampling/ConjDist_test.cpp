@@ -24,6 +24,16 @@ class ConjDistTest : public test::Pipeline {
     procedure(x, r[0], r[1]);
     return r;
   }
+  // The degrees of freedom and the 2 x 2 scale matrix of a Wishart full
+  // conditional, the scale given as the inverse the procedure factors.
+  static void ExpectWishart(Graph_Node* W, double degrees, const std::array<double, 4>& scale) {
+    double k = 0.0;
+    std::array<double, 4> R{}, inverse{1.0, 0.0, 0.0, 1.0};
+    ASSERT_TRUE(ConjDist_WishartParameters(W, k, R));
+    EXPECT_EQ(k, degrees);
+    MatrixAl_SimilarityTransform(R.data(), inverse.data(), 2);
+    for (size_t i = 0; i < 4; ++i) EXPECT_NEAR(inverse[i], scale[i], 1e-12) << i;
+  }
   // Compares the factored 2 x 2 precision U (through U'U) and the mean.
   static void ExpectPosterior(const Pair& mu, const std::array<double, 4>& U, std::array<double, 3> P, Pair mean) {
     EXPECT_NEAR(U[0] * U[0], P[0], 1e-12);
@@ -212,13 +222,7 @@ TEST_F(ConjDistTest, WishartAddsOuterProductsOfResiduals) {
         "{ W[, ] ~ dwish(R[, ], 3) v[1:2] ~ dmnorm(m[], W[, ]) u[1:2] ~ dmnorm(m[], W[, ]) }",
         "list(R = " + I2 + ", m = c(0, 1), v = c(2, 3), u = c(1, 0))", "list(W = " + I2 + ")");
   // I + (2, 2)(2, 2)' + (1, -1)(1, -1)' = [6 3; 3 6], whose inverse is [6 -3; -3 6] / 27.
-  double k = 0.0;
-  std::array<double, 4> R{}, inverse{1.0, 0.0, 0.0, 1.0};
-  ASSERT_TRUE(ConjDist_WishartParameters(N("W"), k, R));
-  EXPECT_EQ(k, 5.0);
-  MatrixAl_SimilarityTransform(R.data(), inverse.data(), 2);
-  const std::array<double, 4> expected{6.0 / 27, -3.0 / 27, -3.0 / 27, 6.0 / 27};
-  for (int i = 0; i < 4; ++i) EXPECT_NEAR(inverse[i], expected[i], 1e-12) << i;
+  ExpectWishart(N("W"), 5.0, {6.0 / 27, -3.0 / 27, -3.0 / 27, 6.0 / 27});
 }
 
 // Means picked by an unknown index, taking turns in the likelihood list
@@ -232,13 +236,7 @@ TEST_F(ConjDistTest, WishartTermsEachTakeTheirOwnMean) {
         "m = structure(.Data = c(0, 1, 2, -1), .Dim = c(2, 2)), "
         "v = structure(.Data = c(2, 3, 1, 0, 3, -2, -1, 2), .Dim = c(4, 2)))",
         "list(W = structure(.Data = c(1, 0, 0, 1), .Dim = c(2, 2)), h = c(1, 1, 2, 1))");
-  double k = 0.0;
-  std::array<double, 4> R{}, inverse{1.0, 0.0, 0.0, 1.0};
-  ASSERT_TRUE(ConjDist_WishartParameters(N("W"), k, R));
-  EXPECT_EQ(k, 7.0);
-  MatrixAl_SimilarityTransform(R.data(), inverse.data(), 2);
-  const std::array<double, 4> expected{8.0 / 63, -1.0 / 63, -1.0 / 63, 8.0 / 63};
-  for (int i = 0; i < 4; ++i) EXPECT_NEAR(inverse[i], expected[i], 1e-12) << i;
+  ExpectWishart(N("W"), 7.0, {8.0 / 63, -1.0 / 63, -1.0 / 63, 8.0 / 63});
 }
 
 TEST_F(ConjDistTest, ParetoAndDirichletCounts) {
