@@ -1,5 +1,6 @@
 #include "commands/Files.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <sys/stat.h>
 
@@ -99,7 +100,11 @@ void Files_Write(Files_Rider& rider, char ch) {
 int64_t Files_Pos(const Files_Rider& rider) { return rider.pos; }
 
 void Files_Flush(const Files_Handle& handle) {
-  if (handle && handle->fp != nullptr) std::fflush(handle->fp);
+  if (handle && handle->fp != nullptr && std::fflush(handle->fp) != 0) handle->lost = true;
+}
+
+bool Files_Failed(const Files_Handle& handle) {
+  return handle && handle->fp != nullptr && (handle->lost || std::ferror(handle->fp) != 0);
 }
 
 bool Files_Rename(const std::string& oldName, const std::string& newName) {
@@ -107,9 +112,16 @@ bool Files_Rename(const std::string& oldName, const std::string& newName) {
   if (stat(oldName.c_str(), &from) != 0) return true;  // nothing to move
   if (stat(newName.c_str(), &to) == 0 && from.st_dev == to.st_dev && from.st_ino == to.st_ino)
     return true;  // copying a file onto itself would empty it
+  if (newName.empty()) return false;
+  // A rename needs no room on the disk, which may be full.
+  if (std::rename(oldName.c_str(), newName.c_str()) == 0) return true;
+  if (errno != EXDEV) return false;
   std::FILE* in = std::fopen(oldName.c_str(), "rb");
   if (in == nullptr) return false;
-  std::FILE* out = std::fopen(newName.c_str(), "wb");
+  // Copied beside the target, so that a copy cut short by a full disk never
+  // takes the place of a file already there.
+  const std::string temporary = newName + ".tmp";
+  std::FILE* out = std::fopen(temporary.c_str(), "wb");
   if (out == nullptr) {
     std::fclose(in);
     return false;
@@ -126,8 +138,8 @@ bool Files_Rename(const std::string& oldName, const std::string& newName) {
   if (std::ferror(in)) ok = false;
   std::fclose(in);
   if (std::fclose(out) != 0) ok = false;
-  if (!ok) {
-    std::remove(newName.c_str());
+  if (!ok || std::rename(temporary.c_str(), newName.c_str()) != 0) {
+    std::remove(temporary.c_str());
     return false;
   }
   std::remove(oldName.c_str());
@@ -141,4 +153,26 @@ bool Files_Replace(const std::string& fromName, const std::string& toName) {
 
 void Files_Delete(const std::string& name) {
   if (!name.empty()) std::remove(name.c_str());
+}
+
+Files_StagedFile::Files_StagedFile(const std::string& finalName)
+    : final_(finalName), temporary_(finalName + ".tmp") {
+  if (!finalName.empty()) handle_ = Files_New(temporary_);
+  created_ = handle_ != nullptr;
+  Files_Set(rider, handle_, 0);
+}
+
+Files_StagedFile::~Files_StagedFile() {
+  if (handle_) Files_Close(handle_);
+  if (created_ && !placed_) Files_Delete(temporary_);
+}
+
+bool Files_StagedFile::Finish() {
+  rider.file.reset();
+  return created_ && Files_Close(handle_);
+}
+
+bool Files_StagedFile::Place() {
+  placed_ = created_ && !handle_ && Files_Replace(temporary_, final_);
+  return placed_;
 }

@@ -34,9 +34,15 @@ void Files_Write(Files_Rider& rider, char ch);
 int64_t Files_Pos(const Files_Rider& rider);
 // Pushes buffered bytes of the file to the operating system.
 void Files_Flush(const Files_Handle& handle);
-// Moves a file by copying it to newName and deleting oldName. Returns false,
-// keeping oldName, when the copy cannot be made. Naming the same file twice,
-// or a missing oldName, changes nothing.
+// True once a byte written to the open file has failed to reach the
+// operating system (a full disk, a file-size limit): what follows it in the
+// file is lost too. False for no file.
+bool Files_Failed(const Files_Handle& handle);
+// Moves a file to newName, replacing a file there. Within one file system
+// this is a rename; across file systems the file is copied beside newName
+// first and moved over it only when the copy is complete. Returns false,
+// keeping oldName and any earlier newName as they were, when that cannot be
+// done. Naming the same file twice, or a missing oldName, changes nothing.
 bool Files_Rename(const std::string& oldName, const std::string& newName);
 // Puts the file fromName in the place of toName in one step, replacing any
 // file there: at every moment toName is either the old file or the whole new
@@ -45,3 +51,31 @@ bool Files_Rename(const std::string& oldName, const std::string& newName);
 bool Files_Replace(const std::string& fromName, const std::string& toName);
 // Removes the file; nothing happens when there is none.
 void Files_Delete(const std::string& name);
+
+// A file written under a temporary name (the final name and ".tmp") beside
+// its final one and put in place only when complete, so that the final name
+// holds either the earlier file or the whole new one. The temporary file is
+// removed when this goes out of scope without having been placed.
+class Files_StagedFile {
+ public:
+  explicit Files_StagedFile(const std::string& finalName);
+  Files_StagedFile(const Files_StagedFile&) = delete;
+  Files_StagedFile& operator=(const Files_StagedFile&) = delete;
+  ~Files_StagedFile();
+
+  // Whether the temporary file could be created.
+  bool Opened() const { return created_; }
+  // Closes the file; true when it was created and every byte written to it
+  // reached it.
+  bool Finish();
+  // Puts the finished file in the place of the final one, in one step.
+  bool Place();
+  const std::string& Name() const { return final_; }
+
+  Files_Rider rider;  // writes into the temporary file
+
+ private:
+  std::string final_, temporary_;
+  Files_Handle handle_;
+  bool created_ = false, placed_ = false;
+};

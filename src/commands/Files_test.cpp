@@ -1,5 +1,7 @@
 #include "commands/Files.h"
 
+#include <sys/stat.h>
+
 #include "TestSupport.h"
 
 namespace {
@@ -59,6 +61,87 @@ TEST_F(FilesTest, CloseTellsWhetherEveryByteReachedTheFile) {
   Files_Set(w, h, 0);
   Files_Write(w, 'a');
   EXPECT_FALSE(Files_Close(h));
+}
+
+TEST_F(FilesTest, FailedTellsOfALostByteOnceItIsPushedOut) {
+  EXPECT_FALSE(Files_Failed(nullptr));
+  Files_Handle good = Files_New("f.txt");
+  Files_Rider w;
+  Files_Set(w, good, 0);
+  Files_Write(w, 'a');
+  Files_Flush(good);
+  EXPECT_FALSE(Files_Failed(good));
+  Files_Handle full = Files_New("/dev/full");
+  ASSERT_NE(full, nullptr);
+  Files_Set(w, full, 0);
+  Files_Write(w, 'a');
+  Files_Flush(full);
+  EXPECT_TRUE(Files_Failed(full));
+  EXPECT_FALSE(Files_Close(full));
+  EXPECT_TRUE(Files_Close(good));
+}
+
+// Moving a log on a full disk must not need room for a copy, nor lose the
+// file already under the new name.
+TEST_F(FilesTest, RenameNeedsNoRoomAndReplacesTheTargetWhole) {
+  const std::string text(20000, 'x');
+  test::WriteFile("a.log", text);
+  test::WriteFile("b.log", "earlier");
+  {
+    test::FileSizeLimit limit(4096);
+    EXPECT_TRUE(Files_Rename("a.log", "b.log"));
+  }
+  EXPECT_EQ(test::ReadFile("b.log"), text);
+  EXPECT_FALSE(test::Exists("a.log"));
+}
+
+// Across file systems the file is copied; a copy cut short leaves both the
+// file and the earlier target as they were.
+TEST_F(FilesTest, ACopyAcrossFileSystemsCutShortKeepsBothFiles) {
+  struct stat here {}, shm {};
+  if (stat(".", &here) != 0 || stat("/dev/shm", &shm) != 0 || here.st_dev == shm.st_dev ||
+      access("/dev/shm", W_OK) != 0)
+    GTEST_SKIP() << "no second writable file system at /dev/shm";
+  const std::string target = "/dev/shm/wren-files-test-" + std::to_string(getpid()) + ".log";
+  const std::string text(20000, 'y');
+  test::WriteFile("a.log", text);
+  test::WriteFile(target, "earlier");
+  {
+    test::FileSizeLimit limit(4096);
+    EXPECT_FALSE(Files_Rename("a.log", target));
+  }
+  EXPECT_EQ(test::ReadFile(target), "earlier");
+  EXPECT_EQ(test::ReadFile("a.log"), text);
+  EXPECT_FALSE(test::Exists(target + ".tmp"));
+  EXPECT_TRUE(Files_Rename("a.log", target));
+  EXPECT_EQ(test::ReadFile(target), text);
+  EXPECT_FALSE(test::Exists("a.log"));
+  Files_Delete(target);
+}
+
+TEST_F(FilesTest, AStagedFileTakesTheFinalNameOnlyWhenCompleteAndPlaced) {
+  test::WriteFile("s.txt", "earlier");
+  {
+    Files_StagedFile f("s.txt");
+    ASSERT_TRUE(f.Opened());
+    for (char c : std::string("new text")) Files_Write(f.rider, c);
+    EXPECT_EQ(test::ReadFile("s.txt"), "earlier");
+    EXPECT_FALSE(f.Place());  // not finished yet
+    EXPECT_TRUE(f.Finish());
+    EXPECT_TRUE(f.Place());
+  }
+  EXPECT_EQ(test::ReadFile("s.txt"), "new text");
+  EXPECT_FALSE(test::Exists("s.txt.tmp"));
+  {
+    test::FileSizeLimit limit(4096);
+    Files_StagedFile f("s.txt");
+    for (int i = 0; i < 10000; ++i) Files_Write(f.rider, 'z');
+    EXPECT_FALSE(f.Finish());
+  }
+  EXPECT_EQ(test::ReadFile("s.txt"), "new text");
+  EXPECT_FALSE(test::Exists("s.txt.tmp"));
+  Files_StagedFile unnamed("");
+  EXPECT_FALSE(unnamed.Opened() || unnamed.Finish() || unnamed.Place());
 }
 
 TEST_F(FilesTest, ReplacePutsTheFileInPlaceAndDeleteRemovesIt) {

@@ -239,10 +239,7 @@ void Model_Update() {
     Samplers_Update(aborted, Model_error);
     if (!aborted && !Model_error) Plans_SweepDone();
     Monitors_Update(iteration);
-    if (iteration > 1 && iteration % Model_checkPointFreq == 0) {
-      OutNode_SaveAction(Params_restartFile, iteration);
-      Monitors_DumpMonitors(iteration, Params_sampleOutFile, Params_sampleIndexFile);
-    }
+    if (iteration > 1 && iteration % Model_checkPointFreq == 0) Model_WriteCheckPoint(iteration);
   }
   Plans_End();
   CtrlC_Disarm();
@@ -295,6 +292,40 @@ void Model_WriteGraph() {
 
 void Model_SetCheckPoint(int32_t n) {
   if (n >= 1) Model_checkPointFreq = n;
+}
+
+bool Model_WriteCheckPoint(int32_t iteration) {
+  Files_StagedFile state(Params_restartFile), samples(Params_sampleOutFile), index(Params_sampleIndexFile);
+  Files_StagedFile* const files[] = {&samples, &index, &state};
+  std::string unwritten;
+  const auto note = [&unwritten](const Files_StagedFile& f) {
+    unwritten += (unwritten.empty() ? "" : ", ") + f.Name();
+  };
+  for (const Files_StagedFile* f : files)
+    if (!f->Opened()) note(*f);
+  if (unwritten.empty()) {
+    OutNode_WriteState(state.rider, iteration);
+    Monitors_WriteTraces(samples.rider, index.rider, iteration);
+    for (Files_StagedFile* f : files)
+      if (!f->Finish()) note(*f);
+  }
+  if (!unwritten.empty()) {
+    Write_Ln();
+    Write_String("Checkpoint at iteration " + std::to_string(iteration) + " not written: could not write " +
+                 unwritten + "; the previous checkpoint is kept.");
+    return false;
+  }
+  // The state goes last: a restart reads its iteration count, which must not
+  // claim samples the trace files of the same checkpoint lack.
+  for (Files_StagedFile* f : files) {
+    if (!f->Place()) {
+      Write_Ln();
+      Write_String("Checkpoint at iteration " + std::to_string(iteration) + " only partly written: could not put " +
+                   f->Name() + " in place; it holds the previous checkpoint's file.");
+      return false;
+    }
+  }
+  return true;
 }
 
 void Model_Quit() {

@@ -34,4 +34,13 @@ void Model_DisplaySource();
 void Model_WriteGraph();
 // Sets the checkpoint frequency; values below 1 are ignored.
 void Model_SetCheckPoint(int32_t n);
+// Writes a checkpoint for the given iteration: the state (Params_restartFile)
+// and the traces of the monitors (Params_sampleOutFile and
+// Params_sampleIndexFile). All three are written under temporary names and
+// checked before any replaces its earlier copy, so a checkpoint is taken
+// whole or not at all: when a file cannot be written completely (no
+// permission, a full disk) the console names it, says that the previous
+// checkpoint is kept, every earlier file stays as it was, and the result is
+// false.
+bool Model_WriteCheckPoint(int32_t iteration);
 void Model_RunTimeError();

@@ -113,7 +113,7 @@ bool Read_Open() {
   Files_Set(r, buffer, 0);
   for (char ch : line) {
     Files_Write(r, ch);
-    TextFile_Write(Write_log, ch);
+    Write_Logged(ch);
   }
   Files_Close(buffer);
 

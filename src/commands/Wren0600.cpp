@@ -1,5 +1,7 @@
 #include "commands/Wren0600.h"
 
+#include <csignal>
+
 #include "commands/CtrlC.h"
 #include "commands/Help.h"
 #include "commands/Model.h"
@@ -44,6 +46,10 @@ Scanner_Token T;  // the current command token
 // the start of the line for a bare name. The end of the input reads as q().
 int32_t GetCommand() {
   Write_String("Wren>");
+  // Everything before the prompt reaches the log now: a run stopped while a
+  // command is under way loses nothing earlier, and a log that can no longer
+  // be written is reported before the next command.
+  Write_Flush();
   if (!Read_Open()) return Scanner_q;
   Read_Get(T);
   int32_t code = T.kind;
@@ -168,6 +174,10 @@ void WrenLoop() {
 }
 
 int Wren0600_Main(int argc, const char* const* argv) {
+  // A limit on file size then fails the write that passes it, as a full disk
+  // does, and the writers report it and keep the earlier files; the signal
+  // would end the run with the log and the traces unwritten.
+  std::signal(SIGXFSZ, SIG_IGN);
   if (!Wren0600_InitModules(argc, argv)) {
     TextFile_FlushTerminal();
     return 0;

@@ -1,5 +1,9 @@
 // Write: the console. Everything the user is shown goes through here, to the
 // terminal (interactive runs only) and always into the log file.
+//
+// A log that cannot be created or written (no permission, a full disk) does
+// not end the session: standard error says so once, naming the log, and in a
+// background run the console text from then on goes to standard error too.
 #pragma once
 
 #include <cstdint>
@@ -13,12 +17,16 @@ extern Files_Rider Write_log;
 void InitWrite();
 
 void Write_Char(char ch);
+// Into the log only, never echoed on the terminal: a command line as typed,
+// which the terminal shows already.
+void Write_Logged(char ch);
 void Write_String(std::string_view s);
 void Write_Ln();
 void Write_Int(int64_t n, int width);
 void Write_LongReal(double x, int width);
 // Characters written to the log so far; report writers pad columns with it.
 int64_t Write_Pos();
-// Pushes the log and the terminal output out, so both can be read meanwhile.
+// Pushes the log and the terminal output out, so both can be read meanwhile
+// and a log that can no longer be written shows at once.
 void Write_Flush();
 void Write_Close();

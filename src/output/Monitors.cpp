@@ -172,41 +172,6 @@ void BatchMeans(const Monitor& m, size_t lo, size_t hi, int32_t batches, double&
   variance = squares / static_cast<double>(b);
 }
 
-// A file written under a temporary name beside its final one and renamed
-// into place only when complete. Until then, and whenever the writing
-// fails, the final name is untouched; the temporary file goes when this does.
-class StagedFile {
- public:
-  explicit StagedFile(const std::string& finalName) : final_(finalName), temporary_(finalName + ".tmp") {
-    if (!finalName.empty()) handle_ = Files_New(temporary_);
-    created_ = handle_ != nullptr;
-    Files_Set(rider, handle_, 0);
-  }
-  StagedFile(const StagedFile&) = delete;
-  StagedFile& operator=(const StagedFile&) = delete;
-  ~StagedFile() {
-    if (handle_) Files_Close(handle_);
-    if (created_ && !placed_) Files_Delete(temporary_);
-  }
-
-  // Closes the file; true when every byte written to it reached it.
-  bool Finish() { return created_ && Files_Close(handle_); }
-  // Puts the finished file in the place of the final one, in one step.
-  bool Place() {
-    placed_ = Files_Replace(temporary_, final_);
-    return placed_;
-  }
-  bool Opened() const { return created_; }
-  const std::string& Name() const { return final_; }
-
-  Files_Rider rider;
-
- private:
-  std::string final_, temporary_;
-  Files_Handle handle_;
-  bool created_ = false, placed_ = false;
-};
-
 void CouldNotWrite(const std::string& name) {
   Write_Ln();
   Write_String("Could not write monitor file ");
@@ -355,21 +320,25 @@ void Monitors_WriteIndexEntry(Files_Rider& rider, int32_t label, int64_t firstLi
   TextFile_WriteLine(rider);
 }
 
+void Monitors_WriteTraces(Files_Rider& samples, Files_Rider& index, int32_t lastIteration) {
+  int64_t line = 1;
+  for (const size_t i : Active()) {
+    const int32_t label = monitorList[i].label;
+    const int64_t count = Monitors_OutMonitor(samples, label, 0, lastIteration);
+    Monitors_WriteIndexEntry(index, label, line, count);
+    line += count;
+  }
+}
+
 bool Monitors_DumpMonitors(int32_t lastIteration, const std::string& sampleFileName,
                            const std::string& indexFileName) {
-  StagedFile samples(sampleFileName), index(indexFileName);
+  Files_StagedFile samples(sampleFileName), index(indexFileName);
   if (!samples.Opened() || !index.Opened()) {
     if (!samples.Opened()) CouldNotWrite(samples.Name());
     if (!index.Opened()) CouldNotWrite(index.Name());
     return false;
   }
-  int64_t line = 1;
-  for (const size_t i : Active()) {
-    const int32_t label = monitorList[i].label;
-    const int64_t count = Monitors_OutMonitor(samples.rider, label, 0, lastIteration);
-    Monitors_WriteIndexEntry(index.rider, label, line, count);
-    line += count;
-  }
+  Monitors_WriteTraces(samples.rider, index.rider, lastIteration);
   // Both files are finished before either replaces its earlier copy, so the
   // pair on disk is never half new after a failed write.
   const bool samplesDone = samples.Finish();
@@ -377,7 +346,7 @@ bool Monitors_DumpMonitors(int32_t lastIteration, const std::string& sampleFileN
   if (!samplesDone) CouldNotWrite(samples.Name());
   if (!indexDone) CouldNotWrite(index.Name());
   if (!samplesDone || !indexDone) return false;
-  for (StagedFile* f : {&samples, &index}) {
+  for (Files_StagedFile* f : {&samples, &index}) {
     if (!f->Place()) {
       CouldNotWrite(f->Name());
       return false;

@@ -75,6 +75,12 @@ int64_t Monitors_OutMonitor(Files_Rider& rider, int32_t label, int32_t from, int
 void Monitors_WriteIndexEntry(Files_Rider& rider, int32_t label, int64_t firstLine, int64_t count);
 
 // Writes every monitor that has samples, in the order the monitors were
+// made: its samples with iterations 0..lastIteration as sample-file lines and
+// its index line, line numbers running on across monitors. The caller
+// checks and places the files.
+void Monitors_WriteTraces(Files_Rider& samples, Files_Rider& index, int32_t lastIteration);
+
+// Writes every monitor that has samples, in the order the monitors were
 // made: its samples with iterations 0..lastIteration to the sample file and
 // its index line to the index file, line numbers running on across
 // monitors. Both files (replacing earlier ones) are first written under

@@ -188,25 +188,13 @@ TEST_F(MonitorsFileTest, LineFormatsAndNumberingAcrossMonitors) {
   EXPECT_EQ(test::ReadFile("one.out"), Line(4, 12.5) + Line(6, 12.5));
 }
 
-// A limit on file size for its lifetime, writes past it failing as on a full disk.
-struct FileSizeLimit {
-  explicit FileSizeLimit(rlim_t bytes) : handler(std::signal(SIGXFSZ, SIG_IGN)) {
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit small{bytes, saved.rlim_max};
-    setrlimit(RLIMIT_FSIZE, &small);
-  }
-  ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved), std::signal(SIGXFSZ, handler); }
-  void (*handler)(int);
-  rlimit saved{};
-};
-
 TEST_F(MonitorsFileTest, AFileThatCannotBeWrittenIsReportedAndTheOldPairKept) {
   EXPECT_FALSE(Monitors_DumpMonitors(5, "missing/t.out", "t.ind"));
   EXPECT_TRUE(Says("Could not write monitor file missing/t.out; any earlier copy is kept."));
   EXPECT_TRUE(Kept());
   Run(7, 3000);  // enough samples to pass the limit, which binds root too
   {
-    FileSizeLimit limit(16384);
+    test::FileSizeLimit limit(16384);
     EXPECT_FALSE(Monitors_DumpMonitors(3000, "t.out", "t.ind"));
   }
   EXPECT_TRUE(Says("Could not write monitor file t.out;"));

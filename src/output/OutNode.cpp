@@ -125,7 +125,7 @@ bool HasStochasticNode(const SymTabs_Name& name) {
   return false;
 }
 
-void WriteState(Files_Rider& r, int32_t iteration) {
+void WriteStateItems(Files_Rider& r, int32_t iteration) {
   TextFile_WriteString(r, "list(");
   TextFile_WriteString(r, "iteration = ");
   TextFile_WriteInt(r, iteration, 8);
@@ -243,18 +243,13 @@ void OutNode_WriteNode(Files_Rider& r, const SymTabs_Name& name, bool allValues)
   }
 }
 
+void OutNode_WriteState(Files_Rider& rider, int32_t iteration) { WriteStateItems(rider, iteration); }
+
 bool OutNode_SaveAction(const std::string& fileName, int32_t iteration) {
-  if (fileName.empty()) return Failed(fileName);
   // Written beside the target and moved over it only when complete.
-  const std::string temp = fileName + ".tmp";
-  Files_Handle file = Files_New(temp);
-  if (!file) return Failed(fileName);
-  Files_Rider r;
-  Files_Set(r, file, 0);
-  WriteState(r, iteration);
-  if (!Files_Close(file) || !Files_Replace(temp, fileName)) {
-    Files_Delete(temp);
-    return Failed(fileName);
-  }
+  Files_StagedFile file(fileName);
+  if (!file.Opened()) return Failed(fileName);
+  OutNode_WriteState(file.rider, iteration);
+  if (!file.Finish() || !file.Place()) return Failed(fileName);
   return true;
 }

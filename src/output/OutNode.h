@@ -41,6 +41,11 @@ void OutNode_DisplayNode(const OutNode_Ref& ref);
 void OutNode_WriteNode(Files_Rider& rider, const SymTabs_Name& name, bool allValues);
 
 // Writes the whole state (iteration count, current seed and every variable
+// with a stochastic element) as a list-format text; the caller checks and
+// places the file.
+void OutNode_WriteState(Files_Rider& rider, int32_t iteration);
+
+// Writes the whole state (iteration count, current seed and every variable
 // with a stochastic element) to the file, replacing an existing one. The
 // text is written to fileName + ".tmp" first and put in place when complete,
 // so a run stopped part way never leaves a damaged file under the name. When

@@ -13,6 +13,8 @@
 #                    the standard output and error (an unexpected error
 #                    output fails the scenario)
 #   absent           optional: names of files that must not exist afterwards
+#   fsize            optional: a limit on the size of each file the program
+#                    writes, in KiB (ulimit -f), as a stand-in for a full disk
 #   any other file   copied alongside (models, data, initial values)
 # The run happens in a scratch copy of the directory. In the banner the date
 # and time, and in timing lines the elapsed time, are masked before comparing.
@@ -30,8 +32,10 @@ args="20 run cmd"
 input=/dev/null
 [ -f stdin ] && input=stdin
 
+limit=unlimited
+[ -f fsize ] && limit=$(head -n 1 fsize)
 # shellcheck disable=SC2086
-timeout 20 "$wren" $args <"$input" >stdout 2>stderr
+(ulimit -f "$limit" && exec timeout 20 "$wren" $args) <"$input" >stdout 2>stderr
 status=$?
 fail=0
 if [ "$status" -ne 0 ]; then

@@ -9,7 +9,11 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include "commands/Params.h"
 #include "commands/Write.h"
@@ -29,6 +33,37 @@ inline std::string ReadFile(const std::string& name) {
 }
 
 inline bool Exists(const std::string& name) { return std::filesystem::exists(name); }
+
+// A limit on the size of every file written, for its lifetime: a write past
+// it fails as it would on a full disk (the signal the limit raises is
+// ignored meanwhile). Unlike directory permissions it binds the superuser too.
+struct FileSizeLimit {
+  explicit FileSizeLimit(rlim_t bytes) : handler(std::signal(SIGXFSZ, SIG_IGN)) {
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small{bytes, saved.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &small);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, handler);
+  }
+  void (*handler)(int);
+  rlimit saved{};
+};
+
+// Whether directory permissions stop this process writing (not for the
+// superuser): makes a directory without write permission and tries it.
+inline bool PermissionsBind() {
+  if (geteuid() == 0) return false;
+  std::filesystem::create_directory("perm-probe");
+  chmod("perm-probe", 0555);
+  const bool binds = access("perm-probe", W_OK) != 0;
+  chmod("perm-probe", 0755);
+  std::filesystem::remove("perm-probe");
+  return binds;
+}
 
 // Runs each test in a fresh directory of its own, removed afterwards.
 class ScratchDir : public ::testing::Test {
