@@ -319,8 +319,14 @@ void Stats(const OutNode_Ref& ref, const Options& o) {
   });
   outPos = Files_Pos(out);
   indPos = Files_Pos(ind);
-  Files_Close(out.file);
-  Files_Close(ind.file);
+  // Opening failed is reported above; a full disk shows only at the close.
+  const bool opened = out.file && ind.file;
+  const bool outDone = Files_Close(out.file);
+  const bool indDone = Files_Close(ind.file);
+  if (opened && !(outDone && indDone)) {
+    Write_Ln();
+    Write_String("Could not write the summary files " + Params_out1File + " and " + Params_index1File);
+  }
 }
 
 void Diagnostics(const OutNode_Ref& ref, const Options& o) {
@@ -340,26 +346,27 @@ void Diagnostics(const OutNode_Ref& ref, const Options& o) {
   });
 }
 
+// The pair is written under temporary names and replaces the earlier pair
+// only when both are complete: a full disk leaves the earlier files as they
+// were and says so.
 void Out(const OutNode_Ref& ref, const Options& o) {
   newFile = true;
-  Files_Handle outFile = Files_New(Params_out1File);
-  Files_Handle indFile = Files_New(Params_index1File);
-  if (!outFile || !indFile) {
+  Files_StagedFile out(Params_out1File), ind(Params_index1File);
+  bool done = out.Opened() && ind.Opened();
+  if (done) {
+    int64_t line = 1;
+    ForEachElement(ref, [&](int32_t node) {
+      const int64_t count = Monitors_OutMonitor(out.rider, node, o.first, o.last);
+      Monitors_WriteIndexEntry(ind.rider, node, line, count);
+      line += count;
+    });
+    const bool outDone = out.Finish();
+    done = ind.Finish() && outDone && out.Place() && ind.Place();
+  }
+  if (!done) {
     Write_Ln();
     Write_String("Could not write the sample files " + Params_out1File + " and " + Params_index1File);
-    return;
   }
-  Files_Rider out, ind;
-  Files_Set(out, outFile, 0);
-  Files_Set(ind, indFile, 0);
-  int64_t line = 1;
-  ForEachElement(ref, [&](int32_t node) {
-    const int64_t count = Monitors_OutMonitor(out, node, o.first, o.last);
-    Monitors_WriteIndexEntry(ind, node, line, count);
-    line += count;
-  });
-  Files_Close(outFile);
-  Files_Close(indFile);
 }
 
 // Every node command begins by resolving its node.
