@@ -54,7 +54,7 @@ constexpr int notExecuted = 85;
     Write_Int(node->label, 0);
   Write_Ln();
   Write_Flush();
-  std::exit(0);
+  Errors_EndRun();
 }
 
 // The node with this number, for an evaluator of owner that addresses its

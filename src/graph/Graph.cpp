@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "commands/Write.h"
+#include "language/Errors.h"
 
 std::vector<Graph_Node*> Graph_nodes;
 int32_t Graph_numDeclaredNodes = 0;
@@ -29,7 +30,7 @@ bool allocated = false;
   Write_String(what);
   Write_Ln();
   Write_Flush();
-  std::exit(0);
+  Errors_EndRun();
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 
 namespace {
 
+Errors_Ending ending = nullptr;
+
 constexpr Messages_Entry entries[] = {
     {0, "Expected a right parenthesis."},
     {1, "Expected a left square bracket."},
@@ -208,5 +210,12 @@ void Errors_NodeReport(const Graph_Node* node, std::string_view text) {
 
 void Errors_NodeErrorText(const Graph_Node* node, std::string_view text) {
   Errors_NodeReport(node, text);
+  Errors_EndRun();
+}
+
+void Errors_EndRun() {
+  if (ending != nullptr) ending();
   std::exit(0);
 }
+
+void Errors_SetEnding(Errors_Ending e) { ending = e; }

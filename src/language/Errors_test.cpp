@@ -58,6 +58,25 @@ TEST_F(ErrorsTest, NodeErrorNamesTheNodeAndEndsTheRun) {
             " -- error  -- \nNode has undefined parent.\n");
 }
 
+// A host that puts its own ending in place gets the report and control
+// back; without one, or with one that returns, the process exits.
+TEST_F(ErrorsTest, EndingPutInPlaceReplacesTheExit) {
+  struct Ended {};
+  Graph_Node node;
+  Graph_Init(node);
+  node.label = 7;
+  Errors_SetErrorFile("m.txt", nullptr);
+  StartConsole();
+  Errors_SetEnding([] { throw Ended{}; });
+  EXPECT_THROW(Errors_NodeError(&node, 78), Ended);
+  EXPECT_THROW(Errors_EndRun(), Ended);
+  Errors_SetEnding([] {});
+  EXPECT_EXIT(Errors_EndRun(), testing::ExitedWithCode(0), "");
+  Errors_SetEnding(nullptr);
+  EXPECT_EXIT(Errors_EndRun(), testing::ExitedWithCode(0), "");
+  EXPECT_EQ(Console(), "\nError in file: m.txt\n for node: 7\n -- error  -- \nNode has undefined parent.\n");
+}
+
 TEST_F(ErrorsTest, MessageTexts) {
   EXPECT_EQ(Errors_String(79), "Multiviate  node contains both data and sampling components.");
   for (int n = 102; n <= 109; ++n) EXPECT_EQ(Errors_String(n), "") << n;
