@@ -270,6 +270,12 @@ void WalkParameters(Graph_Node* node, bool withIndices, Terminal terminal) {
     }
   };
   const int32_t density = node->density;
+  // Every parameter needs a node, not only those that shape the density:
+  // starting values and densities read the others too (the size of dbin,
+  // the category count of dcat). Only bounds, the last two entries of a
+  // node with more than two, may be missing.
+  if (density != 0)
+    for (int32_t k = 0; k < (count > 2 ? count - 2 : count); ++k) parameter(k);
   if (FirstIsSingle(density)) {
     single(parameter(0));
   } else if (density == CodeGen_dcat) {

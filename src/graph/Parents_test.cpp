@@ -219,4 +219,17 @@ TEST_F(ParentsTest, MissingNodesAreFaults) {
   EXPECT_EXIT(Parents_DeterministicParentLi(N("s"), list), testing::ExitedWithCode(0), "");
 }
 
+// The size of dbin and the upper end of a bounded node enter no density
+// term, yet their nodes are read all the same: an element without a node
+// (its datum NA) is as much a fault as a missing first parameter, while a
+// missing bound is none.
+TEST_F(ParentsTest, EveryParameterNeedsANodeButABoundMayBeMissing) {
+  const std::string model = "model m; var k, p, n[2]; data in \"d.dat\";\n"
+                            "{ k ~ dbin(p, n[1]) p ~ dbeta(1, 1) }";
+  ExpectFault(model, "list(k = 2, n = c(NA, 3))", [] {}, "k\n", "Node has undefined parent.");
+  ASSERT_TRUE(Build("model m; var k, p, n; data in \"d.dat\";\n"
+                    "{ k ~ dbin(p, n) p ~ dbeta(1, 1) I(0.1, ) }", "list(k = 2, n = 5)"));
+  EXPECT_EQ(N("p")->parents[3], nullptr);
+}
+
 }  // namespace
