@@ -1,9 +1,13 @@
 # Set-up and run targets. Each configures and builds first when needed.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
 JOBS       ?= 2
+# Seconds each fuzz target runs for "make fuzz".
+FUZZ_SECONDS ?= 120
+FUZZ_TARGETS = fuzz_model fuzz_data fuzz_session
 
-.PHONY: all build demo test test-asan bench validate clean
+.PHONY: all build demo test test-asan bench validate fuzz clean
 
 all: build
 
@@ -43,5 +47,27 @@ test-asan: $(ASAN_BUILD)/CMakeCache.txt
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
+# The fuzz targets, built with clang and both sanitizers, each run for
+# FUZZ_SECONDS on its corpus (seeded from the scenarios and the examples, and
+# kept between runs). An input running over 10 seconds counts as a hang; a
+# crash, hang, leak or sanitizer report stops the run and leaves the input as
+# $(FUZZ_BUILD)/artifacts/<target>-*.
+$(FUZZ_BUILD)/CMakeCache.txt:
+	CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWREN_FUZZ=ON
+
+fuzz: $(FUZZ_BUILD)/CMakeCache.txt
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(FUZZ_TARGETS)
+	bash fuzz/seed.sh $(FUZZ_BUILD)/corpus
+	mkdir -p $(FUZZ_BUILD)/artifacts $(FUZZ_BUILD)/scratch
+	# The fuzzer ends without removing its scratch directory: keep them in the build.
+	rm -rf $(FUZZ_BUILD)/scratch/*
+	for target in $(FUZZ_TARGETS); do \
+	  TMPDIR=$(abspath $(FUZZ_BUILD))/scratch ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	    $(FUZZ_BUILD)/$$target -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=4096 \
+	    -rss_limit_mb=2048 -detect_leaks=1 -print_final_stats=1 \
+	    -artifact_prefix=$(abspath $(FUZZ_BUILD))/artifacts/$${target#fuzz_}- \
+	    $(FUZZ_BUILD)/corpus/$${target#fuzz_} || exit 1; \
+	done
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -1,0 +1,10 @@
+// libFuzzer target: see Fuzz_Data in Fuzz.h for what the input becomes.
+#include <cstddef>
+#include <cstdint>
+
+#include "Fuzz.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // Refused inputs stay out of the corpus.
+  return Fuzz_Data(data, size) == Fuzz_refused ? -1 : 0;
+}
