@@ -42,7 +42,6 @@ enum Bounds : int32_t { noBounds = 0, lowerOnly = 1, upperOnly = 2, bothBounds =
 constexpr int numForms = 11;
 constexpr int numDensities = CodeGen_dzipf + 1;
 constexpr int32_t blockCode = 22;        // a multivariate normal block, refined further
-constexpr int32_t univariateNormal = 9;
 constexpr int32_t componentwise = 9;     // each component of a block alone
 constexpr int32_t noMethod = 49;
 constexpr int32_t griddy = 50;

@@ -128,12 +128,6 @@ std::array<double, gridSize + 2> gridArea{};
 
 inline size_t At(int i) { return static_cast<size_t>(i); }
 
-template <typename... Args>
-void Fail(Samplers_Sampler& s, const char* format, Args... args) {
-  std::array<char, 400> text{};
-  std::snprintf(text.data(), text.size(), format, args...);
-  Samplers_Fail(s, text.data());
-}
 
 // Linear predictors may use the partial sums they keep for the active node
 // only between the first evaluation of a draw and its end; on every way out
@@ -843,11 +837,11 @@ bool Support(Samplers_Sampler& s, Entry entry, double& lo, double& hi) {
     hi = std::min(hi, 1.0);
   }
   if (std::isnan(lo) || std::isnan(hi)) {
-    Fail(s, "An end of the node's support is not a number.");
+    Samplers_FailWith(s, "An end of the node's support is not a number.");
     return false;
   }
   if (!(lo < hi)) {
-    Fail(s, "The node's support is empty: its lower end %g is not below its upper end %g.", lo, hi);
+    Samplers_FailWith(s, "The node's support is empty: its lower end %g is not below its upper end %g.", lo, hi);
     return false;
   }
   return true;
@@ -861,7 +855,7 @@ bool ReadPrior(Samplers_Sampler& s) {
   mu = Graph_ValueOf(nd->parents[0]);
   tau = Graph_ValueOf(nd->parents[1]);
   if (std::isfinite(mu) && std::isfinite(tau) && tau > 0.0) return true;
-  Fail(s, "The node's normal prior has mean %g and precision %g: both must be finite and the precision positive.",
+  Samplers_FailWith(s, "The node's normal prior has mean %g and precision %g: both must be finite and the precision positive.",
        mu, tau);
   return false;
 }
@@ -870,24 +864,24 @@ bool ReadPrior(Samplers_Sampler& s) {
 void Report(Samplers_Sampler& s, Step why, const char* more) {
   switch (why) {
     case Step::bracket:
-      return Fail(s, "%s The log full conditional still rose after %d evaluations.%s", bracketText, searchBudget, more);
+      return Samplers_FailWith(s, "%s The log full conditional still rose after %d evaluations.%s", bracketText, searchBudget, more);
     case Step::locate:
-      return Fail(s, "%s %d evaluations did not bring the points about the mode within %g log units of it.%s",
+      return Samplers_FailWith(s, "%s %d evaluations did not bring the points about the mode within %g log units of it.%s",
                   locateText, searchBudget, locateTolerance, more);
     case Step::notFinite:
-      return Fail(s, "%s The log full conditional was not a finite number at any point tried.%s", locateText, more);
+      return Samplers_FailWith(s, "%s The log full conditional was not a finite number at any point tried.%s", locateText, more);
     case Step::hull:
-      return Fail(s, "%s No envelope could be formed: %s; the full conditional may not be log-concave.%s",
+      return Samplers_FailWith(s, "%s No envelope could be formed: %s; the full conditional may not be log-concave.%s",
                   bracketText, hullFault, more);
     case Step::candidates:
-      return Fail(s, "%s All %d candidates were rejected.%s", budgetText, maxCandidates, more);
+      return Samplers_FailWith(s, "%s All %d candidates were rejected.%s", budgetText, maxCandidates, more);
     case Step::ok: return;
   }
 }
 
 void Update(Samplers_Sampler& s, Entry entry) {
   Graph_Node* nd = s.node;
-  if (nd == nullptr) return Fail(s, "The update has no node.");
+  if (nd == nullptr) return Samplers_FailWith(s, "The update has no node.");
   const double old = nd->value;
   const FastPathScope scope;
   double lo = 0.0, hi = 0.0;

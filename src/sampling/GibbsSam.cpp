@@ -64,13 +64,6 @@ inline void SetComponent(Graph_Node* node, int32_t i, double value) { ComponentN
 
 inline bool Positive(double x) { return std::isfinite(x) && x > 0.0; }
 
-// A failure with its reason, the numbers of the case filled in.
-template <typename... Args>
-void Fail(Samplers_Sampler& s, const char* format, Args... args) {
-  std::array<char, 240> text{};
-  std::snprintf(text.data(), text.size(), format, args...);
-  Samplers_Fail(s, text.data());
-}
 
 // The values of a node, or of the first `count` components of a block, as
 // they were before an update. The conjugate parameter procedures probe by
@@ -283,13 +276,13 @@ constexpr const char* capacityText = "The block has %d components, more than the
 // The reason a bounded search ended without a value, for the report.
 void FailSearch(Samplers_Sampler& s, Outcome outcome, double a, double b) {
   switch (outcome) {
-    case Outcome::noBound: return Fail(s, "The node has no bound to meet.");
-    case Outcome::badBound: return Fail(s, "A bound of the node is not a number.");
-    case Outcome::crossed: return Fail(s, "The lower bound %g is above the upper bound %g.", a, b);
-    case Outcome::drawFailed: return Fail(s, "The draw from the prior could not be made.");
-    case Outcome::notFinite: return Fail(s, "A draw was not a finite number: a parameter is out of range.");
+    case Outcome::noBound: return Samplers_FailWith(s, "The node has no bound to meet.");
+    case Outcome::badBound: return Samplers_FailWith(s, "A bound of the node is not a number.");
+    case Outcome::crossed: return Samplers_FailWith(s, "The lower bound %g is above the upper bound %g.", a, b);
+    case Outcome::drawFailed: return Samplers_FailWith(s, "The draw from the prior could not be made.");
+    case Outcome::notFinite: return Samplers_FailWith(s, "A draw was not a finite number: a parameter is out of range.");
     case Outcome::capSpent:
-      return Fail(s, "No draw out of %ld fell within the bounds (%g, %g): they hold almost no probability.",
+      return Samplers_FailWith(s, "No draw out of %ld fell within the bounds (%g, %g): they hold almost no probability.",
                   GibbsSam_maxTries, a, b);
     case Outcome::drawn: return;
   }
@@ -301,25 +294,25 @@ void FailPriorBlock(Samplers_Sampler& s) {
   switch (node->density) {
     case CodeGen_ddirch:
     case CodeGen_dmulti:
-      if (node->size > GibbsSam_maxVector) return Fail(s, capacityText, node->size, GibbsSam_maxVector);
+      if (node->size > GibbsSam_maxVector) return Samplers_FailWith(s, capacityText, node->size, GibbsSam_maxVector);
       break;
     case CodeGen_dmnorm:
-      if (node->size > GibbsSam_maxOrder) return Fail(s, capacityText, node->size, GibbsSam_maxOrder);
-      return Fail(s, "The prior precision matrix of the block is not positive definite.");
+      if (node->size > GibbsSam_maxOrder) return Samplers_FailWith(s, capacityText, node->size, GibbsSam_maxOrder);
+      return Samplers_FailWith(s, "The prior precision matrix of the block is not positive definite.");
     case CodeGen_dwish: {
       if (WishartOrder(node) == 0)
-        return Fail(s, "The block of %d components is not a square matrix of order at most %d.", node->size,
+        return Samplers_FailWith(s, "The block of %d components is not a square matrix of order at most %d.", node->size,
                     GibbsSam_maxOrder);
       const double k = Parameter(node, 1);
       if (!(std::isfinite(k) && k > WishartOrder(node) - 1))
-        return Fail(s, "The degrees of freedom %g must be a number above %d, the order less one.", k,
+        return Samplers_FailWith(s, "The degrees of freedom %g must be a number above %d, the order less one.", k,
                     WishartOrder(node) - 1);
-      return Fail(s, "The prior scale matrix of the block is not positive definite.");
+      return Samplers_FailWith(s, "The prior scale matrix of the block is not positive definite.");
     }
     default:
       break;
   }
-  Fail(s, "The draw from the prior could not be made.");
+  Samplers_FailWith(s, "The draw from the prior could not be made.");
 }
 
 // Keeps a draw of the bounded procedures within its bounds when rounding
@@ -345,7 +338,7 @@ void BoundedConjugate(Samplers_Sampler& s, Conjugate kind, bool lower, bool uppe
     ConjDist_GammaParameters(node, p, q);
   if (!Positive(p) || !Positive(q)) {
     saved.Restore();
-    return Fail(s,
+    return Samplers_FailWith(s,
                 kind == Conjugate::beta
                     ? "The beta full conditional has parameters a = %g and b = %g: both must be positive."
                     : "The gamma full conditional has shape %g and rate %g: both must be positive.",
@@ -418,7 +411,7 @@ void BoundedNormal(Samplers_Sampler& s, bool lower, bool upper) {
   if (!Plans_Normal(s, mean, precision)) ConjDist_NormalParameters(node, mean, precision);
   if (!Positive(precision) || !std::isfinite(mean)) {
     saved.Restore();
-    return Fail(s,
+    return Samplers_FailWith(s,
                 "The normal full conditional has mean %g and precision %g: the precision must be positive "
                 "and both finite.",
                 mean, precision);
@@ -436,7 +429,7 @@ void BoundedNormal(Samplers_Sampler& s, bool lower, bool upper) {
   const double a = (lo - mean) / sd, b = (hi - mean) / sd;
   if ((lower && !std::isfinite(a)) || (upper && !std::isfinite(b))) {
     saved.Restore();
-    return Fail(s, "The bounds (%g, %g) lie beyond any value the normal full conditional (mean %g, sd %g) reaches.",
+    return Samplers_FailWith(s, "The bounds (%g, %g) lie beyond any value the normal full conditional (mean %g, sd %g) reaches.",
                 lo, hi, mean, sd);
   }
   double z = 0.0;
@@ -456,7 +449,7 @@ bool Deliver(Samplers_Sampler& s, const Saved& saved, std::span<const double> x,
   for (int32_t i = 0; i < m; ++i) {
     if (!std::isfinite(x[static_cast<size_t>(i)])) {
       saved.Restore();
-      Fail(s, "Component %d of the block's draw was not a finite number.", i + 1);
+      Samplers_FailWith(s, "Component %d of the block's draw was not a finite number.", i + 1);
       return false;
     }
   }
@@ -469,13 +462,13 @@ using MNormalParameters = bool (*)(Graph_Node*, std::span<double>, std::span<dou
 void MNormalBlock(Samplers_Sampler& s, MNormalParameters parameters) {
   Graph_Node* node = s.node;
   const int32_t m = node->size;
-  if (m < 1 || m > GibbsSam_maxOrder) return Fail(s, capacityText, m, GibbsSam_maxOrder);
+  if (m < 1 || m > GibbsSam_maxOrder) return Samplers_FailWith(s, capacityText, m, GibbsSam_maxOrder);
   const Saved saved(node, node->size);
   std::array<double, GibbsSam_maxOrder> mu, x;
   std::array<double, matrixEntries> U;
   if (!(Plans_MNormal(s, mu, U) || parameters(node, mu, U)) || !RandNum_MNormal(mu, U, x, m)) {
     saved.Restore();
-    return Fail(s, "The precision matrix of the block's full conditional is not positive definite.");
+    return Samplers_FailWith(s, "The precision matrix of the block's full conditional is not positive definite.");
   }
   Deliver(s, saved, x, m);
 }
@@ -512,7 +505,7 @@ bool GetBounds(Samplers_Sampler& s, int64_t& lower, int64_t& upper, bool& open) 
     case CodeGen_dcat:
       lower = node->density == CodeGen_dbin ? 0 : 1;
       if (!ToCount(Parameter(node, 1), upper)) {
-        Fail(s, "The %s of the node is not a number.",
+        Samplers_FailWith(s, "The %s of the node is not a number.",
              node->density == CodeGen_dbin ? "number of trials" : "number of categories");
         return false;
       }
@@ -522,10 +515,10 @@ bool GetBounds(Samplers_Sampler& s, int64_t& lower, int64_t& upper, bool& open) 
     case CodeGen_dgeom:
     case CodeGen_dzipf: lower = 1; upper = maxCount; open = true; break;
     case CodeGen_dhypo:
-      Fail(s, "A dhypo node cannot be sampled by enumeration: it has no log density here.");
+      Samplers_FailWith(s, "A dhypo node cannot be sampled by enumeration: it has no log density here.");
       return false;
     default:
-      Fail(s, "The node is not discrete; it cannot be sampled by enumeration.");
+      Samplers_FailWith(s, "The node is not discrete; it cannot be sampled by enumeration.");
       return false;
   }
   Graph_Node* lo = LowerParent(node);
@@ -533,25 +526,25 @@ bool GetBounds(Samplers_Sampler& s, int64_t& lower, int64_t& upper, bool& open) 
   int64_t bound = 0;
   if (lo != nullptr) {
     if (!ToCount(Graph_ValueOf(lo), bound)) {
-      Fail(s, "The lower bound of the node is not a number.");
+      Samplers_FailWith(s, "The lower bound of the node is not a number.");
       return false;
     }
     lower = std::max(lower, bound);
   }
   if (hi != nullptr) {
     if (!ToCount(Graph_ValueOf(hi), bound)) {
-      Fail(s, "The upper bound of the node is not a number.");
+      Samplers_FailWith(s, "The upper bound of the node is not a number.");
       return false;
     }
     upper = std::min(upper, bound);
   }
   if (upper < lower) {
-    Fail(s, "The support of the node is empty: no whole number lies from %lld to %lld.",
+    Samplers_FailWith(s, "The support of the node is empty: no whole number lies from %lld to %lld.",
          static_cast<long long>(lower), static_cast<long long>(upper));
     return false;
   }
   if (!open && upper - lower + 1 > maxSupport) {
-    Fail(s, "The support of the node, %lld to %lld, has more than %lld points to enumerate.",
+    Samplers_FailWith(s, "The support of the node, %lld to %lld, has more than %lld points to enumerate.",
          static_cast<long long>(lower), static_cast<long long>(upper), static_cast<long long>(maxSupport));
     return false;
   }
@@ -591,14 +584,14 @@ bool TailWindow(double mean, int64_t least, LogTail logTail, int64_t& lo, int64_
 bool PriorWindow(Samplers_Sampler& s, int64_t& lo, int64_t& hi) {
   Graph_Node* node = s.node;
   const auto tooWide = [&] {
-    Fail(s, tooWideText, static_cast<long long>(maxSupport));
+    Samplers_FailWith(s, tooWideText, static_cast<long long>(maxSupport));
     return false;
   };
   switch (node->density) {
     case CodeGen_dpois: {
       const double lambda = Parameter(node, 0);
       if (!(std::isfinite(lambda) && lambda >= 0.0)) {
-        Fail(s, "The Poisson mean %g of the node must be a finite number at least 0.", lambda);
+        Samplers_FailWith(s, "The Poisson mean %g of the node must be a finite number at least 0.", lambda);
         return false;
       }
       if (lambda == 0.0) {
@@ -612,7 +605,7 @@ bool PriorWindow(Samplers_Sampler& s, int64_t& lo, int64_t& hi) {
     case CodeGen_dnegbin: {
       const double p = Parameter(node, 0), r = Parameter(node, 1);
       if (!(p > 0.0 && p <= 1.0 && Positive(r))) {
-        Fail(s, "The negative binomial parameters p = %g and r = %g of the node are out of range.", p, r);
+        Samplers_FailWith(s, "The negative binomial parameters p = %g and r = %g of the node are out of range.", p, r);
         return false;
       }
       if (p == 1.0) {
@@ -630,7 +623,7 @@ bool PriorWindow(Samplers_Sampler& s, int64_t& lo, int64_t& hi) {
     case CodeGen_dgeom: {
       const double p = Parameter(node, 0);
       if (!(p > 0.0 && p <= 1.0)) {
-        Fail(s, "The probability %g of the geometric node must lie above 0 and at most 1.", p);
+        Samplers_FailWith(s, "The probability %g of the geometric node must lie above 0 and at most 1.", p);
         return false;
       }
       // P(X > K) = (1 - p)^K.
@@ -643,7 +636,7 @@ bool PriorWindow(Samplers_Sampler& s, int64_t& lo, int64_t& hi) {
     case CodeGen_dzipf: {
       const double a = Parameter(node, 0);
       if (!(std::isfinite(a) && a > 1.0)) {
-        Fail(s, "The exponent %g of the Zipf node must be a finite number above 1.", a);
+        Samplers_FailWith(s, "The exponent %g of the Zipf node must be a finite number above 1.", a);
         return false;
       }
       // P(X > K) <= K^(1 - a) / (a - 1), the normalising sum being at least 1.
@@ -691,7 +684,7 @@ using TailDraw = bool (*)(Graph_Node*);
 void Tail(Samplers_Sampler& s, TailDraw draw) {
   Graph_Node* node = s.node;
   const double old = node->value;
-  if (!draw(node)) return Fail(s, "The node has no lower bound to draw above.");
+  if (!draw(node)) return Samplers_FailWith(s, "The node has no lower bound to draw above.");
   if (!std::isfinite(node->value)) {
     node->value = old;
     FailSearch(s, Outcome::notFinite, 0.0, 0.0);
@@ -726,7 +719,7 @@ void GibbsSam_Pareto(Samplers_Sampler& s) {
   ConjDist_ParetoParameters(node, c, alpha);
   if (!Positive(c) || !Positive(alpha)) {
     saved.Restore();
-    return Fail(s, "The Pareto full conditional has scale %g and shape %g: both must be positive.", c, alpha);
+    return Samplers_FailWith(s, "The Pareto full conditional has scale %g and shape %g: both must be positive.", c, alpha);
   }
   const double x = RandNum_Pareto(alpha, c);
   if (!std::isfinite(x)) {
@@ -739,23 +732,23 @@ void GibbsSam_Pareto(Samplers_Sampler& s) {
 void GibbsSam_Direchlet(Samplers_Sampler& s) {
   Graph_Node* node = s.node;
   const int32_t m = node->size;
-  if (m < 1 || m > GibbsSam_maxVector) return Fail(s, capacityText, m, GibbsSam_maxVector);
+  if (m < 1 || m > GibbsSam_maxVector) return Samplers_FailWith(s, capacityText, m, GibbsSam_maxVector);
   const Saved saved(node, node->size);
   std::array<double, GibbsSam_maxVector> alpha, x;
   if (!ConjDist_DirechletParameters(node, alpha)) {
     saved.Restore();
-    return Fail(s, "The parameters of the block's Dirichlet full conditional could not be formed.");
+    return Samplers_FailWith(s, "The parameters of the block's Dirichlet full conditional could not be formed.");
   }
   for (int32_t i = 0; i < m; ++i) {
     if (!Positive(alpha[static_cast<size_t>(i)])) {
       saved.Restore();
-      return Fail(s, "Parameter %d of the Dirichlet full conditional is %g: every parameter must be positive.",
+      return Samplers_FailWith(s, "Parameter %d of the Dirichlet full conditional is %g: every parameter must be positive.",
                   i + 1, alpha[static_cast<size_t>(i)]);
     }
   }
   if (!RandNum_Direchlet(alpha, x, m)) {
     saved.Restore();
-    return Fail(s, capacityText, m, GibbsSam_maxVector);
+    return Samplers_FailWith(s, capacityText, m, GibbsSam_maxVector);
   }
   Deliver(s, saved, x, m);
 }
@@ -767,22 +760,22 @@ void GibbsSam_Wishart(Samplers_Sampler& s) {
   Graph_Node* node = s.node;
   const int d = WishartOrder(node);
   if (d == 0)
-    return Fail(s, "The block of %d components is not a square matrix of order at most %d.", node->size,
+    return Samplers_FailWith(s, "The block of %d components is not a square matrix of order at most %d.", node->size,
                 GibbsSam_maxOrder);
   const Saved saved(node, node->size);
   double k = 0.0;
   std::array<double, matrixEntries> R, W;
   if (!(Plans_Wishart(s, k, R) || ConjDist_WishartParameters(node, k, R))) {
     saved.Restore();
-    return Fail(s, "The scale matrix of the block's Wishart full conditional is not positive definite.");
+    return Samplers_FailWith(s, "The scale matrix of the block's Wishart full conditional is not positive definite.");
   }
   if (!(std::isfinite(k) && k > d - 1)) {
     saved.Restore();
-    return Fail(s, "The Wishart full conditional has %g degrees of freedom: it needs a number above %d.", k, d - 1);
+    return Samplers_FailWith(s, "The Wishart full conditional has %g degrees of freedom: it needs a number above %d.", k, d - 1);
   }
   if (!RandNum_Wishart(R, W, k, d)) {
     saved.Restore();
-    return Fail(s, "The scale matrix of the block's Wishart full conditional is not positive definite.");
+    return Samplers_FailWith(s, "The scale matrix of the block's Wishart full conditional is not positive definite.");
   }
   Deliver(s, saved, W, d * d);
 }
@@ -812,7 +805,7 @@ void GibbsSam_DiscreteSample(Samplers_Sampler& s) {
       hi = std::max(hi, current);
     }
     if (hi - lo + 1 > maxSupport) {
-      Fail(s, tooWideText, static_cast<long long>(maxSupport));
+      Samplers_FailWith(s, tooWideText, static_cast<long long>(maxSupport));
       return;
     }
   }
@@ -843,7 +836,7 @@ void GibbsSam_DiscreteSample(Samplers_Sampler& s) {
     }
     if (tooWide) {
       node->value = old;
-      Fail(s, tooWideText, static_cast<long long>(maxSupport));
+      Samplers_FailWith(s, tooWideText, static_cast<long long>(maxSupport));
       return;
     }
   }
@@ -851,9 +844,9 @@ void GibbsSam_DiscreteSample(Samplers_Sampler& s) {
   if (!(best > ruledOut) || best == infinity) {
     node->value = old;
     if (best == infinity)
-      Fail(s, "The log full conditional of the node is infinite within its support.");
+      Samplers_FailWith(s, "The log full conditional of the node is infinite within its support.");
     else
-      Fail(s, "Every point of the node's support, %lld to %lld, is ruled out by its full conditional.",
+      Samplers_FailWith(s, "Every point of the node's support, %lld to %lld, is ruled out by its full conditional.",
            static_cast<long long>(lo), static_cast<long long>(hi));
     return;
   }

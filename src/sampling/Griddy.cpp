@@ -44,13 +44,6 @@ struct Grid {
 };
 
 
-// A failure with its reason, the numbers of the case filled in.
-template <typename... Args>
-void Fail(Samplers_Sampler& s, const char* format, Args... args) {
-  std::array<char, 240> text{};
-  std::snprintf(text.data(), text.size(), format, args...);
-  Samplers_Fail(s, text.data());
-}
 
 // The sampling interval: the support of the node's own density, narrowed by
 // the bounds the model gives it. A bound never widens the support: beyond
@@ -88,15 +81,15 @@ bool Bounds(Samplers_Sampler& s, Grid& grid) {
     }
   }
   if (std::isnan(lower) || std::isnan(upper)) {
-    Fail(s, "A limit of the node's sampling interval is not a number.");
+    Samplers_FailWith(s, "A limit of the node's sampling interval is not a number.");
     return false;
   }
   if (!std::isfinite(lower) || !std::isfinite(upper)) {
-    Fail(s, "The node's sampling interval (%g, %g) is not finite: the grid needs both limits.", lower, upper);
+    Samplers_FailWith(s, "The node's sampling interval (%g, %g) is not finite: the grid needs both limits.", lower, upper);
     return false;
   }
   if (!(lower < upper)) {
-    Fail(s, "The lower limit %g is not below the upper limit %g: there is no interval to sample on.", lower,
+    Samplers_FailWith(s, "The lower limit %g is not below the upper limit %g: there is no interval to sample on.", lower,
          upper);
     return false;
   }
@@ -105,7 +98,7 @@ bool Bounds(Samplers_Sampler& s, Grid& grid) {
   grid.n = Griddy_numBins;
   grid.h = (upper - lower) / grid.n;
   if (!std::isfinite(grid.h) || !(grid.h > 0.0)) {
-    Fail(s, "The interval (%g, %g) cannot be divided into %d grid intervals.", lower, upper, grid.n);
+    Samplers_FailWith(s, "The interval (%g, %g) cannot be divided into %d grid intervals.", lower, upper, grid.n);
     return false;
   }
   return true;
@@ -129,7 +122,7 @@ bool BuildProposal(Samplers_Sampler& s, const Grid& grid) {
   }
   node->value = remembered;
   if (max == -infinity) {
-    Fail(s, "The full conditional is not a finite number at any of the %d grid points on (%g, %g): it has no mass to "
+    Samplers_FailWith(s, "The full conditional is not a finite number at any of the %d grid points on (%g, %g): it has no mass to "
             "propose from.",
          grid.n + 1, grid.lower, grid.upper);
     return false;
@@ -144,7 +137,7 @@ bool BuildProposal(Samplers_Sampler& s, const Grid& grid) {
   // interval too narrow for its reciprocal is left to refuse.
   const double scale = 1.0 / F[n];
   if (!std::isfinite(scale) || !(scale > 0.0)) {
-    Fail(s, "The proposal on (%g, %g) cannot be normalised.", grid.lower, grid.upper);
+    Samplers_FailWith(s, "The proposal on (%g, %g) cannot be normalised.", grid.lower, grid.upper);
     return false;
   }
   for (size_t j = 0; j <= n; ++j) {

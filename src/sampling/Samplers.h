@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <string_view>
 #include <vector>
 
@@ -53,6 +54,18 @@ void Samplers_Update(bool& aborted, bool& error);
 // error flag and keeps the node and the reason for Samplers_ReportFailure.
 // The node keeps the value it had.
 void Samplers_Fail(Samplers_Sampler& sampler, std::string_view reason);
+// Samplers_Fail with the numbers of the case filled into the reason,
+// printf-style; the text is cut at 400 characters.
+template <typename... Args>
+void Samplers_FailWith(Samplers_Sampler& sampler, const char* format, Args... args) {
+  if constexpr (sizeof...(Args) == 0) {
+    Samplers_Fail(sampler, format);
+  } else {
+    std::array<char, 400> text{};
+    std::snprintf(text.data(), text.size(), format, args...);
+    Samplers_Fail(sampler, text.data());
+  }
+}
 // Writes the report of the last failure, naming the node, and forgets it.
 // Nothing when there is none.
 void Samplers_ReportFailure();
