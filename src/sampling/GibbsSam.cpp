@@ -416,7 +416,6 @@ void BoundedNormal(Samplers_Sampler& s, bool lower, bool upper) {
                 "and both finite.",
                 mean, precision);
   }
-  const double sd = 1.0 / std::sqrt(precision);
   if (!lower && !upper) {
     const double x = RandNum_Normal(mean, precision);
     if (!std::isfinite(x)) {
@@ -426,6 +425,7 @@ void BoundedNormal(Samplers_Sampler& s, bool lower, bool upper) {
     node->value = x;
     return Plans_NormalMoved(s, from, x);
   }
+  const double sd = 1.0 / std::sqrt(precision);
   const double a = (lo - mean) / sd, b = (hi - mean) / sd;
   if ((lower && !std::isfinite(a)) || (upper && !std::isfinite(b))) {
     saved.Restore();
