@@ -37,24 +37,18 @@ void Maximize_LocateMode(double& a, double& b, double& c, double& fa, double& fb
   }
   while (count > 0) {
     if (fb - fa < tol && fb - fc < tol) return;
-    if (c - b < b - a) {  // the left part is the longer
-      const double x = b - (b - a) * section;
-      const double fx = f(x);
-      if (fx < fb) {
-        a = x, fa = fx;
-      } else {
-        c = b, fc = fb;
-        b = x, fb = fx;
-      }
+    // The new point goes into the longer part, between b and that part's
+    // end (near); the end of the other part is far.
+    const bool left = c - b < b - a;
+    double &near = left ? a : c, &fNear = left ? fa : fc;
+    double &far = left ? c : a, &fFar = left ? fc : fa;
+    const double x = b + (near - b) * section;
+    const double fx = f(x);
+    if (fx < fb) {
+      near = x, fNear = fx;
     } else {
-      const double x = b + (c - b) * section;
-      const double fx = f(x);
-      if (fx < fb) {
-        c = x, fc = fx;
-      } else {
-        a = b, fa = fb;
-        b = x, fb = fx;
-      }
+      far = b, fFar = fb;
+      b = x, fb = fx;
     }
     --count;
   }
