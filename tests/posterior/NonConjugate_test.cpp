@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,10 +28,36 @@ double LogInvLogit(double x) { return x >= 0.0 ? -std::log1p(std::exp(-x)) : x -
 // by its logarithm and the logarithm of its complement.
 double Binomial(double y, double n, double logP, double logQ) { return y * logP + (n - y) * logQ; }
 
+using Function2 = std::function<double(double, double)>;
+
 // Mean and variance of f under a two-dimensional grid.
-void Moments2(const Grid2& g, const std::function<double(double, double)>& f, double& mean, double& var) {
+void Moments2(const Grid2& g, const Function2& f, double& mean, double& var) {
   mean = g.Expect(f);
   var = g.Expect([&](double x, double y) { return Sq(f(x, y)); }) - mean * mean;
+}
+
+// A monitored quantity as a function of the two tabulated unknowns.
+struct Quantity {
+  std::string name;
+  const Grid2* grid;
+  Function2 f;
+};
+const Function2 first = [](double x, double) { return x; };
+const Function2 second = [](double, double y) { return y; };
+
+// Samples the example and compares each quantity's mean and variance with
+// its moments under its grid.
+void CompareWithGrids(const std::string& example, const std::vector<Quantity>& quantities, int sweeps, int seed) {
+  std::vector<std::string> names;
+  for (const Quantity& q : quantities) names.push_back(q.name);
+  const ChainSet run = SampleExample(example, names, sweeps, seed);
+  ASSERT_TRUE(run.ok) << run.failure;
+  Comparison c(example);
+  for (const Quantity& q : quantities) {
+    double mean = 0.0, var = 0.0;
+    Moments2(*q.grid, q.f, mean, var);
+    c.MeanAndVariance(q.name, run[q.name], mean, var);
+  }
 }
 
 }  // namespace
@@ -52,17 +79,8 @@ TEST(Posterior, HatchingLogisticRegression) {
     return lp;
   };
   const Grid2 g = Tabulate2(logPost, -10.0, 10.0, -10.0, 10.0);
-  double ma, va, mb, vb, mp, vp;
-  Moments2(g, [](double a, double) { return a; }, ma, va);
-  Moments2(g, [](double, double b) { return b; }, mb, vb);
-  Moments2(g, [&](double a, double b) { return 1.0 / (1.0 + std::exp(-(a + b * (t[0] - 37.5)))); }, mp, vp);
-
-  const ChainSet run = SampleExample("hatching", {"a", "b", "p[1]"}, 20000, 373737);
-  ASSERT_TRUE(run.ok) << run.failure;
-  Comparison c("hatching");
-  c.MeanAndVariance("a", run["a"], ma, va);
-  c.MeanAndVariance("b", run["b"], mb, vb);
-  c.MeanAndVariance("p[1]", run["p[1]"], mp, vp);
+  const Function2 p1 = [&](double a, double b) { return 1.0 / (1.0 + std::exp(-(a + b * (t[0] - 37.5)))); };
+  CompareWithGrids("hatching", {{"a", &g, first}, {"b", &g, second}, {"p[1]", &g, p1}}, 20000, 373737);
 }
 
 // Two independent assays. Probit: dead1_k ~ Bin(Phi(a1 + b1 x_k), n1_k),
@@ -94,19 +112,8 @@ TEST(Posterior, AssaysProbitAndComplementaryLogLog) {
   };
   const Grid2 g1 = Tabulate2(probit, -10.0, 10.0, 0.0, 10.0);
   const Grid2 g2 = Tabulate2(cloglog, -10.0, 10.0, 0.0, 30.0);
-  double ma1, va1, mb1, vb1, ma2, va2, mb2, vb2;
-  Moments2(g1, [](double a, double) { return a; }, ma1, va1);
-  Moments2(g1, [](double, double b) { return b; }, mb1, vb1);
-  Moments2(g2, [](double a, double) { return a; }, ma2, va2);
-  Moments2(g2, [](double, double b) { return b; }, mb2, vb2);
-
-  const ChainSet run = SampleExample("assays", {"a1", "b1", "a2", "b2"}, 20000, 515151);
-  ASSERT_TRUE(run.ok) << run.failure;
-  Comparison c("assays");
-  c.MeanAndVariance("a1", run["a1"], ma1, va1);
-  c.MeanAndVariance("b1", run["b1"], mb1, vb1);
-  c.MeanAndVariance("a2", run["a2"], ma2, va2);
-  c.MeanAndVariance("b2", run["b2"], mb2, vb2);
+  CompareWithGrids("assays", {{"a1", &g1, first}, {"b1", &g1, second}, {"a2", &g2, first}, {"b2", &g2, second}},
+                   20000, 515151);
 }
 
 // count_j ~ Poisson(lambda_j), log lambda_j = lyears_j + a + b (traffic_j - 10),
@@ -126,17 +133,8 @@ TEST(Posterior, AccidentsPoissonLogLink) {
     return lp;
   };
   const Grid2 g = Tabulate2(logPost, -10.0, 10.0, -5.0, 5.0);
-  double ma, va, mb, vb, ml, vl;
-  Moments2(g, [](double a, double) { return a; }, ma, va);
-  Moments2(g, [](double, double b) { return b; }, mb, vb);
-  Moments2(g, [&](double a, double b) { return std::exp(off[8] + a + b * (x[8] - 10.0)); }, ml, vl);
-
-  const ChainSet run = SampleExample("accidents", {"a", "b", "lambda[9]"}, 20000, 919191);
-  ASSERT_TRUE(run.ok) << run.failure;
-  Comparison c("accidents");
-  c.MeanAndVariance("a", run["a"], ma, va);
-  c.MeanAndVariance("b", run["b"], mb, vb);
-  c.MeanAndVariance("lambda[9]", run["lambda[9]"], ml, vl);
+  const Function2 lambda9 = [&](double a, double b) { return std::exp(off[8] + a + b * (x[8] - 10.0)); };
+  CompareWithGrids("accidents", {{"a", &g, first}, {"b", &g, second}, {"lambda[9]", &g, lambda9}}, 20000, 919191);
 }
 
 // reading_i ~ N(p d1 + (1 - p) d2, tau), p ~ Beta(2, 2), tau ~ Gamma(1, 1e-4).
@@ -181,15 +179,7 @@ TEST(Posterior, RobustHeavyTailedErrors) {
     return lp;
   };
   const Grid2 g = Tabulate2(logPost, 20.0, 40.0, 0.05, 5.0);
-  double mm, vm, ms, vs;
-  Moments2(g, [](double mu, double) { return mu; }, mm, vm);
-  Moments2(g, [](double, double s) { return s; }, ms, vs);
-
-  const ChainSet run = SampleExample("robust", {"mu", "s"}, 40000, 848484);
-  ASSERT_TRUE(run.ok) << run.failure;
-  Comparison c("robust");
-  c.MeanAndVariance("mu", run["mu"], mm, vm);
-  c.MeanAndVariance("s", run["s"], ms, vs);
+  CompareWithGrids("robust", {{"mu", &g, first}, {"s", &g, second}}, 40000, 848484);
 }
 
 // yield_i ~ N(b g_i(s), tau) with g_i(s) = log(1 + nitrogen_i / s), tau known,
