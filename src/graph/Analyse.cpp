@@ -8,6 +8,7 @@
 #include "graph/CodeGen.h"
 #include "graph/Graph.h"
 #include "language/Errors.h"
+#include "graph/Distrib.h"
 
 bool Analyse_error = false;
 
@@ -122,49 +123,49 @@ void CheckParameters(Graph_Node* node) {
       // A parent of some stochastic node needs a distribution of its own.
       if (!node->likelihood.empty()) Fail(node, noPrior);
       break;
-    case CodeGen_dbern:
-    case CodeGen_dbin:
-    case CodeGen_dgeom:
+    case Distrib_dbern:
+    case Distrib_dbin:
+    case Distrib_dgeom:
       Proportion(first, node, parameterNotProportion);
       break;
-    case CodeGen_dbeta:
-    case CodeGen_dgamma:
-    case CodeGen_dweib:
+    case Distrib_dbeta:
+    case Distrib_dgamma:
+    case Distrib_dweib:
       HalfRange(first, node, parameterOutsideRange);
       HalfRange(second, node, parameterOutsideRange);
       break;
-    case CodeGen_ddexp:
-    case CodeGen_dlogis:
-    case CodeGen_dlnorm:
-    case CodeGen_dnorm:
+    case Distrib_ddexp:
+    case Distrib_dlogis:
+    case Distrib_dlnorm:
+    case Distrib_dnorm:
       FullRange(first, node, parameterTooBigOrSmall);
       HalfRange(second, node, parameterOutsideRange);
       break;
-    case CodeGen_dexp:
-    case CodeGen_dpow:  // a x^(a - 1) on (0, 1) needs a > 0
+    case Distrib_dexp:
+    case Distrib_dpow:  // a x^(a - 1) on (0, 1) needs a > 0
       HalfRange(first, node, parameterOutsideRange);
       break;
-    case CodeGen_df:
+    case Distrib_df:
       FixedCount(first, node);
       FixedCount(second, node);
       break;
-    case CodeGen_dgum:
+    case Distrib_dgum:
       FullRange(first, node, parameterTooBigOrSmall);
       Fixed(second, node, parameterNotFixed);
       HalfRange(second, node, parameterOutsideRange);
       break;
-    case CodeGen_dmulti:
+    case Distrib_dmulti:
       FixedCount(second, node);
       break;
-    case CodeGen_dnegbin:
+    case Distrib_dnegbin:
       Proportion(first, node, parameterNotProportion);
       FixedCount(second, node);
       break;
-    case CodeGen_dpar:
+    case Distrib_dpar:
       HalfRange(first, node, parameterTooBigOrSmall);
       HalfRange(second, node, parameterOutsideRange);
       break;
-    case CodeGen_dwish: {
+    case Distrib_dwish: {
       // k may be whole or half a whole number, at least 0.5: twice it must
       // be a whole number of at least 1. The doubling is undone at once.
       Fixed(second, node, parameterNotFixed);
@@ -174,7 +175,7 @@ void CheckParameters(Graph_Node* node) {
       second->value /= 2.0;
       break;
     }
-    case CodeGen_dzipf:
+    case Distrib_dzipf:
       Integer(first, node, parameterNotInteger);
       AtLeast(first, node, 1.0, valueNotPositive);
       break;
@@ -185,15 +186,15 @@ void CheckParameters(Graph_Node* node) {
 
 void CheckValue(Graph_Node* node) {
   switch (node->density) {
-    case CodeGen_dbern:
+    case Distrib_dbern:
       Integer(node, node, valueNotInteger);
       if (const double c = Count(node->value); c != 0.0 && c != 1.0) FailText(node, notBinary);
       break;
-    case CodeGen_dbeta:
-    case CodeGen_dpow:
+    case Distrib_dbeta:
+    case Distrib_dpow:
       Proportion(node, node, valueNotProportion);
       break;
-    case CodeGen_dcat: {
+    case Distrib_dcat: {
       Integer(node, node, valueNotInteger);
       AtLeast(node, node, 1.0, valueBelowLowest);
       const Graph_Node* categories = Parameter(node, 1);
@@ -201,32 +202,32 @@ void CheckValue(Graph_Node* node) {
       if (!(Count(node->value) <= Count(categories->value))) Fail(node, valueAboveHighest);
       break;
     }
-    case CodeGen_dchisq:
-    case CodeGen_dexp:
-    case CodeGen_df:
-    case CodeGen_dgamma:
-    case CodeGen_dpar:
-    case CodeGen_dweib:
+    case Distrib_dchisq:
+    case Distrib_dexp:
+    case Distrib_df:
+    case Distrib_dgamma:
+    case Distrib_dpar:
+    case Distrib_dweib:
       HalfRange(node, node, valueNotPositive);
       break;
-    case CodeGen_ddexp:
-    case CodeGen_dgum:
-    case CodeGen_dlogis:
-    case CodeGen_dlnorm:
-    case CodeGen_dnorm:
+    case Distrib_ddexp:
+    case Distrib_dgum:
+    case Distrib_dlogis:
+    case Distrib_dlnorm:
+    case Distrib_dnorm:
       FullRange(node, node, valueTooBigOrSmall);
       break;
-    case CodeGen_dgeom:  // counts trials: the first success is trial 1
-    case CodeGen_dzipf:
+    case Distrib_dgeom:  // counts trials: the first success is trial 1
+    case Distrib_dzipf:
       Integer(node, node, valueNotInteger);
       AtLeast(node, node, 1.0, valueBelowLowest);
       break;
-    case CodeGen_dnegbin:
-    case CodeGen_dpois:
+    case Distrib_dnegbin:
+    case Distrib_dpois:
       Integer(node, node, valueNotInteger);
       AtLeast(node, node, 0.0, valueBelowLowest);
       break;
-    case CodeGen_dunif: {
+    case Distrib_dunif: {
       const Graph_Node* lower = Parameter(node, 0);
       const Graph_Node* upper = Parameter(node, 1);
       Defined(lower, node);

@@ -8,6 +8,7 @@
 #include "language/Errors.h"
 #include "language/Parser.h"
 #include "numerics/MatrixAl.h"
+#include "graph/Distrib.h"
 
 bool CodeGen_error = false;
 
@@ -597,32 +598,32 @@ void FoldPass() {
 
 int32_t DensityOf(int32_t keyword) {
   switch (keyword) {
-    case Scanner_dbern: return CodeGen_dbern;
-    case Scanner_dbeta: return CodeGen_dbeta;
-    case Scanner_dbin: return CodeGen_dbin;
-    case Scanner_dcat: return CodeGen_dcat;
-    case Scanner_dchisq: return CodeGen_dchisq;
-    case Scanner_ddirch: return CodeGen_ddirch;
-    case Scanner_ddexp: return CodeGen_ddexp;
-    case Scanner_dexp: return CodeGen_dexp;
-    case Scanner_df: return CodeGen_df;
-    case Scanner_dgamma: return CodeGen_dgamma;
-    case Scanner_dgeom: return CodeGen_dgeom;
-    case Scanner_dgum: return CodeGen_dgum;
-    case Scanner_dhypo: return CodeGen_dhypo;
-    case Scanner_dlogis: return CodeGen_dlogis;
-    case Scanner_dlnorm: return CodeGen_dlnorm;
-    case Scanner_dmnorm: return CodeGen_dmnorm;
-    case Scanner_dmulti: return CodeGen_dmulti;
-    case Scanner_dnegbin: return CodeGen_dnegbin;
-    case Scanner_dpar: return CodeGen_dpar;
-    case Scanner_dpois: return CodeGen_dpois;
-    case Scanner_dpow: return CodeGen_dpow;
-    case Scanner_dunif: return CodeGen_dunif;
-    case Scanner_dweib: return CodeGen_dweib;
-    case Scanner_dwish: return CodeGen_dwish;
-    case Scanner_dzipf: return CodeGen_dzipf;
-    default: return CodeGen_dnorm;  // dnorm, and dt and dcauchy as scale mixtures of it
+    case Scanner_dbern: return Distrib_dbern;
+    case Scanner_dbeta: return Distrib_dbeta;
+    case Scanner_dbin: return Distrib_dbin;
+    case Scanner_dcat: return Distrib_dcat;
+    case Scanner_dchisq: return Distrib_dchisq;
+    case Scanner_ddirch: return Distrib_ddirch;
+    case Scanner_ddexp: return Distrib_ddexp;
+    case Scanner_dexp: return Distrib_dexp;
+    case Scanner_df: return Distrib_df;
+    case Scanner_dgamma: return Distrib_dgamma;
+    case Scanner_dgeom: return Distrib_dgeom;
+    case Scanner_dgum: return Distrib_dgum;
+    case Scanner_dhypo: return Distrib_dhypo;
+    case Scanner_dlogis: return Distrib_dlogis;
+    case Scanner_dlnorm: return Distrib_dlnorm;
+    case Scanner_dmnorm: return Distrib_dmnorm;
+    case Scanner_dmulti: return Distrib_dmulti;
+    case Scanner_dnegbin: return Distrib_dnegbin;
+    case Scanner_dpar: return Distrib_dpar;
+    case Scanner_dpois: return Distrib_dpois;
+    case Scanner_dpow: return Distrib_dpow;
+    case Scanner_dunif: return Distrib_dunif;
+    case Scanner_dweib: return Distrib_dweib;
+    case Scanner_dwish: return Distrib_dwish;
+    case Scanner_dzipf: return Distrib_dzipf;
+    default: return Distrib_dnorm;  // dnorm, and dt and dcauchy as scale mixtures of it
   }
 }
 
@@ -700,7 +701,7 @@ void StochasticRelation(Parser_Tree* r) {
       Graph_Node* w = Graph_NewNode();
       w->kind = Graph_stochastic;
       w->value = 1.0;
-      w->density = CodeGen_dchisq;
+      w->density = Distrib_dchisq;
       w->parents = {params[2].node};
       w->numParents = 1;
       Graph_Link(w);

@@ -8,15 +8,6 @@
 
 struct Parser_Tree;
 
-// Distribution identifiers, as stored in a node's density.
-enum CodeGen_Density : int32_t {
-  CodeGen_dbern = 1, CodeGen_dbeta, CodeGen_dbin, CodeGen_dcat, CodeGen_dchisq, CodeGen_ddirch,
-  CodeGen_ddexp, CodeGen_dexp, CodeGen_df, CodeGen_dgamma, CodeGen_dgeom, CodeGen_dgum,
-  CodeGen_dhypo, CodeGen_dlogis, CodeGen_dlnorm, CodeGen_dmnorm, CodeGen_dmulti, CodeGen_dnegbin,
-  CodeGen_dnorm, CodeGen_dpar, CodeGen_dpois, CodeGen_dpow, CodeGen_dunif, CodeGen_dweib,
-  CodeGen_dwish, CodeGen_dzipf,
-};
-
 extern bool CodeGen_error;
 
 void InitCodeGen();

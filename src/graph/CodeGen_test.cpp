@@ -4,6 +4,7 @@
 
 #include "FrontEnd.h"
 #include "graph/Determ.h"
+#include "graph/Distrib.h"
 
 namespace {
 
@@ -89,13 +90,13 @@ TEST_F(CodeGenTest, StochasticNodesGetParametersAndBoundSlots) {
                      "  b ~ dnorm(mu, tau) I(0, ) mu ~ dnorm(0, 1) tau ~ dgamma(1, 1) }"),
             "");
   Graph_Node* x = Node("x");
-  EXPECT_EQ(x->density, CodeGen_dnorm);
+  EXPECT_EQ(x->density, Distrib_dnorm);
   ASSERT_EQ(x->numParents, 2);
   EXPECT_EQ(x->parents[0], Node("mu"));
   Graph_Node* precision = x->parents[1];
   EXPECT_EQ(precision->stack, (Code{23, 23, 3, 23, 4, 21}));
   Graph_Node* w = precision->parents[0];
-  EXPECT_EQ(w->density, CodeGen_dchisq);
+  EXPECT_EQ(w->density, Distrib_dchisq);
   EXPECT_EQ(w->value, 1.0);
   EXPECT_EQ(precision->parents[1], Node("tau"));
   EXPECT_EQ(precision->parents[2]->value, 4.0);

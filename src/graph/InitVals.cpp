@@ -16,6 +16,7 @@
 #include "language/Messages.h"
 #include "numerics/RandNum.h"
 #include "sampling/GibbsSam.h"
+#include "graph/Distrib.h"
 
 bool InitVals_error = false;
 
@@ -96,9 +97,9 @@ Graph_Node* UpperParent(Graph_Node* node) {
 // The finite support of a dbern, dbin or dcat node, narrowed by its bounds.
 void GetBounds(Graph_Node* node, int64_t& lower, int64_t& upper) {
   switch (node->density) {
-    case CodeGen_dbern: lower = 0; upper = 1; break;
-    case CodeGen_dbin: lower = 0; upper = ToCount(Parameter(node, 1)); break;
-    case CodeGen_dcat: lower = 1; upper = ToCount(Parameter(node, 1)); break;
+    case Distrib_dbern: lower = 0; upper = 1; break;
+    case Distrib_dbin: lower = 0; upper = ToCount(Parameter(node, 1)); break;
+    case Distrib_dcat: lower = 1; upper = ToCount(Parameter(node, 1)); break;
     default: lower = 0; upper = -1; return;  // no finite support: nothing can be drawn
   }
   if (Graph_Node* lo = LowerParent(node); lo != nullptr) lower = std::max(lower, ToCount(Graph_ValueOf(lo)));
@@ -162,12 +163,12 @@ bool Wishart(Graph_Node* node) {
 // the counts dnegbin, dhypo and dzipf start at zero.
 bool DirectSample(Graph_Node* node) {
   switch (node->density) {
-    case CodeGen_dbin:
-    case CodeGen_dcat: return true;
-    case CodeGen_dnegbin:
-    case CodeGen_dhypo:
-    case CodeGen_dzipf: node->value = 0.0; return true;
-    case CodeGen_dwish: return Wishart(node);
+    case Distrib_dbin:
+    case Distrib_dcat: return true;
+    case Distrib_dnegbin:
+    case Distrib_dhypo:
+    case Distrib_dzipf: node->value = 0.0; return true;
+    case Distrib_dwish: return Wishart(node);
     default: return GibbsSam_DirectSample(node);
   }
 }
@@ -197,7 +198,7 @@ bool TailSample(Graph_Node* node) {
   const double b = upper != nullptr ? Graph_ValueOf(upper) : 0.0;
   const double v = Parameter(node, 0), lambda = Parameter(node, 1), c = Graph_ValueOf(LowerParent(node));
   for (long tries = 0; tries < GibbsSam_maxTries; ++tries) {
-    const double x = node->density == CodeGen_dweib ? RandNum_WeibullTail(v, lambda, std::max(c, 0.0))
+    const double x = node->density == Distrib_dweib ? RandNum_WeibullTail(v, lambda, std::max(c, 0.0))
                                                     : RandNum_GumbelRightTail(v, lambda, c);
     node->value = x;
     if (std::isnan(x)) return false;
@@ -210,9 +211,9 @@ void ForwardSample(Graph_Node* node) {
   if (!CanForwardSample(node)) return;
   const int32_t n = node->numParents;
   bool drawn = true;
-  if (node->density == CodeGen_ddirch) {
+  if (node->density == Distrib_ddirch) {
     drawn = GibbsSam_Direchlet(node);
-  } else if ((node->density == CodeGen_dgum || node->density == CodeGen_dweib) && n > 2 &&
+  } else if ((node->density == Distrib_dgum || node->density == Distrib_dweib) && n > 2 &&
              LowerParent(node) != nullptr) {
     drawn = TailSample(node);
   } else if (n > 2 && (LowerParent(node) != nullptr || UpperParent(node) != nullptr)) {
@@ -258,7 +259,7 @@ void InitVals_GenerateStartingValue() {
     for (int32_t i = 0; i < Graph_numDeclaredNodes && !failed && !stopped; ++i) {
       Graph_Node* node = Graph_nodes[static_cast<size_t>(i)];
       if (node == nullptr || node->kind != Graph_noInitial) continue;
-      if (node->density == CodeGen_dbern || node->density == CodeGen_dbin || node->density == CodeGen_dcat) {
+      if (node->density == Distrib_dbern || node->density == Distrib_dbin || node->density == Distrib_dcat) {
         DiscreteSample(node, failed);
       } else {
         ForwardSample(node);

@@ -9,6 +9,7 @@
 #include "graph/CodeGen.h"
 #include "graph/Determ.h"
 #include "language/Errors.h"
+#include "graph/Distrib.h"
 
 bool Parents_error = false;
 
@@ -208,12 +209,12 @@ void WalkLogical(const Graph_Node* root, int64_t from, int64_t to, bool withIndi
 
 bool FirstIsSingle(int32_t density) {
   switch (density) {
-    case CodeGen_dbern: case CodeGen_dbeta: case CodeGen_dbin: case CodeGen_dchisq:
-    case CodeGen_ddexp: case CodeGen_dexp: case CodeGen_df: case CodeGen_dgamma:
-    case CodeGen_dgeom: case CodeGen_dgum: case CodeGen_dhypo: case CodeGen_dlogis:
-    case CodeGen_dlnorm: case CodeGen_dnegbin: case CodeGen_dnorm: case CodeGen_dpar:
-    case CodeGen_dpois: case CodeGen_dpow: case CodeGen_dunif: case CodeGen_dweib:
-    case CodeGen_dzipf:
+    case Distrib_dbern: case Distrib_dbeta: case Distrib_dbin: case Distrib_dchisq:
+    case Distrib_ddexp: case Distrib_dexp: case Distrib_df: case Distrib_dgamma:
+    case Distrib_dgeom: case Distrib_dgum: case Distrib_dhypo: case Distrib_dlogis:
+    case Distrib_dlnorm: case Distrib_dnegbin: case Distrib_dnorm: case Distrib_dpar:
+    case Distrib_dpois: case Distrib_dpow: case Distrib_dunif: case Distrib_dweib:
+    case Distrib_dzipf:
       return true;
     default:
       return false;
@@ -225,9 +226,9 @@ bool FirstIsSingle(int32_t density) {
 // upper end of dunif, which enters through the bounds.
 bool SecondCounts(int32_t density) {
   switch (density) {
-    case CodeGen_dbeta: case CodeGen_ddexp: case CodeGen_df: case CodeGen_dgamma:
-    case CodeGen_dgum: case CodeGen_dlogis: case CodeGen_dlnorm: case CodeGen_dnegbin:
-    case CodeGen_dnorm: case CodeGen_dpar: case CodeGen_dweib:
+    case Distrib_dbeta: case Distrib_ddexp: case Distrib_df: case Distrib_dgamma:
+    case Distrib_dgum: case Distrib_dlogis: case Distrib_dlnorm: case Distrib_dnegbin:
+    case Distrib_dnorm: case Distrib_dpar: case Distrib_dweib:
       return true;
     default:
       return false;
@@ -278,12 +279,12 @@ void WalkParameters(Graph_Node* node, bool withIndices, Terminal terminal) {
     for (int32_t k = 0; k < (count > 2 ? count - 2 : count); ++k) parameter(k);
   if (FirstIsSingle(density)) {
     single(parameter(0));
-  } else if (density == CodeGen_dcat) {
+  } else if (density == Distrib_dcat) {
     Graph_Node* p = parameter(0);
     vector(p, CategoryCount(parameter(1)->value));
-  } else if (density == CodeGen_ddirch || density == CodeGen_dmulti || density == CodeGen_dwish) {
+  } else if (density == Distrib_ddirch || density == Distrib_dmulti || density == Distrib_dwish) {
     vector(parameter(0), node->size);
-  } else if (density == CodeGen_dmnorm) {
+  } else if (density == Distrib_dmnorm) {
     Graph_Node* mean = parameter(0);
     Graph_Node* precision = parameter(1);
     vector(mean, node->size);

@@ -9,6 +9,7 @@
 #include "graph/CodeGen.h"
 #include "graph/Determ.h"
 #include "numerics/SpecFunc.h"
+#include "graph/Distrib.h"
 
 namespace {
 
@@ -225,7 +226,7 @@ double Zipf(Graph_Node* node) { return -Parameter(node, 0) * std::log(node->valu
 // By identifier; a null entry leaves the node's log density as it is. The
 // entries for dbeta, dbin and dgamma are the variants without the
 // normalising term, chosen again in Density_SetDensity.
-constexpr std::array<Graph_Proc, CodeGen_dzipf + 1> procedures = {
+constexpr std::array<Graph_Proc, Distrib_dzipf + 1> procedures = {
     nullptr,      // 0: no distribution
     Bernoulli,    Beta,      Binomial, Cat,      ChiSqr,  // 1..5
     nullptr,      DoubleExp, Exponential, F,     Gamma,   // 6..10, ddirch has none
@@ -246,28 +247,28 @@ bool IsData(const Graph_Node* node, size_t parameter) {
 void Density_SetDensity() {
   for (int32_t i = 0; i < Graph_totalNumNodes; ++i) {
     Graph_Node* node = Graph_Label(i);
-    if (node == nullptr || node->density < 0 || node->density > CodeGen_dzipf) continue;
+    if (node == nullptr || node->density < 0 || node->density > Distrib_dzipf) continue;
     Graph_Proc procedure = procedures[static_cast<size_t>(node->density)];
     if (procedure == nullptr) continue;
     // A normalising term that depends on a parameter is needed only when
     // that parameter (or, for dbin, the node itself) can change.
     switch (node->density) {
-      case CodeGen_dbeta:
+      case Distrib_dbeta:
         if (!IsData(node, 0) || !IsData(node, 1)) procedure = Beta1;
         break;
-      case CodeGen_dbin:
+      case Distrib_dbin:
         if (!IsData(node, 1) || node->kind != Graph_data) procedure = Binomial1;
         break;
-      case CodeGen_dgamma:
+      case Distrib_dgamma:
         if (!IsData(node, 0)) procedure = Gamma1;
         break;
-      case CodeGen_dpois:
+      case Distrib_dpois:
         if (node->kind != Graph_data) procedure = Poisson1;
         break;
-      case CodeGen_dnegbin:
+      case Distrib_dnegbin:
         if (node->kind != Graph_data || !IsData(node, 1)) procedure = NegBin1;
         break;
-      case CodeGen_dmulti:
+      case Distrib_dmulti:
         if (node->kind != Graph_data) procedure = Multinomial1;
         break;
       default:

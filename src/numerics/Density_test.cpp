@@ -10,6 +10,7 @@
 #include "language/Errors.h"
 #include "language/SymTabs.h"
 #include "numerics/SpecFunc.h"
+#include "graph/Distrib.h"
 
 namespace {
 
@@ -68,76 +69,76 @@ class DensityTest : public test::HandGraph {
 
 TEST_F(DensityTest, ContinuousDensitiesMatchTheirClosedForms) {
   using std::log;
-  EXPECT_NEAR(Log(Dist(CodeGen_dbeta, 0.3, {Data(2.5), Data(1.5)})), 1.5 * log(0.3) + 0.5 * log(0.7), 1e-13);
-  EXPECT_NEAR(Log(Dist(CodeGen_dchisq, 3.2, {Computed(5.0)})), 1.5 * log(1.6) - 1.6 - LnGamma(2.5), 1e-9);
-  EXPECT_NEAR(Log(Dist(CodeGen_ddexp, -0.5, {Data(1.0), Computed(2.0)})), log(2.0) - 3.0, 1e-13);
-  EXPECT_NEAR(Log(Dist(CodeGen_dexp, 0.8, {Computed(1.7)})), log(1.7) - 1.7 * 0.8, 1e-13);
-  EXPECT_NEAR(Log(Dist(CodeGen_df, 1.3, {Data(4.0), Computed(6.0)})), log(1.3) - 5.0 * log(1.0 + 4.0 * 1.3 / 6.0), 1e-13);
-  EXPECT_NEAR(Log(Dist(CodeGen_dgamma, 1.4, {Data(3.0), Computed(2.0)})), 2.0 * log(2.8) + log(2.0) - 2.8, 1e-13);
-  EXPECT_NEAR(Log(Dist(CodeGen_dgum, 0.3, {Computed(1.0), Data(2.0)})), 1.4 - std::exp(1.4), 1e-13);
-  EXPECT_NEAR(Log(Dist(CodeGen_dlogis, 0.3, {Computed(1.0), Data(2.0)})), log(2.0) + 1.4 - 2.0 * log1p(std::exp(1.4)), 1e-13);
+  EXPECT_NEAR(Log(Dist(Distrib_dbeta, 0.3, {Data(2.5), Data(1.5)})), 1.5 * log(0.3) + 0.5 * log(0.7), 1e-13);
+  EXPECT_NEAR(Log(Dist(Distrib_dchisq, 3.2, {Computed(5.0)})), 1.5 * log(1.6) - 1.6 - LnGamma(2.5), 1e-9);
+  EXPECT_NEAR(Log(Dist(Distrib_ddexp, -0.5, {Data(1.0), Computed(2.0)})), log(2.0) - 3.0, 1e-13);
+  EXPECT_NEAR(Log(Dist(Distrib_dexp, 0.8, {Computed(1.7)})), log(1.7) - 1.7 * 0.8, 1e-13);
+  EXPECT_NEAR(Log(Dist(Distrib_df, 1.3, {Data(4.0), Computed(6.0)})), log(1.3) - 5.0 * log(1.0 + 4.0 * 1.3 / 6.0), 1e-13);
+  EXPECT_NEAR(Log(Dist(Distrib_dgamma, 1.4, {Data(3.0), Computed(2.0)})), 2.0 * log(2.8) + log(2.0) - 2.8, 1e-13);
+  EXPECT_NEAR(Log(Dist(Distrib_dgum, 0.3, {Computed(1.0), Data(2.0)})), 1.4 - std::exp(1.4), 1e-13);
+  EXPECT_NEAR(Log(Dist(Distrib_dlogis, 0.3, {Computed(1.0), Data(2.0)})), log(2.0) + 1.4 - 2.0 * log1p(std::exp(1.4)), 1e-13);
   // Far in either tail the logistic log density stays finite: ln b - |y|.
-  for (double y : {-400.0, 402.0}) EXPECT_NEAR(Log(Dist(CodeGen_dlogis, y, {Data(1.0), Data(2.0)})), log(2.0) - 802.0, 1e-12) << y;
+  for (double y : {-400.0, 402.0}) EXPECT_NEAR(Log(Dist(Distrib_dlogis, y, {Data(1.0), Data(2.0)})), log(2.0) - 802.0, 1e-12) << y;
   const double d = log(2.0) - 0.5;
-  EXPECT_NEAR(Log(Dist(CodeGen_dlnorm, 2.0, {Data(0.5), Computed(4.0)})), 0.5 * (log(4.0) - 4.0 * d * d) - log(2.0), 1e-13);
-  EXPECT_NEAR(Log(Dist(CodeGen_dnorm, 3.0, {Computed(1.0), Computed(0.25)})), 0.5 * (log(0.25) - 0.25 * 4.0), 1e-13);
-  EXPECT_NEAR(Log(Dist(CodeGen_dpar, 5.0, {Computed(3.0), Data(2.0)})), log(3.0 / 5.0) + 3.0 * log(2.0 / 5.0), 1e-13);
+  EXPECT_NEAR(Log(Dist(Distrib_dlnorm, 2.0, {Data(0.5), Computed(4.0)})), 0.5 * (log(4.0) - 4.0 * d * d) - log(2.0), 1e-13);
+  EXPECT_NEAR(Log(Dist(Distrib_dnorm, 3.0, {Computed(1.0), Computed(0.25)})), 0.5 * (log(0.25) - 0.25 * 4.0), 1e-13);
+  EXPECT_NEAR(Log(Dist(Distrib_dpar, 5.0, {Computed(3.0), Data(2.0)})), log(3.0 / 5.0) + 3.0 * log(2.0 / 5.0), 1e-13);
   // dpow(a) is a x^(a - 1) on (0, 1), the law its generator draws from.
-  EXPECT_NEAR(Log(Dist(CodeGen_dpow, 0.4, {Computed(2.5)})), log(2.5) + 1.5 * log(0.4), 1e-13);
-  for (double x : {0.1, 3.9}) EXPECT_NEAR(Log(Dist(CodeGen_dunif, x, {Data(0.0), Computed(4.0)})), -log(4.0), 1e-15);
-  EXPECT_NEAR(Log(Dist(CodeGen_dweib, 0.7, {Computed(1.5), Data(2.0)})), log(3.0) + 0.5 * log(0.7) - 2.0 * std::pow(0.7, 1.5), 1e-13);
-  EXPECT_NEAR(Log(Dist(CodeGen_dzipf, 3.0, {Computed(2.0)})), -2.0 * log(3.0), 1e-13);
+  EXPECT_NEAR(Log(Dist(Distrib_dpow, 0.4, {Computed(2.5)})), log(2.5) + 1.5 * log(0.4), 1e-13);
+  for (double x : {0.1, 3.9}) EXPECT_NEAR(Log(Dist(Distrib_dunif, x, {Data(0.0), Computed(4.0)})), -log(4.0), 1e-15);
+  EXPECT_NEAR(Log(Dist(Distrib_dweib, 0.7, {Computed(1.5), Data(2.0)})), log(3.0) + 0.5 * log(0.7) - 2.0 * std::pow(0.7, 1.5), 1e-13);
+  EXPECT_NEAR(Log(Dist(Distrib_dzipf, 3.0, {Computed(2.0)})), -2.0 * log(3.0), 1e-13);
 }
 
 TEST_F(DensityTest, DiscreteDensitiesAreLogProbabilities) {
   using std::log;
   Graph_Node* p = Computed(0.3);
-  for (double x : {1.0, 0.6}) EXPECT_NEAR(Log(Dist(CodeGen_dbern, x, {p})), log(0.3), 1e-13) << x;
-  EXPECT_NEAR(Log(Dist(CodeGen_dbern, 0.0, {p})), log(0.7), 1e-13);
-  EXPECT_NEAR(Log(Dist(CodeGen_dbin, 3.0, {p, Data(10.0)}, Graph_data)), 3.0 * log(0.3) + 7.0 * log(0.7), 1e-12);
+  for (double x : {1.0, 0.6}) EXPECT_NEAR(Log(Dist(Distrib_dbern, x, {p})), log(0.3), 1e-13) << x;
+  EXPECT_NEAR(Log(Dist(Distrib_dbern, 0.0, {p})), log(0.7), 1e-13);
+  EXPECT_NEAR(Log(Dist(Distrib_dbin, 3.0, {p, Data(10.0)}, Graph_data)), 3.0 * log(0.3) + 7.0 * log(0.7), 1e-12);
   // dgeom counts trials: the first success on trial y.
-  for (double y : {4.0, 1.0}) EXPECT_NEAR(Log(Dist(CodeGen_dgeom, y, {Computed(0.25)})), log(0.25) + (y - 1.0) * log(0.75), 1e-13) << y;
-  EXPECT_NEAR(Log(Dist(CodeGen_dnegbin, 5.0, {Computed(0.4), Data(3.0)}, Graph_data)),
+  for (double y : {4.0, 1.0}) EXPECT_NEAR(Log(Dist(Distrib_dgeom, y, {Computed(0.25)})), log(0.25) + (y - 1.0) * log(0.75), 1e-13) << y;
+  EXPECT_NEAR(Log(Dist(Distrib_dnegbin, 5.0, {Computed(0.4), Data(3.0)}, Graph_data)),
               3.0 * log(0.4) + 5.0 * log(0.6), 1e-12);
-  EXPECT_NEAR(Log(Dist(CodeGen_dpois, 4.0, {Computed(2.5)}, Graph_data)), 4.0 * log(2.5) - 2.5, 1e-13);
+  EXPECT_NEAR(Log(Dist(Distrib_dpois, 4.0, {Computed(2.5)}, Graph_data)), 4.0 * log(2.5) - 2.5, 1e-13);
   // An unobserved count, or a stochastic r, needs the coefficient that depends on them.
-  EXPECT_NEAR(Log(Dist(CodeGen_dpois, 4.0, {Computed(2.5)})), 4.0 * log(2.5) - 2.5 - log(24.0), 1e-9);
-  EXPECT_NEAR(Log(Dist(CodeGen_dnegbin, 5.0, {Computed(0.4), Computed(3.0)})),
+  EXPECT_NEAR(Log(Dist(Distrib_dpois, 4.0, {Computed(2.5)})), 4.0 * log(2.5) - 2.5 - log(24.0), 1e-9);
+  EXPECT_NEAR(Log(Dist(Distrib_dnegbin, 5.0, {Computed(0.4), Computed(3.0)})),
               3.0 * log(0.4) + 5.0 * log(0.6) + log(21.0), 1e-9);  // C(7, 5) = 21
   // A vanishing proportion or mean has a finite log, so a zero count is certain, not undefined.
-  EXPECT_EQ(Log(Dist(CodeGen_dpois, 0.0, {Data(0.0)}, Graph_data)), 0.0);
-  EXPECT_EQ(Log(Dist(CodeGen_dbin, 0.0, {Data(0.0), Data(5.0)}, Graph_data)), 0.0);
+  EXPECT_EQ(Log(Dist(Distrib_dpois, 0.0, {Data(0.0)}, Graph_data)), 0.0);
+  EXPECT_EQ(Log(Dist(Distrib_dbin, 0.0, {Data(0.0), Data(5.0)}, Graph_data)), 0.0);
 }
 
 TEST_F(DensityTest, VariantsAddNormalisingTermsOnlyForChangingParameters) {
   const double a = 2.5, b = 1.5, lnB = LnGamma(a) + LnGamma(b) - LnGamma(a + b);
-  const double beta = Log(Dist(CodeGen_dbeta, 0.3, {Data(a), Data(b)}));
+  const double beta = Log(Dist(Distrib_dbeta, 0.3, {Data(a), Data(b)}));
   for (const Nodes& ab : {Nodes{Data(a), Node(b)}, Nodes{Node(a), Data(b)}, Nodes{Computed(a), Computed(b)}})
-    EXPECT_NEAR(Log(Dist(CodeGen_dbeta, 0.3, ab)), beta - lnB, 1e-9) << ab[0]->kind << " " << ab[1]->kind;
+    EXPECT_NEAR(Log(Dist(Distrib_dbeta, 0.3, ab)), beta - lnB, 1e-9) << ab[0]->kind << " " << ab[1]->kind;
 
   Graph_Node* p = Data(0.3);
-  const double binomial = Log(Dist(CodeGen_dbin, 3.0, {p, Data(10.0)}, Graph_data));
-  EXPECT_NEAR(Log(Dist(CodeGen_dbin, 3.0, {p, Node(10.0)}, Graph_data)), binomial + std::log(120.0), 1e-12);
-  EXPECT_NEAR(Log(Dist(CodeGen_dbin, 3.0, {p, Data(10.0)})), binomial + std::log(120.0), 1e-12);
+  const double binomial = Log(Dist(Distrib_dbin, 3.0, {p, Data(10.0)}, Graph_data));
+  EXPECT_NEAR(Log(Dist(Distrib_dbin, 3.0, {p, Node(10.0)}, Graph_data)), binomial + std::log(120.0), 1e-12);
+  EXPECT_NEAR(Log(Dist(Distrib_dbin, 3.0, {p, Data(10.0)})), binomial + std::log(120.0), 1e-12);
   // The count and n are taken as integers after adding 1.0E-10, so rounding below them is no fault.
   const double n = 10.0 - 1e-11, x = 3.0 - 1e-11;
-  EXPECT_NEAR(Log(Dist(CodeGen_dbin, x, {p, Node(n)})), x * std::log(0.3) + (n - x) * std::log(0.7) + std::log(120.0), 1e-12);
+  EXPECT_NEAR(Log(Dist(Distrib_dbin, x, {p, Node(n)})), x * std::log(0.3) + (n - x) * std::log(0.7) + std::log(120.0), 1e-12);
   // Beyond 99 the log factorial comes from the series, one constant low: ln C(120, 30) loses it once.
-  EXPECT_NEAR(Log(Dist(CodeGen_dbin, 30.0, {p, Node(120.0)})) - Log(Dist(CodeGen_dbin, 30.0, {p, Data(120.0)}, Graph_data)),
+  EXPECT_NEAR(Log(Dist(Distrib_dbin, 30.0, {p, Node(120.0)})) - Log(Dist(Distrib_dbin, 30.0, {p, Data(120.0)}, Graph_data)),
               LnChoose(120.0, 30.0) - halfLogTwoPi, 1e-7);
 
-  const double gamma = Log(Dist(CodeGen_dgamma, 1.4, {Data(3.0), Node(2.0)}));
+  const double gamma = Log(Dist(Distrib_dgamma, 1.4, {Data(3.0), Node(2.0)}));
   for (Graph_Node* shape : {Node(3.0), Computed(3.0)})
-    EXPECT_NEAR(Log(Dist(CodeGen_dgamma, 1.4, {shape, Data(2.0)})), gamma - LnGamma(3.0), 1e-9) << shape->kind;
+    EXPECT_NEAR(Log(Dist(Distrib_dgamma, 1.4, {shape, Data(2.0)})), gamma - LnGamma(3.0), 1e-9) << shape->kind;
 }
 
 TEST_F(DensityTest, SetDensityLeavesNodesWithoutAProcedureAlone) {
   ASSERT_TRUE(Graph_AllocateNodes(3));  // numbers 0..2 have no record
   Nodes untouched;
   for (int32_t id : {0, 6, 13, 25, 27, -1}) untouched.push_back(Dist(id, 1.0, {Data(1.0), Data(1.0)}));
-  Graph_Node* own = Dist(CodeGen_ddirch, 1.0, {Data(1.0)});
+  Graph_Node* own = Dist(Distrib_ddirch, 1.0, {Data(1.0)});
   own->logDensity = Recording;
-  Graph_Node* normal = Dist(CodeGen_dnorm, 0.0, {Data(0.0), Data(1.0)});
+  Graph_Node* normal = Dist(Distrib_dnorm, 0.0, {Data(0.0), Data(1.0)});
   Density_SetDensity();
   for (Graph_Node* n : untouched) EXPECT_EQ(n->logDensity, Graph_LogDensity) << n->density;
   EXPECT_EQ(own->logDensity, Recording);
@@ -148,18 +149,18 @@ TEST_F(DensityTest, VectorParametersAreReadFromTheirBlocks) {
   Graph_Node* p = Vector({0.2, 0.5, 0.3});
   Graph_Node* count = Data(3.0);
   for (auto [y, q] : {std::pair{3.0, 0.3}, {1.0, 0.2}, {3.0 - 1e-11, 0.3}})
-    EXPECT_NEAR(Log(Dist(CodeGen_dcat, y, {p, count})), std::log(q), 1e-15) << y;
-  EXPECT_EQ(Log(Dist(CodeGen_dcat, 2.0, {Vector({0.5, 0.0, 0.5}), count})), -1.0E10);
+    EXPECT_NEAR(Log(Dist(Distrib_dcat, y, {p, count})), std::log(q), 1e-15) << y;
+  EXPECT_EQ(Log(Dist(Distrib_dcat, 2.0, {Vector({0.5, 0.0, 0.5}), count})), -1.0E10);
   // A row picked from a 2 x 3 matrix by a stochastic index.
   Graph_Node* matrix = Vector({0.1, 0.2, 0.7, 0.6, 0.3, 0.1});
   Graph_Node* k = Node(2.0);
   Graph_Node* row = Logical({20, 1, matrix->label, 2, 3}, {k});
-  Graph_Node* cat = Dist(CodeGen_dcat, 2.0, {row, count});
+  Graph_Node* cat = Dist(Distrib_dcat, 2.0, {row, count});
   EXPECT_NEAR(Log(cat), std::log(0.3), 1e-15);
   k->value = 1.0;
   EXPECT_NEAR(cat->logDensity(cat), std::log(0.2), 1e-15);
 
-  Graph_Node* multi = Block(CodeGen_dmulti, {2.0, 0.0, 5.0}, {Vector({0.3, 0.0, 0.7}), Data(7.0)});
+  Graph_Node* multi = Block(Distrib_dmulti, {2.0, 0.0, 5.0}, {Vector({0.3, 0.0, 0.7}), Data(7.0)});
   const double coefficient = std::log(21.0);  // 7! / (2! 0! 5!)
   EXPECT_NEAR(Log(multi), coefficient + 2.0 * std::log(0.3) + 5.0 * std::log(0.7), 1e-9);
   Graph_Label(multi->label + 1)->value = 1.0;  // an impossible category
@@ -172,7 +173,7 @@ TEST_F(DensityTest, MultivariateNormalUsesTheLowerTriangleOfThePrecision) {
   Graph_Node* t = Vector({tau[0][0], tau[0][1], tau[0][2], tau[1][0], tau[1][1], tau[1][2], tau[2][0], tau[2][1], tau[2][2]});
   Graph_Node* mu = Logical({24, 24, 3, 21}, {Data(1.0), Data(1.0)});  // mu[1] computed, the rest data
   Vector({2.0, 3.0});
-  Graph_Node* x = Block(CodeGen_dmnorm, {1.5, 1.0, 4.0}, {mu, t});
+  Graph_Node* x = Block(Distrib_dmnorm, {1.5, 1.0, 4.0}, {mu, t});
   const double d[3] = {0.5, -1.0, 1.0};
   double quadratic = 0.0;
   for (int i = 0; i < 3; ++i)
@@ -190,29 +191,29 @@ TEST_F(DensityTest, LinkedParametersGiveAccurateLogarithms) {
   Graph_Node* eta = Node(30.0);
   Graph_Node* logit = Logical({24, 10, 21}, {eta});
   const double lnP = -std::log1p(std::exp(-30.0)), lnQ = -30.0 + lnP;  // p within 1.0E-13 of 1
-  EXPECT_NEAR(Log(Dist(CodeGen_dbern, 0.0, {logit})), lnQ, 1e-12);
-  EXPECT_NEAR(Log(Dist(CodeGen_dbin, 3.0, {logit, Data(10.0)}, Graph_data)), 3.0 * lnP + 7.0 * lnQ, 1e-11);
-  EXPECT_NEAR(Log(Dist(CodeGen_dgeom, 3.0, {logit})), lnP + 2.0 * lnQ, 1e-12);
-  EXPECT_NEAR(Log(Dist(CodeGen_dnegbin, 2.0, {logit, Data(4.0)}, Graph_data)), 4.0 * lnP + 2.0 * lnQ, 1e-12);
+  EXPECT_NEAR(Log(Dist(Distrib_dbern, 0.0, {logit})), lnQ, 1e-12);
+  EXPECT_NEAR(Log(Dist(Distrib_dbin, 3.0, {logit, Data(10.0)}, Graph_data)), 3.0 * lnP + 7.0 * lnQ, 1e-11);
+  EXPECT_NEAR(Log(Dist(Distrib_dgeom, 3.0, {logit})), lnP + 2.0 * lnQ, 1e-12);
+  EXPECT_NEAR(Log(Dist(Distrib_dnegbin, 2.0, {logit, Data(4.0)}, Graph_data)), 4.0 * lnP + 2.0 * lnQ, 1e-12);
   eta->value = -12.0;  // p near 0
-  Graph_Node* low = Dist(CodeGen_dbern, 1.0, {logit});
+  Graph_Node* low = Dist(Distrib_dbern, 1.0, {logit});
   EXPECT_NEAR(Log(low), -12.0 - std::log1p(std::exp(-12.0)), 1e-12);
 
   Graph_Node* cloglog = Logical({24, 9, 21}, {Node(3.0)});
-  EXPECT_NEAR(Log(Dist(CodeGen_dbern, 0.0, {cloglog})), -std::exp(3.0), 1e-12);
-  EXPECT_NEAR(Log(Dist(CodeGen_dbern, 1.0, {cloglog})), std::log(-std::expm1(-std::exp(3.0))), 1e-15);
+  EXPECT_NEAR(Log(Dist(Distrib_dbern, 0.0, {cloglog})), -std::exp(3.0), 1e-12);
+  EXPECT_NEAR(Log(Dist(Distrib_dbern, 1.0, {cloglog})), std::log(-std::expm1(-std::exp(3.0))), 1e-15);
   Graph_Node* rare = Logical({24, 9, 21}, {Node(-12.0)});
-  EXPECT_NEAR(Log(Dist(CodeGen_dbin, 1.0, {rare, Data(2.0)}, Graph_data)),
+  EXPECT_NEAR(Log(Dist(Distrib_dbin, 1.0, {rare, Data(2.0)}, Graph_data)),
               std::log(-std::expm1(-std::exp(-12.0))) - std::exp(-12.0), 1e-9);
 
   Graph_Node* probit = Logical({24, 19, 21}, {Node(8.0)});
-  EXPECT_EQ(Log(Dist(CodeGen_dbern, 0.0, {probit})), SpecFunc_LogPhi(8.0));
-  EXPECT_NEAR(Log(Dist(CodeGen_dbern, 1.0, {probit})), -std::exp(SpecFunc_LogPhi(8.0)), 1e-15);
-  EXPECT_EQ(Log(Dist(CodeGen_dbern, 1.0, {Logical({24, 19, 21}, {Node(-8.0)})})), SpecFunc_LogPhi(-8.0));
+  EXPECT_EQ(Log(Dist(Distrib_dbern, 0.0, {probit})), SpecFunc_LogPhi(8.0));
+  EXPECT_NEAR(Log(Dist(Distrib_dbern, 1.0, {probit})), -std::exp(SpecFunc_LogPhi(8.0)), 1e-15);
+  EXPECT_EQ(Log(Dist(Distrib_dbern, 1.0, {Logical({24, 19, 21}, {Node(-8.0)})})), SpecFunc_LogPhi(-8.0));
 
   Graph_Node* linear = Node(2.5);
   Graph_Node* lambda = Logical({24, 8, 21}, {linear});
-  Graph_Node* y = Dist(CodeGen_dpois, 3.0, {lambda}, Graph_data);
+  Graph_Node* y = Dist(Distrib_dpois, 3.0, {lambda}, Graph_data);
   EXPECT_NEAR(Log(y), 3.0 * 2.5 - std::exp(2.5), 1e-12);
   linear->value = -800.0;  // the mean underflows; its log does not
   EXPECT_EQ(y->logDensity(y), -2400.0);
@@ -234,9 +235,9 @@ TEST_F(DensityTest, LikelihoodSumsInOrderAndStopsWhenHopeless) {
 }
 
 TEST_F(DensityTest, FullConditionalAddsTheLikelihoodToTheOwnTerm) {
-  Graph_Node* theta = Dist(CodeGen_dnorm, 1.0, {Data(0.0), Data(0.5)});
-  Graph_Node* y1 = Dist(CodeGen_dnorm, 2.0, {theta, Data(4.0)}, Graph_data);
-  Graph_Node* y2 = Dist(CodeGen_dpois, 3.0, {Logical({24, 8, 21}, {theta})}, Graph_data);
+  Graph_Node* theta = Dist(Distrib_dnorm, 1.0, {Data(0.0), Data(0.5)});
+  Graph_Node* y1 = Dist(Distrib_dnorm, 2.0, {theta, Data(4.0)}, Graph_data);
+  Graph_Node* y2 = Dist(Distrib_dpois, 3.0, {Logical({24, 8, 21}, {theta})}, Graph_data);
   Graph_AddNonUnique(theta->likelihood, y1);
   Graph_AddNonUnique(theta->likelihood, y2);
   Density_SetDensity();

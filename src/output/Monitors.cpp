@@ -14,6 +14,7 @@
 #include "graph/Parents.h"
 #include "language/SymTabs.h"
 #include "output/Sort.h"
+#include "graph/Distrib.h"
 
 bool Monitors_enoughStorage = true;
 
@@ -69,8 +70,8 @@ const Monitor* Find(int32_t label) {
 }
 
 bool DiscreteDensity(int32_t density) {
-  return density == CodeGen_dbern || density == CodeGen_dbin || density == CodeGen_dcat ||
-         density == CodeGen_ddirch || density == CodeGen_dmulti;
+  return density == Distrib_dbern || density == Distrib_dbin || density == Distrib_dcat ||
+         density == Distrib_ddirch || density == Distrib_dmulti;
 }
 
 // A logical node counts as discrete when everything random it depends on is.

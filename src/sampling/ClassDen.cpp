@@ -17,6 +17,7 @@
 #include "sampling/DFreeARS.h"
 #include "sampling/GibbsSam.h"
 #include "sampling/Griddy.h"
+#include "graph/Distrib.h"
 
 bool ClassDen_error = false;
 
@@ -40,7 +41,7 @@ constexpr int numFullConditionals = 17;
 enum Bounds : int32_t { noBounds = 0, lowerOnly = 1, upperOnly = 2, bothBounds = 3 };
 
 constexpr int numForms = 11;
-constexpr int numDensities = CodeGen_dzipf + 1;
+constexpr int numDensities = Distrib_dzipf + 1;
 constexpr int32_t blockCode = 22;        // a multivariate normal block, refined further
 constexpr int32_t componentwise = 9;     // each component of a block alone
 constexpr int32_t noMethod = 49;
@@ -89,54 +90,54 @@ void LiklihoodRule() {
   for (TermRow& row : oneParameter) row.fill(generalTerm);
   for (TermTable& t : twoParameter) t = General();
   const TermRow probability = Row({{{0, 1, 2}, noTerm}, {{3}, betaTerm}, {{6}, logConcaveTerm}});
-  for (int d : {CodeGen_dbern, CodeGen_dbin, CodeGen_dgeom, CodeGen_dnegbin}) oneParameter[d] = probability;
-  oneParameter[CodeGen_dbeta] = Row({{{0, 1, 2}, noTerm}, {{3, 4, 5}, posLogConcaveTerm}});
+  for (int d : {Distrib_dbern, Distrib_dbin, Distrib_dgeom, Distrib_dnegbin}) oneParameter[d] = probability;
+  oneParameter[Distrib_dbeta] = Row({{{0, 1, 2}, noTerm}, {{3, 4, 5}, posLogConcaveTerm}});
   const TermRow vector = Row({{{0, 1, 2}, noTerm}, {{3}, dirichletTerm}, {{6}, logConcaveTerm}});
-  oneParameter[CodeGen_dcat] = vector;
-  oneParameter[CodeGen_dmulti] = vector;
-  oneParameter[CodeGen_dchisq] = Row({{{0, 1, 2}, noTerm}, {{3, 4}, posLogConcaveTerm}});
-  oneParameter[CodeGen_dexp] = Row({{{0, 1, 2}, noTerm}, {{3, 4}, gammaTerm}, {{7}, logConcaveTerm}});
-  oneParameter[CodeGen_dpois] =
+  oneParameter[Distrib_dcat] = vector;
+  oneParameter[Distrib_dmulti] = vector;
+  oneParameter[Distrib_dchisq] = Row({{{0, 1, 2}, noTerm}, {{3, 4}, posLogConcaveTerm}});
+  oneParameter[Distrib_dexp] = Row({{{0, 1, 2}, noTerm}, {{3, 4}, gammaTerm}, {{7}, logConcaveTerm}});
+  oneParameter[Distrib_dpois] =
       Row({{{0, 1, 2}, noTerm}, {{3, 4}, gammaTerm}, {{5}, posLogConcaveTerm}, {{7}, logConcaveTerm}});
-  oneParameter[CodeGen_dunif] = Row({{{0, 1, 2}, noTerm}, {{3}, paretoTerm}});
+  oneParameter[Distrib_dunif] = Row({{{0, 1, 2}, noTerm}, {{3}, paretoTerm}});
 
   const std::initializer_list<int> consts = {0, 1, 2};
-  TermTable& n = twoParameter[CodeGen_dnorm];
+  TermTable& n = twoParameter[Distrib_dnorm];
   Set(n, consts, consts, noTerm);
   Set(n, consts, {3, 4}, gammaTerm);
   Set(n, consts, {7}, logConcaveTerm);
   Set(n, {3, 4, 5}, {0, 2}, normalTerm);
-  twoParameter[CodeGen_dlnorm] = n;
+  twoParameter[Distrib_dlnorm] = n;
 
-  TermTable& e = twoParameter[CodeGen_ddexp];
+  TermTable& e = twoParameter[Distrib_ddexp];
   Set(e, consts, consts, noTerm);
   Set(e, consts, {3, 4}, gammaTerm);
   Set(e, consts, {7}, logConcaveTerm);
   Set(e, {3, 4, 5}, {0, 2}, logConcaveTerm);
 
-  TermTable& g = twoParameter[CodeGen_dgum];
+  TermTable& g = twoParameter[Distrib_dgum];
   Set(g, consts, consts, noTerm);
   Set(g, consts, {3, 4}, posLogConcaveTerm2);
   Set(g, {3, 4, 5}, {0, 2}, logConcaveTerm);
-  twoParameter[CodeGen_dlogis] = g;
+  twoParameter[Distrib_dlogis] = g;
 
-  TermTable& m = twoParameter[CodeGen_dmnorm];
+  TermTable& m = twoParameter[Distrib_dmnorm];
   Set(m, consts, consts, noTerm);
   Set(m, consts, {3}, wishartTerm);
   Set(m, {3, 4, 5}, {0, 2}, normalTerm);
 
-  TermTable& p = twoParameter[CodeGen_dpar];
+  TermTable& p = twoParameter[Distrib_dpar];
   Set(p, consts, consts, noTerm);
   Set(p, {0, 2}, {3, 4}, posLogConcaveTerm2);
   Set(p, {3, 4}, {0, 2}, posLogConcaveTerm2);
 
-  TermTable& w = twoParameter[CodeGen_dweib];
+  TermTable& w = twoParameter[Distrib_dweib];
   Set(w, consts, consts, noTerm);
   Set(w, {0, 2}, {3, 4}, gammaTerm);
   Set(w, {0, 2}, {7}, logConcaveTerm);
   Set(w, {3, 4, 5}, {0, 2}, posLogConcaveTerm2);
 
-  TermTable& r = twoParameter[CodeGen_dgamma];
+  TermTable& r = twoParameter[Distrib_dgamma];
   Set(r, consts, consts, noTerm);
   Set(r, {0, 2}, {3, 4}, gammaRateTerm);
   Set(r, {0, 2}, {7}, logConcaveTerm);
@@ -174,25 +175,25 @@ void Prior(int density, std::initializer_list<std::pair<std::initializer_list<in
 void FullConditionalRule() {
   for (auto& row : fullConditional) row.fill(general);
   for (bool& b : hasPriorTable) b = false;
-  Prior(CodeGen_dbeta, {{{2}, beta}, {{4, 7, 8, 9}, logConcave}});
-  Prior(CodeGen_ddexp, {{{4, 7}, logConcave}});
-  Prior(CodeGen_ddirch, {{{6}, dirichlet}});
-  Prior(CodeGen_dexp, {{{0}, gammaRate}, {{1}, gamma}, {{7, 8, 9}, posLogConcave}});
-  Prior(CodeGen_df, {{{0, 1}, gammaNoConjugate}, {{7, 8, 9}, logConcaveBadPrior}});
-  Prior(CodeGen_dgamma, {{{0}, gammaRate}, {{1}, gamma}, {{7, 8}, logConcaveBadPrior}, {{9}, posLogConcave}});
-  Prior(CodeGen_dchisq, {{{0}, gammaRate}, {{1}, gamma}, {{7, 8}, logConcaveBadPrior}, {{9}, posLogConcave}});
-  Prior(CodeGen_dgum, {{{4, 7}, logConcave}, {{8, 9}, posLogConcave}});
-  Prior(CodeGen_dlnorm, {{{0, 1}, gammaNoConjugate}, {{7, 8, 9}, logConcaveBadPrior}});
-  Prior(CodeGen_dlogis, {{{4, 7}, logConcave}, {{8, 9}, posLogConcave}});
+  Prior(Distrib_dbeta, {{{2}, beta}, {{4, 7, 8, 9}, logConcave}});
+  Prior(Distrib_ddexp, {{{4, 7}, logConcave}});
+  Prior(Distrib_ddirch, {{{6}, dirichlet}});
+  Prior(Distrib_dexp, {{{0}, gammaRate}, {{1}, gamma}, {{7, 8, 9}, posLogConcave}});
+  Prior(Distrib_df, {{{0, 1}, gammaNoConjugate}, {{7, 8, 9}, logConcaveBadPrior}});
+  Prior(Distrib_dgamma, {{{0}, gammaRate}, {{1}, gamma}, {{7, 8}, logConcaveBadPrior}, {{9}, posLogConcave}});
+  Prior(Distrib_dchisq, {{{0}, gammaRate}, {{1}, gamma}, {{7, 8}, logConcaveBadPrior}, {{9}, posLogConcave}});
+  Prior(Distrib_dgum, {{{4, 7}, logConcave}, {{8, 9}, posLogConcave}});
+  Prior(Distrib_dlnorm, {{{0, 1}, gammaNoConjugate}, {{7, 8, 9}, logConcaveBadPrior}});
+  Prior(Distrib_dlogis, {{{4, 7}, logConcave}, {{8, 9}, posLogConcave}});
   // A block whose terms say nothing about it is drawn as a normal block, as
   // a single normal node is.
-  Prior(CodeGen_dmnorm, {{{4, 10}, multiNormal}, {{7}, logConcave}});
-  Prior(CodeGen_dnorm, {{{4, 10}, normal}, {{7}, logConcave}});
-  Prior(CodeGen_dpar, {{{0, 1}, gammaRate}, {{3}, pareto}});
-  Prior(CodeGen_dunif, {{{0}, gammaRate}, {{1}, gamma}, {{2}, beta}, {{4}, normal}, {{7}, logConcave},
+  Prior(Distrib_dmnorm, {{{4, 10}, multiNormal}, {{7}, logConcave}});
+  Prior(Distrib_dnorm, {{{4, 10}, normal}, {{7}, logConcave}});
+  Prior(Distrib_dpar, {{{0, 1}, gammaRate}, {{3}, pareto}});
+  Prior(Distrib_dunif, {{{0}, gammaRate}, {{1}, gamma}, {{2}, beta}, {{4}, normal}, {{7}, logConcave},
                         {{8}, posLogConcave}, {{9}, posLogConcave2}, {{10}, flat}});
-  Prior(CodeGen_dweib, {{{0, 1}, gammaNoConjugate}, {{7, 8}, logConcaveBadPrior}, {{9}, posLogConcave2}});
-  Prior(CodeGen_dwish, {{{5}, wishart}});
+  Prior(Distrib_dweib, {{{0, 1}, gammaNoConjugate}, {{7, 8}, logConcaveBadPrior}, {{9}, posLogConcave2}});
+  Prior(Distrib_dwish, {{{5}, wishart}});
 }
 
 void MethodRule() {
@@ -271,14 +272,14 @@ int32_t Kind(Graph_Node* node) {
 
 bool IsDiscrete(int32_t density) {
   switch (density) {
-    case CodeGen_dbern:
-    case CodeGen_dbin:
-    case CodeGen_dcat:
-    case CodeGen_dgeom:
-    case CodeGen_dhypo:
-    case CodeGen_dnegbin:
-    case CodeGen_dpois:
-    case CodeGen_dzipf: return true;
+    case Distrib_dbern:
+    case Distrib_dbin:
+    case Distrib_dcat:
+    case Distrib_dgeom:
+    case Distrib_dhypo:
+    case Distrib_dnegbin:
+    case Distrib_dpois:
+    case Distrib_dzipf: return true;
     default: return false;
   }
 }
@@ -295,43 +296,43 @@ int32_t ClassifyLiklihoodTerm(Graph_Node* term, int32_t label, int32_t size) {
   Graph_Node* p1 = term->numParents > 1 ? term->parents[1] : nullptr;
   auto one = [&](Graph_Node* p) { return oneParameter[static_cast<size_t>(d)][static_cast<size_t>(C(p, label, size))]; };
   switch (d) {
-    case CodeGen_dbern:
-    case CodeGen_dgeom:
-    case CodeGen_dnegbin:
-    case CodeGen_dchisq:
-    case CodeGen_dexp:
-    case CodeGen_dpois: return one(p0);
-    case CodeGen_dbeta: {
+    case Distrib_dbern:
+    case Distrib_dgeom:
+    case Distrib_dnegbin:
+    case Distrib_dchisq:
+    case Distrib_dexp:
+    case Distrib_dpois: return one(p0);
+    case Distrib_dbeta: {
       const int32_t t0 = one(p0), t1 = one(p1);
       if (t0 == noTerm) return t1;
       if (t0 == posLogConcaveTerm) return t1 == noTerm || t1 == posLogConcaveTerm ? posLogConcaveTerm : generalTerm;
       return generalTerm;
     }
-    case CodeGen_dbin: return PosConstant(p1, label, size) ? one(p0) : generalTerm;
-    case CodeGen_dcat: {
+    case Distrib_dbin: return PosConstant(p1, label, size) ? one(p0) : generalTerm;
+    case Distrib_dcat: {
       const double k = std::trunc(Graph_ValueOf(p1) + categoryTolerance);
       if (!(k >= 1.0 && k <= static_cast<double>(Graph_totalNumNodes))) return generalTerm;
-      return oneParameter[CodeGen_dcat][static_cast<size_t>(ClassFun_MapRnToRm(p0, label, size, static_cast<int32_t>(k)))];
+      return oneParameter[Distrib_dcat][static_cast<size_t>(ClassFun_MapRnToRm(p0, label, size, static_cast<int32_t>(k)))];
     }
-    case CodeGen_dmulti:
+    case Distrib_dmulti:
       if (!PosConstant(p1, label, size)) return generalTerm;
-      return oneParameter[CodeGen_dmulti][static_cast<size_t>(ClassFun_MapRnToRm(p0, label, size, term->size))];
-    case CodeGen_dmnorm: {
+      return oneParameter[Distrib_dmulti][static_cast<size_t>(ClassFun_MapRnToRm(p0, label, size, term->size))];
+    case Distrib_dmnorm: {
       const int32_t m = term->size;
-      return twoParameter[CodeGen_dmnorm][static_cast<size_t>(ClassFun_MapRnToRm(p0, label, size, m))]
+      return twoParameter[Distrib_dmnorm][static_cast<size_t>(ClassFun_MapRnToRm(p0, label, size, m))]
                          [static_cast<size_t>(ClassFun_MapRnToRm(p1, label, size, m * m))];
     }
-    case CodeGen_dunif:
+    case Distrib_dunif:
       if (p0->kind != Graph_data || std::fabs(p0->value) > zeroTolerance) return generalTerm;
-      return oneParameter[CodeGen_dunif][static_cast<size_t>(C(p1, label, size))];
-    case CodeGen_ddexp:
-    case CodeGen_dgamma:
-    case CodeGen_dgum:
-    case CodeGen_dlogis:
-    case CodeGen_dnorm:
-    case CodeGen_dlnorm:
-    case CodeGen_dpar:
-    case CodeGen_dweib:
+      return oneParameter[Distrib_dunif][static_cast<size_t>(C(p1, label, size))];
+    case Distrib_ddexp:
+    case Distrib_dgamma:
+    case Distrib_dgum:
+    case Distrib_dlogis:
+    case Distrib_dnorm:
+    case Distrib_dlnorm:
+    case Distrib_dpar:
+    case Distrib_dweib:
       return twoParameter[static_cast<size_t>(d)][static_cast<size_t>(C(p0, label, size))]
                          [static_cast<size_t>(C(p1, label, size))];
     default: return generalTerm;
@@ -357,16 +358,16 @@ int32_t ClassifyFullConditional(Graph_Node* node) {
   const int32_t d = node->density;
   int32_t fc = d > 0 && d < numDensities && hasPriorTable[d] ? fullConditional[static_cast<size_t>(d)][static_cast<size_t>(lc)]
                                                               : general;
-  if (d == CodeGen_dbeta && fc == logConcave && !(DataAtLeastOne(node->parents[0]) && DataAtLeastOne(node->parents[1])))
+  if (d == Distrib_dbeta && fc == logConcave && !(DataAtLeastOne(node->parents[0]) && DataAtLeastOne(node->parents[1])))
     fc = general;
-  if ((d == CodeGen_dgamma || d == CodeGen_dchisq) && fc == logConcaveBadPrior && DataAtLeastOne(node->parents[0]))
+  if ((d == Distrib_dgamma || d == Distrib_dchisq) && fc == logConcaveBadPrior && DataAtLeastOne(node->parents[0]))
     fc = posLogConcave;
   return fc;
 }
 
 int32_t UniVariantNormal(Graph_Node* node) {
   for (Graph_Node* term : node->likelihood)
-    if (term->density != CodeGen_dnorm && term->density != CodeGen_dlnorm) return blockCode;
+    if (term->density != Distrib_dnorm && term->density != Distrib_dlnorm) return blockCode;
   return 23;
 }
 
@@ -375,7 +376,7 @@ int32_t UniVariantNormal(Graph_Node* node) {
 // component in order.
 int32_t MultiVariantNormal(Graph_Node* node) {
   for (Graph_Node* term : node->likelihood) {
-    if (term->density != CodeGen_dmnorm || term->size != node->size) return blockCode;
+    if (term->density != Distrib_dmnorm || term->size != node->size) return blockCode;
     Graph_Node* mean = term->parents[0];
     if (ClassFun_MapRnToRm(mean, node->label, node->size, node->size) != ClassFun_identity ||
         Determ_Base(mean) != node->label)
@@ -386,13 +387,13 @@ int32_t MultiVariantNormal(Graph_Node* node) {
 
 bool OnPositiveHalfLine(int32_t density) {
   switch (density) {
-    case CodeGen_dchisq:
-    case CodeGen_dexp:
-    case CodeGen_df:
-    case CodeGen_dgamma:
-    case CodeGen_dlnorm:
-    case CodeGen_dpar:
-    case CodeGen_dweib: return true;
+    case Distrib_dchisq:
+    case Distrib_dexp:
+    case Distrib_df:
+    case Distrib_dgamma:
+    case Distrib_dlnorm:
+    case Distrib_dpar:
+    case Distrib_dweib: return true;
     default: return false;
   }
 }
@@ -419,14 +420,14 @@ void WriteNode(int32_t label) {
 // any sweep can meet them.
 void CheckCapacity(Graph_Node* node) {
   switch (node->density) {
-    case CodeGen_ddirch:
-    case CodeGen_dmulti:
+    case Distrib_ddirch:
+    case Distrib_dmulti:
       if (node->size > GibbsSam_maxVector) TooLarge(node, "Block has more than 100 components.");
       break;
-    case CodeGen_dmnorm:
+    case Distrib_dmnorm:
       if (node->size > GibbsSam_maxOrder) TooLarge(node, "Multivariate normal block has more than 25 components.");
       break;
-    case CodeGen_dwish:
+    case Distrib_dwish:
       if (node->size > GibbsSam_maxOrder * GibbsSam_maxOrder)
         TooLarge(node, "Wishart matrix is larger than 25 by 25.");
       break;
@@ -506,10 +507,10 @@ int32_t ClassDen_MethodCode(Graph_Node* node) {
   const int32_t d = node->density;
   int32_t code = method[static_cast<size_t>(fc)][static_cast<size_t>(b)];
   // A bounded normal prior without likelihood is drawn by the truncated-normal procedures.
-  if (d == CodeGen_dnorm) return code >= 6 && code <= 8 ? code + 4 : code;
-  if (d == CodeGen_dweib && code == 6) return weibullTail;
-  if (d == CodeGen_dgum && code == 6) return gumbelTail;
-  if (d == CodeGen_dbeta) {
+  if (d == Distrib_dnorm) return code >= 6 && code <= 8 ? code + 4 : code;
+  if (d == Distrib_dweib && code == 6) return weibullTail;
+  if (d == Distrib_dgum && code == 6) return gumbelTail;
+  if (d == Distrib_dbeta) {
     // The beta support is bounded on both sides; a general full conditional
     // goes to the griddy updater on (0, 1), as a uniform node's does.
     if (code == 27) return 30;
@@ -517,15 +518,15 @@ int32_t ClassDen_MethodCode(Graph_Node* node) {
     return code;
   }
   // A zipf node's prior has no generator: enumerate it like any count.
-  if (d == CodeGen_dzipf && fc == priorOnly) return firstDiscrete + b;
+  if (d == Distrib_dzipf && fc == priorOnly) return firstDiscrete + b;
   // A hypergeometric node has no density to weigh its support with.
-  if (d == CodeGen_dhypo && fc != priorOnly) return noMethod;
+  if (d == Distrib_dhypo && fc != priorOnly) return noMethod;
   if (code == blockCode) {
     code = UniVariantNormal(node);
     if (code == blockCode) code = MultiVariantNormal(node);
     if (code == blockCode) code = componentwise;
   } else if (code == 11 || code == noMethod) {
-    if (b == bothBounds || d == CodeGen_dunif || (b == upperOnly && OnPositiveHalfLine(d))) code = griddy;
+    if (b == bothBounds || d == Distrib_dunif || (b == upperOnly && OnPositiveHalfLine(d))) code = griddy;
   }
   return code;
 }

@@ -7,6 +7,7 @@
 
 #include "graph/CodeGen.h"
 #include "graph/Determ.h"
+#include "graph/Distrib.h"
 
 // Classification follows the code of logical nodes symbolically. Every read
 // of code, operands and element numbers is checked: code that does not have
@@ -265,10 +266,10 @@ int32_t ClassifyRef(const Graph_Node* node, int32_t label, int32_t size) {
   if (own >= label && own < static_cast<int64_t>(label) + size) return ClassFun_identity;
   if (node->kind == Graph_data) return node->value < 0.0 ? ClassFun_negConst : ClassFun_nonNegConst;
   switch (node->density) {
-    case CodeGen_dbern: case CodeGen_dbeta: case CodeGen_dbin: case CodeGen_dcat:
-    case CodeGen_dchisq: case CodeGen_dexp: case CodeGen_df: case CodeGen_dgamma:
-    case CodeGen_dgum: case CodeGen_dhypo: case CodeGen_dlnorm: case CodeGen_dnegbin:
-    case CodeGen_dpar: case CodeGen_dpois: case CodeGen_dpow: case CodeGen_dzipf:
+    case Distrib_dbern: case Distrib_dbeta: case Distrib_dbin: case Distrib_dcat:
+    case Distrib_dchisq: case Distrib_dexp: case Distrib_df: case Distrib_dgamma:
+    case Distrib_dgum: case Distrib_dhypo: case Distrib_dlnorm: case Distrib_dnegbin:
+    case Distrib_dpar: case Distrib_dpois: case Distrib_dpow: case Distrib_dzipf:
       return ClassFun_nonNegConst;
     default:  // no distribution, or one whose values take either sign
       return ClassFun_anyConst;

@@ -11,6 +11,7 @@
 #include "graph/CodeGen.h"
 #include "graph/Determ.h"
 #include "numerics/MatrixAl.h"
+#include "graph/Distrib.h"
 
 static_assert(ConjDist_maxOrder <= MatrixAl_maxOrder, "a block must fit the matrix routines");
 
@@ -210,7 +211,7 @@ bool MeanTerms(Graph_Node* node, int32_t n, Vector& b, Matrix& P) {
     }
   };
   for (Graph_Node* term : node->likelihood) {
-    if (term->density != CodeGen_dmnorm) continue;
+    if (term->density != Distrib_dmnorm) continue;
     if (term->size != n) return false;
     const int32_t precision = BaseOf(term->parents[1]);
     if (precision != base) {
@@ -245,7 +246,7 @@ bool ResidualTerms(Graph_Node* node, int32_t d, Matrix& S, double& degrees) {
   int32_t base = -1;  // no label is negative: the first term reads its mean
   int32_t held = 0;   // terms in r
   for (Graph_Node* term : node->likelihood) {
-    if (term->density != CodeGen_dmnorm) continue;
+    if (term->density != Distrib_dmnorm) continue;
     if (term->size != d) return false;
     const int32_t mean = BaseOf(term->parents[0]);
     if (mean != base) {
@@ -270,7 +271,7 @@ void InitConjDist() {}
 
 void ConjDist_BetaParameters(Graph_Node* node, double& a, double& b) {
   // A uniform prior on a probability is beta(1, 1); its limits are bounds.
-  if (node->density == CodeGen_dunif) {
+  if (node->density == Distrib_dunif) {
     a = 1.0;
     b = 1.0;
   } else {
@@ -281,21 +282,21 @@ void ConjDist_BetaParameters(Graph_Node* node, double& a, double& b) {
     if (std::fabs(Coefficient(term->parents[0], node)) <= negligible) continue;
     const double y = term->value;
     switch (term->density) {
-      case CodeGen_dbern:
+      case Distrib_dbern:
         a += y;
         b += 1.0 - y;
         break;
-      case CodeGen_dbin:
+      case Distrib_dbin:
         a += y;
         b += Parameter(term, 1) - y;
         break;
       // A geometric count is the number of trials up to the first success,
       // 1, 2, ..., as its density and generator have it: p (1 - p)^(y - 1).
-      case CodeGen_dgeom:
+      case Distrib_dgeom:
         a += 1.0;
         b += y - 1.0;
         break;
-      case CodeGen_dnegbin:
+      case Distrib_dnegbin:
         a += Parameter(term, 1);
         b += y;
         break;
@@ -306,21 +307,21 @@ void ConjDist_BetaParameters(Graph_Node* node, double& a, double& b) {
 
 void ConjDist_GammaPrior(Graph_Node* node, double& shape, double& rate) {
   switch (node->density) {
-    case CodeGen_dgamma:
+    case Distrib_dgamma:
       shape = Parameter(node, 0);
       rate = Parameter(node, 1);
       break;
-    case CodeGen_dexp:
+    case Distrib_dexp:
       shape = 1.0;
       rate = Parameter(node, 0);
       break;
-    case CodeGen_dchisq:
+    case Distrib_dchisq:
       shape = 0.5 * Parameter(node, 0);
       rate = 0.5;
       break;
     // x^-(alpha + 1) is a gamma kernel of shape -alpha and rate 0; the
     // lower limit is a bound of the node and is enforced by the caller.
-    case CodeGen_dpar:
+    case Distrib_dpar:
       shape = -Parameter(node, 0);
       rate = 0.0;
       break;
@@ -337,39 +338,39 @@ void ConjDist_GammaParameters(Graph_Node* node, double& shape, double& rate) {
     // The parameter through which x enters the term: the rate or precision.
     size_t probed = 1;
     switch (term->density) {
-      case CodeGen_ddexp:
-      case CodeGen_dgamma:
-      case CodeGen_dnorm:
-      case CodeGen_dlnorm:
-      case CodeGen_dweib: break;
-      case CodeGen_dexp:
-      case CodeGen_dpois: probed = 0; break;
+      case Distrib_ddexp:
+      case Distrib_dgamma:
+      case Distrib_dnorm:
+      case Distrib_dlnorm:
+      case Distrib_dweib: break;
+      case Distrib_dexp:
+      case Distrib_dpois: probed = 0; break;
       default: continue;
     }
     const double c = Coefficient(term->parents[probed], node);
     if (std::fabs(c) <= negligible) continue;
     const double y = term->value;
     switch (term->density) {
-      case CodeGen_ddexp:
+      case Distrib_ddexp:
         rate += c * std::fabs(y - Parameter(term, 0));
         shape += 1.0;
         break;
-      case CodeGen_dexp:
+      case Distrib_dexp:
         rate += c * y;
         shape += 1.0;
         break;
-      case CodeGen_dgamma:
+      case Distrib_dgamma:
         rate += c * y;
         shape += Parameter(term, 0);
         break;
-      case CodeGen_dnorm:
-      case CodeGen_dlnorm: {
-        const double e = (term->density == CodeGen_dnorm ? y : std::log(y)) - Parameter(term, 0);
+      case Distrib_dnorm:
+      case Distrib_dlnorm: {
+        const double e = (term->density == Distrib_dnorm ? y : std::log(y)) - Parameter(term, 0);
         rate += 0.5 * c * e * e;
         shape += 0.5;
         break;
       }
-      case CodeGen_dpois:
+      case Distrib_dpois:
         rate += c;
         shape += y;
         break;
@@ -384,10 +385,10 @@ void ConjDist_GammaParameters(Graph_Node* node, double& shape, double& rate) {
 void ConjDist_NormalPrior(Graph_Node* node, double& m, double& precision) {
   m = 0.0;
   switch (node->density) {
-    case CodeGen_dunif:  // flat: the limits are bounds the caller enforces
+    case Distrib_dunif:  // flat: the limits are bounds the caller enforces
       precision = 0.0;
       break;
-    case CodeGen_dmnorm:
+    case Distrib_dmnorm:
       ComponentPrior(node, m, precision);
       break;
     default:
@@ -402,8 +403,8 @@ void ConjDist_NormalParameters(Graph_Node* node, double& mean, double& precision
   ConjDist_NormalPrior(node, m, precision);
   for (Graph_Node* term : node->likelihood) {
     switch (term->density) {
-      case CodeGen_dnorm:
-      case CodeGen_dlnorm: {
+      case Distrib_dnorm:
+      case Distrib_dlnorm: {
         Graph_Node* mu = term->parents[0];
         double c = 1.0, d = 0.0;
         if (mu->kind == Graph_logical)
@@ -411,7 +412,7 @@ void ConjDist_NormalParameters(Graph_Node* node, double& mean, double& precision
         else if (mu != node)
           break;  // the mean of another component of x's block
         const double t = Parameter(term, 1);
-        const double y = term->density == CodeGen_dnorm ? term->value : std::log(term->value);
+        const double y = term->density == Distrib_dnorm ? term->value : std::log(term->value);
         precision += c * c * t;
         m += c * t * (y - d);
         break;
@@ -419,7 +420,7 @@ void ConjDist_NormalParameters(Graph_Node* node, double& mean, double& precision
       // A multivariate normal log density is quadratic in x: its second
       // difference over -1, 0, 1 is exactly its curvature and half the
       // difference of the ends its slope at 0.
-      case CodeGen_dmnorm: {
+      case Distrib_dmnorm: {
         node->value = 1.0;
         const double l1 = term->logDensity(term);
         node->value = 0.0;
@@ -440,7 +441,7 @@ void ConjDist_ParetoParameters(Graph_Node* node, double& c, double& alpha) {
   c = Parameter(node, 1);
   alpha = Parameter(node, 0);
   for (Graph_Node* term : node->likelihood) {
-    if (term->density != CodeGen_dunif) continue;
+    if (term->density != Distrib_dunif) continue;
     c = std::max(c, term->value);
     alpha += 1.0;
   }
@@ -453,11 +454,11 @@ bool ConjDist_DirechletParameters(Graph_Node* node, std::span<double> alpha) {
   for (int32_t i = 0; i < n; ++i) w[At(i)] = Component(node->parents[0], i);
   Graph_Node* first = Member(node, 0);
   for (Graph_Node* term : node->likelihood) {
-    if (term->density != CodeGen_dcat && term->density != CodeGen_dmulti) continue;
+    if (term->density != Distrib_dcat && term->density != Distrib_dmulti) continue;
     Graph_Node* q = Graph_Label(Determ_Base(term->parents[0]));
     const double a = Coefficient(q, first);
     if (std::fabs(a) <= negligible) continue;
-    if (term->density == CodeGen_dcat) {
+    if (term->density == Distrib_dcat) {
       // Categories are numbered from 1; one outside the block has no cell.
       const double k = std::trunc(term->value + integerTolerance) - 1.0;
       if (!(k >= 0.0 && k < n)) return false;
@@ -496,12 +497,12 @@ bool ConjDist_MNormal1Parameters(Graph_Node* node, std::span<double> mu, std::sp
   std::array<Graph_Node*, ConjDist_maxOrder> x;
   for (int32_t i = 0; i < n; ++i) x[At(i)] = Member(node, i);
   for (Graph_Node* term : node->likelihood) {
-    if (term->density != CodeGen_dnorm && term->density != CodeGen_dlnorm) continue;
+    if (term->density != Distrib_dnorm && term->density != Distrib_dlnorm) continue;
     Graph_Node* mean = term->parents[0];
     for (int32_t i = 0; i < n; ++i) x[At(i)]->value = 0.0;
     const double t = Parameter(term, 1);
     const double d = Graph_ValueOf(mean);
-    const double r = (term->density == CodeGen_dnorm ? term->value : std::log(term->value)) - d;
+    const double r = (term->density == Distrib_dnorm ? term->value : std::log(term->value)) - d;
     for (int32_t i = 0; i < n; ++i) {
       x[At(i)]->value = 1.0;
       c[At(i)] = Graph_ValueOf(mean) - d;

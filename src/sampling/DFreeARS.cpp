@@ -39,6 +39,7 @@
 #include "graph/Determ.h"
 #include "numerics/RandNum.h"
 #include "sampling/Maximize.h"
+#include "graph/Distrib.h"
 
 namespace {
 
@@ -811,16 +812,16 @@ bool Support(Samplers_Sampler& s, Entry entry, double& lo, double& hi) {
   };
   lo = -infinity, hi = infinity;
   switch (nd->density) {
-    case CodeGen_dbeta:
-    case CodeGen_dpow: lo = 0.0, hi = 1.0; break;
-    case CodeGen_dchisq:
-    case CodeGen_dexp:
-    case CodeGen_df:
-    case CodeGen_dgamma:
-    case CodeGen_dlnorm:
-    case CodeGen_dweib: lo = 0.0; break;
-    case CodeGen_dpar: lo = parameter(1); break;
-    case CodeGen_dunif: lo = parameter(0), hi = parameter(1); break;
+    case Distrib_dbeta:
+    case Distrib_dpow: lo = 0.0, hi = 1.0; break;
+    case Distrib_dchisq:
+    case Distrib_dexp:
+    case Distrib_df:
+    case Distrib_dgamma:
+    case Distrib_dlnorm:
+    case Distrib_dweib: lo = 0.0; break;
+    case Distrib_dpar: lo = parameter(1); break;
+    case Distrib_dunif: lo = parameter(0), hi = parameter(1); break;
     default: break;
   }
   const bool slots = nd->numParents > 2;
@@ -850,7 +851,7 @@ bool Support(Samplers_Sampler& s, Entry entry, double& lo, double& hi) {
 // The node's own normal term, when it has one, read before the draw starts.
 bool ReadPrior(Samplers_Sampler& s) {
   Graph_Node* nd = s.node;
-  normalPrior = nd->density == CodeGen_dnorm && nd->numParents >= 2;
+  normalPrior = nd->density == Distrib_dnorm && nd->numParents >= 2;
   if (!normalPrior) return true;
   mu = Graph_ValueOf(nd->parents[0]);
   tau = Graph_ValueOf(nd->parents[1]);

@@ -12,6 +12,7 @@
 #include "graph/Determ.h"
 #include "sampling/GibbsSam.h"
 #include "sampling/Samplers.h"
+#include "graph/Distrib.h"
 
 namespace {
 
@@ -374,7 +375,7 @@ TEST_F(DFreeARSTest, HeavyTailsThroughATPrior) {
   Samplers_Sampler sb, sw;
   sb.node = N("b");
   for (int32_t k = 0; k < Graph_totalNumNodes; ++k)
-    if (Graph_Node* n = Graph_Label(k); n != nullptr && n->density == CodeGen_dchisq) sw.node = n;
+    if (Graph_Node* n = Graph_Label(k); n != nullptr && n->density == Distrib_dchisq) sw.node = n;
   ASSERT_NE(sw.node, nullptr);
   std::vector<double> bs;
   for (int i = 0; i < 20000; ++i) {

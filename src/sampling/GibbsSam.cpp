@@ -16,6 +16,7 @@
 #include "numerics/RandNum.h"
 #include "sampling/ConjDist.h"
 #include "sampling/Plans.h"
+#include "graph/Distrib.h"
 
 static_assert(GibbsSam_maxOrder <= ConjDist_maxOrder && GibbsSam_maxVector <= ConjDist_maxVector,
               "every block the samplers take must fit the conjugate parameters");
@@ -182,33 +183,33 @@ Outcome BoundedPrior(Graph_Node* node, bool lower, bool upper) {
 bool GibbsSam_DirectSample(Graph_Node* node) {
   double x = 0.0;
   switch (node->density) {
-    case CodeGen_dbern: x = RandNum_Bernoulli(Parameter(node, 0)); break;
-    case CodeGen_dbeta: x = RandNum_Beta(Parameter(node, 0), Parameter(node, 1)); break;
-    case CodeGen_dbin: x = RandNum_Binomial(Parameter(node, 0), Parameter(node, 1)); break;
-    case CodeGen_ddexp: x = RandNum_DoubleExp(Parameter(node, 0), Parameter(node, 1)); break;
-    case CodeGen_df: x = RandNum_Fdist(Parameter(node, 0), Parameter(node, 1)); break;
-    case CodeGen_dgamma: x = RandNum_Gamma(Parameter(node, 0), Parameter(node, 1)); break;
-    case CodeGen_dgum: x = RandNum_Gumbel(Parameter(node, 0), Parameter(node, 1)); break;
-    case CodeGen_dlogis: x = RandNum_Logistic(Parameter(node, 0), Parameter(node, 1)); break;
-    case CodeGen_dlnorm: x = RandNum_LogNormal(Parameter(node, 0), Parameter(node, 1)); break;
-    case CodeGen_dnegbin: x = RandNum_NegativeBinomial(Parameter(node, 0), Parameter(node, 1)); break;
-    case CodeGen_dnorm: x = RandNum_Normal(Parameter(node, 0), Parameter(node, 1)); break;
-    case CodeGen_dpar: x = RandNum_Pareto(Parameter(node, 0), Parameter(node, 1)); break;
-    case CodeGen_dunif: x = RandNum_Uniform(Parameter(node, 0), Parameter(node, 1)); break;
-    case CodeGen_dweib: x = RandNum_Weibull(Parameter(node, 0), Parameter(node, 1)); break;
-    case CodeGen_dchisq: x = RandNum_Gamma(0.5 * Parameter(node, 0), 0.5); break;
-    case CodeGen_dexp: x = RandNum_Exponential(Parameter(node, 0)); break;
-    case CodeGen_dgeom: x = RandNum_Geometric(Parameter(node, 0)); break;
-    case CodeGen_dpois: x = RandNum_Poisson(Parameter(node, 0)); break;
-    case CodeGen_dpow: x = RandNum_Power(Parameter(node, 0)); break;
-    case CodeGen_dhypo:
-    case CodeGen_dzipf: x = 0.0; break;
+    case Distrib_dbern: x = RandNum_Bernoulli(Parameter(node, 0)); break;
+    case Distrib_dbeta: x = RandNum_Beta(Parameter(node, 0), Parameter(node, 1)); break;
+    case Distrib_dbin: x = RandNum_Binomial(Parameter(node, 0), Parameter(node, 1)); break;
+    case Distrib_ddexp: x = RandNum_DoubleExp(Parameter(node, 0), Parameter(node, 1)); break;
+    case Distrib_df: x = RandNum_Fdist(Parameter(node, 0), Parameter(node, 1)); break;
+    case Distrib_dgamma: x = RandNum_Gamma(Parameter(node, 0), Parameter(node, 1)); break;
+    case Distrib_dgum: x = RandNum_Gumbel(Parameter(node, 0), Parameter(node, 1)); break;
+    case Distrib_dlogis: x = RandNum_Logistic(Parameter(node, 0), Parameter(node, 1)); break;
+    case Distrib_dlnorm: x = RandNum_LogNormal(Parameter(node, 0), Parameter(node, 1)); break;
+    case Distrib_dnegbin: x = RandNum_NegativeBinomial(Parameter(node, 0), Parameter(node, 1)); break;
+    case Distrib_dnorm: x = RandNum_Normal(Parameter(node, 0), Parameter(node, 1)); break;
+    case Distrib_dpar: x = RandNum_Pareto(Parameter(node, 0), Parameter(node, 1)); break;
+    case Distrib_dunif: x = RandNum_Uniform(Parameter(node, 0), Parameter(node, 1)); break;
+    case Distrib_dweib: x = RandNum_Weibull(Parameter(node, 0), Parameter(node, 1)); break;
+    case Distrib_dchisq: x = RandNum_Gamma(0.5 * Parameter(node, 0), 0.5); break;
+    case Distrib_dexp: x = RandNum_Exponential(Parameter(node, 0)); break;
+    case Distrib_dgeom: x = RandNum_Geometric(Parameter(node, 0)); break;
+    case Distrib_dpois: x = RandNum_Poisson(Parameter(node, 0)); break;
+    case Distrib_dpow: x = RandNum_Power(Parameter(node, 0)); break;
+    case Distrib_dhypo:
+    case Distrib_dzipf: x = 0.0; break;
     // The discrete sampler, which enumerates the categories, draws dcat.
-    case CodeGen_dcat: return true;
-    case CodeGen_ddirch: return GibbsSam_Direchlet(node);
-    case CodeGen_dmulti: return GibbsSam_Mulinomial(node);
-    case CodeGen_dwish: return GibbsSam_Wishart(node);
-    case CodeGen_dmnorm: return MNormal(node);
+    case Distrib_dcat: return true;
+    case Distrib_ddirch: return GibbsSam_Direchlet(node);
+    case Distrib_dmulti: return GibbsSam_Mulinomial(node);
+    case Distrib_dwish: return GibbsSam_Wishart(node);
+    case Distrib_dmnorm: return MNormal(node);
     default: return true;  // no distribution: nothing to draw
   }
   node->value = x;
@@ -292,14 +293,14 @@ void FailSearch(Samplers_Sampler& s, Outcome outcome, double a, double b) {
 void FailPriorBlock(Samplers_Sampler& s) {
   Graph_Node* node = s.node;
   switch (node->density) {
-    case CodeGen_ddirch:
-    case CodeGen_dmulti:
+    case Distrib_ddirch:
+    case Distrib_dmulti:
       if (node->size > GibbsSam_maxVector) return Samplers_FailWith(s, capacityText, node->size, GibbsSam_maxVector);
       break;
-    case CodeGen_dmnorm:
+    case Distrib_dmnorm:
       if (node->size > GibbsSam_maxOrder) return Samplers_FailWith(s, capacityText, node->size, GibbsSam_maxOrder);
       return Samplers_FailWith(s, "The prior precision matrix of the block is not positive definite.");
-    case CodeGen_dwish: {
+    case Distrib_dwish: {
       if (WishartOrder(node) == 0)
         return Samplers_FailWith(s, "The block of %d components is not a square matrix of order at most %d.", node->size,
                     GibbsSam_maxOrder);
@@ -500,21 +501,21 @@ bool GetBounds(Samplers_Sampler& s, int64_t& lower, int64_t& upper, bool& open) 
   Graph_Node* node = s.node;
   open = false;
   switch (node->density) {
-    case CodeGen_dbern: lower = 0; upper = 1; break;
-    case CodeGen_dbin:
-    case CodeGen_dcat:
-      lower = node->density == CodeGen_dbin ? 0 : 1;
+    case Distrib_dbern: lower = 0; upper = 1; break;
+    case Distrib_dbin:
+    case Distrib_dcat:
+      lower = node->density == Distrib_dbin ? 0 : 1;
       if (!ToCount(Parameter(node, 1), upper)) {
         Samplers_FailWith(s, "The %s of the node is not a number.",
-             node->density == CodeGen_dbin ? "number of trials" : "number of categories");
+             node->density == Distrib_dbin ? "number of trials" : "number of categories");
         return false;
       }
       break;
-    case CodeGen_dpois:
-    case CodeGen_dnegbin: lower = 0; upper = maxCount; open = true; break;
-    case CodeGen_dgeom:
-    case CodeGen_dzipf: lower = 1; upper = maxCount; open = true; break;
-    case CodeGen_dhypo:
+    case Distrib_dpois:
+    case Distrib_dnegbin: lower = 0; upper = maxCount; open = true; break;
+    case Distrib_dgeom:
+    case Distrib_dzipf: lower = 1; upper = maxCount; open = true; break;
+    case Distrib_dhypo:
       Samplers_FailWith(s, "A dhypo node cannot be sampled by enumeration: it has no log density here.");
       return false;
     default:
@@ -588,7 +589,7 @@ bool PriorWindow(Samplers_Sampler& s, int64_t& lo, int64_t& hi) {
     return false;
   };
   switch (node->density) {
-    case CodeGen_dpois: {
+    case Distrib_dpois: {
       const double lambda = Parameter(node, 0);
       if (!(std::isfinite(lambda) && lambda >= 0.0)) {
         Samplers_FailWith(s, "The Poisson mean %g of the node must be a finite number at least 0.", lambda);
@@ -602,7 +603,7 @@ bool PriorWindow(Samplers_Sampler& s, int64_t& lo, int64_t& hi) {
       const auto logTail = [lambda](double t) { return t > 0.0 ? t - lambda + t * std::log(lambda / t) : -lambda; };
       return TailWindow(lambda, 0, logTail, lo, hi) || tooWide();
     }
-    case CodeGen_dnegbin: {
+    case Distrib_dnegbin: {
       const double p = Parameter(node, 0), r = Parameter(node, 1);
       if (!(p > 0.0 && p <= 1.0 && Positive(r))) {
         Samplers_FailWith(s, "The negative binomial parameters p = %g and r = %g of the node are out of range.", p, r);
@@ -620,7 +621,7 @@ bool PriorWindow(Samplers_Sampler& s, int64_t& lo, int64_t& hi) {
       };
       return TailWindow(r * q / p, 0, logTail, lo, hi) || tooWide();
     }
-    case CodeGen_dgeom: {
+    case Distrib_dgeom: {
       const double p = Parameter(node, 0);
       if (!(p > 0.0 && p <= 1.0)) {
         Samplers_FailWith(s, "The probability %g of the geometric node must lie above 0 and at most 1.", p);
@@ -633,7 +634,7 @@ bool PriorWindow(Samplers_Sampler& s, int64_t& lo, int64_t& hi) {
       hi = std::max<int64_t>(1, static_cast<int64_t>(K));
       return true;
     }
-    case CodeGen_dzipf: {
+    case Distrib_dzipf: {
       const double a = Parameter(node, 0);
       if (!(std::isfinite(a) && a > 1.0)) {
         Samplers_FailWith(s, "The exponent %g of the Zipf node must be a finite number above 1.", a);
@@ -655,7 +656,7 @@ bool PriorWindow(Samplers_Sampler& s, int64_t& lo, int64_t& hi) {
 
 void GibbsSam_DirectSample(Samplers_Sampler& s) {
   Graph_Node* node = s.node;
-  if (node->density == CodeGen_dcat) return GibbsSam_DiscreteSample(s);  // the prior is the full conditional
+  if (node->density == Distrib_dcat) return GibbsSam_DiscreteSample(s);  // the prior is the full conditional
   const Saved saved(node, node->size);
   if (!GibbsSam_DirectSample(node)) {
     saved.Restore();
@@ -671,7 +672,7 @@ namespace {
 
 void BoundedDirect(Samplers_Sampler& s, bool lower, bool upper) {
   Graph_Node* node = s.node;
-  if (node->density == CodeGen_dcat) return GibbsSam_DiscreteSample(s);  // it honours the bounds itself
+  if (node->density == Distrib_dcat) return GibbsSam_DiscreteSample(s);  // it honours the bounds itself
   const Outcome outcome = BoundedPrior(node, lower, upper);
   if (outcome == Outcome::drawn) return;
   double a = 0.0, b = 0.0;

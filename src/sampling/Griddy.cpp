@@ -11,6 +11,7 @@
 #include "graph/CodeGen.h"
 #include "numerics/Density.h"
 #include "numerics/RandNum.h"
+#include "graph/Distrib.h"
 
 int32_t Griddy_numBins = 20;
 
@@ -54,15 +55,15 @@ bool Bounds(Samplers_Sampler& s, Grid& grid) {
   Graph_Node* node = s.node;
   double lower = -infinity, upper = infinity;
   switch (node->density) {
-    case CodeGen_dbeta: lower = 0.0, upper = 1.0; break;
-    case CodeGen_dchisq:
-    case CodeGen_dexp:
-    case CodeGen_df:
-    case CodeGen_dgamma:
-    case CodeGen_dlnorm:
-    case CodeGen_dweib: lower = 0.0; break;
-    case CodeGen_dpar: lower = Graph_ValueOf(node->parents[1]); break;
-    case CodeGen_dunif:
+    case Distrib_dbeta: lower = 0.0, upper = 1.0; break;
+    case Distrib_dchisq:
+    case Distrib_dexp:
+    case Distrib_df:
+    case Distrib_dgamma:
+    case Distrib_dlnorm:
+    case Distrib_dweib: lower = 0.0; break;
+    case Distrib_dpar: lower = Graph_ValueOf(node->parents[1]); break;
+    case Distrib_dunif:
       lower = Graph_ValueOf(node->parents[0]);
       upper = Graph_ValueOf(node->parents[1]);
       break;

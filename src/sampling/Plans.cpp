@@ -13,6 +13,7 @@
 #include "graph/Graph.h"
 #include "sampling/ConjDist.h"
 #include "sampling/GibbsSam.h"
+#include "graph/Distrib.h"
 
 namespace {
 
@@ -96,7 +97,7 @@ inline double Observation(size_t k) {
 inline double ObservationNow(size_t k) { return terms[k].live ? Observation(k) : terms[k].y; }
 
 inline bool NormalTerm(const Graph_Node* term) {
-  return term->density == CodeGen_dnorm || term->density == CodeGen_dlnorm;
+  return term->density == Distrib_dnorm || term->density == Distrib_dlnorm;
 }
 
 bool IsNormalUpdate(Samplers_Proc p) {
@@ -117,7 +118,7 @@ struct Candidate {
   bool dropped = false;
 
   void Add(Graph_Node* term, Graph_Node* other, Graph_Node* form, double coefficient) {
-    terms.push_back({0.0, coefficient, other, -1, term->density == CodeGen_dlnorm, true});
+    terms.push_back({0.0, coefficient, other, -1, term->density == Distrib_dlnorm, true});
     observed.push_back(term);
     means.push_back(form);
   }
@@ -176,7 +177,7 @@ bool BlockCandidate(Samplers_Sampler& s, Block& b) {
   const size_t own = b.ofMean ? 0 : 1;
   b.shared = nullptr;
   for (Graph_Node* term : x->likelihood) {
-    if (term->density != CodeGen_dmnorm || term->size != b.order || term->parents.size() < 2) return false;
+    if (term->density != Distrib_dmnorm || term->size != b.order || term->parents.size() < 2) return false;
     Graph_Node* other = term->parents[1 - own];
     if (term->parents[own] != x || !Fixed(other) || (b.shared != nullptr && other != b.shared)) return false;
     b.shared = other;

@@ -1,0 +1,100 @@
+#include "graph/Distrib.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+
+#include "graph/Graph.h"
+
+namespace {
+
+constexpr double inf = std::numeric_limits<double>::infinity();
+// Counts are read from reals: 3.9999999 is 4.
+constexpr double countTolerance = 1.0E-6;
+
+constexpr Distrib_End open{Distrib_none, 0.0, 0};
+constexpr Distrib_End At(double v) { return {Distrib_fixed, v, 0}; }
+constexpr Distrib_End Param(int32_t i) { return {Distrib_parameter, 0.0, i}; }
+
+constexpr Distrib_Shape S = Distrib_scalar, V = Distrib_vector, M = Distrib_matrix;
+
+// Columns: keyword, parameters, node shape, parameter shapes, discrete, has a
+// log density, lower end, upper end, ends are the bound slots, size parameters.
+constexpr std::array<Distrib_Row, Distrib_last + 1> rows = {{
+    {"", 0, S, {S, S}, false, false, open, open, false, 0},
+    {"dbern", 1, S, {S, S}, true, true, At(0), At(1), false, 0},
+    {"dbeta", 2, S, {S, S}, false, true, At(0), At(1), false, 0},
+    {"dbin", 2, S, {S, S}, true, true, At(0), Param(1), false, 1u << 1},
+    {"dcat", 2, S, {V, S}, true, true, At(1), Param(1), false, 1u << 1},
+    {"dchisq", 1, S, {S, S}, false, true, At(0), open, false, 0},
+    {"ddirch", 1, V, {V, S}, false, false, At(0), At(1), false, 0},
+    {"ddexp", 2, S, {S, S}, false, true, open, open, false, 0},
+    {"dexp", 1, S, {S, S}, false, true, At(0), open, false, 0},
+    {"df", 2, S, {S, S}, false, true, At(0), open, false, 0},
+    {"dgamma", 2, S, {S, S}, false, true, At(0), open, false, 0},
+    {"dgeom", 1, S, {S, S}, true, true, At(1), open, false, 0},
+    {"dgum", 2, S, {S, S}, false, true, open, open, false, 0},
+    {"dhypo", 2, S, {S, S}, true, false, At(0), open, false, 0},
+    {"dlogis", 2, S, {S, S}, false, true, open, open, false, 0},
+    {"dlnorm", 2, S, {S, S}, false, true, At(0), open, false, 0},
+    {"dmnorm", 2, V, {V, M}, false, true, open, open, false, 0},
+    {"dmulti", 2, V, {V, S}, true, true, At(0), Param(1), false, 1u << 1},
+    {"dnegbin", 2, S, {S, S}, true, true, At(0), open, false, 0},
+    {"dnorm", 2, S, {S, S}, false, true, open, open, false, 0},
+    {"dpar", 2, S, {S, S}, false, true, Param(1), open, true, 0},
+    {"dpois", 1, S, {S, S}, true, true, At(0), open, false, 0},
+    {"dpow", 1, S, {S, S}, false, true, At(0), At(1), false, 0},
+    {"dunif", 2, S, {S, S}, false, true, Param(0), Param(1), true, 0},
+    {"dweib", 2, S, {S, S}, false, true, At(0), open, false, 0},
+    {"dwish", 2, M, {M, S}, false, false, open, open, false, 0},
+    {"dzipf", 1, S, {S, S}, true, true, At(1), open, false, 0},
+}};
+
+double EndValue(Graph_Node* node, const Distrib_Row& row, const Distrib_End& end, double none) {
+  switch (end.kind) {
+    case Distrib_fixed: return end.value;
+    case Distrib_parameter: {
+      const auto i = static_cast<size_t>(end.parameter);
+      if (i >= node->parents.size() || node->parents[i] == nullptr) return none;
+      const double v = Graph_ValueOf(node->parents[i]);
+      return (row.sizeParameters >> end.parameter) & 1u ? std::trunc(v + countTolerance) : v;
+    }
+    default: return none;
+  }
+}
+
+}  // namespace
+
+const Distrib_Row& Distrib_Of(int32_t density) {
+  return rows[Distrib_Valid(density) ? static_cast<size_t>(density) : 0];
+}
+
+bool Distrib_WholeLine(int32_t density) {
+  const Distrib_Row& r = Distrib_Of(density);
+  return Distrib_Valid(density) && r.lower.kind == Distrib_none && r.upper.kind == Distrib_none;
+}
+
+bool Distrib_PositiveHalfLine(int32_t density) {
+  const Distrib_Row& r = Distrib_Of(density);
+  return !r.discrete && r.lower.kind == Distrib_fixed && r.lower.value == 0.0 && r.upper.kind == Distrib_none;
+}
+
+void Distrib_Support(Graph_Node* node, double& lower, double& upper) {
+  const Distrib_Row& row = Distrib_Of(node->density);
+  lower = EndValue(node, row, row.lower, -inf);
+  upper = EndValue(node, row, row.upper, inf);
+  const int32_t n = node->numParents;
+  if (n < row.numParameters + 2 || n < 3) return;
+  Graph_Node* lo = node->parents[static_cast<size_t>(n - 2)];
+  Graph_Node* hi = node->parents[static_cast<size_t>(n - 1)];
+  // A discrete node takes the whole numbers inside its bounds.
+  if (lo != nullptr) {
+    const double v = Graph_ValueOf(lo);
+    lower = std::max(lower, row.discrete ? std::ceil(v - countTolerance) : v);
+  }
+  if (hi != nullptr) {
+    const double v = Graph_ValueOf(hi);
+    upper = std::min(upper, row.discrete ? std::floor(v + countTolerance) : v);
+  }
+}

@@ -1,0 +1,69 @@
+// Distrib: the properties of every distribution, one row each: its
+// parameters, its support, whether it is discrete, which parameters are sizes
+// or counts, and the shapes of node and parameters. Node generation, starting
+// values, the model checks, the method choice, the samplers and the listings
+// read these rows instead of keeping lists of their own, so a corrected
+// support or a new distribution is one row.
+#pragma once
+
+#include <cstdint>
+
+struct Graph_Node;
+
+// Distribution identifiers, as stored in a node's density; 0 is none.
+enum Distrib_Id : int32_t {
+  Distrib_dbern = 1, Distrib_dbeta, Distrib_dbin, Distrib_dcat, Distrib_dchisq, Distrib_ddirch,
+  Distrib_ddexp, Distrib_dexp, Distrib_df, Distrib_dgamma, Distrib_dgeom, Distrib_dgum,
+  Distrib_dhypo, Distrib_dlogis, Distrib_dlnorm, Distrib_dmnorm, Distrib_dmulti, Distrib_dnegbin,
+  Distrib_dnorm, Distrib_dpar, Distrib_dpois, Distrib_dpow, Distrib_dunif, Distrib_dweib,
+  Distrib_dwish, Distrib_dzipf,
+};
+constexpr int32_t Distrib_last = Distrib_dzipf;
+
+// The shape of a node's block, or of a parameter.
+enum Distrib_Shape : int32_t { Distrib_scalar = 0, Distrib_vector = 1, Distrib_matrix = 2 };
+
+// One end of a support: none (the line goes on), a fixed number, or the
+// value of one of the distribution's own parameters.
+enum Distrib_EndKind : int32_t { Distrib_none = 0, Distrib_fixed = 1, Distrib_parameter = 2 };
+struct Distrib_End {
+  Distrib_EndKind kind;
+  double value;       // Distrib_fixed
+  int32_t parameter;  // Distrib_parameter
+};
+
+struct Distrib_Row {
+  const char* keyword;       // "dnorm"; empty for identifier 0
+  int32_t numParameters;     // parameters before any bound slots
+  Distrib_Shape shape;       // the node's block
+  Distrib_Shape parameterShape[2];
+  bool discrete;             // integer values only
+  bool hasDensity;           // ddirch, dhypo and dwish have no log density
+  // The support of one component. An end given by a parameter that is a size
+  // or count (dbin's n, dcat's number of categories) is that count.
+  Distrib_End lower, upper;
+  // The ends are the distribution's own bound slots (dunif, dpar): written
+  // I(,) bounds would be a second, conflicting pair.
+  bool boundsImplied;
+  // Bit i set: parameter i is a size or a count (dbin's n, dmulti's N).
+  uint32_t sizeParameters;
+};
+
+const Distrib_Row& Distrib_Of(int32_t density);
+
+// True when the density identifier names a distribution (1 to Distrib_last).
+inline bool Distrib_Valid(int32_t density) { return density >= 1 && density <= Distrib_last; }
+
+inline bool Distrib_IsDiscrete(int32_t density) { return Distrib_Of(density).discrete; }
+
+// True when the support of the distribution has no lower end and no upper end.
+bool Distrib_WholeLine(int32_t density);
+
+// True when the support is (0, infinity): its lower end is 0 and its upper
+// end is open.
+bool Distrib_PositiveHalfLine(int32_t density);
+
+// The support of a stochastic node's component: the distribution's own ends
+// (parameters read through their value functions, counts truncated), narrowed
+// by the node's present bound slots. Open ends are -infinity and +infinity.
+void Distrib_Support(Graph_Node* node, double& lower, double& upper);
