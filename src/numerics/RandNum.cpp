@@ -272,6 +272,21 @@ double RandNum_WeibullTail(double v, double lambda, double c) {
   return std::pow(std::pow(c, v) - std::log(RandNum_Rand()) / lambda, 1.0 / v);
 }
 
+// Rejection from the continuous law with tail x^(1 - a) (one pair of uniforms a
+// trial). Counts above the integer range are drawn again, so the law is the
+// zipf law on 1 .. 2147483647.
+double RandNum_Zipf(double a) {
+  if (!(a > 1.0) || !std::isfinite(a)) return std::nan("");
+  const double b = std::pow(2.0, a - 1.0);
+  for (;;) {
+    const double u = RandNum_Rand(), v = RandNum_Rand();
+    const double x = std::floor(std::pow(u, -1.0 / (a - 1.0)));
+    if (!(x <= 2147483647.0)) continue;
+    const double t = std::pow(1.0 + 1.0 / x, a - 1.0);
+    if (v * x * (t - 1.0) / (b - 1.0) <= t / b) return x;
+  }
+}
+
 namespace {
 
 // n elements (or n * n when square) fit the span, n not negative.

@@ -71,6 +71,10 @@ double RandNum_Weibull(double v, double lambda);
 // A Weibull(v, lambda) variate conditioned to exceed c >= 0.
 double RandNum_WeibullTail(double v, double lambda, double c);
 
+// P(k) proportional to k^(-a) on k = 1, 2, ... for a > 1; NaN, drawing
+// nothing, for any other a.
+double RandNum_Zipf(double a);
+
 // The generators below fill an output array. Each returns false, drawing
 // nothing and leaving the output as it was, when n is negative or its
 // elements do not fit the spans given; the matrix ones also when n exceeds

@@ -211,7 +211,11 @@ TEST_F(RandNumTest, DiscreteLaws) {
       {"Poisson 60", [] { return RandNum_Poisson(60.0); }, 60.0, 60.0, 50000},
       {"Poisson in pieces", [] { return RandNum_Poisson(1234.5); }, 1234.5, 1234.5, 4000},
       {"NegativeBinomial", [] { return RandNum_NegativeBinomial(0.4, 3.0); }, 4.5, 11.25},
+      // Zipf with a = 4: mean zeta(3) / zeta(4), second moment zeta(2) / zeta(4).
+      {"Zipf", [] { return RandNum_Zipf(4.0); }, 1.2020569032 / 1.0823232337,
+       1.6449340668 / 1.0823232337 - std::pow(1.2020569032 / 1.0823232337, 2)},
   });
+  for (double a : {1.0, 0.5, -2.0}) EXPECT_TRUE(std::isnan(RandNum_Zipf(a))) << a;
   for (double v : Sample(1000, [] { return RandNum_Poisson(3.0); })) ASSERT_EQ(v, std::trunc(v));
 }
 
