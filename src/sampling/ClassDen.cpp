@@ -48,7 +48,6 @@ constexpr int32_t noMethod = 49;
 constexpr int32_t griddy = 50;
 constexpr int32_t weibullTail = 47;
 constexpr int32_t gumbelTail = 48;
-constexpr int32_t firstDiscrete = 31;
 constexpr int noUpdateMethod = 96;       // error
 constexpr double categoryTolerance = 1.0E-6;
 constexpr double zeroTolerance = 1.0E-6;
@@ -176,6 +175,8 @@ void FullConditionalRule() {
   for (auto& row : fullConditional) row.fill(general);
   for (bool& b : hasPriorTable) b = false;
   Prior(Distrib_dbeta, {{{2}, beta}, {{4, 7, 8, 9}, logConcave}});
+  // dpow(a) is beta(a, 1).
+  Prior(Distrib_dpow, {{{2}, beta}, {{4, 7, 8, 9}, logConcave}});
   Prior(Distrib_ddexp, {{{4, 7}, logConcave}});
   Prior(Distrib_ddirch, {{{6}, dirichlet}});
   Prior(Distrib_dexp, {{{0}, gammaRate}, {{1}, gamma}, {{7, 8, 9}, posLogConcave}});
@@ -270,24 +271,19 @@ int32_t Kind(Graph_Node* node) {
   return bothBounds;
 }
 
-bool IsDiscrete(int32_t density) {
-  switch (density) {
-    case Distrib_dbern:
-    case Distrib_dbin:
-    case Distrib_dcat:
-    case Distrib_dgeom:
-    case Distrib_dhypo:
-    case Distrib_dnegbin:
-    case Distrib_dpois:
-    case Distrib_dzipf: return true;
-    default: return false;
-  }
-}
-
 inline int32_t C(Graph_Node* p, int32_t label, int32_t size) { return ClassFun_MapRnToR1(p, label, size); }
 
-bool PosConstant(Graph_Node* node, int32_t label, int32_t size) {
-  return C(node, label, size) == ClassFun_nonNegConst;
+// A count parameter (dbin's n, dmulti's N) that the conjugate updates can
+// read afresh at every draw: constant with respect to the node, and either
+// a non-negative constant or a stochastic node whose own support never goes
+// below 0 (a Poisson count of trials, say).
+bool CountParameter(Graph_Node* count, int32_t label, int32_t size) {
+  if (count == nullptr) return false;
+  const int32_t c = C(count, label, size);
+  if (c == ClassFun_nonNegConst) return true;
+  if (c != ClassFun_anyConst || count->kind != Graph_stochastic) return false;
+  const Distrib_End& lower = Distrib_Of(count->density).lower;
+  return lower.kind == Distrib_fixed && lower.value >= 0.0;
 }
 
 int32_t ClassifyLiklihoodTerm(Graph_Node* term, int32_t label, int32_t size) {
@@ -308,14 +304,14 @@ int32_t ClassifyLiklihoodTerm(Graph_Node* term, int32_t label, int32_t size) {
       if (t0 == posLogConcaveTerm) return t1 == noTerm || t1 == posLogConcaveTerm ? posLogConcaveTerm : generalTerm;
       return generalTerm;
     }
-    case Distrib_dbin: return PosConstant(p1, label, size) ? one(p0) : generalTerm;
+    case Distrib_dbin: return CountParameter(p1, label, size) ? one(p0) : generalTerm;
     case Distrib_dcat: {
       const double k = std::trunc(Graph_ValueOf(p1) + categoryTolerance);
       if (!(k >= 1.0 && k <= static_cast<double>(Graph_totalNumNodes))) return generalTerm;
       return oneParameter[Distrib_dcat][static_cast<size_t>(ClassFun_MapRnToRm(p0, label, size, static_cast<int32_t>(k)))];
     }
     case Distrib_dmulti:
-      if (!PosConstant(p1, label, size)) return generalTerm;
+      if (!CountParameter(p1, label, size)) return generalTerm;
       return oneParameter[Distrib_dmulti][static_cast<size_t>(ClassFun_MapRnToRm(p0, label, size, term->size))];
     case Distrib_dmnorm: {
       const int32_t m = term->size;
@@ -351,15 +347,34 @@ int32_t ClassifyLiklihood(Graph_Node* node, int32_t label) {
 
 bool DataAtLeastOne(Graph_Node* p) { return p->kind == Graph_data && p->value >= 1.0; }
 
+// Scalar priors on the whole line whose log density is concave.
+// Every scalar distribution on the whole line (dnorm, ddexp, dgum, dlogis)
+// has one.
+bool WholeLineLogConcave(int32_t density) {
+  return Distrib_WholeLine(density) && Distrib_Of(density).shape == Distrib_scalar;
+}
+
 int32_t ClassifyFullConditional(Graph_Node* node) {
   if (node->likelihood.empty()) return priorOnly;
-  if (IsDiscrete(node->density)) return discrete;
+  if (Distrib_IsDiscrete(node->density)) return discrete;
   const int32_t lc = ClassifyLiklihood(node, node->label);
   const int32_t d = node->density;
   int32_t fc = d > 0 && d < numDensities && hasPriorTable[d] ? fullConditional[static_cast<size_t>(d)][static_cast<size_t>(lc)]
                                                               : general;
+  // A beta prior is log-concave only when both shapes are at least 1; the
+  // power law dpow(a), which is beta(a, 1), only when a is.
   if (d == Distrib_dbeta && fc == logConcave && !(DataAtLeastOne(node->parents[0]) && DataAtLeastOne(node->parents[1])))
     fc = general;
+  if (d == Distrib_dpow && fc == logConcave && !DataAtLeastOne(node->parents[0])) fc = general;
+  // A prior that is log-concave on the whole line times terms that are
+  // log-concave where they allow the node to be (x > 0 for a Poisson mean,
+  // say) is log-concave on the interval those terms allow. That interval is
+  // found while sampling, from where the log full conditional stops being
+  // finite; it is not the positive half-line the terms' class suggests,
+  // which would cut a location prior off at 0.
+  if (WholeLineLogConcave(d) && (lc == gammaRateTerm || lc == gammaTerm || lc == posLogConcaveTerm ||
+                                 lc == posLogConcaveTerm2))
+    fc = logConcave;
   if ((d == Distrib_dgamma || d == Distrib_dchisq) && fc == logConcaveBadPrior && DataAtLeastOne(node->parents[0]))
     fc = posLogConcave;
   return fc;
@@ -383,19 +398,6 @@ int32_t MultiVariantNormal(Graph_Node* node) {
       return blockCode;
   }
   return 24;
-}
-
-bool OnPositiveHalfLine(int32_t density) {
-  switch (density) {
-    case Distrib_dchisq:
-    case Distrib_dexp:
-    case Distrib_df:
-    case Distrib_dgamma:
-    case Distrib_dlnorm:
-    case Distrib_dpar:
-    case Distrib_dweib: return true;
-    default: return false;
-  }
 }
 
 void WriteNode(int32_t label) {
@@ -505,20 +507,15 @@ int32_t ClassDen_MethodCode(Graph_Node* node) {
   const int32_t fc = ClassifyFullConditional(node);
   const int32_t b = Kind(node);
   const int32_t d = node->density;
+  const Distrib_Row& row = Distrib_Of(d);
   int32_t code = method[static_cast<size_t>(fc)][static_cast<size_t>(b)];
   // A bounded normal prior without likelihood is drawn by the truncated-normal procedures.
-  if (d == Distrib_dnorm) return code >= 6 && code <= 8 ? code + 4 : code;
+  if (d == Distrib_dnorm && code >= 6 && code <= 8) return code + 4;
   if (d == Distrib_dweib && code == 6) return weibullTail;
   if (d == Distrib_dgum && code == 6) return gumbelTail;
-  if (d == Distrib_dbeta) {
-    // The beta support is bounded on both sides; a general full conditional
-    // goes to the griddy updater on (0, 1), as a uniform node's does.
-    if (code == 27) return 30;
-    if (code == noMethod) return griddy;
-    return code;
-  }
-  // A zipf node's prior has no generator: enumerate it like any count.
-  if (d == Distrib_dzipf && fc == priorOnly) return firstDiscrete + b;
+  // A support with two finite ends of its own (dbeta, dpow on (0, 1)) is
+  // sampled by the two-sided adaptive rejection procedure, which reads them.
+  if (code == 27 && row.lower.kind != Distrib_none && row.upper.kind != Distrib_none) return 30;
   // A hypergeometric node has no density to weigh its support with.
   if (d == Distrib_dhypo && fc != priorOnly) return noMethod;
   if (code == blockCode) {
@@ -526,7 +523,14 @@ int32_t ClassDen_MethodCode(Graph_Node* node) {
     if (code == blockCode) code = MultiVariantNormal(node);
     if (code == blockCode) code = componentwise;
   } else if (code == 11 || code == noMethod) {
-    if (b == bothBounds || d == Distrib_dunif || (b == upperOnly && OnPositiveHalfLine(d))) code = griddy;
+    // Without usable structure a scalar node goes to the griddy updater
+    // when its support, its own ends narrowed by its bounds, is finite on
+    // both sides (a uniform node, a beta node, a positive node with an upper
+    // bound, any node with both bounds). A block keeps to the rule for
+    // blocks: both bounds given.
+    const bool lowerEnd = row.lower.kind != Distrib_none || b == lowerOnly || b == bothBounds;
+    const bool upperEnd = row.upper.kind != Distrib_none || b == upperOnly || b == bothBounds;
+    if (row.shape == Distrib_scalar ? lowerEnd && upperEnd : b == bothBounds) code = griddy;
   }
   return code;
 }

@@ -274,6 +274,10 @@ void ConjDist_BetaParameters(Graph_Node* node, double& a, double& b) {
   if (node->density == Distrib_dunif) {
     a = 1.0;
     b = 1.0;
+  } else if (node->density == Distrib_dpow) {
+    // The power law a x^(a - 1) on (0, 1) is beta(a, 1).
+    a = Parameter(node, 0);
+    b = 1.0;
   } else {
     a = Parameter(node, 0);
     b = Parameter(node, 1);

@@ -10,9 +10,11 @@
 // accepted by the squeeze (the chord below it) or by one evaluation of h,
 // and every evaluation adds a point, so the envelope tightens as it goes.
 //
-// The support is the node's own (dbeta on (0, 1), the positive densities
-// above 0, dunif and dpar within their limits) cut down by the bounds the
-// model gives it. Where the support ends on a side, the envelope ends there
+// The support is the node's own, as its distribution's row gives it (dbeta
+// and dpow on (0, 1), the positive densities above 0, dunif and dpar within
+// their limits), cut down by the bounds the model gives it; a prior on the
+// whole line stays on the whole line, whatever its terms' class, and the
+// terms end it where they stop allowing the node. Where the support ends on a side, the envelope ends there
 // too; on a free side the outermost chord must fall away, and points are
 // added until it does steeply enough. A point where h is not a finite
 // number (outside the support of a log-concave density, which is an
@@ -519,6 +521,24 @@ bool UsableCentiles(const Samplers_Sampler& s) {
   return true;
 }
 
+// A start at which h is not finite (a value that the terms rule out, where
+// the support they allow is only part of the line) shows no way to climb:
+// points are tried on either side at growing distances until one is finite.
+bool FindFinite(double& x0, double& f0) {
+  double d = firstStep;
+  for (int n = 0; n < walkBudget && !(f0 > -infinity); ++n, d *= golden) {
+    for (const double t : {x0 + d, x0 - d}) {
+      const double f = Evaluate(t);
+      if (f > -infinity) {
+        x0 = t;
+        f0 = f;
+        return true;
+      }
+    }
+  }
+  return f0 > -infinity;
+}
+
 // Start on the whole line: bracket the mode from the centiles or from the
 // current value, locate it, then make both tails fall away.
 Step FullStart(const Samplers_Sampler& s, double current) {
@@ -536,9 +556,11 @@ Step FullStart(const Samplers_Sampler& s, double current) {
       a = m, b = q[2], c = q[3], fa = fm, fb = f3, fc = f4;
     }
   } else {
-    const double x0 = std::isfinite(current) ? current : 0.0;
+    double x0 = std::isfinite(current) ? current : 0.0;
+    double f0 = Evaluate(x0);
+    if (!FindFinite(x0, f0)) return Step::notFinite;
     const double x1 = x0 + firstStep;
-    const double f0 = Evaluate(x0), f1 = Evaluate(x1);
+    const double f1 = Evaluate(x1);
     if (f1 < f0) {
       a = x1, b = x0, c = x0 - firstStep, fa = f1, fb = f0, fc = Evaluate(c);
     } else {
@@ -798,46 +820,21 @@ bool FallBack(double lo, double hi, double current, double& result) {
 
 // --- The update procedure ----------------------------------------------------
 
-enum class Entry { full, lower, upper, both };
-
 // The node's support: its density's own, cut down by the bounds the model
-// gives it (the last two parents when it has more than two). The procedures
-// chosen for a positive or unit-interval full conditional take 0 as the
-// lower end when no lower bound is given, and the unit interval when the
-// node has no bound parents at all.
-bool Support(Samplers_Sampler& s, Entry entry, double& lo, double& hi) {
+// gives it. The entry point says only which ends the method choice expected
+// to be finite; the ends themselves are read here, so that a prior on the
+// whole line whose terms allow only part of it is not cut off at a guessed
+// end: where the terms stop allowing the node, the log full conditional
+// stops being finite, and the draw finds that end as it goes.
+bool Support(Samplers_Sampler& s, double& lo, double& hi) {
   Graph_Node* nd = s.node;
-  const auto parameter = [nd](int i) {
-    return i < nd->numParents && nd->parents[At(i)] != nullptr ? Graph_ValueOf(nd->parents[At(i)]) : 0.0;
-  };
-  lo = -infinity, hi = infinity;
-  switch (nd->density) {
-    case Distrib_dbeta:
-    case Distrib_dpow: lo = 0.0, hi = 1.0; break;
-    case Distrib_dchisq:
-    case Distrib_dexp:
-    case Distrib_df:
-    case Distrib_dgamma:
-    case Distrib_dlnorm:
-    case Distrib_dweib: lo = 0.0; break;
-    case Distrib_dpar: lo = parameter(1); break;
-    case Distrib_dunif: lo = parameter(0), hi = parameter(1); break;
-    default: break;
-  }
-  const bool slots = nd->numParents > 2;
-  Graph_Node* lower = slots ? nd->parents[At(nd->numParents - 2)] : nullptr;
-  Graph_Node* upper = slots ? nd->parents[At(nd->numParents - 1)] : nullptr;
-  if (lower != nullptr) {
-    lo = std::max(lo, Graph_ValueOf(lower));
-  } else if (entry == Entry::lower || entry == Entry::both) {
-    lo = std::max(lo, 0.0);
-  }
-  if (upper != nullptr) {
-    hi = std::min(hi, Graph_ValueOf(upper));
-  } else if (entry == Entry::both && !slots) {
-    hi = std::min(hi, 1.0);
-  }
-  if (std::isnan(lo) || std::isnan(hi)) {
+  Distrib_Support(nd, lo, hi);
+  // The support narrows by a bound only when the bound is a number.
+  bool badBound = false;
+  if (nd->numParents > 2)
+    for (int i : {nd->numParents - 2, nd->numParents - 1})
+      if (nd->parents[At(i)] != nullptr && std::isnan(Graph_ValueOf(nd->parents[At(i)]))) badBound = true;
+  if (badBound || std::isnan(lo) || std::isnan(hi)) {
     Samplers_FailWith(s, "An end of the node's support is not a number.");
     return false;
   }
@@ -880,13 +877,13 @@ void Report(Samplers_Sampler& s, Step why, const char* more) {
   }
 }
 
-void Update(Samplers_Sampler& s, Entry entry) {
+void Update(Samplers_Sampler& s) {
   Graph_Node* nd = s.node;
   if (nd == nullptr) return Samplers_FailWith(s, "The update has no node.");
   const double old = nd->value;
   const FastPathScope scope;
   double lo = 0.0, hi = 0.0;
-  if (!Support(s, entry, lo, hi) || !ReadPrior(s)) return;
+  if (!Support(s, lo, hi) || !ReadPrior(s)) return;
   node = nd;
   ResetPoints(lo > -infinity, lo, hi < infinity, hi);
   Determ_activeNode = nd;
@@ -938,10 +935,10 @@ void InitDFreeARS() {
   mu = tau = 0.0;
 }
 
-void DFreeARS_FullArs(Samplers_Sampler& s) { Update(s, Entry::full); }
-void DFreeARS_LTruncArs(Samplers_Sampler& s) { Update(s, Entry::lower); }
-void DFreeARS_RTruncArs(Samplers_Sampler& s) { Update(s, Entry::upper); }
-void DFreeARS_TruncArs(Samplers_Sampler& s) { Update(s, Entry::both); }
+void DFreeARS_FullArs(Samplers_Sampler& s) { Update(s); }
+void DFreeARS_LTruncArs(Samplers_Sampler& s) { Update(s); }
+void DFreeARS_RTruncArs(Samplers_Sampler& s) { Update(s); }
+void DFreeARS_TruncArs(Samplers_Sampler& s) { Update(s); }
 
 // Seams for the tests of the point store and the envelope; nothing else
 // calls them.

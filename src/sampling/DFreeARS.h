@@ -1,6 +1,9 @@
 // DFreeARS: derivative-free adaptive rejection sampling of a node whose log
-// full conditional is concave: on the whole line (Full), above a lower bound
-// (LTrunc), below an upper bound (RTrunc) or between both (Trunc). The
+// full conditional is concave. The four entry points are the method table's
+// names for the whole line (Full), a lower end (LTrunc), an upper end
+// (RTrunc) and both (Trunc); each reads the node's actual support from its
+// distribution and bounds, and a point where the log full conditional is
+// not finite ends the support on its side. The
 // envelope is built from secants through stored points of the log density;
 // the quantiles of the last envelope are kept in the node's Sampler record
 // and start the next draw.

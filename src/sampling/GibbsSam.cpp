@@ -202,8 +202,8 @@ bool GibbsSam_DirectSample(Graph_Node* node) {
     case Distrib_dgeom: x = RandNum_Geometric(Parameter(node, 0)); break;
     case Distrib_dpois: x = RandNum_Poisson(Parameter(node, 0)); break;
     case Distrib_dpow: x = RandNum_Power(Parameter(node, 0)); break;
-    case Distrib_dhypo:
-    case Distrib_dzipf: x = 0.0; break;
+    case Distrib_dzipf: x = RandNum_Zipf(Parameter(node, 0)); break;
+    case Distrib_dhypo: x = 0.0; break;
     // The discrete sampler, which enumerates the categories, draws dcat.
     case Distrib_dcat: return true;
     case Distrib_ddirch: return GibbsSam_Direchlet(node);
@@ -499,46 +499,37 @@ bool ToCount(double x, int64_t& n) {
 // support to enumerate.
 bool GetBounds(Samplers_Sampler& s, int64_t& lower, int64_t& upper, bool& open) {
   Graph_Node* node = s.node;
-  open = false;
-  switch (node->density) {
-    case Distrib_dbern: lower = 0; upper = 1; break;
-    case Distrib_dbin:
-    case Distrib_dcat:
-      lower = node->density == Distrib_dbin ? 0 : 1;
-      if (!ToCount(Parameter(node, 1), upper)) {
-        Samplers_FailWith(s, "The %s of the node is not a number.",
-             node->density == Distrib_dbin ? "number of trials" : "number of categories");
-        return false;
-      }
-      break;
-    case Distrib_dpois:
-    case Distrib_dnegbin: lower = 0; upper = maxCount; open = true; break;
-    case Distrib_dgeom:
-    case Distrib_dzipf: lower = 1; upper = maxCount; open = true; break;
-    case Distrib_dhypo:
-      Samplers_FailWith(s, "A dhypo node cannot be sampled by enumeration: it has no log density here.");
-      return false;
-    default:
-      Samplers_FailWith(s, "The node is not discrete; it cannot be sampled by enumeration.");
-      return false;
+  const Distrib_Row& row = Distrib_Of(node->density);
+  if (node->density == Distrib_dhypo) {
+    Samplers_FailWith(s, "A dhypo node cannot be sampled by enumeration: it has no log density here.");
+    return false;
   }
-  Graph_Node* lo = LowerParent(node);
-  Graph_Node* hi = UpperParent(node);
-  int64_t bound = 0;
-  if (lo != nullptr) {
-    if (!ToCount(Graph_ValueOf(lo), bound)) {
-      Samplers_FailWith(s, "The lower bound of the node is not a number.");
+  if (!row.discrete) {
+    Samplers_FailWith(s, "The node is not discrete; it cannot be sampled by enumeration.");
+    return false;
+  }
+  // The distribution's own ends (a count such as dbin's n read afresh),
+  // narrowed by the node's bounds to the whole numbers inside them.
+  double lo = 0.0, hi = 0.0;
+  Distrib_Support(node, lo, hi);
+  if (std::isnan(lo) || std::isnan(hi)) {
+    Samplers_FailWith(s, "An end of the node's support is not a number.");
+    return false;
+  }
+  for (Graph_Node* bound : {LowerParent(node), UpperParent(node)})
+    if (bound != nullptr && std::isnan(Graph_ValueOf(bound))) {
+      Samplers_FailWith(s, "A bound of the node is not a number.");
       return false;
     }
-    lower = std::max(lower, bound);
+  open = hi == infinity;
+  if (!ToCount(lo, lower)) lower = 0;
+  if (open) {
+    upper = maxCount;
+  } else if (!ToCount(hi, upper)) {
+    upper = lower - 1;
   }
-  if (hi != nullptr) {
-    if (!ToCount(Graph_ValueOf(hi), bound)) {
-      Samplers_FailWith(s, "The upper bound of the node is not a number.");
-      return false;
-    }
-    upper = std::min(upper, bound);
-  }
+  // A support without a lower end of its own starts at 0, as every count does.
+  if (lo == -infinity) lower = 0;
   if (upper < lower) {
     Samplers_FailWith(s, "The support of the node is empty: no whole number lies from %lld to %lld.",
          static_cast<long long>(lower), static_cast<long long>(upper));

@@ -46,15 +46,35 @@ TEST_F(GibbsSamTest, ChiSquareIsAGammaDraw) {
   EXPECT_NEAR(sum / draws, 4.0, 0.1);  // shape 2, rate 0.5
 }
 
-TEST_F(GibbsSamTest, HypergeometricAndZipfStartAtZeroAndCategoriesAreLeftAlone) {
-  Build("var h, z, c, p[3]; { h ~ dhypo(1, 2) z ~ dzipf(2) c ~ dcat(p[]) }", "list(p = c(0.2, 0.3, 0.5))");
+TEST_F(GibbsSamTest, HypergeometricStartsAtZeroAndCategoriesAreLeftAlone) {
+  Build("var h, c, p[3]; { h ~ dhypo(1, 2) c ~ dcat(p[]) }", "list(p = c(0.2, 0.3, 0.5))");
   N("h")->value = 7.0;
-  N("z")->value = 7.0;
   N("c")->value = 2.0;
-  for (const char* name : {"h", "z", "c"}) ASSERT_TRUE(GibbsSam_DirectSample(N(name))) << name;
+  for (const char* name : {"h", "c"}) ASSERT_TRUE(GibbsSam_DirectSample(N(name))) << name;
   EXPECT_EQ(N("h")->value, 0.0);
-  EXPECT_EQ(N("z")->value, 0.0);
   EXPECT_EQ(N("c")->value, 2.0);
+}
+
+// A zipf prior is drawn from its own law: P(1) = 1 / zeta(a) and mean
+// zeta(a - 1) / zeta(a).
+TEST_F(GibbsSamTest, ZipfPriorDrawsFollowTheirLaw) {
+  Build("var z; { z ~ dzipf(4) }", "list()");
+  const auto zeta = [](double a) {
+    double sum = 0.0;
+    for (int k = 100000; k >= 1; --k) sum += std::pow(k, -a);
+    return sum;
+  };
+  const int draws = 40000;
+  double ones = 0.0, sum = 0.0;
+  for (int i = 0; i < draws; ++i) {
+    ASSERT_TRUE(GibbsSam_DirectSample(N("z")));
+    const double z = N("z")->value;
+    ASSERT_TRUE(z >= 1.0 && z == std::floor(z)) << z;
+    ones += z == 1.0;
+    sum += z;
+  }
+  EXPECT_NEAR(ones / draws, 1.0 / zeta(4.0), 0.006);         // 0.9239, sd 0.0013
+  EXPECT_NEAR(sum / draws, zeta(3.0) / zeta(4.0), 0.01);     // 1.1106, sd about 0.002
 }
 
 TEST_F(GibbsSamTest, BoundedDrawsMeetTheirBoundsOrGiveUp) {
@@ -386,7 +406,8 @@ TEST_F(GibbsSamUpdate, PriorDrawsAsUpdates) {
   Run(GibbsSam_DirectSample, "h", 1);
   Run(GibbsSam_DirectSample, "z", 1);
   EXPECT_EQ(N("h")->value, 0.0);
-  EXPECT_EQ(N("z")->value, 0.0);
+  const double z = N("z")->value;
+  EXPECT_TRUE(z >= 1.0 && z == std::floor(z)) << "a zipf draw is a positive whole number, not " << z;
   const Sample wb = Run1(GibbsSam_WeibullTail, "wb", 500), gb = Run1(GibbsSam_GumbelRightTail, "gb", 500);
   EXPECT_GE(*std::min_element(wb.x.begin(), wb.x.end()), 1.5);
   EXPECT_GE(*std::min_element(gb.x.begin(), gb.x.end()), 2.0);

@@ -54,33 +54,12 @@ struct Grid {
 bool Bounds(Samplers_Sampler& s, Grid& grid) {
   Graph_Node* node = s.node;
   double lower = -infinity, upper = infinity;
-  switch (node->density) {
-    case Distrib_dbeta: lower = 0.0, upper = 1.0; break;
-    case Distrib_dchisq:
-    case Distrib_dexp:
-    case Distrib_df:
-    case Distrib_dgamma:
-    case Distrib_dlnorm:
-    case Distrib_dweib: lower = 0.0; break;
-    case Distrib_dpar: lower = Graph_ValueOf(node->parents[1]); break;
-    case Distrib_dunif:
-      lower = Graph_ValueOf(node->parents[0]);
-      upper = Graph_ValueOf(node->parents[1]);
-      break;
-    default: break;  // no limits of its own: the bounds must give both
-  }
-  if (node->numParents > 2) {
-    Graph_Node* lo = node->parents[static_cast<size_t>(node->numParents - 2)];
-    Graph_Node* hi = node->parents[static_cast<size_t>(node->numParents - 1)];
-    if (lo != nullptr) {
-      const double a = Graph_ValueOf(lo);
-      lower = std::isnan(a) ? a : std::max(lower, a);
+  Distrib_Support(node, lower, upper);
+  if (node->numParents > 2)
+    for (int32_t i : {node->numParents - 2, node->numParents - 1}) {
+      Graph_Node* bound = node->parents[static_cast<size_t>(i)];
+      if (bound != nullptr && std::isnan(Graph_ValueOf(bound))) lower = std::numeric_limits<double>::quiet_NaN();
     }
-    if (hi != nullptr) {
-      const double b = Graph_ValueOf(hi);
-      upper = std::isnan(b) ? b : std::min(upper, b);
-    }
-  }
   if (std::isnan(lower) || std::isnan(upper)) {
     Samplers_FailWith(s, "A limit of the node's sampling interval is not a number.");
     return false;
