@@ -208,3 +208,51 @@ TEST_F(ClassDenTest, BlocksBeyondTheSamplersCapacityAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+struct SupportCase {
+  const char* model;
+  const char* data;
+  const char* node;
+  int32_t code;
+};
+
+}  // namespace
+
+// Supports come from the distribution's row. A whole-line prior under terms
+// that allow only a positive mean is log-concave on whatever interval those
+// terms allow, found while sampling: the whole-line procedure (27), not the
+// one cut off at 0. dpow is beta(a, 1); a normal with both bounds and a
+// general term goes to the grid; a zipf prior is drawn directly; a Poisson
+// count of trials keeps a binomial term conjugate.
+TEST_F(ClassDenTest, SupportsComeFromTheDistributionRow) {
+  const std::string shifted = "var x, m, y; { x ~ PRIOR m <- x + 0.5 y ~ dpois(m) }";
+  const auto with = [&](const char* prior) {
+    std::string s = shifted;
+    return s.replace(s.find("PRIOR"), 5, prior);
+  };
+  const std::vector<std::pair<std::string, SupportCase>> cases = {
+      {with("dgum(0.5, 1)"), {"", "list(y = 1)", "x", 27}},
+      {with("dlogis(0.5, 1)"), {"", "list(y = 1)", "x", 27}},
+      {with("dnorm(0.5, 1)"), {"", "list(y = 1)", "x", 27}},
+      {with("ddexp(0.5, 1)"), {"", "list(y = 1)", "x", 27}},
+      {with("dgum(0.5, 1) I(-2, )"), {"", "list(y = 1)", "x", 28}},
+      {with("dnorm(0.5, 1) I(-2, 3)"), {"", "list(y = 1)", "x", 30}},
+      {"var x, y; { x ~ dnorm(1, 1) y ~ dpois(x) }", {"", "list(y = 2)", "x", 27}},
+      {"var p, y[2]; { p ~ dpow(2) for (i in 1:2) { y[i] ~ dbern(p) } }", {"", "list(y = c(0, 1))", "p", 17}},
+      {"var p, y; { p ~ dpow(2) I(0.2, ) y ~ dbern(p) }", {"", "list(y = 1)", "p", 18}},
+      {"var p, y; { p ~ dpow(0.5) y ~ dnorm(p, 1) }", {"", "list(y = 1)", "p", 50}},
+      {"var x, m, y; { x ~ dnorm(0, 1) I(-1, 2) m <- x * x y ~ dnorm(m, 1) }", {"", "list(y = 1.5)", "x", 50}},
+      {"var x, m, y; { x ~ dnorm(0, 1) I(-1, ) m <- x * x y ~ dnorm(m, 1) }", {"", "list(y = 1.5)", "x", 49}},
+      {"var p, N, y; { p ~ dbeta(1, 1) N ~ dpois(20) y ~ dbin(p, N) }", {"", "list(y = 7)", "p", 17}},
+      // A count that may be negative makes the term general: the grid on (0, 1).
+      {"var p, N, y; { p ~ dbeta(1, 1) N ~ dnorm(20, 1) y ~ dbin(p, N) }", {"", "list(y = 7)", "p", 50}},
+  };
+  for (const auto& [model, c] : cases) EXPECT_EQ(Code(model, c.data, c.node), c.code) << model;
+  // A zipf prior needs a start of at least 1.
+  for (const auto& [model, code] : {std::pair{"var z; { z ~ dzipf(2) }", 5}, {"var z; { z ~ dzipf(2) I(, 50) }", 7}}) {
+    ASSERT_TRUE(Build(model, "", "list(z = 1)")) << Console();
+    EXPECT_EQ(ClassDen_MethodCode(N("z")), code) << model;
+  }
+}
