@@ -118,6 +118,21 @@ TEST(Supports, NormalPriorOnAPoissonMean) {
   cmp.MeanAndVariance("x", run["x"], mean, g.Expect([&](double x) { return Sq(x - mean); }));
 }
 
+// x ~ N(1, 1) as the precision of y ~ N(0, x), y = 1: below 0 the term's
+// log density is not a number, which must end the support rather than
+// stop the draw or be stored as a point. Posterior proportional to N(x; 1, 1) x^(1/2)
+// e^(-x/2) on x > 0.
+TEST(Supports, NormalPriorOnAPrecision) {
+  const ChainSet run = RunModel("normalprecision", "var x, y;", "  x ~ dnorm(1, 1)\n  y ~ dnorm(0, x)\n",
+                                "list(y = 1)\n", "list(x = 0.2, seed = 1)\n", {"x"}, 4215);
+  ASSERT_TRUE(run.ok) << run.failure;
+  const Grid1 g = Tabulate1(
+      [](double x) { return x > 0.0 ? -0.5 * Sq(x - 1.0) + 0.5 * std::log(x) - 0.5 * x : -INFINITY; }, 0.0, 12.0);
+  const double mean = g.Expect([](double x) { return x; });
+  Comparison cmp("normal prior on a precision");
+  cmp.MeanAndVariance("x", run["x"], mean, g.Expect([&](double x) { return Sq(x - mean); }));
+}
+
 // p ~ dpow(2) is beta(2, 1); with Bernoulli data of s successes in n trials
 // the posterior is beta(2 + s, 1 + n - s). The power law once had no method.
 TEST(Supports, PowerPriorIsABetaPrior) {
