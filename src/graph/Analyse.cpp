@@ -7,6 +7,7 @@
 
 #include "graph/CodeGen.h"
 #include "graph/Graph.h"
+#include "graph/Parents.h"
 #include "language/Errors.h"
 #include "graph/Distrib.h"
 
@@ -71,16 +72,25 @@ void Defined(const Graph_Node* tested, const Graph_Node* node) {
   if (tested == nullptr) Fail(node, notDefined);
 }
 
+// The ranges below hold for fixed quantities (constants and data). A value
+// that the samplers set, of a stochastic node or of a logical node computed
+// from one, need only be positive, or finite: a vague prior reaches values
+// far beyond those ranges (a dgamma(0.001, 0.001) draw of 1.0E-270), and
+// a state saved from such a run must compile again.
+bool Sampled(const Graph_Node* tested) { return tested->kind != Graph_data; }
+
 void HalfRange(Graph_Node* tested, const Graph_Node* node, int number) {
   Defined(tested, node);
   const double v = tested->valueFunction(tested);
-  if (!(v >= tiny && v <= large)) Fail(node, number);
+  const bool inside = Sampled(tested) ? v > 0.0 && std::isfinite(v) : v >= tiny && v <= large;
+  if (!inside) Fail(node, number);
 }
 
 void FullRange(Graph_Node* tested, const Graph_Node* node, int number) {
   Defined(tested, node);
   const double v = tested->valueFunction(tested);
-  if (!(v >= -large && v <= large)) Fail(node, number);
+  const bool inside = Sampled(tested) ? std::isfinite(v) : v >= -large && v <= large;
+  if (!inside) Fail(node, number);
 }
 
 void Proportion(Graph_Node* tested, const Graph_Node* node, int number) {
@@ -184,60 +194,64 @@ void CheckParameters(Graph_Node* node) {
   }
 }
 
+// A size or count parameter (dbin's n) that a sampler changes must stay a
+// whole number: every stochastic node it is computed from must be discrete.
+// A continuous one (n ~ dnorm(20, 0.1)) is refused, naming that node.
+void CheckSizes(Graph_Node* node) {
+  const Distrib_Row& row = Distrib_Of(node->density);
+  for (int32_t k = 0; k < row.numParameters; ++k) {
+    if (!((row.sizeParameters >> k) & 1u)) continue;
+    Graph_Node* size = Parameter(node, k);
+    Defined(size, node);
+    if (size->kind == Graph_data) continue;
+    Graph_List parents;
+    if (size->kind == Graph_logical) Parents_DeterministicParentLi(size, parents);
+    else Graph_AddToList(parents, size);
+    Graph_Node* continuous = nullptr;
+    for (Graph_Node* p : parents)
+      if (continuous == nullptr && p != nullptr && !Distrib_IsDiscrete(p->density)) continuous = p;
+    Graph_DisposeList(parents);
+    if (continuous != nullptr) Fail(continuous, parameterNotInteger);
+  }
+}
+
+// The value rules follow the support in the distribution's row. A discrete
+// node takes whole numbers between its ends (an end given by a count
+// parameter is that count); a continuous one lies in [0, 1], on the positive
+// half line, or anywhere finite; dunif and dpar have ends given by their
+// parameters. Blocks and dhypo are not checked.
 void CheckValue(Graph_Node* node) {
-  switch (node->density) {
-    case Distrib_dbern:
-      Integer(node, node, valueNotInteger);
-      if (const double c = Count(node->value); c != 0.0 && c != 1.0) FailText(node, notBinary);
-      break;
-    case Distrib_dbeta:
-    case Distrib_dpow:
-      Proportion(node, node, valueNotProportion);
-      break;
-    case Distrib_dcat: {
-      Integer(node, node, valueNotInteger);
-      AtLeast(node, node, 1.0, valueBelowLowest);
-      const Graph_Node* categories = Parameter(node, 1);
-      Defined(categories, node);
-      if (!(Count(node->value) <= Count(categories->value))) Fail(node, valueAboveHighest);
-      break;
+  if (!Distrib_Valid(node->density)) return;
+  const Distrib_Row& row = Distrib_Of(node->density);
+  if (row.shape != Distrib_scalar || !row.hasDensity) return;
+  const auto end = [&](const Distrib_End& e) {
+    if (e.kind == Distrib_fixed) return e.value;
+    const Graph_Node* p = Parameter(node, e.parameter);
+    Defined(p, node);
+    return p->value;
+  };
+  if (row.discrete) {
+    Integer(node, node, valueNotInteger);
+    const double c = Count(node->value);
+    if (row.lower.kind == Distrib_fixed && row.upper.kind == Distrib_fixed) {
+      if (!(c >= row.lower.value && c <= row.upper.value)) FailText(node, notBinary);
+      return;
     }
-    case Distrib_dchisq:
-    case Distrib_dexp:
-    case Distrib_df:
-    case Distrib_dgamma:
-    case Distrib_dpar:
-    case Distrib_dweib:
-      HalfRange(node, node, valueNotPositive);
-      break;
-    case Distrib_ddexp:
-    case Distrib_dgum:
-    case Distrib_dlogis:
-    case Distrib_dlnorm:
-    case Distrib_dnorm:
-      FullRange(node, node, valueTooBigOrSmall);
-      break;
-    case Distrib_dgeom:  // counts trials: the first success is trial 1
-    case Distrib_dzipf:
-      Integer(node, node, valueNotInteger);
-      AtLeast(node, node, 1.0, valueBelowLowest);
-      break;
-    case Distrib_dnegbin:
-    case Distrib_dpois:
-      Integer(node, node, valueNotInteger);
-      AtLeast(node, node, 0.0, valueBelowLowest);
-      break;
-    case Distrib_dunif: {
-      const Graph_Node* lower = Parameter(node, 0);
-      const Graph_Node* upper = Parameter(node, 1);
-      Defined(lower, node);
-      Defined(upper, node);
-      if (!(node->value + tiny >= lower->value && node->value - tiny <= upper->value))
-        FailText(node, outsideUniform);
-      break;
-    }
-    default:  // none, dbin, ddirch, dhypo, dmnorm, dmulti, dwish
-      break;
+    if (!(c >= end(row.lower))) Fail(node, valueBelowLowest);
+    if (row.upper.kind != Distrib_none && !(c <= Count(end(row.upper)))) Fail(node, valueAboveHighest);
+    return;
+  }
+  if (row.lower.kind == Distrib_parameter && row.upper.kind == Distrib_parameter) {
+    const double lower = end(row.lower), upper = end(row.upper);
+    if (!(node->value + tiny >= lower && node->value - tiny <= upper)) FailText(node, outsideUniform);
+  } else if (row.lower.kind == Distrib_parameter) {
+    HalfRange(node, node, valueNotPositive);
+  } else if (row.lower.kind == Distrib_fixed && row.upper.kind == Distrib_fixed) {
+    Proportion(node, node, valueNotProportion);
+  } else if (row.lower.kind == Distrib_fixed) {
+    HalfRange(node, node, valueNotPositive);
+  } else {
+    FullRange(node, node, valueTooBigOrSmall);
   }
 }
 
@@ -253,6 +267,7 @@ void Analyse_CheckModel() {
     // relation and could not be folded into a constant.
     if (!node->stack.empty()) Fail(node, alreadyDefined);
     CheckParameters(node);
+    CheckSizes(node);
     CheckValue(node);
   }
 }

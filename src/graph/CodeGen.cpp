@@ -18,7 +18,7 @@ enum Error {
   notInteger = 6, aboveBound = 7, belowOne = 8, variableIndex = 9, multivariate = 43,
   unexpectedToken = 44, alreadyDefined = 51, sizeMismatch = 52, alreadyInferred = 64,
   undefinedNode = 73, undefinedParent = 78, undefinedElement = 74, tooComplex = 83,
-  badSize = 84, loopsTooLong = 95, wrongSize = 97,
+  badSize = 84, loopsTooLong = 95, wrongSize = 97, boundsImplied = 75,
 };
 
 // Unrolling more steps than this in one pass means loops that could never
@@ -669,6 +669,9 @@ void StochasticRelation(Parser_Tree* r) {
   };
 
   int32_t density = DensityOf(dist->kind);
+  // dunif and dpar carry their own ends as bound slots; written bounds would
+  // be a second pair, and one of the two would be silently lost.
+  if (bounded && Distrib_Of(density).boundsImplied) return Error(r->position, boundsImplied);
   switch (dist->kind) {
     case Scanner_dcat:
       if (n != 1) return Error(r->left->position, multivariate);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "commands/Write.h"
@@ -14,6 +15,7 @@
 #include "graph/Parents.h"
 #include "language/Errors.h"
 #include "language/Messages.h"
+#include "numerics/Density.h"
 #include "numerics/RandNum.h"
 #include "sampling/GibbsSam.h"
 #include "graph/Distrib.h"
@@ -94,21 +96,42 @@ Graph_Node* UpperParent(Graph_Node* node) {
   return node->numParents > 2 ? node->parents[static_cast<size_t>(node->numParents - 1)] : nullptr;
 }
 
-// The finite support of a dbern, dbin or dcat node, narrowed by its bounds.
-void GetBounds(Graph_Node* node, int64_t& lower, int64_t& upper) {
-  switch (node->density) {
-    case Distrib_dbern: lower = 0; upper = 1; break;
-    case Distrib_dbin: lower = 0; upper = ToCount(Parameter(node, 1)); break;
-    case Distrib_dcat: lower = 1; upper = ToCount(Parameter(node, 1)); break;
-    default: lower = 0; upper = -1; return;  // no finite support: nothing can be drawn
+// A discrete scalar node whose support has an upper end of its own (dbern,
+// dbin, dcat) is drawn by enumerating that support.
+bool Enumerated(const Graph_Node* node) {
+  const Distrib_Row& row = Distrib_Of(node->density);
+  return Distrib_Valid(node->density) && row.discrete && row.shape == Distrib_scalar &&
+         row.upper.kind != Distrib_none;
+}
+
+// One end of a discrete support: a fixed number, a count parameter, or open
+// (none).
+int64_t SupportEnd(Graph_Node* node, const Distrib_End& end, int64_t none) {
+  switch (end.kind) {
+    case Distrib_fixed: return ToCount(end.value);
+    case Distrib_parameter: return ToCount(Parameter(node, end.parameter));
+    default: return none;
   }
+}
+
+// The support of a discrete node, narrowed by its bounds; an open upper end
+// is the largest count.
+void GetBounds(Graph_Node* node, int64_t& lower, int64_t& upper) {
+  if (!Distrib_Valid(node->density) || !Distrib_IsDiscrete(node->density)) {
+    lower = 0;
+    upper = -1;  // no discrete support: nothing can be drawn
+    return;
+  }
+  const Distrib_Row& row = Distrib_Of(node->density);
+  lower = SupportEnd(node, row.lower, 0);
+  upper = SupportEnd(node, row.upper, INT32_MAX);
   if (Graph_Node* lo = LowerParent(node); lo != nullptr) lower = std::max(lower, ToCount(Graph_ValueOf(lo)));
   if (Graph_Node* hi = UpperParent(node); hi != nullptr) upper = std::min(upper, ToCount(Graph_ValueOf(hi)));
 }
 
-// A discrete node's starting value is drawn from its prior alone: while the
-// node itself waits for a value no likelihood term of it can be evaluated,
-// so the terms never enter. Failed is set when every support point is
+// A discrete node's first draw is from its prior alone, as if no likelihood
+// term of it could be evaluated; Reconcile below then makes sure the value
+// agrees with the terms that can. Failed is set when every support point is
 // ruled out; the pass then starts afresh.
 void DiscreteSample(Graph_Node* node, bool& failed) {
   if (!CanForwardSample(node)) return;  // waits for a later pass
@@ -143,6 +166,94 @@ void DiscreteSample(Graph_Node* node, bool& failed) {
   node->kind = Graph_forwardSampled;
 }
 
+// ---- agreement with the likelihood terms that can be evaluated
+//
+// A draw from the prior alone can contradict an observation: N ~ dpois(20)
+// may start at 12 while y ~ dbin(p, N) observes y = 15, and no sampler can
+// start from a value whose full conditional is zero. Once a discrete node
+// has its prior draw, the likelihood terms whose every other stochastic
+// parent has a value already are weighed; when they rule the draw out, the
+// starting value is drawn again from prior times those terms, by
+// enumeration. A draw they admit is kept as it was.
+
+// A full conditional that admits the value: neither ruled out nor not a number.
+constexpr double ruledOut = -5.0E9;
+bool Admits(double logConditional) { return logConditional > ruledOut && std::isfinite(logConditional); }
+// The most support points weighed for one node, and how far below the best
+// point the scan of an open support may stop.
+constexpr int64_t maxScan = 100000;
+constexpr double scanCutOff = 40.0;
+constexpr double negligible = -200.0;
+
+// The terms of the node's likelihood list that have a value and whose
+// stochastic parents, the node itself aside, all have values.
+void EvaluableTerms(Graph_Node* node, Graph_List& terms) {
+  for (Graph_Node* term : node->likelihood) {
+    if (term == nullptr || term->kind == Graph_noInitial) continue;
+    Graph_List parents;
+    Parents_StochasticParentList(term, parents);
+    bool can = true;
+    for (const Graph_Node* p : parents)
+      if (p == nullptr || (p->kind == Graph_noInitial && p->label != node->label)) can = false;
+    Graph_DisposeList(parents);
+    if (can) Graph_AddNonUnique(terms, term);
+  }
+}
+
+double Conditional(Graph_Node* node, const Graph_List& terms) {
+  return node->logDensity(node) + Density_LogLiklihood(terms);
+}
+
+// Draws the node from prior times terms over its support; an open support
+// is scanned upward until the conditional has fallen far below its best.
+// False when no point is admitted.
+bool Enumerate(Graph_Node* node, const Graph_List& terms) {
+  int64_t lo = 0, hi = -1;
+  GetBounds(node, lo, hi);
+  if (hi < lo) return false;
+  hi = std::min(hi, lo + maxScan - 1);
+  double best = -std::numeric_limits<double>::infinity();
+  int64_t last = lo - 1;
+  for (int64_t k = lo; k <= hi; ++k) {
+    node->value = static_cast<double>(k);
+    const double L = Conditional(node, terms);
+    const size_t at = static_cast<size_t>(k - lo);
+    if (weights.size() <= at) weights.resize(at + 1);
+    weights[at] = Admits(L) ? L : -std::numeric_limits<double>::infinity();
+    last = k;
+    if (Admits(L) && L > best) best = L;
+    if (Admits(best) && weights[at] < best - scanCutOff) break;
+  }
+  if (!Admits(best)) return false;
+  double total = 0.0;
+  for (int64_t k = lo; k <= last; ++k) {
+    double& w = weights[static_cast<size_t>(k - lo)];
+    const double d = w - best;
+    total += d > negligible ? std::exp(d) : 0.0;
+    w = total;
+  }
+  const double u = RandNum_Rand() * total;
+  int64_t k = lo;
+  while (k < last && u > weights[static_cast<size_t>(k - lo)]) ++k;
+  node->value = static_cast<double>(k);
+  return true;
+}
+
+// Called after the node's prior draw; failed is set when no value of the
+// node agrees with the terms (the pass then starts afresh).
+void Reconcile(Graph_Node* node, bool& failed) {
+  if (node->kind != Graph_forwardSampled || node->size != 1 || !Distrib_Valid(node->density)) return;
+  const Distrib_Row& row = Distrib_Of(node->density);
+  if (!row.discrete || !row.hasDensity || row.shape != Distrib_scalar) return;
+  Graph_List terms;
+  EvaluableTerms(node, terms);
+  if (!terms.empty() && !Admits(Conditional(node, terms)) && !Enumerate(node, terms)) {
+    node->kind = Graph_noInitial;
+    failed = true;
+  }
+  Graph_DisposeList(terms);
+}
+
 // dwish(R, k): R is taken as it is read, as the factor the generator
 // expects. Any positive-definite draw serves as a starting value.
 bool Wishart(Graph_Node* node) {
@@ -159,15 +270,21 @@ bool Wishart(Graph_Node* node) {
   return true;
 }
 
-// The prior draw, except that the discrete sampler draws dbin and dcat, and
-// the counts dnegbin, dhypo and dzipf start at zero.
+// The prior draw, except that the discrete sampler draws the finite
+// supports (dbin, dcat), and the counts dnegbin and dhypo start at the low
+// end of their support, 0.
 bool DirectSample(Graph_Node* node) {
+  if (Enumerated(node)) return true;
   switch (node->density) {
-    case Distrib_dbin:
-    case Distrib_dcat: return true;
     case Distrib_dnegbin:
-    case Distrib_dhypo:
-    case Distrib_dzipf: node->value = 0.0; return true;
+    case Distrib_dhypo: node->value = Distrib_Of(node->density).lower.value; return true;
+    case Distrib_dzipf: {
+      // The law is proper only for an exponent above 1; otherwise the
+      // start is the low end of the support.
+      const double a = Parameter(node, 0);
+      node->value = a > 1.0 && std::isfinite(a) ? RandNum_Zipf(a) : Distrib_Of(Distrib_dzipf).lower.value;
+      return true;
+    }
     case Distrib_dwish: return Wishart(node);
     default: return GibbsSam_DirectSample(node);
   }
@@ -228,6 +345,12 @@ void ForwardSample(Graph_Node* node) {
     drawn = DirectSample(node);
   }
   if (!drawn) return Error(1, cannotGenerate);
+  // A vague prior's draw can lie below the least positive number there is
+  // (a dgamma(0.001, 0.001) draw does so about half the time) and come back
+  // as 0, outside its support: it is taken as the least positive normal
+  // number instead, which every sampler can start from.
+  if (node->size == 1 && Distrib_PositiveHalfLine(node->density) && node->value == 0.0)
+    node->value = std::numeric_limits<double>::min();
   for (int32_t i = 0; i < node->size; ++i) {
     Graph_Node* component = Graph_Label(node->label + i);
     if (component != nullptr) component->kind = Graph_forwardSampled;
@@ -259,11 +382,12 @@ void InitVals_GenerateStartingValue() {
     for (int32_t i = 0; i < Graph_numDeclaredNodes && !failed && !stopped; ++i) {
       Graph_Node* node = Graph_nodes[static_cast<size_t>(i)];
       if (node == nullptr || node->kind != Graph_noInitial) continue;
-      if (node->density == Distrib_dbern || node->density == Distrib_dbin || node->density == Distrib_dcat) {
+      if (Enumerated(node)) {
         DiscreteSample(node, failed);
       } else {
         ForwardSample(node);
       }
+      if (!failed && !stopped) Reconcile(node, failed);
     }
     if (stopped) return;
     if (failed) ReSet();

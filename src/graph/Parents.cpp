@@ -207,32 +207,17 @@ void WalkLogical(const Graph_Node* root, int64_t from, int64_t to, bool withIndi
 
 // ---- the parameters of a stochastic node
 
-bool FirstIsSingle(int32_t density) {
-  switch (density) {
-    case Distrib_dbern: case Distrib_dbeta: case Distrib_dbin: case Distrib_dchisq:
-    case Distrib_ddexp: case Distrib_dexp: case Distrib_df: case Distrib_dgamma:
-    case Distrib_dgeom: case Distrib_dgum: case Distrib_dhypo: case Distrib_dlogis:
-    case Distrib_dlnorm: case Distrib_dnegbin: case Distrib_dnorm: case Distrib_dpar:
-    case Distrib_dpois: case Distrib_dpow: case Distrib_dunif: case Distrib_dweib:
-    case Distrib_dzipf:
-      return true;
-    default:
-      return false;
-  }
-}
 
-// Distributions whose second parameter shapes the density of the node's
-// value; for the others it is a size, a count, degrees of freedom or the
-// upper end of dunif, which enters through the bounds.
+// A scalar second parameter enters the node's density, sizes and counts
+// included: a stochastic trial count of dbin is shaped by the observation
+// that depends on it (it cannot lie below it), so the child belongs in the
+// count's likelihood. dhypo and dwish have no log density to give such a
+// term (a stochastic dwish degrees of freedom is refused by the model
+// checks); dmnorm's matrix is walked with the vectors.
 bool SecondCounts(int32_t density) {
-  switch (density) {
-    case Distrib_dbeta: case Distrib_ddexp: case Distrib_df: case Distrib_dgamma:
-    case Distrib_dgum: case Distrib_dlogis: case Distrib_dlnorm: case Distrib_dnegbin:
-    case Distrib_dnorm: case Distrib_dpar: case Distrib_dweib:
-      return true;
-    default:
-      return false;
-  }
+  const Distrib_Row& row = Distrib_Of(density);
+  return Distrib_Valid(density) && row.hasDensity && row.numParameters >= 2 &&
+         row.parameterShape[1] == Distrib_scalar;
 }
 
 // The category count of dcat is stored as a real number; 1.0E-6 of slack
@@ -277,20 +262,26 @@ void WalkParameters(Graph_Node* node, bool withIndices, Terminal terminal) {
   // node with more than two, may be missing.
   if (density != 0)
     for (int32_t k = 0; k < (count > 2 ? count - 2 : count); ++k) parameter(k);
-  if (FirstIsSingle(density)) {
-    single(parameter(0));
-  } else if (density == Distrib_dcat) {
-    Graph_Node* p = parameter(0);
-    vector(p, CategoryCount(parameter(1)->value));
-  } else if (density == Distrib_ddirch || density == Distrib_dmulti || density == Distrib_dwish) {
-    vector(parameter(0), node->size);
-  } else if (density == Distrib_dmnorm) {
-    Graph_Node* mean = parameter(0);
-    Graph_Node* precision = parameter(1);
-    vector(mean, node->size);
-    vector(precision, static_cast<int64_t>(node->size) * node->size);
-  } else {
-    return;  // no distribution
+  if (!Distrib_Valid(density)) return;  // no distribution
+  const Distrib_Row& row = Distrib_Of(density);
+  for (int32_t k = 0; k < std::min(row.numParameters, 2); ++k) {
+    const Distrib_Shape shape = row.parameterShape[k];
+    if (shape == Distrib_scalar) {
+      if (k == 0) single(parameter(0));
+      continue;
+    }
+    // A vector or matrix parameter: of a scalar node (dcat's probabilities),
+    // as many elements as its count parameter says; of a block, one per
+    // component, or the square of that for a matrix over a vector block.
+    int64_t elements = node->size;
+    if (row.shape == Distrib_scalar) {
+      int32_t sizeParameter = 0;
+      while (sizeParameter < 31 && !((row.sizeParameters >> sizeParameter) & 1u)) ++sizeParameter;
+      elements = CategoryCount(parameter(sizeParameter)->value);
+    } else if (shape > row.shape) {
+      elements = static_cast<int64_t>(node->size) * node->size;
+    }
+    vector(parameter(k), elements);
   }
   if (SecondCounts(density)) single(parameter(1));
   for (int32_t k = count - 1; k >= 2; --k)

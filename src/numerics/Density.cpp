@@ -2,8 +2,10 @@
 
 #include <array>
 #include <climits>
+#include <limits>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "graph/CodeGen.h"
@@ -17,7 +19,8 @@ constexpr double hopeless = -5.0E9;           // a likelihood sum this low rules
 constexpr double integerTolerance = 1.0E-10;  // added before truncating a count or category
 constexpr double smallProportion = 1.0E-10;   // below this a category's log is not taken
 constexpr double lnFloor = -1.0E10;           // keeps an impossible category finite
-
+constexpr double wholeTolerance = 1.0E-6;     // a count may lie this far from its whole number
+constexpr double impossible = -std::numeric_limits<double>::infinity();
 
 // Parameter i, read the way every reader reads a node.
 inline double Parameter(Graph_Node* node, int i) { return Graph_ValueOf(node->parents[i]); }
@@ -36,6 +39,26 @@ int ToInt(double x) {
   return static_cast<int>(t);
 }
 
+// A value a count can take: a whole number (to within the tolerance) of at
+// least lowest. A value that is not a number is none.
+inline bool IsCount(double x, double lowest) {
+  return x >= lowest - wholeTolerance && std::fabs(x - std::round(x)) <= wholeTolerance;
+}
+
+// The logarithms of p and 1 - p of a proportion in [0, 1] are at most 0.
+inline bool ProportionLogs(double lnP, double lnQ) { return lnP <= 0.0 && lnQ <= 0.0; }
+
+// Every procedure below gives -infinity for a value outside the support its
+// parameters give it, and for parameters outside their domain, so that a
+// full conditional rules such a point out instead of reading past a table or
+// returning a number that is none. A result that is still not a number (a
+// parameter whose logarithm is not defined) is made -infinity here.
+template <Graph_Proc procedure>
+double Guarded(Graph_Node* node) {
+  const double v = procedure(node);
+  return v == v ? v : impossible;
+}
+
 // ln(1 + e^y) without overflow for large y.
 inline double LogOnePlusExp(double y) {
   return y > 0.0 ? y + std::log1p(std::exp(-y)) : std::log1p(std::exp(y));
@@ -43,12 +66,16 @@ inline double LogOnePlusExp(double y) {
 
 double Bernoulli(Graph_Node* node) {
   double lnP, lnQ;
+  const double x = node->value;
+  if (!(IsCount(x, 0.0) && x <= 1.0 + wholeTolerance)) return impossible;
   Determ_LogProportion(node->parents[0], lnP, lnQ);
-  return node->value >= 0.5 ? lnP : lnQ;
+  if (!ProportionLogs(lnP, lnQ)) return impossible;
+  return x >= 0.5 ? lnP : lnQ;
 }
 
 double Beta(Graph_Node* node) {
   const double a = Parameter(node, 0), b = Parameter(node, 1), x = node->value;
+  if (!(a > 0.0 && b > 0.0 && x >= 0.0 && x <= 1.0)) return impossible;
   return (a - 1.0) * std::log(x) + (b - 1.0) * std::log(1.0 - x);
 }
 
@@ -58,72 +85,94 @@ double Beta1(Graph_Node* node) {
 
 double Binomial(Graph_Node* node) {
   double lnP, lnQ;
-  Determ_LogProportion(node->parents[0], lnP, lnQ);
   const double n = Parameter(node, 1), x = node->value;
-  return x * lnP + (n - x) * lnQ;
+  if (!(IsCount(n, 0.0) && IsCount(x, 0.0) && x <= n + wholeTolerance)) return impossible;
+  Determ_LogProportion(node->parents[0], lnP, lnQ);
+  if (!ProportionLogs(lnP, lnQ)) return impossible;
+  // A term with no count is 0 even where its logarithm is -infinity (p of 0 or 1).
+  return (x > 0.5 ? x * lnP : 0.0) + (n - x > 0.5 ? (n - x) * lnQ : 0.0);
 }
 
 double Binomial1(Graph_Node* node) {
-  return Binomial(node) + SpecFunc_LogBinomialCoef(ToInt(Parameter(node, 1)), ToInt(node->value));
+  const double v = Binomial(node);
+  if (v == impossible) return v;  // the coefficient needs 0 <= x <= n
+  return v + SpecFunc_LogBinomialCoef(ToInt(Parameter(node, 1)), ToInt(node->value));
 }
 
 // Categories are numbered from 1.
 double Cat(Graph_Node* node) {
+  const double x = node->value, categories = Parameter(node, 1);
+  if (!(IsCount(x, 1.0) && x <= categories + wholeTolerance)) return impossible;
   const int32_t first = Determ_Base(node->parents[0]);
-  const double p = ComponentValue(first + ToInt(node->value) - 1);
+  const double p = ComponentValue(first + ToInt(x) - 1);
   return p > smallProportion ? std::log(p) : lnFloor;
 }
 
 double ChiSqr(Graph_Node* node) {
   const double half = 0.5 * Parameter(node, 0), x = node->value;
+  if (!(half > 0.0 && x > 0.0)) return impossible;
   return (half - 1.0) * std::log(0.5 * x) - 0.5 * x - SpecFunc_LogGammafunction(half);
 }
 
 double DoubleExp(Graph_Node* node) {
   const double mu = Parameter(node, 0), tau = Parameter(node, 1);
+  if (!(tau > 0.0)) return impossible;
   return std::log(tau) - tau * std::fabs(node->value - mu);
 }
 
 double Exponential(Graph_Node* node) {
   const double lambda = Parameter(node, 0);
+  if (!(lambda > 0.0 && node->value >= 0.0)) return impossible;
   return std::log(lambda) - lambda * node->value;
 }
 
 double F(Graph_Node* node) {
   const double n = Parameter(node, 0), m = Parameter(node, 1), x = node->value;
+  if (!(n > 0.0 && m > 0.0 && x > 0.0)) return impossible;
   return (0.5 * n - 1.0) * std::log(x) - 0.5 * (n + m) * std::log(1.0 + n * x / m);
 }
 
 // Shape r, rate mu.
 double Gamma(Graph_Node* node) {
   const double r = Parameter(node, 0), mu = Parameter(node, 1), x = node->value;
+  if (!(r > 0.0 && mu > 0.0 && x > 0.0)) return impossible;
   return (r - 1.0) * std::log(mu * x) + std::log(mu) - mu * x;
 }
 
-double Gamma1(Graph_Node* node) { return Gamma(node) - SpecFunc_LogGammafunction(Parameter(node, 0)); }
+double Gamma1(Graph_Node* node) {
+  const double v = Gamma(node);
+  return v == impossible ? v : v - SpecFunc_LogGammafunction(Parameter(node, 0));
+}
 
 // The number of trials up to and including the first success: 1, 2, ...
 double Geometric(Graph_Node* node) {
   double lnP, lnQ;
+  const double x = node->value;
+  if (!IsCount(x, 1.0)) return impossible;
   Determ_LogProportion(node->parents[0], lnP, lnQ);
-  return (node->value - 1.0) * lnQ + lnP;
+  if (!ProportionLogs(lnP, lnQ)) return impossible;
+  return (x > 1.5 ? (x - 1.0) * lnQ : 0.0) + lnP;
 }
 
 // Location a, rate b.
 double Gumbel(Graph_Node* node) {
-  const double y = (Parameter(node, 0) - node->value) * Parameter(node, 1);
+  const double b = Parameter(node, 1);
+  if (!(b > 0.0)) return impossible;
+  const double y = (Parameter(node, 0) - node->value) * b;
   return y - std::exp(y);
 }
 
 // Location a, rate b.
 double Logistic(Graph_Node* node) {
   const double a = Parameter(node, 0), b = Parameter(node, 1);
+  if (!(b > 0.0)) return impossible;
   const double y = -(node->value - a) * b;
   return std::log(b) + y - 2.0 * LogOnePlusExp(y);
 }
 
 double LogNormal(Graph_Node* node) {
   const double mu = Parameter(node, 0), tau = Parameter(node, 1);
+  if (!(tau > 0.0 && node->value > 0.0)) return impossible;
   const double lx = std::log(node->value), d = lx - mu;
   return 0.5 * (std::log(tau) - tau * d * d) - lx;
 }
@@ -155,18 +204,26 @@ double MNormal(Graph_Node* node) {
 
 double Multinomial(Graph_Node* node) {
   const int32_t p = Determ_Base(node->parents[0]);
-  double sum = 0.0;
+  double sum = 0.0, total = 0.0;
   for (int32_t i = 0; i < node->size; ++i) {
+    const double x = Graph_Label(node->label + i)->value;
+    if (!IsCount(x, 0.0)) return impossible;
+    total += x;
     const double pi = ComponentValue(p + i);
-    sum += Graph_Label(node->label + i)->value * (pi > smallProportion ? std::log(pi) : lnFloor);
+    sum += x * (pi > smallProportion ? std::log(pi) : lnFloor);
   }
+  // The counts add up to N.
+  if (!(std::fabs(total - Parameter(node, 1)) <= wholeTolerance)) return impossible;
   return sum;
 }
 
 double NegBin(Graph_Node* node) {
   double lnP, lnQ;
+  const double r = Parameter(node, 1), x = node->value;
+  if (!(r > 0.0 && IsCount(x, 0.0))) return impossible;
   Determ_LogProportion(node->parents[0], lnP, lnQ);
-  return Parameter(node, 1) * lnP + node->value * lnQ;
+  if (!ProportionLogs(lnP, lnQ)) return impossible;
+  return r * lnP + (x > 0.5 ? x * lnQ : 0.0);
 }
 
 // The variants below add the coefficient that depends on the node's own
@@ -174,7 +231,9 @@ double NegBin(Graph_Node* node) {
 // or of r, would be wrong.
 double NegBin1(Graph_Node* node) {
   const double x = node->value, r = Parameter(node, 1);
-  return NegBin(node) + SpecFunc_LogGamma(x + r) - SpecFunc_LogGamma(x + 1.0) - SpecFunc_LogGamma(r);
+  const double v = NegBin(node);
+  if (v == impossible) return v;
+  return v + SpecFunc_LogGamma(x + r) - SpecFunc_LogGamma(x + 1.0) - SpecFunc_LogGamma(r);
 }
 
 double Multinomial1(Graph_Node* node) {
@@ -184,7 +243,9 @@ double Multinomial1(Graph_Node* node) {
     coefficient -= SpecFunc_LogGamma(x + 1.0);
     total += x;
   }
-  return Multinomial(node) + coefficient + SpecFunc_LogGamma(total + 1.0);
+  const double v = Multinomial(node);
+  if (v == impossible) return v;
+  return v + coefficient + SpecFunc_LogGamma(total + 1.0);
 }
 
 // Mean mu, precision tau.
@@ -196,45 +257,135 @@ double Normal(Graph_Node* node) {
 // Shape alpha, scale c.
 double Pareto(Graph_Node* node) {
   const double alpha = Parameter(node, 0), c = Parameter(node, 1), x = node->value;
+  if (!(alpha > 0.0 && c > 0.0 && x >= c)) return impossible;
   return std::log(alpha / x) + alpha * std::log(c / x);
 }
 
 double Poisson(Graph_Node* node) {
   double lambda, lnLambda;
+  const double x = node->value;
+  if (!IsCount(x, 0.0)) return impossible;
   Determ_MeanLogMean(node->parents[0], lambda, lnLambda);
-  return node->value * lnLambda - lambda;
+  if (!(lambda >= 0.0)) return impossible;
+  // No count, no logarithm: a mean of 0 makes 0 certain.
+  return (x > 0.5 ? x * lnLambda : 0.0) - lambda;
 }
 
-double Poisson1(Graph_Node* node) { return Poisson(node) - SpecFunc_LogGamma(node->value + 1.0); }
+double Poisson1(Graph_Node* node) {
+  const double v = Poisson(node);
+  return v == impossible ? v : v - SpecFunc_LogGamma(node->value + 1.0);
+}
 
 // a x^(a - 1) on (0, 1), the law the forward generator draws from.
 double PowerDist(Graph_Node* node) {
-  const double a = Parameter(node, 0);
-  return std::log(a) + (a - 1.0) * std::log(node->value);
+  const double a = Parameter(node, 0), x = node->value;
+  if (!(a > 0.0 && x >= 0.0 && x <= 1.0)) return impossible;
+  return std::log(a) + (a - 1.0) * std::log(x);
 }
 
-double Uniform(Graph_Node* node) { return -std::log(Parameter(node, 1) - Parameter(node, 0)); }
+double Uniform(Graph_Node* node) {
+  const double a = Parameter(node, 0), b = Parameter(node, 1), x = node->value;
+  if (!(b > a && x >= a && x <= b)) return impossible;
+  return -std::log(b - a);
+}
 
 // Shape v, rate lambda.
 double Weibull(Graph_Node* node) {
   const double v = Parameter(node, 0), lambda = Parameter(node, 1), x = node->value;
+  if (!(v > 0.0 && lambda > 0.0 && x >= 0.0)) return impossible;
   return std::log(v * lambda) + (v - 1.0) * std::log(x) - lambda * std::pow(x, v);
 }
 
-double Zipf(Graph_Node* node) { return -Parameter(node, 0) * std::log(node->value); }
+double Zipf(Graph_Node* node) {
+  const double a = Parameter(node, 0), x = node->value;
+  if (!(a > 0.0 && IsCount(x, 1.0))) return impossible;
+  return -a * std::log(x);
+}
 
-// By identifier; a null entry leaves the node's log density as it is. The
-// entries for dbeta, dbin and dgamma are the variants without the
-// normalising term, chosen again in Density_SetDensity.
-constexpr std::array<Graph_Proc, Distrib_dzipf + 1> procedures = {
-    nullptr,      // 0: no distribution
-    Bernoulli,    Beta,      Binomial, Cat,      ChiSqr,  // 1..5
-    nullptr,      DoubleExp, Exponential, F,     Gamma,   // 6..10, ddirch has none
-    Geometric,    Gumbel,    nullptr,  Logistic, LogNormal,  // 11..15, dhypo has none
-    MNormal,      Multinomial, NegBin, Normal,   Pareto,  // 16..20
-    Poisson,      PowerDist, Uniform,  Weibull,  nullptr,  // 21..25, dwish has none
-    Zipf,         // 26
+// ln zeta(a) for a > 1: the first terms of the sum, then the Euler-Maclaurin
+// remainder from the tenth term on, accurate to about 1.0E-14 relative.
+double LogZeta(double a) {
+  constexpr int head = 9;
+  constexpr double m = head + 1.0;
+  double sum = 0.0;
+  for (int k = 1; k <= head; ++k) sum += std::pow(static_cast<double>(k), -a);
+  // Remainder: m^(1-a)/(a-1) + m^-a/2 + sum over j of B_2j / (2j)! a(a+1)..(a+2j-2) m^(-a-2j+1).
+  constexpr std::array<double, 5> bernoulli = {1.0 / 6.0, -1.0 / 30.0, 1.0 / 42.0, -1.0 / 30.0, 5.0 / 66.0};
+  const double mPower = std::pow(m, -a);
+  double tail = m * mPower / (a - 1.0) + 0.5 * mPower;
+  double rising = a;          // a (a + 1) ... (a + 2j - 2)
+  double power = mPower / m;  // m^(-a - 2j + 1)
+  double factorial = 2.0;     // (2j)!
+  for (size_t j = 0; j < bernoulli.size(); ++j) {
+    tail += bernoulli[j] / factorial * rising * power;
+    const double twoJ = 2.0 * static_cast<double>(j + 1);
+    rising *= (a + twoJ - 1.0) * (a + twoJ);
+    power /= m * m;
+    factorial *= (twoJ + 1.0) * (twoJ + 2.0);
+  }
+  return std::log(sum + tail);
+}
+
+// With a stochastic exponent the normalising constant zeta(a) depends on it,
+// and the law is proper only for a > 1.
+double Zipf1(Graph_Node* node) {
+  const double a = Parameter(node, 0);
+  if (!(a > 1.0 && std::isfinite(a))) return impossible;
+  const double v = Zipf(node);
+  return v == impossible ? v : v - LogZeta(a);
+}
+
+// The procedures of one distribution: the plain one, and the one with the
+// normalising terms that depend on parameters or on the node's own count.
+// The full one is needed only when a term it adds can change: when one of
+// the parameters named in normaliser is not data, or, with countTerm, when
+// the node itself is not data.
+struct Procedures {
+  Graph_Proc plain;
+  Graph_Proc full;
+  uint32_t normaliser;  // bit i: parameter i enters the normalising term
+  bool countTerm;       // a coefficient depends on the node's own value
 };
+
+template <Graph_Proc p>
+constexpr Procedures Only() { return {Guarded<p>, Guarded<p>, 0, false}; }
+template <Graph_Proc p, Graph_Proc q>
+constexpr Procedures Pair(uint32_t normaliser, bool countTerm) {
+  return {Guarded<p>, Guarded<q>, normaliser, countTerm};
+}
+constexpr Procedures none{nullptr, nullptr, 0, false};
+
+// By identifier; ddirch, dhypo and dwish have no log density (their rows
+// say so) and keep the node's default.
+const std::array<Procedures, Distrib_last + 1> procedures = {{
+    none,
+    Only<Bernoulli>(),
+    Pair<Beta, Beta1>(0b11, false),
+    Pair<Binomial, Binomial1>(0b10, true),
+    Only<Cat>(),
+    Only<ChiSqr>(),
+    none,  // ddirch
+    Only<DoubleExp>(),
+    Only<Exponential>(),
+    Only<F>(),
+    Pair<Gamma, Gamma1>(0b01, false),
+    Only<Geometric>(),
+    Only<Gumbel>(),
+    none,  // dhypo
+    Only<Logistic>(),
+    Only<LogNormal>(),
+    Only<MNormal>(),
+    Pair<Multinomial, Multinomial1>(0, true),
+    Pair<NegBin, NegBin1>(0b10, true),
+    Only<Normal>(),
+    Only<Pareto>(),
+    Pair<Poisson, Poisson1>(0, true),
+    Only<PowerDist>(),
+    Only<Uniform>(),
+    Only<Weibull>(),
+    none,  // dwish
+    Pair<Zipf, Zipf1>(0b01, false),
+}};
 
 bool IsData(const Graph_Node* node, size_t parameter) {
   if (parameter >= node->parents.size()) return false;
@@ -247,34 +398,12 @@ bool IsData(const Graph_Node* node, size_t parameter) {
 void Density_SetDensity() {
   for (int32_t i = 0; i < Graph_totalNumNodes; ++i) {
     Graph_Node* node = Graph_Label(i);
-    if (node == nullptr || node->density < 0 || node->density > Distrib_dzipf) continue;
-    Graph_Proc procedure = procedures[static_cast<size_t>(node->density)];
-    if (procedure == nullptr) continue;
-    // A normalising term that depends on a parameter is needed only when
-    // that parameter (or, for dbin, the node itself) can change.
-    switch (node->density) {
-      case Distrib_dbeta:
-        if (!IsData(node, 0) || !IsData(node, 1)) procedure = Beta1;
-        break;
-      case Distrib_dbin:
-        if (!IsData(node, 1) || node->kind != Graph_data) procedure = Binomial1;
-        break;
-      case Distrib_dgamma:
-        if (!IsData(node, 0)) procedure = Gamma1;
-        break;
-      case Distrib_dpois:
-        if (node->kind != Graph_data) procedure = Poisson1;
-        break;
-      case Distrib_dnegbin:
-        if (node->kind != Graph_data || !IsData(node, 1)) procedure = NegBin1;
-        break;
-      case Distrib_dmulti:
-        if (node->kind != Graph_data) procedure = Multinomial1;
-        break;
-      default:
-        break;
-    }
-    node->logDensity = procedure;
+    if (node == nullptr || !Distrib_Valid(node->density) || !Distrib_Of(node->density).hasDensity) continue;
+    const Procedures& p = procedures[static_cast<size_t>(node->density)];
+    bool full = p.countTerm && node->kind != Graph_data;
+    for (size_t k = 0; k < 32; ++k)
+      if ((p.normaliser >> k) & 1u && !IsData(node, k)) full = true;
+    node->logDensity = full ? p.full : p.plain;
   }
 }
 

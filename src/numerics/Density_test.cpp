@@ -1,6 +1,7 @@
 #include "numerics/Density.h"
 
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "HandGraph.h"
@@ -87,13 +88,57 @@ TEST_F(DensityTest, ContinuousDensitiesMatchTheirClosedForms) {
   EXPECT_NEAR(Log(Dist(Distrib_dpow, 0.4, {Computed(2.5)})), log(2.5) + 1.5 * log(0.4), 1e-13);
   for (double x : {0.1, 3.9}) EXPECT_NEAR(Log(Dist(Distrib_dunif, x, {Data(0.0), Computed(4.0)})), -log(4.0), 1e-15);
   EXPECT_NEAR(Log(Dist(Distrib_dweib, 0.7, {Computed(1.5), Data(2.0)})), log(3.0) + 0.5 * log(0.7) - 2.0 * std::pow(0.7, 1.5), 1e-13);
-  EXPECT_NEAR(Log(Dist(Distrib_dzipf, 3.0, {Computed(2.0)})), -2.0 * log(3.0), 1e-13);
+  EXPECT_NEAR(Log(Dist(Distrib_dzipf, 3.0, {Data(2.0)})), -2.0 * log(3.0), 1e-13);
+  // A stochastic exponent brings in ln zeta(a): zeta(2) = pi^2 / 6, zeta(4) = pi^4 / 90.
+  const double pi = std::acos(-1.0);
+  EXPECT_NEAR(Log(Dist(Distrib_dzipf, 3.0, {Computed(2.0)})), -2.0 * log(3.0) - log(pi * pi / 6.0), 1e-12);
+  EXPECT_NEAR(Log(Dist(Distrib_dzipf, 2.0, {Node(4.0)})), -4.0 * log(2.0) - log(std::pow(pi, 4) / 90.0), 1e-12);
+  EXPECT_NEAR(Log(Dist(Distrib_dzipf, 1.0, {Node(1.5)})), -log(2.612375348685488), 1e-12);
+}
+
+// Outside the support its parameters give, or with parameters outside their
+// domain, every log density is -infinity: never a number that is none, and
+// never a read beyond a table.
+TEST_F(DensityTest, ValuesAndParametersOutsideTheirRangeAreImpossible) {
+  const double inf = std::numeric_limits<double>::infinity();
+  struct Case {
+    int32_t id;
+    double x;
+    std::vector<double> parameters;
+    bool data;  // the node observed
+  };
+  const Case cases[] = {
+      {Distrib_dbin, 11.0, {0.3, 10.0}, true},   {Distrib_dbin, 11.0, {0.3, 10.0}, false},
+      {Distrib_dbin, -1.0, {0.3, 10.0}, false},  {Distrib_dbin, 2.5, {0.3, 10.0}, false},
+      {Distrib_dbin, 2.0, {0.3, 9.5}, false},    {Distrib_dbin, 2.0, {1.3, 10.0}, false},
+      {Distrib_dbern, 0.6, {0.3}, false},        {Distrib_dbern, 2.0, {0.3}, false},
+      {Distrib_dpois, -1.0, {2.0}, false},       {Distrib_dpois, 1.5, {2.0}, true},
+      {Distrib_dpois, 1.0, {-2.0}, false},       {Distrib_dgeom, 0.0, {0.5}, false},
+      {Distrib_dnegbin, -2.0, {0.5, 3.0}, false}, {Distrib_dzipf, 0.0, {2.0}, false},
+      {Distrib_dzipf, 2.0, {1.0}, false},        {Distrib_dcat, 4.0, {3.0}, false},
+      {Distrib_dcat, 0.0, {3.0}, false},         {Distrib_dnorm, 0.0, {0.0, -1.0}, false},
+      {Distrib_dgamma, -1.0, {2.0, 1.0}, false}, {Distrib_dgamma, 1.0, {-2.0, 1.0}, false},
+      {Distrib_dgamma, 1.0, {2.0, -1.0}, false}, {Distrib_dbeta, 1.5, {2.0, 2.0}, false},
+      {Distrib_dexp, -0.5, {1.0}, false},        {Distrib_dlnorm, -1.0, {0.0, 1.0}, false},
+      {Distrib_dpar, 1.5, {2.0, 2.0}, false},    {Distrib_dunif, 4.5, {0.0, 4.0}, false},
+      {Distrib_dunif, 1.0, {4.0, 0.0}, false},   {Distrib_dweib, 1.0, {-1.0, -2.0}, false},
+      {Distrib_dgum, 1.0, {0.0, -2.0}, false},   {Distrib_dpow, 1.5, {2.0}, false},
+      {Distrib_dchisq, -1.0, {3.0}, false},      {Distrib_df, -1.0, {3.0, 4.0}, false},
+  };
+  for (const Case& c : cases) {
+    Nodes parameters;
+    if (c.id == Distrib_dcat) parameters = {Vector({0.2, 0.3, 0.5}), Data(c.parameters[0])};
+    else
+      for (double v : c.parameters) parameters.push_back(Node(v));  // stochastic: the full variants
+    EXPECT_EQ(Log(Dist(c.id, c.x, parameters, c.data ? Graph_data : Graph_stochastic)), -inf)
+        << c.id << " at " << c.x;
+  }
 }
 
 TEST_F(DensityTest, DiscreteDensitiesAreLogProbabilities) {
   using std::log;
   Graph_Node* p = Computed(0.3);
-  for (double x : {1.0, 0.6}) EXPECT_NEAR(Log(Dist(Distrib_dbern, x, {p})), log(0.3), 1e-13) << x;
+  EXPECT_NEAR(Log(Dist(Distrib_dbern, 1.0, {p})), log(0.3), 1e-13);
   EXPECT_NEAR(Log(Dist(Distrib_dbern, 0.0, {p})), log(0.7), 1e-13);
   EXPECT_NEAR(Log(Dist(Distrib_dbin, 3.0, {p, Data(10.0)}, Graph_data)), 3.0 * log(0.3) + 7.0 * log(0.7), 1e-12);
   // dgeom counts trials: the first success on trial y.
@@ -164,8 +209,11 @@ TEST_F(DensityTest, VectorParametersAreReadFromTheirBlocks) {
   const double coefficient = std::log(21.0);  // 7! / (2! 0! 5!)
   EXPECT_NEAR(Log(multi), coefficient + 2.0 * std::log(0.3) + 5.0 * std::log(0.7), 1e-9);
   Graph_Label(multi->label + 1)->value = 1.0;  // an impossible category
-  EXPECT_NEAR(multi->logDensity(multi), -1.0E10 + std::log(168.0) + 2.0 * std::log(0.3) + 5.0 * std::log(0.7),
-              1e-3);  // 8! / (2! 1! 5!) = 168
+  Graph_Label(multi->label + 2)->value = 4.0;
+  EXPECT_NEAR(multi->logDensity(multi), -1.0E10 + std::log(105.0) + 2.0 * std::log(0.3) + 4.0 * std::log(0.7),
+              1e-3);  // 7! / (2! 1! 4!) = 105
+  Graph_Label(multi->label + 2)->value = 5.0;  // counts that do not add up to N
+  EXPECT_EQ(multi->logDensity(multi), -std::numeric_limits<double>::infinity());
 }
 
 TEST_F(DensityTest, MultivariateNormalUsesTheLowerTriangleOfThePrecision) {

@@ -1,0 +1,120 @@
+// Posterior checks of stochastic counts, of a zipf prior and of a vague gamma
+// prior without an initial value. Every exact answer is a finite sum over
+// the count's support (or a closed form for the gamma).
+//
+// A count that is the size of a binomial observation must take that
+// observation into its full conditional: it cannot lie below the number of
+// successes seen. Left out, the count is drawn from its prior.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Harness.h"
+
+using namespace posterior;
+
+namespace {
+
+ChainSet RunModel(const std::string& label, const std::string& model, const std::string& data,
+                  const std::vector<std::string>& monitors, int seed) {
+  RunRequest r;
+  r.example = label;
+  r.files = {{"m.bug", model}, {"m.in", "list(seed = 1)\n"}, {"m.dat", data}};
+  r.model = "m.bug";
+  r.inits = "m.in";
+  r.monitors = monitors;
+  r.burnIn = 1000;
+  r.sweeps = Sweeps(20000);
+  r.seed = seed;
+  return RunChains(r);
+}
+
+// Mean and variance of a law on 0..top given by its log weights.
+void Moments(int top, const std::function<double(int)>& logWeight, double& mean, double& variance) {
+  double best = -INFINITY;
+  for (int k = 0; k <= top; ++k) best = std::max(best, logWeight(k));
+  double total = 0.0, first = 0.0, second = 0.0;
+  for (int k = 0; k <= top; ++k) {
+    const double w = std::exp(logWeight(k) - best);
+    total += w;
+    first += w * k;
+    second += w * k * k;
+  }
+  mean = first / total;
+  variance = second / total - mean * mean;
+}
+
+double LogChoose(int n, int k) { return std::lgamma(n + 1.0) - std::lgamma(k + 1.0) - std::lgamma(n - k + 1.0); }
+
+}  // namespace
+
+// N ~ Poisson(20), y ~ Bin(N, 0.4), y = 15: N = 15 + Poisson(12), mean 27 and
+// variance 12. From the prior alone N would have mean 20 and variance 20.
+TEST(Counts, PoissonCountOfABinomialObservation) {
+  const ChainSet run = RunModel("poisson_count",
+                                "model count;\nvar y, N;\ndata in \"m.dat\";\ninits in \"m.in\";\n"
+                                "{\n  y ~ dbin(0.4, N)\n  N ~ dpois(20)\n}\n",
+                                "list(y = 15)\n", {"N"}, 1729);
+  ASSERT_TRUE(run.ok) << run.failure;
+  double mean = 0.0, variance = 0.0;
+  Moments(200, [](int n) -> double {
+    if (n < 15) return -INFINITY;
+    return n * std::log(20.0) - std::lgamma(n + 1.0) + LogChoose(n, 15) + (n - 15) * std::log(0.6);
+  }, mean, variance);
+  Comparison c("poisson_count");
+  c.MeanAndVariance("N", run["N"], mean, variance);
+}
+
+// N ~ Bin(20, 0.5), r ~ Bin(N, 0.3), r = 4: N = 4 + Bin(16, 0.35 / 0.85),
+// mean 10.59. From the prior alone N would have mean 10.
+TEST(Counts, BinomialCountOfABinomialObservation) {
+  const ChainSet run = RunModel("binomial_count",
+                                "model count;\nvar r, N;\ndata in \"m.dat\";\ninits in \"m.in\";\n"
+                                "{\n  N ~ dbin(0.5, 20)\n  r ~ dbin(0.3, N)\n}\n",
+                                "list(r = 4)\n", {"N"}, 4242);
+  ASSERT_TRUE(run.ok) << run.failure;
+  double mean = 0.0, variance = 0.0;
+  Moments(20, [](int n) -> double {
+    if (n < 4) return -INFINITY;
+    return LogChoose(20, n) + LogChoose(n, 4) + (n - 4) * std::log(0.7);
+  }, mean, variance);
+  Comparison c("binomial_count");
+  c.MeanAndVariance("N", run["N"], mean, variance);
+}
+
+// A zipf(5) prior on a Poisson mean, y = 3 observed: P(k | y) is proportional
+// to k^-5 k^3 e^-k; the zipf node needs a starting value in its support
+// 1, 2, ...
+TEST(Counts, ZipfPriorStartsInItsSupport) {
+  const ChainSet run = RunModel("zipf_mean",
+                                "model zipf;\nvar y, k;\ndata in \"m.dat\";\ninits in \"m.in\";\n"
+                                "{\n  y ~ dpois(k)\n  k ~ dzipf(5)\n}\n",
+                                "list(y = 3)\n", {"k"}, 3141);
+  ASSERT_TRUE(run.ok) << run.failure;
+  double mean = 0.0, variance = 0.0;
+  Moments(200, [](int k) -> double { return k < 1 ? -INFINITY : -5.0 * std::log(k) + 3.0 * std::log(k) - k; }, mean, variance);
+  Comparison c("zipf_mean");
+  c.MeanAndVariance("k", run["k"], mean, variance);
+}
+
+// y[i] ~ Poisson(lambda), lambda ~ gamma(0.001, 0.001) with no initial value:
+// the prior draw is often far below 1.0E-20, which must not stop the
+// compilation. Posterior gamma(0.001 + sum y, 0.001 + n). Several seeds.
+TEST(Counts, VagueGammaPriorWithoutInitialValue) {
+  const std::vector<double> y = {3, 1, 4, 1, 5, 2};
+  double sum = 0.0;
+  for (double v : y) sum += v;
+  const double shape = 0.001 + sum, rate = 0.001 + static_cast<double>(y.size());
+  for (int seed : {11, 12, 13, 14, 15}) {
+    const ChainSet run = RunModel("vague_gamma",
+                                  "model vague;\nvar y[6], lambda;\ndata in \"m.dat\";\ninits in \"m.in\";\n"
+                                  "{\n  for (i in 1:6) { y[i] ~ dpois(lambda) }\n  lambda ~ dgamma(0.001, 0.001)\n}\n",
+                                  "list(y = c(3, 1, 4, 1, 5, 2))\n", {"lambda"}, seed);
+    ASSERT_TRUE(run.ok) << "seed " << seed << ": " << run.failure;
+    Comparison c("vague_gamma seed " + std::to_string(seed));
+    c.MeanAndVariance("lambda", run["lambda"], shape / rate, shape / (rate * rate));
+  }
+}
