@@ -226,9 +226,9 @@ void CheckValue(Graph_Node* node) {
   if (row.shape != Distrib_scalar || !row.hasDensity) return;
   const auto end = [&](const Distrib_End& e) {
     if (e.kind == Distrib_fixed) return e.value;
-    const Graph_Node* p = Parameter(node, e.parameter);
+    Graph_Node* p = Parameter(node, e.parameter);
     Defined(p, node);
-    return p->value;
+    return Graph_ValueOf(p);  // a logical parameter holds no value of its own
   };
   if (row.discrete) {
     Integer(node, node, valueNotInteger);

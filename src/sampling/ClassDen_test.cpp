@@ -98,8 +98,9 @@ TEST_F(ClassDenTest, NonConjugateFullConditionalsGoToRejectionOrGrid) {
 }
 
 TEST_F(ClassDenTest, CountsOfBinomialTermsMustBeNonNegativeConstants) {
-  const std::string model = "var p, m, r; { p ~ dbeta(1, 1) m ~ dnorm(5, 1) r ~ dbin(p, m) }";
-  // m is of either sign, so p's full conditional is general: the grid.
+  const std::string model = "var p, k, m, r; { p ~ dbeta(1, 1) k ~ dpois(5) m <- k - 3 r ~ dbin(p, m) }";
+  // m is a count shifted down, of either sign as far as the classification
+  // can tell, so p's full conditional is general: the grid.
   EXPECT_EQ(Code(model, "list(r = 2)", "p"), 50);
 }
 

@@ -93,9 +93,9 @@ TEST(Supports, WholeLinePriorsUnderTermsThatAllowPartOfTheLine) {
 
 // With y = 0 the term is e^-(x + 0.5) for x > -0.5 and nothing below: the
 // Gumbel posterior has mean 0.377 and sd 0.682. The log density of a
-// Poisson count 0 with a negative mean must be -infinity for the sampler to
-// see the end of the support; until it is, the test is disabled.
-TEST(Supports, DISABLED_GumbelPriorUnderAPoissonZero) {
+// Poisson count 0 with a negative mean is -infinity, which is where the
+// sampler finds the end of the support.
+TEST(Supports, GumbelPriorUnderAPoissonZero) {
   const ChainSet run = RunModel("gumbelzero", "var x, m, y;", "  x ~ dgum(0.5, 1)\n  m <- x + 0.5\n  y ~ dpois(m)\n",
                                 "list(y = 0)\n", "list(x = 1, seed = 1)\n", {"x"}, 4200);
   ASSERT_TRUE(run.ok) << run.failure;
@@ -179,10 +179,9 @@ TEST(Supports, ZipfPriorDraws) {
 // out, P(N | y) is proportional to Pois(N; 20) / (N + 1) for N >= 7, and
 // given N, p is beta(8, N - 6): E[p | N] = 8 / (N + 2), E[p^2 | N] =
 // 72 / ((N + 2)(N + 3)). p's update must be the conjugate beta one with the
-// current N, and N's full conditional must include y's term: until it does,
-// N is drawn from its prior alone, falls below y, and p's update fails, so
-// the test is disabled.
-TEST(Supports, DISABLED_BinomialProbabilityWithAPoissonCountOfTrials) {
+// current N, and N's full conditional must include y's term (drawn from its
+// prior alone, N would fall below y and p's update would fail).
+TEST(Supports, BinomialProbabilityWithAPoissonCountOfTrials) {
   const ChainSet run = RunModel("bincount", "var p, N, y;", "  p ~ dbeta(1, 1)\n  N ~ dpois(20)\n  y ~ dbin(p, N)\n",
                                 "list(y = 7)\n", "list(p = 0.5, N = 20, seed = 1)\n", {"p", "N"}, 4250);
   ASSERT_TRUE(run.ok) << run.failure;
