@@ -34,6 +34,7 @@ struct Distrib_End {
 
 struct Distrib_Row {
   const char* keyword;       // "dnorm"; empty for identifier 0
+  const char* listingName;   // in the graph listing ("dgeomt", "dmult" there)
   int32_t numParameters;     // parameters before any bound slots
   Distrib_Shape shape;       // the node's block
   Distrib_Shape parameterShape[2];

@@ -69,10 +69,9 @@ const Monitor* Find(int32_t label) {
   return it == byLabel.end() ? nullptr : &monitorList[it->second];
 }
 
-bool DiscreteDensity(int32_t density) {
-  return density == Distrib_dbern || density == Distrib_dbin || density == Distrib_dcat ||
-         density == Distrib_ddirch || density == Distrib_dmulti;
-}
+// Traces of counts are full of ties, which heap sort takes in its stride
+// (the flag picks the sort only; both give the same order).
+bool DiscreteDensity(int32_t density) { return Distrib_IsDiscrete(density); }
 
 // A logical node counts as discrete when everything random it depends on is.
 bool IsDiscrete(Graph_Node* node) {

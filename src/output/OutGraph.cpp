@@ -8,6 +8,7 @@
 
 #include "commands/Write.h"
 #include "graph/Determ.h"
+#include "graph/Distrib.h"
 #include "graph/Graph.h"
 #include "language/SymTabs.h"
 
@@ -20,12 +21,6 @@ constexpr int itemWidth = 7;
 constexpr int realWidth = 14;
 
 // By distribution identifier; 0 has no name.
-constexpr std::string_view distributionNames[] = {
-    "",       "dbern",  "dbeta",  "dbin",  "dcat",   "dchisq", "ddirch", "ddexp",   "dexp",
-    "df",     "dgamma", "dgeomt", "dgum",  "dhypo",  "dlogis", "dlnorm", "dmnorm",  "dmult",
-    "dnegbin", "dnorm", "dpar",   "dpois", "dpow",   "dunif",  "dweib",  "dwish",   "dzipf",
-};
-
 // By op-code; "???" for codes the listing has no name for.
 constexpr std::string_view opNames[] = {
     "???",   " + ",  " - ",     " * ",       " / ",     "cloglog", "???",   "exp",  "exp",
@@ -34,7 +29,7 @@ constexpr std::string_view opNames[] = {
     "sqrt",  "step", "sum",     "umnus",     "inv",     " logdet ", "equals",
 };
 
-static_assert(std::size(distributionNames) == 27 && std::size(opNames) == 34);
+static_assert(std::size(opNames) == 34);
 
 std::string_view OpName(int32_t op) {
   if (op < 0 || static_cast<size_t>(op) >= std::size(opNames)) return "???";
@@ -77,8 +72,7 @@ void StochasticEntry(const Graph_Node* node) {
   WrInt(node->label);
   WrInt(node->kind);
   WrLongReal(node->value);
-  if (node->density >= 1 && static_cast<size_t>(node->density) < std::size(distributionNames))
-    WrStr(distributionNames[node->density]);
+  if (Distrib_Valid(node->density)) WrStr(Distrib_Of(node->density).listingName);
   const int32_t n = UsedParents(node);
   for (int32_t k = 0; k < n; ++k) {
     if (node->parents[k] != nullptr) WrInt(node->parents[k]->label);
