@@ -5,6 +5,7 @@
 
 #include "graph/Determ.h"
 #include "graph/Graph.h"
+#include "graph/Ops.h"
 #include "language/Errors.h"
 #include "language/Parser.h"
 #include "numerics/MatrixAl.h"
@@ -252,34 +253,9 @@ Graph_Node* Leaf(const Parser_Tree* e, int32_t& count, int64_t origin) {
 
 // ---- code of logical nodes
 
-int32_t OpCode(int32_t kind) {
-  switch (kind) {
-    case Scanner_plus: return Determ_add;
-    case Scanner_minus: return Determ_subtract;
-    case Scanner_times: return Determ_multiply;
-    case Scanner_slash: return Determ_divide;
-    case Scanner_cloglog: return Determ_cloglog;
-    case Scanner_cos: return Determ_cos;
-    case Scanner_exp: return Determ_exp;
-    case Parser_inverseLog: return Determ_expLink;
-    case Parser_inverseCloglog: return Determ_icloglog;
-    case Parser_inverseLogit: return Determ_ilogit;
-    case Scanner_log: return Determ_log;
-    case Scanner_logit: return Determ_logit;
-    case Scanner_logfact: return Determ_logfact;
-    case Scanner_loggam: return Determ_loggam;
-    case Scanner_max: return Determ_max;
-    case Scanner_min: return Determ_min;
-    case Scanner_phi: return Determ_phi;  // also the inverse of a probit link
-    case Scanner_pow: return Determ_pow;
-    case Scanner_sin: return Determ_sin;
-    case Scanner_sqrt: return Determ_sqrt;
-    case Scanner_step: return Determ_step;
-    case Scanner_equalsFn: return Determ_equals;
-    case Parser_negate: return Determ_negate;
-    default: return 0;  // no operation of its own (probit written as a function)
-  }
-}
+// The op-code of an operator or function of general code; 0 for a kind
+// with no operation of its own (probit written as a function).
+int32_t OpCode(int32_t kind) { return Ops_FromToken(kind); }
 
 bool IsLeaf(int32_t kind) {
   return kind == Parser_constantRef || kind == Parser_variableRef || kind == Parser_counterRef ||
@@ -355,8 +331,12 @@ struct Writer {
     }
     int32_t op = OpCode(e->kind);
     if (op == 0) return Error(e->position, unexpectedToken);
+    // The operator's own arity says how many operands it takes.
+    const bool twoOperands = Ops_Of(op).arity == 2;
+    if (e->left == nullptr || twoOperands != (e->right != nullptr))
+      return Error(e->position, unexpectedToken);
     Write(e->left);
-    if (e->right != nullptr) {
+    if (twoOperands) {
       Write(e->right);
       --depth;
     }

@@ -6,10 +6,10 @@
 
 #include "commands/Write.h"
 #include "graph/Graph.h"
+#include "graph/Ops.h"
 #include "language/Errors.h"
 #include "language/SymTabs.h"
 #include "numerics/MatrixAl.h"
-#include "numerics/SpecFunc.h"
 
 Graph_Node* Determ_activeNode = nullptr;
 bool Determ_fastLinear = false;
@@ -25,8 +25,6 @@ double lnQ = 0.0;
 bool linkFunc = false;
 
 constexpr double lnFloor = -1.0E10;   // stands in for the log of a proportion or mean of 0
-constexpr double logArgFloor = 1.0E-40;
-constexpr double equalsTolerance = 1.0E-6;
 constexpr double indexTolerance = 1.0E-6;
 constexpr int matrixCapacity = MatrixAl_maxOrder * MatrixAl_maxOrder;  // 625
 
@@ -67,58 +65,27 @@ Graph_Node* NodeAt(int64_t number, const Graph_Node* owner) {
 }
 
 
-// The inverse links. Each leaves in the cache the logarithms it met on the
-// way, so that densities need not take the log of a rounded p or mean.
+// The inverse links, leaving in the cache the logarithms they met.
 double ExpLink(double x) {
-  lnMean = x;
+  const double mean = Ops_ExpLinkLogs(x, lnMean);
   linkFunc = true;
-  return std::exp(x);
+  return mean;
 }
 
-// The logarithms are formed exactly however small the proportion: a floor
-// in their place would make the likelihood flat far from the data, where a
-// sampler started from a vague prior could then find no way back.
 double ICLogLog(double x) {
-  const double e = std::exp(x);
-  lnQ = -e;
-  const double p = -std::expm1(-e);
-  // Below about -745 e underflows; there ln p equals x to rounding.
-  lnP = e > 0.0 ? std::log(p) : x;
+  const double p = Ops_ICLogLogLogs(x, lnP, lnQ);
   linkFunc = true;
   return p;
 }
 
-// One exponential, of minus |x|, serves the proportion and both logs.
 double ILogit(double x) {
-  const double e = std::exp(-std::fabs(x));
-  const double l = -std::log1p(e);  // the log of the larger of p and 1 - p
-  double p;
-  if (x >= 0.0) {
-    p = 1.0 / (1.0 + e);
-    lnP = l;
-    lnQ = -x + l;
-  } else {
-    p = e / (1.0 + e);
-    lnQ = l;
-    lnP = x + l;
-  }
+  const double p = Ops_ILogitLogs(x, lnP, lnQ);
   linkFunc = true;
   return p;
 }
 
-// The smaller tail is taken in logs directly, so either log stays accurate.
 double Phi(double x) {
-  double p;
-  if (x <= 0.0) {
-    lnP = SpecFunc_LogPhi(x);
-    p = std::exp(lnP);
-    lnQ = std::log(1.0 - p);
-  } else {
-    lnQ = SpecFunc_LogPhi(x);
-    const double q = std::exp(lnQ);
-    lnP = std::log(1.0 - q);
-    p = 1.0 - q;
-  }
+  const double p = Ops_PhiLogs(x, lnP, lnQ);
   linkFunc = true;
   return p;
 }
@@ -152,50 +119,45 @@ double Stack(Graph_Node* node) {
         s[top++] = op == Determ_push ? Graph_ValueOf(p) : p->value;
         break;
       }
-      case Determ_add:
-      case Determ_subtract:
-      case Determ_multiply:
-      case Determ_divide:
-      case Determ_max:
-      case Determ_min:
-      case Determ_pow:
-      case Determ_equals: {
-        if (top < 2) Fault(node);
-        const double b = s[--top];
-        double& a = s[top - 1];
-        switch (op) {
-          case Determ_add: a = a + b; break;
-          case Determ_subtract: a = a - b; break;
-          case Determ_multiply: a = a * b; break;
-          case Determ_divide: a = a / b; break;
-          case Determ_max: a = a >= b ? a : b; break;
-          case Determ_min: a = a <= b ? a : b; break;
-          case Determ_pow: a = std::pow(a, b); break;
-          default: a = std::fabs(a - b) < equalsTolerance ? 1.0 : 0.0; break;
-        }
-        linkFunc = false;
-        break;
-      }
       default: {
-        if (top < 1) Fault(node);
-        double& x = s[top - 1];
+        // Dispatch by a switch, for speed; every case computes its value with
+        // the operator's own procedure, the one constant folding uses.
+        const int32_t arity = Ops_Of(op).arity;
+        if (arity == 0 || top < arity) Fault(node);
         linkFunc = false;
+        if (arity == 2) {
+          const double b = s[--top];
+          double& a = s[top - 1];
+          switch (op) {
+            case Determ_add: a = Ops_Add(a, b); break;
+            case Determ_subtract: a = Ops_Subtract(a, b); break;
+            case Determ_multiply: a = Ops_Multiply(a, b); break;
+            case Determ_divide: a = Ops_Divide(a, b); break;
+            case Determ_max: a = Ops_Max(a, b); break;
+            case Determ_min: a = Ops_Min(a, b); break;
+            case Determ_pow: a = Ops_Pow(a, b); break;
+            case Determ_equals: a = Ops_Equals(a, b); break;
+            default: Fault(node);
+          }
+          break;
+        }
+        double& x = s[top - 1];
         switch (op) {
-          case Determ_cloglog: x = std::log(-std::log(1.0 - x)); break;
-          case Determ_cos: x = std::cos(x); break;
-          case Determ_exp: x = std::exp(x); break;
+          case Determ_cloglog: x = Ops_CLogLog(x); break;
+          case Determ_cos: x = Ops_Cos(x); break;
+          case Determ_exp: x = Ops_Exp(x); break;
           case Determ_expLink: x = ExpLink(x); break;
           case Determ_icloglog: x = ICLogLog(x); break;
           case Determ_ilogit: x = ILogit(x); break;
-          case Determ_log: x = std::log(x < logArgFloor ? logArgFloor : x); break;
-          case Determ_logit: x = -std::log(1.0 / x - 1.0); break;
-          case Determ_logfact: x = SpecFunc_LogGamma(x + 1.0); break;
-          case Determ_loggam: x = SpecFunc_LogGamma(x); break;
+          case Determ_log: x = Ops_Log(x); break;
+          case Determ_logit: x = Ops_Logit(x); break;
+          case Determ_logfact: x = Ops_LogFact(x); break;
+          case Determ_loggam: x = Ops_LogGam(x); break;
           case Determ_phi: x = Phi(x); break;
-          case Determ_sin: x = std::sin(x); break;
-          case Determ_sqrt: x = std::sqrt(x); break;
-          case Determ_step: x = x < 0.0 ? 0.0 : 1.0; break;
-          case Determ_negate: x = -x; break;
+          case Determ_sin: x = Ops_Sin(x); break;
+          case Determ_sqrt: x = Ops_Sqrt(x); break;
+          case Determ_step: x = Ops_Step(x); break;
+          case Determ_negate: x = Ops_Negate(x); break;
           default: Fault(node);
         }
         break;
@@ -383,9 +345,7 @@ double InverseCLogLog(Graph_Node* node) { return ICLogLog(Eta(node)); }
 double InverseLogit(Graph_Node* node) { return ILogit(Eta(node)); }
 double Probit(Graph_Node* node) { return Phi(Eta(node)); }
 
-bool IsLinkOp(int32_t op) {
-  return op == Determ_expLink || op == Determ_icloglog || op == Determ_ilogit || op == Determ_phi;
-}
+bool IsLinkOp(int32_t op) { return Ops_Of(op).link; }
 
 // Rewrites an accepted linear predictor: the product pairs first, each
 // most recent factor first, then the single terms, most recent first.

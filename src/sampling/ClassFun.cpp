@@ -8,6 +8,7 @@
 #include "graph/CodeGen.h"
 #include "graph/Determ.h"
 #include "graph/Distrib.h"
+#include "graph/Ops.h"
 
 // Classification follows the code of logical nodes symbolically. Every read
 // of code, operands and element numbers is checked: code that does not have
@@ -32,8 +33,11 @@ using Unary = std::array<int32_t, numClasses>;
 using Binary = std::array<Unary, numClasses>;
 
 // The rule tables, indexed by operand class ([left][right] for two operands).
-Unary expRule, invLinkRule, linkRule, cosRule, sinRule, stepRule, negateRule;
-Binary plusRule, minusRule, multRule, divRule, powRule, maxRule, minRule, pickRule;
+Unary expRule, invLinkRule, linkRule, cosRule, sinRule, stepRule, negateRule, keepConstantRule;
+Binary plusRule, minusRule, multRule, divRule, powRule, maxRule, minRule, equalsRule, pickRule;
+// The tables of each operator, by the form rule its row names.
+std::array<const Unary*, Ops_numFormRules> unaryRules{};
+std::array<const Binary*, Ops_numFormRules> binaryRules{};
 bool rulesReady = false;
 
 bool IsClass(int32_t c) { return c >= 0 && c < numClasses; }
@@ -165,6 +169,32 @@ void InitRules() {
   }};
   for (int32_t a = 0; a < numClasses; ++a)
     for (int32_t b = 0; b < numClasses; ++b) pickRule[a][b] = PickOf(a, b);
+  // logfact, loggam, sqrt and any other function: a constant stays the
+  // constant it was, anything else is general.
+  for (int32_t a = 0; a < numClasses; ++a) keepConstantRule[a] = IsConstant(a) ? a : general;
+  // equals is 0 or 1: known non-negative when both sides are constants; a
+  // step in the updated node otherwise.
+  for (int32_t a = 0; a < numClasses; ++a)
+    for (int32_t b = 0; b < numClasses; ++b)
+      equalsRule[a][b] = IsConstant(a) && IsConstant(b) ? ClassFun_nonNegConst : general;
+
+  unaryRules.fill(&keepConstantRule);
+  unaryRules[Ops_expForm] = &expRule;
+  unaryRules[Ops_invLinkForm] = &invLinkRule;
+  unaryRules[Ops_linkForm] = &linkRule;
+  unaryRules[Ops_cosForm] = &cosRule;
+  unaryRules[Ops_sinForm] = &sinRule;
+  unaryRules[Ops_stepForm] = &stepRule;
+  unaryRules[Ops_negateForm] = &negateRule;
+  binaryRules.fill(nullptr);
+  binaryRules[Ops_plusForm] = &plusRule;
+  binaryRules[Ops_minusForm] = &minusRule;
+  binaryRules[Ops_multForm] = &multRule;
+  binaryRules[Ops_divForm] = &divRule;
+  binaryRules[Ops_powForm] = &powRule;
+  binaryRules[Ops_maxForm] = &maxRule;
+  binaryRules[Ops_minForm] = &minRule;
+  binaryRules[Ops_equalsForm] = &equalsRule;
   rulesReady = true;
 }
 
@@ -392,28 +422,6 @@ int32_t ClassCode(const Graph_Node* node, int32_t label, int32_t size) {
         if (!stack.Push(c)) return general;
         break;
       }
-      case Determ_add: case Determ_subtract: case Determ_multiply: case Determ_divide:
-      case Determ_max: case Determ_min: case Determ_pow: case Determ_equals: {
-        int32_t right = general, left = general;
-        if (!stack.Pop(right) || !stack.Pop(left)) return general;
-        int32_t c = general;
-        switch (op) {
-          case Determ_add: c = Apply(plusRule, left, right); break;
-          case Determ_subtract: c = Apply(minusRule, left, right); break;
-          case Determ_multiply: c = Apply(multRule, left, right); break;
-          case Determ_divide: c = Apply(divRule, left, right); break;
-          case Determ_max: c = Apply(maxRule, left, right); break;
-          case Determ_min: c = Apply(minRule, left, right); break;
-          case Determ_pow: c = Apply(powRule, left, right); break;
-          default:
-            // equals is 0 or 1: known non-negative when both sides are
-            // constants; a step in the updated node otherwise.
-            c = IsConstant(left) && IsConstant(right) ? ClassFun_nonNegConst : general;
-            break;
-        }
-        if (!stack.Push(c)) return general;
-        break;
-      }
       case Determ_inprod:
         return position == 0 ? ClassInProd(code, label, size) : general;
       case Determ_mean:
@@ -424,22 +432,20 @@ int32_t ClassCode(const Graph_Node* node, int32_t label, int32_t size) {
       default: {
         if (position == 0 && (op == Determ_sd || op == Determ_inverse || op == Determ_logdet))
           return ClassWholeArray(op, code, label, size);
+        // Every other op-code transforms its operands by the rule of its
+        // row; one that is no operator keeps a constant and makes anything
+        // else general.
+        const Ops_Row& row = Ops_Of(op);
+        const Binary* binary = row.arity == 2 ? binaryRules[row.form] : nullptr;
+        if (binary != nullptr) {
+          int32_t right = general, left = general;
+          if (!stack.Pop(right) || !stack.Pop(left)) return general;
+          if (!stack.Push(Apply(*binary, left, right))) return general;
+          break;
+        }
         int32_t* top = stack.Top();
         if (top == nullptr) return general;
-        switch (op) {
-          case Determ_cloglog: case Determ_log: case Determ_logit: *top = Apply(linkRule, *top); break;
-          case Determ_cos: *top = Apply(cosRule, *top); break;
-          case Determ_sin: *top = Apply(sinRule, *top); break;
-          case Determ_exp: case Determ_expLink: *top = Apply(expRule, *top); break;
-          case Determ_icloglog: case Determ_ilogit: case Determ_phi: *top = Apply(invLinkRule, *top); break;
-          case Determ_step: *top = Apply(stepRule, *top); break;
-          case Determ_negate: *top = Apply(negateRule, *top); break;
-          default:
-            // logfact, loggam, sqrt and any other function: a constant stays
-            // the constant it was, anything else is general.
-            if (!IsConstant(*top)) *top = general;
-            break;
-        }
+        *top = Apply(*unaryRules[row.form], *top);
         break;
       }
     }
