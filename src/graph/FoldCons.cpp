@@ -14,7 +14,6 @@ constexpr int32_t constantOp = 200;     // a constant held in the record
 constexpr int32_t passThroughOp = 100;  // stands for its left child
 constexpr int32_t none = -1;            // no record
 // Identities treat a constant this close to 0 or 1 as 0 or 1.
-constexpr double tolerance = 1.0E-12;
 
 // One operation or operand of the expression tree. Children are indices into
 // the pool, always smaller than the parent's own index.
@@ -85,8 +84,10 @@ int32_t BuildTree(const Graph_Node& node) {
   return none;  // no op 21
 }
 
-bool IsZero(const Record& r) { return r.op == constantOp && std::fabs(r.constant) < tolerance; }
-bool IsOne(const Record& r) { return r.op == constantOp && std::fabs(r.constant - 1.0) < tolerance; }
+// The identities hold only for an exact 0 or 1: 1.0E-13 * theta is not 0,
+// and folding must never give a value that evaluating would not.
+bool IsZero(const Record& r) { return r.op == constantOp && r.constant == 0.0; }
+bool IsOne(const Record& r) { return r.op == constantOp && r.constant == 1.0; }
 
 void MakeConstant(Record& r, double value, Graph_Node* holder) {
   r = Record{constantOp, value, holder, none, none};

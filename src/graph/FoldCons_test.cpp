@@ -95,7 +95,11 @@ TEST_F(FoldConsTest, FoldsConstantsRemovesIdentitiesAndClassifiesOperands) {
       {{23, 23, 23, 4, 1, 21}, {N(0), Literal(1), Literal(0)}, {24, 24, 1, 21}, {N(0), fresh}, inf},
       {{23, 23, 3, 23, 1, 21}, {N(0), Literal(1), Literal(0)}, {24, 21}, {N(0)}},  // theta * 1 + 0
       {{23, 23, 3, 21}, {zero, N(0)}, {24, 21}, {zero}},  // 0 * theta: the zero's own node holds it
-      {{23, 23, 2, 21}, {Literal(1.0E-13), N(0)}, {24, 30, 21}, {}},  // 0 - theta: unary minus
+      {{23, 23, 2, 21}, {zero, N(0)}, {24, 30, 21}, {}},  // 0 - theta: unary minus
+      // Only an exact 0 or 1 is an identity: a small constant keeps its part.
+      {{23, 23, 2, 21}, {Literal(1.0E-13), N(0)}, {24, 24, 2, 21}, {}},
+      {{23, 23, 3, 21}, {Literal(1.0E-13), N(0)}, {24, 24, 3, 21}, {}},
+      {{23, 23, 3, 21}, {Literal(1.0 + 1.0E-13), N(0)}, {24, 24, 3, 21}, {}},
       {{23, 23, 2, 23, 4, 23, 22, 21}, {N(0), zero, Literal(1), Literal(1)}, {24, 21}, {}},  // x - 0, / 1, ^ 1
       {{23, 23, 4, 21}, {zero, N(0)}, {}, {fresh}, 0},  // 0 / theta folds to 0, held by a node of its own
       // Data operands become constants without a new node; a logical one is still computed.
