@@ -175,10 +175,10 @@ namespace {
 constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
-// At or above this probability of the accepted region, the unbounded draw is
-// repeated until it falls within the bounds (at most ten draws on average),
-// as it always was; below it the variate is found by inversion.
-constexpr double rejectionMass = 0.1;
+// At or above RandNum_rejectionMass, the probability of the accepted
+// region, the unbounded draw is repeated until it falls within the bounds
+// (at most ten draws on average), as it always was; below it the variate is
+// found by inversion.
 // An interval over which the log density varies by less than this is drawn
 // by uniform proposals under the density's largest value there (acceptance
 // at least one half). Inversion would lose the digits of its tiny mass
@@ -308,8 +308,10 @@ double TruncatedDraw(const Law& law, double lower, double upper, Plain plain) {
   const double logLo = upperFrame ? logQlo : law.LogP(lo);
   const double logHi = upperFrame ? law.LogQ(hi) : logPhi;
   const double logMass = upperFrame ? logLo + LogOneMinusExp(logHi - logLo) : logHi + LogOneMinusExp(logLo - logHi);
-  if (logMass >= std::log(rejectionMass)) {
-    for (;;) {
+  if (logMass >= std::log(RandNum_rejectionMass)) {
+    // A million misses would mean the mass was misjudged; inversion then
+    // takes over rather than hold the program.
+    for (long tries = 0; tries < 1000000; ++tries) {
       const double x = plain();
       if (!std::isfinite(x)) return nan;
       if (x >= lower && x <= upper) return x;

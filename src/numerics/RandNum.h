@@ -51,6 +51,7 @@ double RandNum_Gamma(double r, double mu);
 // inverts the distribution function in log scale, so that bounds far out
 // in a tail (a probability of e^-700 and less) cost no more. Not a number
 // when the bounds hold no probability at all or a parameter is out of range.
+constexpr double RandNum_rejectionMass = 0.1;
 double RandNum_TruncatedGamma(double r, double mu, double lower, double upper);
 double RandNum_TruncatedBeta(double a, double b, double lower, double upper);
 // The number of trials up to and including the first success: 1, 2, ...
