@@ -290,9 +290,31 @@ bool DirectSample(Graph_Node* node) {
   }
 }
 
-// Repeats DirectSample until the draw meets the bounds asked for; gives up,
+// The densities whose prior draw here differs from the samplers' own.
+bool DrawnHere(const Graph_Node* node) {
+  switch (node->density) {
+    case Distrib_dbin:
+    case Distrib_dcat:
+    case Distrib_dnegbin:
+    case Distrib_dhypo:
+    case Distrib_dzipf:
+    case Distrib_dwish: return true;
+    default: return false;
+  }
+}
+
+// The samplers' bounded prior draw, so that a starting value comes from the
+// same law as the draws of the sweeps: for gamma, chi-square, exponential,
+// beta and normal nodes it draws from the restricted law directly where
+// the bounds hold little probability (a normal cut at 6 standard deviations
+// has a starting value too). For the densities drawn differently here,
+// DirectSample is repeated until the draw meets the bounds; that gives up,
 // rather than hold the program, when a million draws have not.
 bool Bounded(Graph_Node* node, bool lower, bool upper, double lowerValue, double upperValue) {
+  if (!DrawnHere(node)) {
+    if (lower && upper) return GibbsSam_TDirectSample(node);
+    return lower ? GibbsSam_LDirectSample(node) : GibbsSam_UDirectSample(node);
+  }
   for (long tries = 0; tries < GibbsSam_maxTries; ++tries) {
     if (!DirectSample(node)) return false;
     const double x = node->value;

@@ -111,6 +111,28 @@ TEST_F(InitValsTest, BoundedWeibullStartsAboveItsBound) {
   EXPECT_LE(N("t")->value, 1.0);
 }
 
+// Bounds that the prior almost never meets: the starting value comes from
+// the restricted prior directly, for every density with such a draw.
+TEST_F(InitValsTest, BoundsFarInATailStillGiveAStartingValue) {
+  const struct {
+    const char* model;
+    double lo, hi;
+  } cases[] = {
+      {"var t; { t ~ dnorm(0, 1) I(6, ) }", 6.0, 7.5},
+      {"var t; { t ~ dnorm(2, 4) I(, -3) }", -3.5, -3.0},
+      {"var t; { t ~ dgamma(3, 2) I(25, ) }", 25.0, 30.0},
+      {"var t; { t ~ dchisq(4) I(, 0.0001) }", 0.0, 0.0001},
+      {"var t; { t ~ dexp(2) I(15, 16) }", 15.0, 16.0},
+      {"var t; { t ~ dbeta(2, 8) I(0.9, 0.95) }", 0.9, 0.95},
+  };
+  for (const auto& c : cases) {
+    Generate(c.model);
+    ASSERT_FALSE(InitVals_error) << c.model << Console();
+    EXPECT_EQ(N("t")->kind, Graph_stochastic) << c.model;
+    EXPECT_TRUE(N("t")->value >= c.lo && N("t")->value <= c.hi) << c.model << " " << N("t")->value;
+  }
+}
+
 TEST_F(InitValsTest, MultivariateNormalBlockMarksEveryComponent) {
   Generate("var x[3], mu[3], T[3, 3]; { x[1:3] ~ dmnorm(mu[], T[,]) }",
            "list(mu = c(0, 1, 2), T = structure(.Data = c(1, 0, 0, 0, 1, 0, 0, 0, 1), .Dim = c(3, 3)))");

@@ -1,10 +1,13 @@
 #include "numerics/RandNum.h"
 
 #include <cmath>
+#include <algorithm>
 #include <cstddef>
 #include <limits>
+#include <vector>
 
 #include "numerics/MatrixAl.h"
+#include "numerics/SpecFunc.h"
 
 namespace {
 
@@ -56,6 +59,62 @@ double PoissonProduct(double lambda) {
   return k - 1.0;
 }
 
+// Two ratio-of-uniforms rejection schemes for shapes above 1: the plain one
+// up to 2.5, and above it one whose first uniform is folded into a narrow
+// band beside the second, which keeps acceptance high for large shapes. A
+// shape below 1 is raised by one and the result scaled by U^(1/a). With
+// withLog the logarithm of the variate is also given, formed from the same
+// uniforms as a sum of logarithms: it stays exact where the variate itself
+// underflows (a shape of 0.001 gives variates near e^-1000).
+template <bool withLog>
+double GammaDraw(double a, double& logValue) {
+  if (!(a > 0.0 && a < std::numeric_limits<double>::infinity())) {
+    logValue = std::numeric_limits<double>::quiet_NaN();
+    return logValue;
+  }
+  if (std::fabs(a - 1.0) < 1.0E-6) {
+    const double x = -std::log(RandNum_Rand());
+    if constexpr (withLog) logValue = std::log(x);
+    return x;
+  }
+  double scale = 1.0;
+  double logScale = 0.0;
+  if (a < 1.0) {
+    logScale = std::log(RandNum_Rand()) / a;
+    scale = std::exp(logScale);
+    a += 1.0;
+  }
+  const double a1 = a - 1.0;
+  const double c1 = (a - 1.0 / (6.0 * a)) / a1;
+  const double c2 = 2.0 / a1;
+  const double c3 = c2 + 2.0;
+  const double c4 = 1.0 / std::sqrt(a);
+  scale *= a1;
+  for (;;) {
+    double u1 = RandNum_Rand();
+    const double u2 = RandNum_Rand();
+    if (a > 2.5) u1 = u2 + c4 * (1.0 - 1.86 * u1);
+    if (!(u1 > 0.0 && u1 < 1.0)) continue;
+    const double w = c1 * u2 / u1;
+    if (c2 * u1 + w + 1.0 / w <= c3 || c2 * std::log(u1) - std::log(w) + w < 1.0) {
+      if constexpr (withLog) logValue = logScale + std::log(a1 * w);
+      return scale * w;
+    }
+  }
+}
+
+// The nearest doubles strictly inside (0, 1) bound a draw that rounded to
+// an end of the unit interval.
+double InsideUnit(double x) {
+  constexpr double least = std::numeric_limits<double>::denorm_min();
+  constexpr double most = 1.0 - std::numeric_limits<double>::epsilon() / 2.0;
+  return std::clamp(x, least, most);
+}
+
+// The logarithms of the gamma variates of a Dirichlet draw, kept for the
+// draws whose plain ratios fail. Grown once to the largest block seen.
+std::vector<double> logScratch;
+
 // Poisson means are split into pieces no larger than this; exp(-500) is far
 // from underflow, and smaller means take the multiplicative method unchanged.
 constexpr double poissonPiece = 500.0;
@@ -93,10 +152,202 @@ double RandNum_Rand() {
 
 double RandNum_Bernoulli(double p) { return RandNum_Rand() >= 1.0 - p ? 1.0 : 0.0; }
 
+// g1 / (g1 + g2) whenever that is a number strictly inside (0, 1). With
+// small shapes both variates can underflow to 0 (their ratio is then not a
+// number) or one of them can (the ratio is then 0 or 1, outside the
+// support); the ratio is then formed from their logarithms, which the same
+// uniforms give exactly, and kept within (0, 1).
 double RandNum_Beta(double a, double b) {
-  const double g1 = RandNum_Gamma1(a);
-  const double g2 = RandNum_Gamma1(b);
-  return g1 / (g1 + g2);
+  double log1 = 0.0, log2 = 0.0;
+  const double g1 = GammaDraw<true>(a, log1);
+  const double g2 = GammaDraw<true>(b, log2);
+  const double x = g1 / (g1 + g2);
+  if ((x > 0.0 && x < 1.0) || std::isnan(log1) || std::isnan(log2)) return x;
+  const double d = log1 - log2;
+  return InsideUnit(d >= 0.0 ? 1.0 / (1.0 + std::exp(-d)) : std::exp(d) / (1.0 + std::exp(d)));
+}
+
+// ---------------------------------------------------------------------------
+// Truncated gamma and beta variates.
+
+namespace {
+
+constexpr double inf = std::numeric_limits<double>::infinity();
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+
+// At or above RandNum_rejectionMass, the probability of the accepted
+// region, the unbounded draw is repeated until it falls within the bounds
+// (at most ten draws on average), as it always was; below it the variate is
+// found by inversion.
+// An interval over which the log density varies by less than this is drawn
+// by uniform proposals under the density's largest value there (acceptance
+// at least one half). Inversion would lose the digits of its tiny mass
+// there, as a difference of two nearly equal tail probabilities.
+constexpr double flatSpread = 0.6931471805599453;  // ln 2
+
+// A law on (0, 1) or (0, inf) as the inversion needs it: the logs of its
+// distribution function P and of its complement Q, and of its density up
+// to a constant and normalised.
+struct Law {
+  bool unit;       // support (0, 1), else (0, inf)
+  double a, b;     // gamma: shape, rate; beta: the two shapes
+  double logNorm;  // ln of the density's normalising constant
+
+  double LogP(double x) const { return unit ? SpecFunc_LogBetaP(a, b, x) : SpecFunc_LogGammaP(a, b * x); }
+  double LogQ(double x) const { return unit ? SpecFunc_LogBetaQ(a, b, x) : SpecFunc_LogGammaQ(a, b * x); }
+  // Up to a constant: (a - 1) ln x - b x, or (a - 1) ln x + (b - 1) ln(1 - x).
+  double Kernel(double x) const {
+    return unit ? (a - 1.0) * std::log(x) + (b - 1.0) * std::log1p(-x) : (a - 1.0) * std::log(x) - b * x;
+  }
+  double LogDensity(double x) const { return Kernel(x) + logNorm; }
+  // The one point where the kernel's slope is zero, if it has one (not a
+  // number otherwise): its mode, or for a beta with both shapes below 1
+  // its lowest point.
+  double Stationary() const {
+    if (unit) return a + b == 2.0 ? nan : (a - 1.0) / (a + b - 2.0);
+    return a == 1.0 ? nan : (a - 1.0) / b;
+  }
+};
+
+// Solves h(y) = target for h increasing on [yL, yR] (either end may be
+// infinite) by Newton's method from y, kept within the shrinking bracket;
+// a step that leaves it bisects (or, towards an infinite end, strides out).
+// h gives its value and its slope.
+template <typename H>
+double Solve(H h, double target, double yL, double yR, double y) {
+  for (int i = 0; i < 200; ++i) {
+    double slope = 0.0;
+    const double g = h(y, slope) - target;
+    if (g == 0.0) return y;
+    if (g < 0.0)
+      yL = y;
+    else
+      yR = y;
+    double next = y - g / slope;
+    if (!(next > yL && next < yR)) {
+      if (std::isfinite(yL) && std::isfinite(yR))
+        next = 0.5 * (yL + yR);
+      else if (std::isfinite(yL))
+        next = y + std::max(1.0, std::fabs(y));
+      else
+        next = y - std::max(1.0, std::fabs(y));
+    }
+    if (std::fabs(next - y) <= 1.0E-15 * std::fabs(y) || next == y) return next;
+    if (std::isfinite(yL) && std::isfinite(yR) && yR - yL <= 1.0E-15 * std::max(std::fabs(yL), std::fabs(yR)))
+      return next;
+    y = next;
+  }
+  return y;
+}
+
+// ln(1 - e^v), v <= 0.
+double LogOneMinusExp(double v) {
+  return v > -0.6931471805599453 ? std::log(-std::expm1(v)) : std::log1p(-std::exp(v));
+}
+
+// A variate of the law restricted to [lo, hi], which lie within its support
+// and hold probability e^logMass (the tail frame and its values as found by
+// TruncatedDraw). One uniform: the distribution function (in the frame of
+// the smaller tail) is inverted at a uniform point of the interval, in log
+// scale throughout.
+double Invert(const Law& law, double lo, double hi, bool upperFrame, double logLo, double logHi) {
+  const double u = RandNum_Rand();
+  if (upperFrame) {
+    // Q(x) = Q(lo) - u (Q(lo) - Q(hi)).
+    const double target = logLo + std::log1p(u * std::expm1(logHi - logLo));
+    if (law.unit) {
+      // In y = ln(1 - x), which resolves x near 1; Q rises with y.
+      const auto h = [&law](double y, double& slope) {
+        const double x = -std::expm1(y);
+        const double q = law.LogQ(x);
+        slope = std::exp(y + law.LogDensity(x) - q);
+        return q;
+      };
+      const double yL = std::log1p(-hi), yR = std::log1p(-lo);
+      const double y = Solve(h, target, yL, yR, yR);
+      return std::clamp(-std::expm1(y), lo, hi);
+    }
+    // In y = -x; Q rises with y.
+    const auto h = [&law](double y, double& slope) {
+      const double q = law.LogQ(-y);
+      slope = std::exp(law.LogDensity(-y) - q);
+      return q;
+    };
+    const double y = Solve(h, target, -hi, -lo, -lo);
+    return std::clamp(-y, lo, hi);
+  }
+  // P(x) = P(hi) - (1 - u) (P(hi) - P(lo)), in y = ln x, which resolves x
+  // near 0; P rises with y.
+  const double target = logHi + std::log1p((1.0 - u) * std::expm1(logLo - logHi));
+  const auto h = [&law](double y, double& slope) {
+    const double x = std::exp(y);
+    const double p = law.LogP(x);
+    slope = std::exp(y + law.LogDensity(x) - p);
+    return p;
+  };
+  const double y = Solve(h, target, std::log(lo), std::log(hi), std::log(hi));
+  return std::clamp(std::exp(y), lo, hi);
+}
+
+// The law restricted to [lower, upper]. Draws as the unbounded generator
+// `plain` does, repeated until within the bounds, when the bounds hold at
+// least rejectionMass; otherwise by uniform proposals over a nearly flat
+// interval, or by inversion. Not a number when the bounds hold no
+// probability (or the parameters are out of range).
+template <typename Plain>
+double TruncatedDraw(const Law& law, double lower, double upper, Plain plain) {
+  if (!(law.a > 0.0 && law.b > 0.0 && std::isfinite(law.a) && std::isfinite(law.b)) || std::isnan(lower) ||
+      std::isnan(upper))
+    return nan;
+  const double end = law.unit ? 1.0 : inf;
+  const double lo = std::max(lower, 0.0), hi = std::min(upper, end);
+  if (!(lo < hi)) return nan;
+  // The frame of the smaller tail: Q beyond lo when that is below P up to hi.
+  const double logQlo = law.LogQ(lo), logPhi = law.LogP(hi);
+  const bool upperFrame = logQlo <= logPhi;
+  const double logLo = upperFrame ? logQlo : law.LogP(lo);
+  const double logHi = upperFrame ? law.LogQ(hi) : logPhi;
+  const double logMass = upperFrame ? logLo + LogOneMinusExp(logHi - logLo) : logHi + LogOneMinusExp(logLo - logHi);
+  if (logMass >= std::log(RandNum_rejectionMass)) {
+    // A million misses would mean the mass was misjudged; inversion then
+    // takes over rather than hold the program.
+    for (long tries = 0; tries < 1000000; ++tries) {
+      const double x = plain();
+      if (!std::isfinite(x)) return nan;
+      if (x >= lower && x <= upper) return x;
+    }
+  }
+  if (!(logMass > -inf)) return nan;
+  if (lo > 0.0 && hi < end) {
+    // The kernel has at most one stationary point, so its extremes over
+    // [lo, hi] lie at the ends or there.
+    double top = std::max(law.Kernel(lo), law.Kernel(hi));
+    double bottom = std::min(law.Kernel(lo), law.Kernel(hi));
+    const double s = law.Stationary();
+    if (s > lo && s < hi) {
+      top = std::max(top, law.Kernel(s));
+      bottom = std::min(bottom, law.Kernel(s));
+    }
+    if (top - bottom <= flatSpread) {
+      for (;;) {
+        const double x = RandNum_Uniform(lo, hi);
+        if (RandNum_Rand() <= std::exp(law.Kernel(x) - top)) return std::clamp(x, lo, hi);
+      }
+    }
+  }
+  return Invert(law, lo, hi, upperFrame, logLo, logHi);
+}
+
+}  // namespace
+
+double RandNum_TruncatedGamma(double r, double mu, double lower, double upper) {
+  const Law law{false, r, mu, r * std::log(mu) - SpecFunc_LogGammaExact(r)};
+  return TruncatedDraw(law, lower, upper, [r, mu] { return RandNum_Gamma(r, mu); });
+}
+
+double RandNum_TruncatedBeta(double a, double b, double lower, double upper) {
+  const Law law{true, a, b, -SpecFunc_LogBetaExact(a, b)};
+  return TruncatedDraw(law, lower, upper, [a, b] { return RandNum_Beta(a, b); });
 }
 
 double RandNum_Binomial(double p, double n) {
@@ -121,34 +372,9 @@ double RandNum_Fdist(double n, double m) {
   return (g1 * m) / (g2 * n);
 }
 
-// Two ratio-of-uniforms rejection schemes for shapes above 1: the plain one
-// up to 2.5, and above it one whose first uniform is folded into a narrow
-// band beside the second, which keeps acceptance high for large shapes. A
-// shape below 1 is raised by one and the result scaled by U^(1/a).
 double RandNum_Gamma1(double a) {
-  if (!(a > 0.0 && a < std::numeric_limits<double>::infinity()))
-    return std::numeric_limits<double>::quiet_NaN();
-  if (std::fabs(a - 1.0) < 1.0E-6) return -std::log(RandNum_Rand());
-  double scale = 1.0;
-  if (a < 1.0) {
-    scale = std::exp(std::log(RandNum_Rand()) / a);
-    a += 1.0;
-  }
-  const double a1 = a - 1.0;
-  const double c1 = (a - 1.0 / (6.0 * a)) / a1;
-  const double c2 = 2.0 / a1;
-  const double c3 = c2 + 2.0;
-  const double c4 = 1.0 / std::sqrt(a);
-  scale *= a1;
-  for (;;) {
-    double u1 = RandNum_Rand();
-    const double u2 = RandNum_Rand();
-    if (a > 2.5) u1 = u2 + c4 * (1.0 - 1.86 * u1);
-    if (!(u1 > 0.0 && u1 < 1.0)) continue;
-    const double w = c1 * u2 / u1;
-    if (c2 * u1 + w + 1.0 / w <= c3) return scale * w;
-    if (c2 * std::log(u1) - std::log(w) + w < 1.0) return scale * w;
-  }
+  double unused = 0.0;
+  return GammaDraw<false>(a, unused);
 }
 
 double RandNum_Gamma(double r, double mu) { return RandNum_Gamma1(r) / mu; }
@@ -307,12 +533,30 @@ bool PositiveDiagonal(std::span<const double> A, int n) {
 
 bool RandNum_Direchlet(std::span<const double> alpha, std::span<double> x, int n) {
   if (!Fits(alpha.size(), n, false) || !Fits(x.size(), n, false)) return false;
+  if (logScratch.size() < static_cast<std::size_t>(n)) logScratch.resize(static_cast<std::size_t>(n));
   double sum = 0.0;
+  bool logsKnown = true;
   for (int i = 0; i < n; ++i) {
-    x[i] = RandNum_Gamma1(alpha[i]);
+    x[i] = GammaDraw<true>(alpha[i], logScratch[static_cast<std::size_t>(i)]);
     sum += x[i];
+    if (std::isnan(logScratch[static_cast<std::size_t>(i)])) logsKnown = false;
   }
-  for (int i = 0; i < n; ++i) x[i] /= sum;
+  bool inside = true;
+  for (int i = 0; i < n; ++i) {
+    x[i] /= sum;
+    if (!(x[i] > 0.0 && (x[i] < 1.0 || n == 1))) inside = false;
+  }
+  if (inside || !logsKnown) return true;
+  // Some variates underflowed: the proportions from their logarithms, the
+  // largest first so that nothing overflows, each kept inside (0, 1).
+  double largest = -std::numeric_limits<double>::infinity();
+  for (int i = 0; i < n; ++i) largest = std::max(largest, logScratch[static_cast<std::size_t>(i)]);
+  double total = 0.0;
+  for (int i = 0; i < n; ++i) total += std::exp(logScratch[static_cast<std::size_t>(i)] - largest);
+  for (int i = 0; i < n; ++i) {
+    const double share = std::exp(logScratch[static_cast<std::size_t>(i)] - largest) / total;
+    x[i] = n == 1 ? 1.0 : InsideUnit(share);
+  }
   return true;
 }
 

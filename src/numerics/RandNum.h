@@ -29,6 +29,9 @@ int32_t RandNum_GetSeed();
 double RandNum_Rand();
 
 double RandNum_Bernoulli(double p);
+// Always strictly inside (0, 1) for positive shapes: a draw that rounds to
+// 0 or 1 in double (small shapes) becomes the nearest double inside, the
+// least positive one or 1 - 2^-53.
 double RandNum_Beta(double a, double b);
 // N = n + 0.00001 truncated (at most 2147483647) trials, each a success
 // with probability p; N = 0 draws nothing.
@@ -41,6 +44,16 @@ double RandNum_Fdist(double n, double m);
 double RandNum_Gamma1(double a);
 // Shape r, rate mu.
 double RandNum_Gamma(double r, double mu);
+// A gamma(r, mu) or beta(a, b) variate restricted to [lower, upper]; either
+// bound may be infinite, and the support cuts them. When the bounds hold
+// probability 0.1 or more this is the unbounded draw repeated until it
+// falls within them (the same uniforms as that loop); below, one uniform
+// inverts the distribution function in log scale, so that bounds far out
+// in a tail (a probability of e^-700 and less) cost no more. Not a number
+// when the bounds hold no probability at all or a parameter is out of range.
+constexpr double RandNum_rejectionMass = 0.1;
+double RandNum_TruncatedGamma(double r, double mu, double lower, double upper);
+double RandNum_TruncatedBeta(double a, double b, double lower, double upper);
 // The number of trials up to and including the first success: 1, 2, ...
 // (at most 2147483647).
 double RandNum_Geometric(double p);

@@ -5,8 +5,10 @@
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <numbers>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "numerics/MatrixAl.h"
@@ -352,6 +354,149 @@ TEST_F(RandNumTest, UnusableMatricesAreRefusedWithoutDrawing) {
   for (double v : x) EXPECT_EQ(v, 7.0);
   for (double v : W) EXPECT_EQ(v, 7.0);
   EXPECT_TRUE(RandNum_Wishart(R, W, 1.5, 2));  // just above n - 1
+}
+
+// Wherever the plain ratio of the two gamma variates is a number inside
+// (0, 1) the beta and Dirichlet draws are that ratio, bit for bit, from the
+// same uniforms; with small shapes, where the gamma variates underflow,
+// every draw still lies strictly inside (0, 1) and has the right moments.
+TEST_F(RandNumTest, BetaAndDirichletKeepTheirDrawsAndSurviveSmallShapes) {
+  for (const auto& [a, b] : {std::pair{2.0, 3.0}, {0.4, 0.7}, {0.05, 3.0}, {30.0, 0.5}}) {
+    for (int32_t seed : {11, 12345, 987654321}) {
+      InitRandNum();
+      ASSERT_TRUE(RandNum_SetSeed(seed));
+      std::vector<double> drawn;
+      for (int i = 0; i < 200; ++i) drawn.push_back(RandNum_Beta(a, b));
+      InitRandNum();
+      ASSERT_TRUE(RandNum_SetSeed(seed));
+      for (int i = 0; i < 200; ++i) {
+        const double g1 = RandNum_Gamma1(a), g2 = RandNum_Gamma1(b);
+        if (g1 > 0.0 && g2 > 0.0) {
+          EXPECT_EQ(drawn[i], g1 / (g1 + g2)) << a << " " << b;
+        }
+      }
+    }
+  }
+  {
+    InitRandNum();
+    ASSERT_TRUE(RandNum_SetSeed(77));
+    std::vector<double> alpha = {0.8, 2.5, 1.0}, x(3);
+    ASSERT_TRUE(RandNum_Direchlet(alpha, x, 3));
+    InitRandNum();
+    ASSERT_TRUE(RandNum_SetSeed(77));
+    const double g[3] = {RandNum_Gamma1(0.8), RandNum_Gamma1(2.5), RandNum_Gamma1(1.0)};
+    const double sum = g[0] + g[1] + g[2];
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(x[i], g[i] / sum);
+  }
+  // Beta(0.001, 0.001): mean 1/2, variance 0.25 / 1.002; Beta(3.001, 0.001)
+  // as a conjugate update with small prior shapes gives it.
+  const auto inside = [](double v) { return v > 0.0 && v < 1.0; };
+  const std::vector<double> tiny = Sample(N, [] { return RandNum_Beta(0.001, 0.001); });
+  for (double v : tiny) ASSERT_TRUE(inside(v)) << v;
+  ExpectMoments(tiny, 0.5, 0.25 / 1.002, "Beta(0.001, 0.001)");
+  const std::vector<double> one = Sample(N, [] { return RandNum_Beta(3.001, 0.001); });
+  for (double v : one) ASSERT_TRUE(inside(v)) << v;
+  ExpectMoments(one, 3.001 / 3.002, 3.001 * 0.001 / (3.002 * 3.002 * 4.002), "Beta(3.001, 0.001)");
+  // Dirichlet(0.001 x 3): each component has mean 1/3, variance (2/9) / 1.003.
+  std::vector<double> first, last;
+  std::vector<double> alpha = {0.001, 0.001, 0.001}, x(3);
+  for (int i = 0; i < N; ++i) {
+    ASSERT_TRUE(RandNum_Direchlet(alpha, x, 3));
+    for (double v : x) ASSERT_TRUE(inside(v)) << v;
+    ASSERT_NEAR(x[0] + x[1] + x[2], 1.0, 1e-15);
+    first.push_back(x[0]);
+    last.push_back(x[2]);
+  }
+  ExpectMoments(first, 1.0 / 3.0, (2.0 / 9.0) / 1.003, "Dirichlet component 1");
+  ExpectMoments(last, 1.0 / 3.0, (2.0 / 9.0) / 1.003, "Dirichlet component 3");
+}
+
+// Truncated gamma and beta variates. Where the bounds hold probability 0.1
+// or more the draw is the plain one repeated until it falls inside, the
+// same numbers as that loop; elsewhere, far out in tails, near zero, over
+// narrow intervals, each draw takes one uniform (or, over an interval where
+// the density is nearly flat, a few) and the draws have the moments of the
+// restricted law (Simpson's rule over the interval, or closed forms).
+TEST_F(RandNumTest, TruncatedGammaAndBeta) {
+  for (int32_t seed : {5, 99999, 123456789}) {
+    InitRandNum();
+    ASSERT_TRUE(RandNum_SetSeed(seed));
+    std::vector<double> drawn;
+    for (int i = 0; i < 100; ++i) {
+      drawn.push_back(RandNum_TruncatedGamma(2.0, 1.0, 0.5, 3.0));
+      drawn.push_back(RandNum_TruncatedBeta(13.0, 11.0, 0.5, 0.9));
+      drawn.push_back(RandNum_TruncatedGamma(22.0, 8.0, -std::numeric_limits<double>::infinity(), 3.0));
+    }
+    InitRandNum();
+    ASSERT_TRUE(RandNum_SetSeed(seed));
+    const auto loop = [](const std::function<double()>& plain, double lo, double hi) {
+      double x = 0.0;
+      do x = plain(); while (!(x >= lo && x <= hi));
+      return x;
+    };
+    for (int i = 0; i < 100; ++i) {
+      EXPECT_EQ(drawn[3 * i], loop([] { return RandNum_Gamma(2.0, 1.0); }, 0.5, 3.0));
+      EXPECT_EQ(drawn[3 * i + 1], loop([] { return RandNum_Beta(13.0, 11.0); }, 0.5, 0.9));
+      EXPECT_EQ(drawn[3 * i + 2], loop([] { return RandNum_Gamma(22.0, 8.0); }, 0.0, 3.0));
+    }
+  }
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  struct Case {
+    std::string name;
+    std::function<double()> draw;
+    double lo, hi;
+    std::pair<double, double> moments;
+  };
+  // Kernels shifted by their value at one end so that nothing underflows.
+  const auto gamma = [](double a, double b, double at) {
+    return [=](double x) { return std::exp((a - 1.0) * std::log(x / at) - b * (x - at)); };
+  };
+  const auto beta = [](double a, double b, double at) {
+    return [=](double x) {
+      return std::exp((a - 1.0) * std::log(x / at) + (b - 1.0) * (std::log1p(-x) - std::log1p(-at)));
+    };
+  };
+  const double c = 1e-12, r = 1e-20;
+  const std::vector<Case> cases = {
+      {"gamma(9, 6) above 20", [] { return RandNum_TruncatedGamma(9.0, 6.0, 20.0, inf); }, 20.0, inf,
+       Moments(gamma(9.0, 6.0, 20.0), 20.0, 30.0)},
+      {"gamma(41, 6) below 0.5", [] { return RandNum_TruncatedGamma(41.0, 6.0, -inf, 0.5); }, 0.0, 0.5,
+       Moments(gamma(41.0, 6.0, 0.5), 0.0, 0.5)},
+      {"gamma(2, 1) in [700, 710]", [] { return RandNum_TruncatedGamma(2.0, 1.0, 700.0, 710.0); }, 700.0, 710.0,
+       Moments(gamma(2.0, 1.0, 700.0), 700.0, 710.0)},
+      // Density x^-0.7 on (0, r] to within e^-r: mean 0.3 / 1.3 r, E x^2 = 0.3 / 2.3 r^2.
+      {"gamma(0.3, 1) below 1e-20", [] { return RandNum_TruncatedGamma(0.3, 1.0, 0.0, 1e-20); }, 0.0, r,
+       {0.3 / 1.3 * r, (0.3 / 2.3 - (0.3 / 1.3) * (0.3 / 1.3)) * r * r}},
+      {"beta(21, 81) above 0.9", [] { return RandNum_TruncatedBeta(21.0, 81.0, 0.9, inf); }, 0.9, 1.0,
+       Moments(beta(21.0, 81.0, 0.9), 0.9, 1.0)},
+      {"beta(2, 8) in [0.9, 0.95]", [] { return RandNum_TruncatedBeta(2.0, 8.0, 0.9, 0.95); }, 0.9, 0.95,
+       Moments(beta(2.0, 8.0, 0.9), 0.9, 0.95)},
+      {"beta(0.001, 5) above 0.5", [] { return RandNum_TruncatedBeta(0.001, 5.0, 0.5, 1.0); }, 0.5, 1.0,
+       Moments(beta(0.001, 5.0, 0.5), 0.5, 1.0)},
+      {"beta(300, 2) below 0.9", [] { return RandNum_TruncatedBeta(300.0, 2.0, 0.0, 0.9); }, 0.0, 0.9,
+       Moments(beta(300.0, 2.0, 0.9), 0.8, 0.9)},
+      // Density x^-1/2 on [c, 2c]: mean c (2^1.5 - 1) / (3 (2^0.5 - 1)),
+      // E x^2 = c^2 (2^2.5 - 1) / (5 (2^0.5 - 1)).
+      {"beta(0.5, 0.5) in [1e-12, 2e-12]", [] { return RandNum_TruncatedBeta(0.5, 0.5, 1e-12, 2e-12); }, c, 2.0 * c,
+       {c * (std::pow(2.0, 1.5) - 1.0) / (3.0 * (std::sqrt(2.0) - 1.0)),
+        c * c * ((std::pow(2.0, 2.5) - 1.0) / (5.0 * (std::sqrt(2.0) - 1.0)) -
+                 std::pow((std::pow(2.0, 1.5) - 1.0) / (3.0 * (std::sqrt(2.0) - 1.0)), 2.0))}},
+  };
+  for (const Case& k : cases) {
+    const int draws = 20000;
+    int uniforms = 0;
+    std::vector<double> x;
+    for (int i = 0; i < draws; ++i) uniforms += DrawsBy([&] { x.push_back(k.draw()); });
+    for (double v : x) ASSERT_TRUE(v >= k.lo && v <= k.hi) << k.name << " " << v;
+    EXPECT_LE(uniforms, 4 * draws) << k.name;
+    ExpectMoments(x, k.moments.first, k.moments.second, k.name);
+  }
+  // Bounds that hold nothing, and parameters out of range, give no number.
+  EXPECT_TRUE(std::isnan(RandNum_TruncatedGamma(2.0, 1.0, -5.0, -1.0)));
+  EXPECT_TRUE(std::isnan(RandNum_TruncatedBeta(2.0, 2.0, 1.5, 2.0)));
+  EXPECT_TRUE(std::isnan(RandNum_TruncatedGamma(2.0, 1.0, 3.0, 2.0)));
+  EXPECT_TRUE(std::isnan(RandNum_TruncatedGamma(-1.0, 1.0, 3.0, 4.0)));
+  EXPECT_TRUE(std::isnan(RandNum_TruncatedBeta(2.0, 2.0, 0.2, std::nan(""))));
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "numerics/Density.h"
 #include "numerics/MatrixAl.h"
 #include "numerics/RandNum.h"
+#include "numerics/SpecFunc.h"
 #include "sampling/ConjDist.h"
 #include "sampling/Plans.h"
 #include "graph/Distrib.h"
@@ -122,7 +123,81 @@ Graph_Node* UpperParent(Graph_Node* node) {
   return node->numParents > 2 ? node->parents[static_cast<size_t>(node->numParents - 1)] : nullptr;
 }
 
-enum class Outcome { drawn, noBound, badBound, crossed, drawFailed, notFinite, capSpent };
+enum class Outcome { drawn, noBound, badBound, crossed, drawFailed, notFinite, capSpent, empty };
+
+Outcome TruncatedStandardNormal(double a, double b, double& z);
+
+// ln(1 - e^v) for v <= 0.
+double LogOneMinusExp(double v) {
+  return v > -0.6931471805599453 ? std::log(-std::expm1(v)) : std::log1p(-std::exp(v));
+}
+
+// ln P(Z > z) for a standard normal Z: Q(1/2, z^2 / 2) / 2 above 0.
+double LogNormalUpper(double z) {
+  const double q = SpecFunc_LogGammaQ(0.5, 0.5 * z * z);
+  return z >= 0.0 ? std::log(0.5) + q : std::log1p(-0.5 * std::exp(q));
+}
+
+// ln P(a <= Z <= b) for a standard normal Z, in the tail that keeps its digits.
+double LogNormalMass(double a, double b) {
+  if (a >= 0.0) return LogNormalUpper(a) + LogOneMinusExp(LogNormalUpper(b) - LogNormalUpper(a));
+  if (b <= 0.0) return LogNormalUpper(-b) + LogOneMinusExp(LogNormalUpper(-a) - LogNormalUpper(-b));
+  return std::log(1.0 - std::exp(LogNormalUpper(-a)) - std::exp(LogNormalUpper(b)));
+}
+
+// The prior draw within [a, b] of the densities that have an exact
+// bounded draw: gamma, chi-square, exponential and beta through the
+// truncated generators, normal through the truncated standard normal when
+// the bounds hold less than RandNum_rejectionMass (above it the plain draws
+// are repeated, as for every other density). False, leaving outcome alone,
+// when the density has none or its parameters are out of range (the plain
+// draws then report them).
+bool ExactBoundedPrior(Graph_Node* node, double a, double b, Outcome& outcome) {
+  double x = 0.0;
+  const auto params = [node](double& p0, double& p1) {
+    p0 = Parameter(node, 0);
+    p1 = Distrib_Of(node->density).numParameters > 1 ? Parameter(node, 1) : 0.0;
+  };
+  double p0 = 0.0, p1 = 0.0;
+  switch (node->density) {
+    case Distrib_dgamma:
+      params(p0, p1);
+      if (!Positive(p0) || !Positive(p1)) return false;
+      x = RandNum_TruncatedGamma(p0, p1, a, b);
+      break;
+    case Distrib_dchisq:
+      params(p0, p1);
+      if (!Positive(p0)) return false;
+      x = RandNum_TruncatedGamma(0.5 * p0, 0.5, a, b);
+      break;
+    case Distrib_dexp:
+      params(p0, p1);
+      if (!Positive(p0)) return false;
+      x = RandNum_TruncatedGamma(1.0, p0, a, b);
+      break;
+    case Distrib_dbeta:
+      params(p0, p1);
+      if (!Positive(p0) || !Positive(p1)) return false;
+      x = RandNum_TruncatedBeta(p0, p1, a, b);
+      break;
+    case Distrib_dnorm: {
+      params(p0, p1);
+      if (!Positive(p1) || !std::isfinite(p0)) return false;
+      const double sd = 1.0 / std::sqrt(p1);
+      const double za = (a - p0) / sd, zb = (b - p0) / sd;
+      if (std::isnan(za) || std::isnan(zb) || LogNormalMass(za, zb) >= std::log(RandNum_rejectionMass)) return false;
+      double z = 0.0;
+      outcome = TruncatedStandardNormal(za, zb, z);
+      if (outcome == Outcome::drawn) node->value = std::clamp(z * sd + p0, a, b);
+      return true;
+    }
+    default:
+      return false;
+  }
+  outcome = std::isnan(x) ? Outcome::empty : Outcome::drawn;
+  if (outcome == Outcome::drawn) node->value = x;
+  return true;
+}
 
 // The bounds asked for, read once; an absent side is infinite. A bound that
 // is not a number, or bounds that cross, leave no value to draw.
@@ -163,6 +238,7 @@ Outcome BoundedPrior(Graph_Node* node, bool lower, bool upper) {
   double a = 0.0, b = 0.0;
   const Outcome read = ReadBounds(node, lower, upper, a, b);
   if (read != Outcome::drawn) return read;
+  if (Outcome exact = Outcome::drawn; ExactBoundedPrior(node, a, b, exact)) return exact;
   const double old = node->value;
   bool drawFailed = false;
   double x = 0.0;
@@ -285,6 +361,8 @@ void FailSearch(Samplers_Sampler& s, Outcome outcome, double a, double b) {
     case Outcome::capSpent:
       return Samplers_FailWith(s, "No draw out of %ld fell within the bounds (%g, %g): they hold almost no probability.",
                   GibbsSam_maxTries, a, b);
+    case Outcome::empty:
+      return Samplers_FailWith(s, "The bounds (%g, %g) hold no probability: no value can be drawn within them.", a, b);
     case Outcome::drawn: return;
   }
 }
@@ -324,8 +402,11 @@ inline double Clamp(double x, double a, double b) { return std::min(std::max(x, 
 
 enum class Conjugate { beta, gamma };
 
-// The unbounded conjugate draw repeated until it falls within the bounds
-// asked for; with no bound the first finite draw is taken.
+// The conjugate draw within the bounds asked for: the truncated generators
+// repeat the unbounded draw until it falls within them when they hold a
+// large probability and invert the distribution function otherwise, so a
+// region far out in a tail costs no more than one near the mode. With no
+// bound the first finite draw is taken.
 void BoundedConjugate(Samplers_Sampler& s, Conjugate kind, bool lower, bool upper) {
   Graph_Node* node = s.node;
   double lo = 0.0, hi = 0.0;
@@ -346,8 +427,13 @@ void BoundedConjugate(Samplers_Sampler& s, Conjugate kind, bool lower, bool uppe
                 p, q);
   }
   double x = 0.0;
-  const Outcome found =
-      Within([&] { return kind == Conjugate::beta ? RandNum_Beta(p, q) : RandNum_Gamma(p, q); }, lo, hi, x);
+  Outcome found = Outcome::drawn;
+  if (!lower && !upper) {
+    found = Within([&] { return kind == Conjugate::beta ? RandNum_Beta(p, q) : RandNum_Gamma(p, q); }, lo, hi, x);
+  } else {
+    x = kind == Conjugate::beta ? RandNum_TruncatedBeta(p, q, lo, hi) : RandNum_TruncatedGamma(p, q, lo, hi);
+    if (std::isnan(x)) found = Outcome::empty;
+  }
   if (found != Outcome::drawn) {
     saved.Restore();
     return FailSearch(s, found, lo, hi);
