@@ -125,73 +125,44 @@ void FixedCount(const Graph_Node* tested, const Graph_Node* node) {
   AtLeast(tested, node, 1.0, valueNotPositive);
 }
 
-void CheckParameters(Graph_Node* node) {
-  Graph_Node* first = Parameter(node, 0);
-  Graph_Node* second = Parameter(node, 1);
-  switch (node->density) {
-    case 0:
-      // A parent of some stochastic node needs a distribution of its own.
-      if (!node->likelihood.empty()) Fail(node, noPrior);
+// The test the row asks for one parameter, with its message.
+void CheckDomain(Distrib_Domain domain, Graph_Node* tested, Graph_Node* node) {
+  switch (domain) {
+    case Distrib_probability: Proportion(tested, node, parameterNotProportion); break;
+    case Distrib_positive: HalfRange(tested, node, parameterOutsideRange); break;
+    case Distrib_real: FullRange(tested, node, parameterTooBigOrSmall); break;
+    case Distrib_positiveScale: HalfRange(tested, node, parameterTooBigOrSmall); break;
+    case Distrib_fixedPositive:
+      Fixed(tested, node, parameterNotFixed);
+      HalfRange(tested, node, parameterOutsideRange);
       break;
-    case Distrib_dbern:
-    case Distrib_dbin:
-    case Distrib_dgeom:
-      Proportion(first, node, parameterNotProportion);
-      break;
-    case Distrib_dbeta:
-    case Distrib_dgamma:
-    case Distrib_dweib:
-      HalfRange(first, node, parameterOutsideRange);
-      HalfRange(second, node, parameterOutsideRange);
-      break;
-    case Distrib_ddexp:
-    case Distrib_dlogis:
-    case Distrib_dlnorm:
-    case Distrib_dnorm:
-      FullRange(first, node, parameterTooBigOrSmall);
-      HalfRange(second, node, parameterOutsideRange);
-      break;
-    case Distrib_dexp:
-    case Distrib_dpow:  // a x^(a - 1) on (0, 1) needs a > 0
-      HalfRange(first, node, parameterOutsideRange);
-      break;
-    case Distrib_df:
-      FixedCount(first, node);
-      FixedCount(second, node);
-      break;
-    case Distrib_dgum:
-      FullRange(first, node, parameterTooBigOrSmall);
-      Fixed(second, node, parameterNotFixed);
-      HalfRange(second, node, parameterOutsideRange);
-      break;
-    case Distrib_dmulti:
-      FixedCount(second, node);
-      break;
-    case Distrib_dnegbin:
-      Proportion(first, node, parameterNotProportion);
-      FixedCount(second, node);
-      break;
-    case Distrib_dpar:
-      HalfRange(first, node, parameterTooBigOrSmall);
-      HalfRange(second, node, parameterOutsideRange);
-      break;
-    case Distrib_dwish: {
+    case Distrib_fixedCount: FixedCount(tested, node); break;
+    case Distrib_fixedHalfCount:
       // k may be whole or half a whole number, at least 0.5: twice it must
       // be a whole number of at least 1. The doubling is undone at once.
-      Fixed(second, node, parameterNotFixed);
-      second->value *= 2.0;
-      Integer(second, node, parameterNotInteger);
-      AtLeast(second, node, 1.0, valueNotPositive);
-      second->value /= 2.0;
+      Fixed(tested, node, parameterNotFixed);
+      tested->value *= 2.0;
+      Integer(tested, node, parameterNotInteger);
+      AtLeast(tested, node, 1.0, valueNotPositive);
+      tested->value /= 2.0;
       break;
-    }
-    case Distrib_dzipf:
-      Integer(first, node, parameterNotInteger);
-      AtLeast(first, node, 1.0, valueNotPositive);
+    case Distrib_wholeAtLeastOne:
+      Integer(tested, node, parameterNotInteger);
+      AtLeast(tested, node, 1.0, valueNotPositive);
       break;
-    default:  // dcat, dchisq, ddirch, dhypo, dmnorm, dpois, dunif
-      break;
+    default: break;
   }
+}
+
+void CheckParameters(Graph_Node* node) {
+  if (node->density == 0) {
+    // A parent of some stochastic node needs a distribution of its own.
+    if (!node->likelihood.empty()) Fail(node, noPrior);
+    return;
+  }
+  const Distrib_Row& row = Distrib_Of(node->density);
+  for (int32_t k = 0; k < 2 && k < row.numParameters; ++k)
+    if (row.domain[k] != Distrib_anything) CheckDomain(row.domain[k], Parameter(node, k), node);
 }
 
 // A size or count parameter (dbin's n) that a sampler changes must stay a

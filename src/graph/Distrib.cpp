@@ -18,37 +18,42 @@ constexpr Distrib_End At(double v) { return {Distrib_fixed, v, 0}; }
 constexpr Distrib_End Param(int32_t i) { return {Distrib_parameter, 0.0, i}; }
 
 constexpr Distrib_Shape S = Distrib_scalar, V = Distrib_vector, M = Distrib_matrix;
+constexpr Distrib_Domain any = Distrib_anything, prob = Distrib_probability, pos = Distrib_positive,
+                         real = Distrib_real, scale = Distrib_positiveScale, fpos = Distrib_fixedPositive,
+                         fcount = Distrib_fixedCount, fhalf = Distrib_fixedHalfCount,
+                         whole1 = Distrib_wholeAtLeastOne;
 
 // Columns: keyword, name in the graph listing, parameters, node shape, parameter shapes, discrete, has a
-// log density, lower end, upper end, ends are the bound slots, size parameters.
+// log density, lower end, upper end, ends are the bound slots, size parameters,
+// what the checks ask of the first two parameters.
 constexpr std::array<Distrib_Row, Distrib_last + 1> rows = {{
-    {"", "", 0, S, {S, S}, false, false, open, open, false, 0},
-    {"dbern", "dbern", 1, S, {S, S}, true, true, At(0), At(1), false, 0},
-    {"dbeta", "dbeta", 2, S, {S, S}, false, true, At(0), At(1), false, 0},
-    {"dbin", "dbin", 2, S, {S, S}, true, true, At(0), Param(1), false, 1u << 1},
-    {"dcat", "dcat", 2, S, {V, S}, true, true, At(1), Param(1), false, 1u << 1},
-    {"dchisq", "dchisq", 1, S, {S, S}, false, true, At(0), open, false, 0},
-    {"ddirch", "ddirch", 1, V, {V, S}, false, false, At(0), At(1), false, 0},
-    {"ddexp", "ddexp", 2, S, {S, S}, false, true, open, open, false, 0},
-    {"dexp", "dexp", 1, S, {S, S}, false, true, At(0), open, false, 0},
-    {"df", "df", 2, S, {S, S}, false, true, At(0), open, false, 0},
-    {"dgamma", "dgamma", 2, S, {S, S}, false, true, At(0), open, false, 0},
-    {"dgeom", "dgeomt", 1, S, {S, S}, true, true, At(1), open, false, 0},
-    {"dgum", "dgum", 2, S, {S, S}, false, true, open, open, false, 0},
-    {"dhypo", "dhypo", 2, S, {S, S}, true, false, At(0), open, false, 0},
-    {"dlogis", "dlogis", 2, S, {S, S}, false, true, open, open, false, 0},
-    {"dlnorm", "dlnorm", 2, S, {S, S}, false, true, At(0), open, false, 0},
-    {"dmnorm", "dmnorm", 2, V, {V, M}, false, true, open, open, false, 0},
-    {"dmulti", "dmult", 2, V, {V, S}, true, true, At(0), Param(1), false, 1u << 1},
-    {"dnegbin", "dnegbin", 2, S, {S, S}, true, true, At(0), open, false, 0},
-    {"dnorm", "dnorm", 2, S, {S, S}, false, true, open, open, false, 0},
-    {"dpar", "dpar", 2, S, {S, S}, false, true, Param(1), open, true, 0},
-    {"dpois", "dpois", 1, S, {S, S}, true, true, At(0), open, false, 0},
-    {"dpow", "dpow", 1, S, {S, S}, false, true, At(0), At(1), false, 0},
-    {"dunif", "dunif", 2, S, {S, S}, false, true, Param(0), Param(1), true, 0},
-    {"dweib", "dweib", 2, S, {S, S}, false, true, At(0), open, false, 0},
-    {"dwish", "dwish", 2, M, {M, S}, false, false, open, open, false, 0},
-    {"dzipf", "dzipf", 1, S, {S, S}, true, true, At(1), open, false, 0},
+    {"", "", 0, S, {S, S}, false, false, open, open, false, 0, {any, any}},
+    {"dbern", "dbern", 1, S, {S, S}, true, true, At(0), At(1), false, 0, {prob, any}},
+    {"dbeta", "dbeta", 2, S, {S, S}, false, true, At(0), At(1), false, 0, {pos, pos}},
+    {"dbin", "dbin", 2, S, {S, S}, true, true, At(0), Param(1), false, 1u << 1, {prob, any}},
+    {"dcat", "dcat", 2, S, {V, S}, true, true, At(1), Param(1), false, 1u << 1, {any, any}},
+    {"dchisq", "dchisq", 1, S, {S, S}, false, true, At(0), open, false, 0, {any, any}},
+    {"ddirch", "ddirch", 1, V, {V, S}, false, false, At(0), At(1), false, 0, {any, any}},
+    {"ddexp", "ddexp", 2, S, {S, S}, false, true, open, open, false, 0, {real, pos}},
+    {"dexp", "dexp", 1, S, {S, S}, false, true, At(0), open, false, 0, {pos, any}},
+    {"df", "df", 2, S, {S, S}, false, true, At(0), open, false, 0, {fcount, fcount}},
+    {"dgamma", "dgamma", 2, S, {S, S}, false, true, At(0), open, false, 0, {pos, pos}},
+    {"dgeom", "dgeomt", 1, S, {S, S}, true, true, At(1), open, false, 0, {prob, any}},
+    {"dgum", "dgum", 2, S, {S, S}, false, true, open, open, false, 0, {real, fpos}},
+    {"dhypo", "dhypo", 2, S, {S, S}, true, false, At(0), open, false, 0, {any, any}},
+    {"dlogis", "dlogis", 2, S, {S, S}, false, true, open, open, false, 0, {real, pos}},
+    {"dlnorm", "dlnorm", 2, S, {S, S}, false, true, At(0), open, false, 0, {real, pos}},
+    {"dmnorm", "dmnorm", 2, V, {V, M}, false, true, open, open, false, 0, {any, any}},
+    {"dmulti", "dmult", 2, V, {V, S}, true, true, At(0), Param(1), false, 1u << 1, {any, fcount}},
+    {"dnegbin", "dnegbin", 2, S, {S, S}, true, true, At(0), open, false, 0, {prob, fcount}},
+    {"dnorm", "dnorm", 2, S, {S, S}, false, true, open, open, false, 0, {real, pos}},
+    {"dpar", "dpar", 2, S, {S, S}, false, true, Param(1), open, true, 0, {scale, pos}},
+    {"dpois", "dpois", 1, S, {S, S}, true, true, At(0), open, false, 0, {any, any}},
+    {"dpow", "dpow", 1, S, {S, S}, false, true, At(0), At(1), false, 0, {pos, any}},
+    {"dunif", "dunif", 2, S, {S, S}, false, true, Param(0), Param(1), true, 0, {any, any}},
+    {"dweib", "dweib", 2, S, {S, S}, false, true, At(0), open, false, 0, {pos, pos}},
+    {"dwish", "dwish", 2, M, {M, S}, false, false, open, open, false, 0, {any, fhalf}},
+    {"dzipf", "dzipf", 1, S, {S, S}, true, true, At(1), open, false, 0, {whole1, any}},
 }};
 
 double EndValue(Graph_Node* node, const Distrib_Row& row, const Distrib_End& end, double none) {
@@ -73,6 +78,16 @@ const Distrib_Row& Distrib_Of(int32_t density) {
 bool Distrib_WholeLine(int32_t density) {
   const Distrib_Row& r = Distrib_Of(density);
   return Distrib_Valid(density) && r.lower.kind == Distrib_none && r.upper.kind == Distrib_none;
+}
+
+bool Distrib_NonNegative(int32_t density) {
+  const Distrib_Row& row = Distrib_Of(density);
+  if (!Distrib_Valid(density)) return false;
+  if (row.lower.kind == Distrib_fixed) return row.lower.value >= 0.0;
+  if (row.lower.kind != Distrib_parameter) return false;
+  // An end given by a parameter that the model checks keep positive.
+  const Distrib_Domain d = row.domain[row.lower.parameter];
+  return d == Distrib_positive || d == Distrib_positiveScale || d == Distrib_fixedPositive;
 }
 
 bool Distrib_PositiveHalfLine(int32_t density) {

@@ -32,6 +32,19 @@ struct Distrib_End {
   int32_t parameter;  // Distrib_parameter
 };
 
+// What the model checks ask of a parameter's value.
+enum Distrib_Domain : int32_t {
+  Distrib_anything = 0,     // no check
+  Distrib_probability,      // in [0, 1]
+  Distrib_positive,         // above 0
+  Distrib_real,             // finite (a fixed one within the data range)
+  Distrib_positiveScale,    // above 0, reported as too big or too small
+  Distrib_fixedPositive,    // a fixed quantity above 0
+  Distrib_fixedCount,       // a fixed whole number of at least 1
+  Distrib_fixedHalfCount,   // fixed, twice it a whole number of at least 1
+  Distrib_wholeAtLeastOne,  // a whole number of at least 1
+};
+
 struct Distrib_Row {
   const char* keyword;       // "dnorm"; empty for identifier 0
   const char* listingName;   // in the graph listing ("dgeomt", "dmult" there)
@@ -48,6 +61,7 @@ struct Distrib_Row {
   bool boundsImplied;
   // Bit i set: parameter i is a size or a count (dbin's n, dmulti's N).
   uint32_t sizeParameters;
+  Distrib_Domain domain[2];  // of the first two parameters
 };
 
 const Distrib_Row& Distrib_Of(int32_t density);
@@ -59,6 +73,11 @@ inline bool Distrib_IsDiscrete(int32_t density) { return Distrib_Of(density).dis
 
 // True when the support of the distribution has no lower end and no upper end.
 bool Distrib_WholeLine(int32_t density);
+
+// True when no value of the distribution is below 0: its lower end is a
+// fixed number of at least 0, or a parameter the model checks keep positive
+// (dpar's scale).
+bool Distrib_NonNegative(int32_t density);
 
 // True when the support is (0, infinity): its lower end is 0 and its upper
 // end is open.

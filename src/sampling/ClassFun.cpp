@@ -295,15 +295,10 @@ int32_t ClassifyRef(const Graph_Node* node, int32_t label, int32_t size) {
   const int64_t own = node->label;
   if (own >= label && own < static_cast<int64_t>(label) + size) return ClassFun_identity;
   if (node->kind == Graph_data) return node->value < 0.0 ? ClassFun_negConst : ClassFun_nonNegConst;
-  switch (node->density) {
-    case Distrib_dbern: case Distrib_dbeta: case Distrib_dbin: case Distrib_dcat:
-    case Distrib_dchisq: case Distrib_dexp: case Distrib_df: case Distrib_dgamma:
-    case Distrib_dgum: case Distrib_dhypo: case Distrib_dlnorm: case Distrib_dnegbin:
-    case Distrib_dpar: case Distrib_dpois: case Distrib_dpow: case Distrib_dzipf:
-      return ClassFun_nonNegConst;
-    default:  // no distribution, or one whose values take either sign
-      return ClassFun_anyConst;
-  }
+  // The sign a stochastic node's values can take is its distribution's: a
+  // Gumbel or uniform node may be negative, a Weibull or Dirichlet one not.
+  if (Distrib_NonNegative(node->density)) return ClassFun_nonNegConst;
+  return ClassFun_anyConst;
 }
 
 // sum and mean: code op, R, start, then R pairs (extent, stride).

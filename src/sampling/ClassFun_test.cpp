@@ -46,6 +46,20 @@ TEST_F(ClassFunTest, ReferencesAreClassifiedBySignOrDistribution) {
   EXPECT_EQ(R1("w", 1, "x"), ClassFun_anyConst);
 }
 
+// The sign of a stochastic node is that of its distribution's support: a
+// Gumbel or uniform node may be negative (taking one for non-negative would
+// let `prec <- u * t` pass as a scaled precision of t and give its gamma
+// update a negative rate), while Weibull, geometric and Pareto nodes are not.
+TEST_F(ClassFunTest, StochasticNodesTakeTheSignOfTheirSupport) {
+  ASSERT_TRUE(Make("var x, u, h, v, k, r; { x ~ dnorm(0, 1) u ~ dgum(0, 1) h ~ dunif(-1, 1)"
+                   " v ~ dweib(2, 1) k ~ dgeom(0.5) r ~ dpar(2, 1) }",
+                   "", "list(u = 0.5, h = 0.5, v = 1, k = 2, r = 2)"));
+  const std::pair<const char*, int32_t> cases[] = {{"u", ClassFun_anyConst},    {"h", ClassFun_anyConst},
+                                                   {"v", ClassFun_nonNegConst}, {"k", ClassFun_nonNegConst},
+                                                   {"r", ClassFun_nonNegConst}};
+  for (const auto& [name, form] : cases) EXPECT_EQ(R1(name, 0, "x"), form) << name;
+}
+
 TEST_F(ClassFunTest, OperatorsFollowTheRuleTables) {
   ASSERT_TRUE(Make("var x, a, g, b, f[20]; { x ~ dnorm(0, 1) a ~ dnorm(0, 1) g ~ dgamma(1, 1)\n"
        " f[1] <- 2 * x  f[2] <- x + x  f[3] <- a + b * x  f[4] <- -x\n"
