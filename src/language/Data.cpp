@@ -1,9 +1,5 @@
 #include "language/Data.h"
 
-#include <cstdlib>
-#include <string>
-
-#include "commands/Files.h"
 #include "commands/Write.h"
 #include "graph/Graph.h"
 #include "language/Errors.h"
@@ -60,41 +56,6 @@ bool Store(Reader& r, const SymTabs_Name& name, int64_t k, double value) {
 
 // One value from the current token on: "NA", or an optional minus and a number.
 // The current token is the value's last token afterwards.
-// The value of the real token just read. The scanner takes at most two
-// exponent digits, but a state file holds what the samplers reached: a
-// dgamma(0.002, 1) draw is saved as 3.928824366465324E-270. When a digit
-// follows the token directly, the exponent goes on: the number's whole text
-// is taken from the file (back to its first character, on to its last
-// digit) and converted in one step, and the scanner resumes after it.
-double RealValue(Reader& r) {
-  if (r.t.ch < '0' || r.t.ch > '9' || r.t.rider.file == nullptr) return r.t.realValue;
-  const Files_Handle file = r.t.rider.file;
-  const int64_t held = Files_Pos(r.t.rider) - 1;  // the digit held ahead
-  Files_Rider at;
-  const auto charAt = [&](int64_t pos) {
-    char c = 0;
-    Files_Set(at, file, pos);
-    Files_Read(at, c);
-    return at.eof ? '\0' : c;
-  };
-  const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
-  // Back over the mantissa and the exponent's letter and sign; a sign
-  // belongs to the number only right after the letter.
-  int64_t start = held;
-  while (start > 0) {
-    const char c = charAt(start - 1);
-    const bool sign = (c == '+' || c == '-') && start >= 2 && (charAt(start - 2) == 'E' || charAt(start - 2) == 'e');
-    if (!(isDigit(c) || c == '.' || c == 'E' || c == 'e' || sign)) break;
-    --start;
-  }
-  int64_t end = held;
-  while (isDigit(charAt(end))) ++end;
-  std::string text;
-  for (int64_t pos = start; pos < end; ++pos) text += charAt(pos);
-  Scanner_Open(r.t, file, end);
-  return std::strtod(text.c_str(), nullptr);
-}
-
 bool ReadNumber(Reader& r, const SymTabs_Name& name, int64_t k) {
   if (r.t.kind == Scanner_NA) return true;  // the element stays without a node
   bool negative = false;
@@ -106,7 +67,7 @@ bool ReadNumber(Reader& r, const SymTabs_Name& name, int64_t k) {
   if (r.t.kind == Scanner_integer)
     value = r.t.intValue;
   else if (r.t.kind == Scanner_real)
-    value = RealValue(r);
+    value = r.t.realValue;
   else
     return Error(r, 23);
   return Store(r, name, k, negative ? -value : value);

@@ -51,10 +51,13 @@ void ReadRealTail(Scanner_Token& t, std::string digits) {
       t.kind = Scanner_invalid;
       return;
     }
-    int e = t.ch - '0';
-    Next(t);
-    if (IsDigit(t.ch)) {  // at most two exponent digits; a third starts a new token
-      e = 10 * e + (t.ch - '0');
+    // Every digit belongs to the exponent: a state file holds whatever the
+    // samplers reached (a vague gamma draw of 3.9E-270), and no valid input
+    // has a number directly after an exponent. Beyond any double's range
+    // the count stops growing; strtod then gives 0 or infinity.
+    int e = 0;
+    while (IsDigit(t.ch)) {
+      if (e < 100000) e = 10 * e + (t.ch - '0');
       Next(t);
     }
     digits += 'e';

@@ -1,5 +1,6 @@
 #include "language/Scanner.h"
 
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -102,7 +103,9 @@ TEST_F(ScannerTest, NumbersNamesAndStrings) {
   const std::pair<std::string, std::vector<Expected>> rows[] = {
       {"42 1.0E-6) .5E+1) 2. 1.5e2", {{I, 42}, {R, 1.0E-6}, {Scanner_rparen}, {R, 5}, {Scanner_rparen}, {R, 2}, {R, 150}}},
       {"0.3 0.1 .5 .5E-2", {{R, 0.3}, {R, 0.1}, {R, 0.5}, {R, 0.005}}},  // converted exactly
-      {"1.0E100", {{R, 1.0E10}, {I, 0}}},  // a third exponent digit starts a new token
+      // Every exponent digit counts: a saved state holds what the samplers reached.
+      {"1.0E100 3.5E-270 1.7E+104 2.0e-0007", {{R, 1.0E100}, {R, 3.5E-270}, {R, 1.7E+104}, {R, 2.0E-7}}},
+      {"1.0E9999 1.0E-9999", {{R, std::numeric_limits<double>::infinity()}, {R, 0.0}}},  // beyond any double: its limits
       {"1E5", {{I, 1}, {N, 0, "E5"}}},      // E after an integer without a point
       {"1.0E+)", {{X}}},                    // an exponent without digits
       {"2.x", {{R, 2}, {N, 0, "x"}}},
