@@ -658,11 +658,12 @@ bool TailWindow(double mean, int64_t least, LogTail logTail, int64_t& lo, int64_
 // bound on either side of the mean; for the geometric count its exact upper
 // tail; for the Zipf count the integral bound on its power-law tail. False,
 // after failing the update, for parameters outside their range or a window
-// too wide.
-bool PriorWindow(Samplers_Sampler& s, int64_t& lo, int64_t& hi) {
+// too wide, or false with wide set, without failing, when only the width is
+// at fault.
+bool PriorWindow(Samplers_Sampler& s, int64_t& lo, int64_t& hi, bool& wide) {
   Graph_Node* node = s.node;
   const auto tooWide = [&] {
-    Samplers_FailWith(s, tooWideText, static_cast<long long>(maxSupport));
+    wide = true;
     return false;
   };
   switch (node->density) {
@@ -873,14 +874,27 @@ void GibbsSam_DiscreteSample(Samplers_Sampler& s) {
 
   int64_t lo = lower, hi = upper;
   if (open) {
-    if (!PriorWindow(s, lo, hi)) return;
-    // Within the bounds; a window wholly outside them starts at the nearer bound.
-    lo = std::clamp(lo, lower, upper);
-    hi = std::clamp(hi, lower, upper);
     int64_t current = 0;
-    if (std::isfinite(old) && ToCount(old, current) && current >= lower && current <= upper) {
-      lo = std::min(lo, current);
-      hi = std::max(hi, current);
+    const bool atCurrent = std::isfinite(old) && ToCount(old, current) && current >= lower && current <= upper;
+    bool wide = false;
+    if (PriorWindow(s, lo, hi, wide)) {
+      // Within the bounds; a window wholly outside them starts at the nearer bound.
+      lo = std::clamp(lo, lower, upper);
+      hi = std::clamp(hi, lower, upper);
+      if (atCurrent) {
+        lo = std::min(lo, current);
+        hi = std::max(hi, current);
+      }
+    } else if (wide && atCurrent) {
+      // A prior with a heavy tail (a zipf law of exponent near 2) would need
+      // more points than can be weighed to hold its mass, but its likelihood
+      // terms usually confine the full conditional to far fewer: the window
+      // then starts at the current value and grows below with the full
+      // conditional alone, until both ends fall far below the best point.
+      lo = hi = current;
+    } else {
+      if (wide) Samplers_FailWith(s, tooWideText, static_cast<long long>(maxSupport));
+      return;
     }
     if (hi - lo + 1 > maxSupport) {
       Samplers_FailWith(s, tooWideText, static_cast<long long>(maxSupport));
