@@ -14,8 +14,8 @@
 // and dpow on (0, 1), the positive densities above 0, dunif and dpar within
 // their limits), cut down by the bounds the model gives it; a prior on the
 // whole line stays on the whole line, whatever its terms' class, and the
-// terms end it where they stop allowing the node. Where the support ends on a side, the envelope ends there
-// too; on a free side the outermost chord must fall away, and points are
+// terms end it where they stop allowing the node. Where the support ends on
+// a side, the envelope ends there too; on a free side the outermost chord must fall away, and points are
 // added until it does steeply enough. A point where h is not a finite
 // number (outside the support of a log-concave density, which is an
 // interval) ends the support on its side.
