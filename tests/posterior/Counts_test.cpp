@@ -20,16 +20,7 @@ namespace {
 
 ChainSet RunModel(const std::string& label, const std::string& model, const std::string& data,
                   const std::vector<std::string>& monitors, int seed) {
-  RunRequest r;
-  r.example = label;
-  r.files = {{"m.bug", model}, {"m.in", "list(seed = 1)\n"}, {"m.dat", data}};
-  r.model = "m.bug";
-  r.inits = "m.in";
-  r.monitors = monitors;
-  r.burnIn = 1000;
-  r.sweeps = Sweeps(20000);
-  r.seed = seed;
-  return RunChains(r);
+  return RunInline(label, model, data, "list(seed = 1)\n", monitors, seed);
 }
 
 // Mean and variance of a law on 0..top given by its log weights.
@@ -51,38 +42,42 @@ double LogChoose(int n, int k) { return std::lgamma(n + 1.0) - std::lgamma(k + 1
 
 }  // namespace
 
-// N ~ Poisson(20), y ~ Bin(N, 0.4), y = 15: N = 15 + Poisson(12), mean 27 and
-// variance 12. From the prior alone N would have mean 20 and variance 20.
-TEST(Counts, PoissonCountOfABinomialObservation) {
-  const ChainSet run = RunModel("poisson_count",
-                                "model count;\nvar y, N;\ndata in \"m.dat\";\ninits in \"m.in\";\n"
-                                "{\n  y ~ dbin(0.4, N)\n  N ~ dpois(20)\n}\n",
-                                "list(y = 15)\n", {"N"}, 1729);
-  ASSERT_TRUE(run.ok) << run.failure;
-  double mean = 0.0, variance = 0.0;
-  Moments(200, [](int n) -> double {
-    if (n < 15) return -INFINITY;
-    return n * std::log(20.0) - std::lgamma(n + 1.0) + LogChoose(n, 15) + (n - 15) * std::log(0.6);
-  }, mean, variance);
-  Comparison c("poisson_count");
-  c.MeanAndVariance("N", run["N"], mean, variance);
-}
-
-// N ~ Bin(20, 0.5), r ~ Bin(N, 0.3), r = 4: N = 4 + Bin(16, 0.35 / 0.85),
-// mean 10.59. From the prior alone N would have mean 10.
-TEST(Counts, BinomialCountOfABinomialObservation) {
-  const ChainSet run = RunModel("binomial_count",
-                                "model count;\nvar r, N;\ndata in \"m.dat\";\ninits in \"m.in\";\n"
-                                "{\n  N ~ dbin(0.5, 20)\n  r ~ dbin(0.3, N)\n}\n",
-                                "list(r = 4)\n", {"N"}, 4242);
-  ASSERT_TRUE(run.ok) << run.failure;
-  double mean = 0.0, variance = 0.0;
-  Moments(20, [](int n) -> double {
-    if (n < 4) return -INFINITY;
-    return LogChoose(20, n) + LogChoose(n, 4) + (n - 4) * std::log(0.7);
-  }, mean, variance);
-  Comparison c("binomial_count");
-  c.MeanAndVariance("N", run["N"], mean, variance);
+// A count of trials with a stochastic prior, and a binomial observation of
+// it, which rules out every count below the successes seen:
+// - N ~ Poisson(20), y ~ Bin(N, 0.4), y = 15: N = 15 + Poisson(12), mean 27
+//   and variance 12 (from the prior alone, mean 20 and variance 20);
+// - N ~ Bin(20, 0.5), r ~ Bin(N, 0.3), r = 4: N = 4 + Bin(16, 0.35 / 0.85),
+//   mean 10.59 (from the prior alone, 10).
+TEST(Counts, CountOfTrialsOfABinomialObservation) {
+  const struct {
+    const char* label;
+    const char* body;
+    const char* data;
+    int seed, top;
+    std::function<double(int)> logPosterior;
+  } cases[] = {
+      {"poisson_count", "  y ~ dbin(0.4, N)\n  N ~ dpois(20)\n", "list(y = 15)\n", 1729, 200,
+       [](int n) -> double {
+         if (n < 15) return -INFINITY;
+         return n * std::log(20.0) - std::lgamma(n + 1.0) + LogChoose(n, 15) + (n - 15) * std::log(0.6);
+       }},
+      {"binomial_count", "  N ~ dbin(0.5, 20)\n  y ~ dbin(0.3, N)\n", "list(y = 4)\n", 4242, 20,
+       [](int n) -> double {
+         if (n < 4) return -INFINITY;
+         return LogChoose(20, n) + LogChoose(n, 4) + (n - 4) * std::log(0.7);
+       }},
+  };
+  for (const auto& c : cases) {
+    const ChainSet run = RunModel(c.label,
+                                  std::string("model count;\nvar y, N;\ndata in \"m.dat\";\ninits in \"m.in\";\n{\n") +
+                                      c.body + "}\n",
+                                  c.data, {"N"}, c.seed);
+    ASSERT_TRUE(run.ok) << c.label << ": " << run.failure;
+    double mean = 0.0, variance = 0.0;
+    Moments(c.top, c.logPosterior, mean, variance);
+    Comparison cmp(c.label);
+    cmp.MeanAndVariance("N", run["N"], mean, variance);
+  }
 }
 
 // A zipf(a) prior on a Poisson mean, y = 3 observed: P(k | y) is proportional

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,17 +20,7 @@ namespace {
 
 ChainSet RunModel(const std::string& label, const std::string& model, const std::string& data,
                   const std::string& inits, const std::vector<std::string>& monitors, int seed) {
-  RunRequest r;
-  r.example = label;
-  r.files = {{"m.bug", model}, {"m.in", inits}};
-  if (!data.empty()) r.files["m.dat"] = data;
-  r.model = "m.bug";
-  r.inits = "m.in";
-  r.monitors = monitors;
-  r.burnIn = 1000;
-  r.sweeps = Sweeps(20000);
-  r.seed = seed;
-  return RunChains(r);
+  return RunInline(label, model, data, inits, monitors, seed);
 }
 
 // Mean and variance of a density known up to a constant on [lo, hi].
@@ -115,48 +106,44 @@ TEST(Draws, ConjugateBetaWithTinyPriorShapes) {
     c.MeanAndVariance(name, run[name], a / (a + b), a * b / ((a + b) * (a + b) * (a + b + 1.0)));
 }
 
-// A Poisson rate with a gamma(1, 1) prior cut at 20 and five counts
-// summing to 8: the full conditional is gamma(9, 6) above 20, a region of
-// probability about e^-100.
-TEST(Draws, ConjugateGammaFarInItsUpperTail) {
-  const ChainSet run = RunModel("gammatail",
-                                "model gammatail;\nvar lam, y[5];\ndata in \"m.dat\";\ninits in \"m.in\";\n"
-                                "{\n  lam ~ dgamma(1, 1) I(20, )\n  for (i in 1:5) { y[i] ~ dpois(lam) }\n}\n",
-                                "list(y = c(1, 2, 0, 3, 2))\n", "list(seed = 1, lam = 21)\n", {"lam"}, 8181);
-  ASSERT_TRUE(run.ok) << run.failure;
-  double mean = 0.0, variance = 0.0;
-  Moments([](double x) { return 8.0 * std::log(x) - 6.0 * x; }, 20.0, 40.0, mean, variance);
-  Comparison c("gammatail");
-  c.MeanAndVariance("lam", run["lam"], mean, variance);
-}
-
-// The same rate with counts summing to 40 and an upper bound of 0.5: the
-// full conditional gamma(41, 6) below 0.5, of probability about 1e-31.
-TEST(Draws, ConjugateGammaFarInItsLowerTail) {
-  const ChainSet run = RunModel("gammalow",
-                                "model gammalow;\nvar lam, y[5];\ndata in \"m.dat\";\ninits in \"m.in\";\n"
-                                "{\n  lam ~ dgamma(1, 1) I(, 0.5)\n  for (i in 1:5) { y[i] ~ dpois(lam) }\n}\n",
-                                "list(y = c(8, 9, 7, 8, 8))\n", "list(seed = 1, lam = 0.4)\n", {"lam"}, 8282);
-  ASSERT_TRUE(run.ok) << run.failure;
-  double mean = 0.0, variance = 0.0;
-  Moments([](double x) { return 40.0 * std::log(x) - 6.0 * x; }, 0.0, 0.5, mean, variance);
-  Comparison c("gammalow");
-  c.MeanAndVariance("lam", run["lam"], mean, variance);
-}
-
-// A proportion with a uniform prior cut at 0.9 and 20 successes in 100
-// trials: the full conditional is beta(21, 81) above 0.9, of probability
-// about 1e-60.
-TEST(Draws, ConjugateBetaFarInItsUpperTail) {
-  const ChainSet run = RunModel("betatail",
-                                "model betatail;\nvar p, r;\ndata in \"m.dat\";\ninits in \"m.in\";\n"
-                                "{\n  p ~ dbeta(1, 1) I(0.9, )\n  r ~ dbin(p, 100)\n}\n",
-                                "list(r = 20)\n", "list(seed = 1, p = 0.95)\n", {"p"}, 9191);
-  ASSERT_TRUE(run.ok) << run.failure;
-  double mean = 0.0, variance = 0.0;
-  Moments([](double x) { return 20.0 * std::log(x) + 80.0 * std::log1p(-x); }, 0.9, 1.0, mean, variance);
-  Comparison c("betatail");
-  c.MeanAndVariance("p", run["p"], mean, variance);
+// Conjugate full conditionals cut far into a tail, where repeating the plain
+// draw until it falls within the bounds would take for ever:
+// - a Poisson rate with a gamma(1, 1) prior cut at 20 and five counts
+//   summing to 8: gamma(9, 6) above 20, a region of probability about e^-100;
+// - the same rate with counts summing to 40 and an upper bound of 0.5:
+//   gamma(41, 6) below 0.5, of probability about 1e-31;
+// - a proportion with a uniform prior cut at 0.9 and 20 successes in 100
+//   trials: beta(21, 81) above 0.9, of probability about 1e-60.
+TEST(Draws, ConjugateDrawsFarInTheirTails) {
+  const struct {
+    const char* label;
+    const char* body;
+    const char* data;
+    const char* inits;
+    int seed;
+    std::function<double(double)> logDensity;
+    double lo, hi;
+  } cases[] = {
+      {"gammatail", "  lam ~ dgamma(1, 1) I(20, )\n  for (i in 1:5) { y[i] ~ dpois(lam) }\n",
+       "list(y = c(1, 2, 0, 3, 2))\n", "list(seed = 1, lam = 21)\n", 8181,
+       [](double x) { return 8.0 * std::log(x) - 6.0 * x; }, 20.0, 40.0},
+      {"gammalow", "  lam ~ dgamma(1, 1) I(, 0.5)\n  for (i in 1:5) { y[i] ~ dpois(lam) }\n",
+       "list(y = c(8, 9, 7, 8, 8))\n", "list(seed = 1, lam = 0.4)\n", 8282,
+       [](double x) { return 40.0 * std::log(x) - 6.0 * x; }, 0.0, 0.5},
+      {"betatail", "  lam ~ dbeta(1, 1) I(0.9, )\n  r ~ dbin(lam, 100)\n", "list(r = 20)\n",
+       "list(seed = 1, lam = 0.95)\n", 9191, [](double x) { return 20.0 * std::log(x) + 80.0 * std::log1p(-x); },
+       0.9, 1.0},
+  };
+  for (const auto& c : cases) {
+    const std::string model = std::string("model ") + c.label +
+                              ";\nvar lam, y[5], r;\ndata in \"m.dat\";\ninits in \"m.in\";\n{\n" + c.body + "}\n";
+    const ChainSet run = RunModel(c.label, model, c.data, c.inits, {"lam"}, c.seed);
+    ASSERT_TRUE(run.ok) << c.label << ": " << run.failure;
+    double mean = 0.0, variance = 0.0;
+    Moments(c.logDensity, c.lo, c.hi, mean, variance);
+    Comparison cmp(c.label);
+    cmp.MeanAndVariance("lam", run["lam"], mean, variance);
+  }
 }
 
 // x ~ N(0, 1) cut at 6, with no initial value: both the starting value and

@@ -305,6 +305,21 @@ ChainSet RunChains(const RunRequest& request) {
   return set;
 }
 
+ChainSet RunInline(const std::string& label, const std::string& model, const std::string& data,
+                   const std::string& inits, const std::vector<std::string>& monitors, int seed, int sweeps) {
+  RunRequest r;
+  r.example = label;
+  r.files = {{"m.bug", model}, {"m.in", inits}};
+  if (!data.empty()) r.files["m.dat"] = data;
+  r.model = "m.bug";
+  r.inits = "m.in";
+  r.monitors = monitors;
+  r.burnIn = 1000;
+  r.sweeps = Sweeps(sweeps);
+  r.seed = seed;
+  return RunChains(r);
+}
+
 std::vector<const std::vector<double>*> ChainSet::operator[](const std::string& name) const {
   std::vector<const std::vector<double>*> traces;
   for (const RunResult& run : runs) traces.push_back(&run[name]);

@@ -88,6 +88,13 @@ struct ChainSet {
 };
 ChainSet RunChains(const RunRequest& request);
 
+// Runs a model written in the test: the files m.bug, m.in (the initial
+// values, which receive the seed) and, when data is not empty, m.dat; 1000
+// sweeps of burn-in, then Sweeps(sweeps).
+ChainSet RunInline(const std::string& label, const std::string& model, const std::string& data,
+                   const std::string& inits, const std::vector<std::string>& monitors, int seed,
+                   int sweeps = 20000);
+
 // Samples a shipped example (its own model and initial-value files) after
 // 1000 sweeps of burn-in, for Sweeps(baseSweeps) sweeps.
 ChainSet SampleExample(const std::string& example, const std::vector<std::string>& monitors, int baseSweeps,

@@ -23,16 +23,7 @@ namespace {
 
 ChainSet RunModel(const std::string& label, const std::string& model, const std::vector<std::string>& monitors,
                    int seed) {
-  RunRequest r;
-  r.example = label;
-  r.files = {{"m.bug", model}, {"m.in", "list(seed = 1)\n"}};
-  r.model = "m.bug";
-  r.inits = "m.in";
-  r.monitors = monitors;
-  r.burnIn = 1000;
-  r.sweeps = Sweeps(20000);
-  r.seed = seed;
-  return RunChains(r);
+  return RunInline(label, model, "", "list(seed = 1)\n", monitors, seed);
 }
 
 }  // namespace

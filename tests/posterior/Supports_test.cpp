@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,20 +28,10 @@ namespace {
 ChainSet RunModel(const std::string& label, const std::string& declarations, const std::string& body,
                   const std::string& data, const std::string& inits, const std::vector<std::string>& monitors,
                   int seed, int sweeps = 20000) {
-  RunRequest r;
-  r.example = label;
   std::string model = "model " + label + ";\n" + declarations + "\n";
   if (!data.empty()) model += "data in \"m.dat\";\n";
   model += "inits in \"m.in\";\n{\n" + body + "}\n";
-  r.files = {{"m.bug", model}, {"m.in", inits}};
-  if (!data.empty()) r.files["m.dat"] = data;
-  r.model = "m.bug";
-  r.inits = "m.in";
-  r.monitors = monitors;
-  r.burnIn = 1000;
-  r.sweeps = Sweeps(sweeps);
-  r.seed = seed;
-  return RunChains(r);
+  return RunInline(label, model, data, inits, monitors, seed, sweeps);
 }
 
 double Sq(double x) { return x * x; }
@@ -91,46 +82,46 @@ TEST(Supports, WholeLinePriorsUnderTermsThatAllowPartOfTheLine) {
   }
 }
 
-// With y = 0 the term is e^-(x + 0.5) for x > -0.5 and nothing below: the
-// Gumbel posterior has mean 0.377 and sd 0.682. The log density of a
-// Poisson count 0 with a negative mean is -infinity, which is where the
-// sampler finds the end of the support.
-TEST(Supports, GumbelPriorUnderAPoissonZero) {
-  const ChainSet run = RunModel("gumbelzero", "var x, m, y;", "  x ~ dgum(0.5, 1)\n  m <- x + 0.5\n  y ~ dpois(m)\n",
-                                "list(y = 0)\n", "list(x = 1, seed = 1)\n", {"x"}, 4200);
-  ASSERT_TRUE(run.ok) << run.failure;
-  const Grid1 g = Tabulate1([](double x) { return GumbelLog(x) + PoissonShifted(x, 0.0); }, -0.5, 40.0);
-  const double mean = g.Expect([](double x) { return x; });
-  Comparison cmp("gumbel prior, Poisson zero");
-  cmp.MeanAndVariance("x", run["x"], mean, g.Expect([&](double x) { return Sq(x - mean); }));
-}
-
-// The same under a term that is the identity in x: y ~ dpois(x) with y = 2
-// and x ~ dnorm(1, 1): posterior proportional to N(x; 1, 1) x^2 e^-x on x > 0.
-TEST(Supports, NormalPriorOnAPoissonMean) {
-  const ChainSet run = RunModel("normalmean", "var x, y;", "  x ~ dnorm(1, 1)\n  y ~ dpois(x)\n", "list(y = 2)\n",
-                                "list(x = 1, seed = 1)\n", {"x"}, 4210);
-  ASSERT_TRUE(run.ok) << run.failure;
-  const Grid1 g = Tabulate1([](double x) { return x > 0.0 ? -0.5 * Sq(x - 1.0) + 2.0 * std::log(x) - x : -INFINITY; },
-                            0.0, 12.0);
-  const double mean = g.Expect([](double x) { return x; });
-  Comparison cmp("normal prior on a Poisson mean");
-  cmp.MeanAndVariance("x", run["x"], mean, g.Expect([&](double x) { return Sq(x - mean); }));
-}
-
-// x ~ N(1, 1) as the precision of y ~ N(0, x), y = 1: below 0 the term's
-// log density is not a number, which must end the support rather than
-// stop the draw or be stored as a point. Posterior proportional to N(x; 1, 1) x^(1/2)
-// e^(-x/2) on x > 0.
-TEST(Supports, NormalPriorOnAPrecision) {
-  const ChainSet run = RunModel("normalprecision", "var x, y;", "  x ~ dnorm(1, 1)\n  y ~ dnorm(0, x)\n",
-                                "list(y = 1)\n", "list(x = 0.2, seed = 1)\n", {"x"}, 4215);
-  ASSERT_TRUE(run.ok) << run.failure;
-  const Grid1 g = Tabulate1(
-      [](double x) { return x > 0.0 ? -0.5 * Sq(x - 1.0) + 0.5 * std::log(x) - 0.5 * x : -INFINITY; }, 0.0, 12.0);
-  const double mean = g.Expect([](double x) { return x; });
-  Comparison cmp("normal prior on a precision");
-  cmp.MeanAndVariance("x", run["x"], mean, g.Expect([&](double x) { return Sq(x - mean); }));
+// One-dimensional posteriors, checked by quadrature:
+// - x ~ dgum(0.5, 1), m <- x + 0.5, y ~ dpois(m) with y = 0: the term is
+//   e^-(x + 0.5) for x > -0.5 and nothing below (mean 0.377, sd 0.682); the
+//   log density of a Poisson count 0 with a negative mean is -infinity, which
+//   is where the sampler finds the end of the support;
+// - y ~ dpois(x), y = 2, x ~ dnorm(1, 1): N(x; 1, 1) x^2 e^-x on x > 0;
+// - x ~ dnorm(1, 1) as the precision of y ~ dnorm(0, x), y = 1: below 0 the
+//   term is not a number, which must end the support rather than stop the
+//   draw; N(x; 1, 1) x^(1/2) e^(-x/2) on x > 0;
+// - x ~ dnorm(0, 1) I(-1, 2) with y ~ dnorm(x^2, 1), y = 1.5: the term is not
+//   linear in x, and the bounded normal, which once had no method, is
+//   sampled by the griddy updater on (-1, 2).
+TEST(Supports, OneDimensionalPosteriors) {
+  const struct {
+    const char* label;
+    const char* body;
+    const char* data;
+    const char* inits;
+    int seed;
+    std::function<double(double)> logPosterior;
+    double lo, hi;
+  } cases[] = {
+      {"gumbelzero", "  x ~ dgum(0.5, 1)\n  m <- x + 0.5\n  y ~ dpois(m)\n", "list(y = 0)\n", "list(x = 1, seed = 1)\n",
+       4200, [](double x) { return GumbelLog(x) + PoissonShifted(x, 0.0); }, -0.5, 40.0},
+      {"normalmean", "  x ~ dnorm(1, 1)\n  y ~ dpois(x)\n", "list(y = 2)\n", "list(x = 1, seed = 1)\n", 4210,
+       [](double x) { return x > 0.0 ? -0.5 * Sq(x - 1.0) + 2.0 * std::log(x) - x : -INFINITY; }, 0.0, 12.0},
+      {"normalprecision", "  x ~ dnorm(1, 1)\n  y ~ dnorm(0, x)\n", "list(y = 1)\n", "list(x = 0.2, seed = 1)\n",
+       4215, [](double x) { return x > 0.0 ? -0.5 * Sq(x - 1.0) + 0.5 * std::log(x) - 0.5 * x : -INFINITY; }, 0.0,
+       12.0},
+      {"boundednormal", "  x ~ dnorm(0, 1) I(-1, 2)\n  m <- x * x\n  y ~ dnorm(m, 1)\n", "list(y = 1.5)\n",
+       "list(x = 0.5, seed = 1)\n", 4230, [](double x) { return -0.5 * Sq(x) - 0.5 * Sq(1.5 - x * x); }, -1.0, 2.0},
+  };
+  for (const auto& c : cases) {
+    const ChainSet run = RunModel(c.label, "var x, m, y;", c.body, c.data, c.inits, {"x"}, c.seed);
+    ASSERT_TRUE(run.ok) << c.label << ": " << run.failure;
+    const Grid1 g = Tabulate1(c.logPosterior, c.lo, c.hi);
+    const double mean = g.Expect([](double x) { return x; });
+    Comparison cmp(c.label);
+    cmp.MeanAndVariance("x", run["x"], mean, g.Expect([&](double x) { return Sq(x - mean); }));
+  }
 }
 
 // p ~ dpow(2) is beta(2, 1); with Bernoulli data of s successes in n trials
@@ -144,18 +135,6 @@ TEST(Supports, PowerPriorIsABetaPrior) {
   cmp.MeanAndVariance("p", run["p"], a / (a + b), a * b / (Sq(a + b) * (a + b + 1.0)));
 }
 
-// x ~ N(0, 1) I(-1, 2) with y ~ N(x^2, 1), y = 1.5: the term is not linear in
-// x, and the bounded normal, which once had no method, is sampled by the
-// griddy updater on (-1, 2). Quadrature of e^(-x^2/2 - (1.5 - x^2)^2 / 2).
-TEST(Supports, BoundedNormalWithAGeneralTerm) {
-  const ChainSet run = RunModel("boundednormal", "var x, m, y;", "  x ~ dnorm(0, 1) I(-1, 2)\n  m <- x * x\n  y ~ dnorm(m, 1)\n",
-                                "list(y = 1.5)\n", "list(x = 0.5, seed = 1)\n", {"x"}, 4230);
-  ASSERT_TRUE(run.ok) << run.failure;
-  const Grid1 g = Tabulate1([](double x) { return -0.5 * Sq(x) - 0.5 * Sq(1.5 - x * x); }, -1.0, 2.0);
-  const double mean = g.Expect([](double x) { return x; });
-  Comparison cmp("bounded normal");
-  cmp.MeanAndVariance("x", run["x"], mean, g.Expect([&](double x) { return Sq(x - mean); }));
-}
 
 // A zipf node without likelihood is drawn from its own law: dzipf(3) has
 // mean zeta(2) / zeta(3) (its variance is infinite), and dzipf(2), whose
