@@ -320,6 +320,23 @@ ChainSet RunInline(const std::string& label, const std::string& model, const std
   return RunChains(r);
 }
 
+std::string InlineModel(const std::string& label, const std::string& declarations, const std::string& body,
+                        bool hasData) {
+  std::string model = "model " + label + ";\n" + declarations + "\n";
+  if (hasData) model += "data in \"m.dat\";\n";
+  return model + "inits in \"m.in\";\n{\n" + body + "}\n";
+}
+
+void CheckOneUnknown(const OneUnknownCase& c) {
+  const ChainSet run = RunInline(c.label, InlineModel(c.label, c.declarations, c.body, !c.data.empty()), c.data,
+                                 c.inits, {"x"}, c.seed);
+  ASSERT_TRUE(run.ok) << c.label << ": " << run.failure;
+  const Grid1 g = Tabulate1(c.logPosterior, c.lo, c.hi, 20001);
+  const double mean = g.Expect([](double x) { return x; });
+  Comparison cmp(c.label);
+  cmp.MeanAndVariance("x", run["x"], mean, g.Expect([mean](double x) { return (x - mean) * (x - mean); }));
+}
+
 std::vector<const std::vector<double>*> ChainSet::operator[](const std::string& name) const {
   std::vector<const std::vector<double>*> traces;
   for (const RunResult& run : runs) traces.push_back(&run[name]);

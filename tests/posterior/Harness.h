@@ -95,6 +95,23 @@ ChainSet RunInline(const std::string& label, const std::string& model, const std
                    const std::string& inits, const std::vector<std::string>& monitors, int seed,
                    int sweeps = 20000);
 
+// The text of a model written in the test: its header, declarations, the
+// data statement when it has data, the initial-value statement and body.
+std::string InlineModel(const std::string& label, const std::string& declarations, const std::string& body,
+                        bool hasData);
+
+// A model written in the test with one unknown, x, whose posterior density
+// is known up to a constant on [lo, hi].
+struct OneUnknownCase {
+  std::string label, declarations, body, data, inits;
+  int seed;
+  std::function<double(double)> logPosterior;
+  double lo, hi;
+};
+// Runs the model and compares x's posterior mean and variance with
+// quadrature of its density.
+void CheckOneUnknown(const OneUnknownCase& c);
+
 // Samples a shipped example (its own model and initial-value files) after
 // 1000 sweeps of burn-in, for Sweeps(baseSweeps) sweeps.
 ChainSet SampleExample(const std::string& example, const std::vector<std::string>& monitors, int baseSweeps,

@@ -28,10 +28,7 @@ namespace {
 ChainSet RunModel(const std::string& label, const std::string& declarations, const std::string& body,
                   const std::string& data, const std::string& inits, const std::vector<std::string>& monitors,
                   int seed, int sweeps = 20000) {
-  std::string model = "model " + label + ";\n" + declarations + "\n";
-  if (!data.empty()) model += "data in \"m.dat\";\n";
-  model += "inits in \"m.in\";\n{\n" + body + "}\n";
-  return RunInline(label, model, data, inits, monitors, seed, sweeps);
+  return RunInline(label, InlineModel(label, declarations, body, !data.empty()), data, inits, monitors, seed, sweeps);
 }
 
 double Sq(double x) { return x * x; }
@@ -95,33 +92,20 @@ TEST(Supports, WholeLinePriorsUnderTermsThatAllowPartOfTheLine) {
 //   linear in x, and the bounded normal, which once had no method, is
 //   sampled by the griddy updater on (-1, 2).
 TEST(Supports, OneDimensionalPosteriors) {
-  const struct {
-    const char* label;
-    const char* body;
-    const char* data;
-    const char* inits;
-    int seed;
-    std::function<double(double)> logPosterior;
-    double lo, hi;
-  } cases[] = {
-      {"gumbelzero", "  x ~ dgum(0.5, 1)\n  m <- x + 0.5\n  y ~ dpois(m)\n", "list(y = 0)\n", "list(x = 1, seed = 1)\n",
-       4200, [](double x) { return GumbelLog(x) + PoissonShifted(x, 0.0); }, -0.5, 40.0},
-      {"normalmean", "  x ~ dnorm(1, 1)\n  y ~ dpois(x)\n", "list(y = 2)\n", "list(x = 1, seed = 1)\n", 4210,
-       [](double x) { return x > 0.0 ? -0.5 * Sq(x - 1.0) + 2.0 * std::log(x) - x : -INFINITY; }, 0.0, 12.0},
-      {"normalprecision", "  x ~ dnorm(1, 1)\n  y ~ dnorm(0, x)\n", "list(y = 1)\n", "list(x = 0.2, seed = 1)\n",
-       4215, [](double x) { return x > 0.0 ? -0.5 * Sq(x - 1.0) + 0.5 * std::log(x) - 0.5 * x : -INFINITY; }, 0.0,
-       12.0},
-      {"boundednormal", "  x ~ dnorm(0, 1) I(-1, 2)\n  m <- x * x\n  y ~ dnorm(m, 1)\n", "list(y = 1.5)\n",
-       "list(x = 0.5, seed = 1)\n", 4230, [](double x) { return -0.5 * Sq(x) - 0.5 * Sq(1.5 - x * x); }, -1.0, 2.0},
+  const std::string declarations = "var x, m, y;";
+  const OneUnknownCase cases[] = {
+      {"gumbelzero", declarations, "  x ~ dgum(0.5, 1)\n  m <- x + 0.5\n  y ~ dpois(m)\n", "list(y = 0)\n",
+       "list(x = 1, seed = 1)\n", 4200, [](double x) { return GumbelLog(x) + PoissonShifted(x, 0.0); }, -0.5, 40.0},
+      {"normalmean", declarations, "  x ~ dnorm(1, 1)\n  y ~ dpois(x)\n", "list(y = 2)\n", "list(x = 1, seed = 1)\n",
+       4210, [](double x) { return x > 0.0 ? -0.5 * Sq(x - 1.0) + 2.0 * std::log(x) - x : -INFINITY; }, 0.0, 12.0},
+      {"normalprecision", declarations, "  x ~ dnorm(1, 1)\n  y ~ dnorm(0, x)\n", "list(y = 1)\n",
+       "list(x = 0.2, seed = 1)\n", 4215,
+       [](double x) { return x > 0.0 ? -0.5 * Sq(x - 1.0) + 0.5 * std::log(x) - 0.5 * x : -INFINITY; }, 0.0, 12.0},
+      {"boundednormal", declarations, "  x ~ dnorm(0, 1) I(-1, 2)\n  m <- x * x\n  y ~ dnorm(m, 1)\n",
+       "list(y = 1.5)\n", "list(x = 0.5, seed = 1)\n", 4230,
+       [](double x) { return -0.5 * Sq(x) - 0.5 * Sq(1.5 - x * x); }, -1.0, 2.0},
   };
-  for (const auto& c : cases) {
-    const ChainSet run = RunModel(c.label, "var x, m, y;", c.body, c.data, c.inits, {"x"}, c.seed);
-    ASSERT_TRUE(run.ok) << c.label << ": " << run.failure;
-    const Grid1 g = Tabulate1(c.logPosterior, c.lo, c.hi);
-    const double mean = g.Expect([](double x) { return x; });
-    Comparison cmp(c.label);
-    cmp.MeanAndVariance("x", run["x"], mean, g.Expect([&](double x) { return Sq(x - mean); }));
-  }
+  for (const OneUnknownCase& c : cases) CheckOneUnknown(c);
 }
 
 // p ~ dpow(2) is beta(2, 1); with Bernoulli data of s successes in n trials
