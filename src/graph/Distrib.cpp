@@ -22,38 +22,41 @@ constexpr Distrib_Domain any = Distrib_anything, prob = Distrib_probability, pos
                          real = Distrib_real, scale = Distrib_positiveScale, fpos = Distrib_fixedPositive,
                          fcount = Distrib_fixedCount, fhalf = Distrib_fixedHalfCount,
                          whole1 = Distrib_wholeAtLeastOne;
+constexpr Distrib_Role none = Distrib_noRole, p = Distrib_probabilityRole, rate = Distrib_rateRole,
+                       mean = Distrib_meanRole, upper = Distrib_upperLimitRole, ps = Distrib_probabilitiesRole,
+                       T = Distrib_precisionMatrixRole;
 
 // Columns: keyword, name in the graph listing, parameters, node shape, parameter shapes, discrete, has a
 // log density, lower end, upper end, ends are the bound slots, size parameters,
-// what the checks ask of the first two parameters.
+// what the checks ask of the first two parameters, and their conjugate roles.
 constexpr std::array<Distrib_Row, Distrib_last + 1> rows = {{
-    {"", "", 0, S, {S, S}, false, false, open, open, false, 0, {any, any}},
-    {"dbern", "dbern", 1, S, {S, S}, true, true, At(0), At(1), false, 0, {prob, any}},
-    {"dbeta", "dbeta", 2, S, {S, S}, false, true, At(0), At(1), false, 0, {pos, pos}},
-    {"dbin", "dbin", 2, S, {S, S}, true, true, At(0), Param(1), false, 1u << 1, {prob, any}},
-    {"dcat", "dcat", 2, S, {V, S}, true, true, At(1), Param(1), false, 1u << 1, {any, any}},
-    {"dchisq", "dchisq", 1, S, {S, S}, false, true, At(0), open, false, 0, {any, any}},
-    {"ddirch", "ddirch", 1, V, {V, S}, false, false, At(0), At(1), false, 0, {any, any}},
-    {"ddexp", "ddexp", 2, S, {S, S}, false, true, open, open, false, 0, {real, pos}},
-    {"dexp", "dexp", 1, S, {S, S}, false, true, At(0), open, false, 0, {pos, any}},
-    {"df", "df", 2, S, {S, S}, false, true, At(0), open, false, 0, {fcount, fcount}},
-    {"dgamma", "dgamma", 2, S, {S, S}, false, true, At(0), open, false, 0, {pos, pos}},
-    {"dgeom", "dgeomt", 1, S, {S, S}, true, true, At(1), open, false, 0, {prob, any}},
-    {"dgum", "dgum", 2, S, {S, S}, false, true, open, open, false, 0, {real, fpos}},
-    {"dhypo", "dhypo", 2, S, {S, S}, true, false, At(0), open, false, 0, {any, any}},
-    {"dlogis", "dlogis", 2, S, {S, S}, false, true, open, open, false, 0, {real, pos}},
-    {"dlnorm", "dlnorm", 2, S, {S, S}, false, true, At(0), open, false, 0, {real, pos}},
-    {"dmnorm", "dmnorm", 2, V, {V, M}, false, true, open, open, false, 0, {any, any}},
-    {"dmulti", "dmult", 2, V, {V, S}, true, true, At(0), Param(1), false, 1u << 1, {any, fcount}},
-    {"dnegbin", "dnegbin", 2, S, {S, S}, true, true, At(0), open, false, 0, {prob, fcount}},
-    {"dnorm", "dnorm", 2, S, {S, S}, false, true, open, open, false, 0, {real, pos}},
-    {"dpar", "dpar", 2, S, {S, S}, false, true, Param(1), open, true, 0, {scale, pos}},
-    {"dpois", "dpois", 1, S, {S, S}, true, true, At(0), open, false, 0, {any, any}},
-    {"dpow", "dpow", 1, S, {S, S}, false, true, At(0), At(1), false, 0, {pos, any}},
-    {"dunif", "dunif", 2, S, {S, S}, false, true, Param(0), Param(1), true, 0, {any, any}},
-    {"dweib", "dweib", 2, S, {S, S}, false, true, At(0), open, false, 0, {pos, pos}},
-    {"dwish", "dwish", 2, M, {M, S}, false, false, open, open, false, 0, {any, fhalf}},
-    {"dzipf", "dzipf", 1, S, {S, S}, true, true, At(1), open, false, 0, {whole1, any}},
+    {"", "", 0, S, {S, S}, false, false, open, open, false, 0, {any, any}, {none, none}},
+    {"dbern", "dbern", 1, S, {S, S}, true, true, At(0), At(1), false, 0, {prob, any}, {p, none}},
+    {"dbeta", "dbeta", 2, S, {S, S}, false, true, At(0), At(1), false, 0, {pos, pos}, {none, none}},
+    {"dbin", "dbin", 2, S, {S, S}, true, true, At(0), Param(1), false, 1u << 1, {prob, any}, {p, none}},
+    {"dcat", "dcat", 2, S, {V, S}, true, true, At(1), Param(1), false, 1u << 1, {any, any}, {ps, none}},
+    {"dchisq", "dchisq", 1, S, {S, S}, false, true, At(0), open, false, 0, {any, any}, {none, none}},
+    {"ddirch", "ddirch", 1, V, {V, S}, false, false, At(0), At(1), false, 0, {any, any}, {none, none}},
+    {"ddexp", "ddexp", 2, S, {S, S}, false, true, open, open, false, 0, {real, pos}, {none, rate}},
+    {"dexp", "dexp", 1, S, {S, S}, false, true, At(0), open, false, 0, {pos, any}, {rate, none}},
+    {"df", "df", 2, S, {S, S}, false, true, At(0), open, false, 0, {fcount, fcount}, {none, none}},
+    {"dgamma", "dgamma", 2, S, {S, S}, false, true, At(0), open, false, 0, {pos, pos}, {none, rate}},
+    {"dgeom", "dgeomt", 1, S, {S, S}, true, true, At(1), open, false, 0, {prob, any}, {p, none}},
+    {"dgum", "dgum", 2, S, {S, S}, false, true, open, open, false, 0, {real, fpos}, {none, none}},
+    {"dhypo", "dhypo", 2, S, {S, S}, true, false, At(0), open, false, 0, {any, any}, {none, none}},
+    {"dlogis", "dlogis", 2, S, {S, S}, false, true, open, open, false, 0, {real, pos}, {none, none}},
+    {"dlnorm", "dlnorm", 2, S, {S, S}, false, true, At(0), open, false, 0, {real, pos}, {mean, rate}},
+    {"dmnorm", "dmnorm", 2, V, {V, M}, false, true, open, open, false, 0, {any, any}, {mean, T}},
+    {"dmulti", "dmult", 2, V, {V, S}, true, true, At(0), Param(1), false, 1u << 1, {any, fcount}, {ps, none}},
+    {"dnegbin", "dnegbin", 2, S, {S, S}, true, true, At(0), open, false, 0, {prob, fcount}, {p, none}},
+    {"dnorm", "dnorm", 2, S, {S, S}, false, true, open, open, false, 0, {real, pos}, {mean, rate}},
+    {"dpar", "dpar", 2, S, {S, S}, false, true, Param(1), open, true, 0, {scale, pos}, {none, none}},
+    {"dpois", "dpois", 1, S, {S, S}, true, true, At(0), open, false, 0, {any, any}, {rate, none}},
+    {"dpow", "dpow", 1, S, {S, S}, false, true, At(0), At(1), false, 0, {pos, any}, {none, none}},
+    {"dunif", "dunif", 2, S, {S, S}, false, true, Param(0), Param(1), true, 0, {any, any}, {none, upper}},
+    {"dweib", "dweib", 2, S, {S, S}, false, true, At(0), open, false, 0, {pos, pos}, {none, rate}},
+    {"dwish", "dwish", 2, M, {M, S}, false, false, open, open, false, 0, {any, fhalf}, {none, none}},
+    {"dzipf", "dzipf", 1, S, {S, S}, true, true, At(1), open, false, 0, {whole1, any}, {none, none}},
 }};
 
 double EndValue(Graph_Node* node, const Distrib_Row& row, const Distrib_End& end, double none) {
@@ -78,6 +81,13 @@ const Distrib_Row& Distrib_Of(int32_t density) {
 bool Distrib_WholeLine(int32_t density) {
   const Distrib_Row& r = Distrib_Of(density);
   return Distrib_Valid(density) && r.lower.kind == Distrib_none && r.upper.kind == Distrib_none;
+}
+
+int32_t Distrib_RoleParameter(int32_t density, Distrib_Role role) {
+  const Distrib_Row& row = Distrib_Of(density);
+  for (int32_t k = 0; k < 2 && k < row.numParameters; ++k)
+    if (row.role[k] == role) return k;
+  return -1;
 }
 
 bool Distrib_NonNegative(int32_t density) {

@@ -45,6 +45,16 @@ enum Distrib_Domain : int32_t {
   Distrib_wholeAtLeastOne,  // a whole number of at least 1
 };
 
+// The part a parameter plays in the conjugate update of a node that enters
+// it: the probability of a beta update, the rate (or precision, or Poisson
+// mean) of a gamma update, the mean of a normal update, the upper limit of a
+// Pareto update, the probability vector of a Dirichlet update, the precision
+// matrix of a Wishart update; none for the others.
+enum Distrib_Role : int32_t {
+  Distrib_noRole = 0, Distrib_probabilityRole, Distrib_rateRole, Distrib_meanRole, Distrib_upperLimitRole,
+  Distrib_probabilitiesRole, Distrib_precisionMatrixRole,
+};
+
 struct Distrib_Row {
   const char* keyword;       // "dnorm"; empty for identifier 0
   const char* listingName;   // in the graph listing ("dgeomt", "dmult" there)
@@ -62,6 +72,7 @@ struct Distrib_Row {
   // Bit i set: parameter i is a size or a count (dbin's n, dmulti's N).
   uint32_t sizeParameters;
   Distrib_Domain domain[2];  // of the first two parameters
+  Distrib_Role role[2];      // of the first two parameters
 };
 
 const Distrib_Row& Distrib_Of(int32_t density);
@@ -73,6 +84,9 @@ inline bool Distrib_IsDiscrete(int32_t density) { return Distrib_Of(density).dis
 
 // True when the support of the distribution has no lower end and no upper end.
 bool Distrib_WholeLine(int32_t density);
+
+// The position of the parameter that plays this role, or -1 when none does.
+int32_t Distrib_RoleParameter(int32_t density, Distrib_Role role);
 
 // True when no value of the distribution is below 0: its lower end is a
 // fixed number of at least 0, or a parameter the model checks keep positive

@@ -283,6 +283,8 @@ void ConjDist_BetaParameters(Graph_Node* node, double& a, double& b) {
     b = Parameter(node, 1);
   }
   for (Graph_Node* term : node->likelihood) {
+    // Only a term whose probability the node enters says anything here.
+    if (Distrib_Of(term->density).role[0] != Distrib_probabilityRole) continue;
     if (std::fabs(Coefficient(term->parents[0], node)) <= negligible) continue;
     const double y = term->value;
     switch (term->density) {
@@ -340,18 +342,9 @@ void ConjDist_GammaParameters(Graph_Node* node, double& shape, double& rate) {
   ConjDist_GammaPrior(node, shape, rate);
   for (Graph_Node* term : node->likelihood) {
     // The parameter through which x enters the term: the rate or precision.
-    size_t probed = 1;
-    switch (term->density) {
-      case Distrib_ddexp:
-      case Distrib_dgamma:
-      case Distrib_dnorm:
-      case Distrib_dlnorm:
-      case Distrib_dweib: break;
-      case Distrib_dexp:
-      case Distrib_dpois: probed = 0; break;
-      default: continue;
-    }
-    const double c = Coefficient(term->parents[probed], node);
+    const int32_t probed = Distrib_RoleParameter(term->density, Distrib_rateRole);
+    if (probed < 0) continue;
+    const double c = Coefficient(term->parents[static_cast<size_t>(probed)], node);
     if (std::fabs(c) <= negligible) continue;
     const double y = term->value;
     switch (term->density) {
@@ -445,7 +438,7 @@ void ConjDist_ParetoParameters(Graph_Node* node, double& c, double& alpha) {
   c = Parameter(node, 1);
   alpha = Parameter(node, 0);
   for (Graph_Node* term : node->likelihood) {
-    if (term->density != Distrib_dunif) continue;
+    if (Distrib_Of(term->density).role[1] != Distrib_upperLimitRole) continue;
     c = std::max(c, term->value);
     alpha += 1.0;
   }
@@ -458,7 +451,7 @@ bool ConjDist_DirechletParameters(Graph_Node* node, std::span<double> alpha) {
   for (int32_t i = 0; i < n; ++i) w[At(i)] = Component(node->parents[0], i);
   Graph_Node* first = Member(node, 0);
   for (Graph_Node* term : node->likelihood) {
-    if (term->density != Distrib_dcat && term->density != Distrib_dmulti) continue;
+    if (Distrib_Of(term->density).role[0] != Distrib_probabilitiesRole) continue;
     Graph_Node* q = Graph_Label(Determ_Base(term->parents[0]));
     const double a = Coefficient(q, first);
     if (std::fabs(a) <= negligible) continue;
