@@ -41,8 +41,13 @@ int ToInt(double x) {
 
 // A value a count can take: a whole number (to within the tolerance) of at
 // least lowest. A value that is not a number is none.
+// Every evaluation of a count's density asks it, so it rounds by a
+// conversion to an integer instead of a call into the maths library.
 inline bool IsCount(double x, double lowest) {
-  return x >= lowest - wholeTolerance && std::fabs(x - std::round(x)) <= wholeTolerance;
+  if (!(x >= lowest - wholeTolerance)) return false;
+  if (x >= 4.5E15) return true;  // every double this large is a whole number
+  const double whole = static_cast<double>(static_cast<int64_t>(x + 0.5));
+  return std::fabs(x - whole) <= wholeTolerance;
 }
 
 // The logarithms of p and 1 - p of a proportion in [0, 1] are at most 0.
@@ -64,13 +69,17 @@ inline double LogOnePlusExp(double y) {
   return y > 0.0 ? y + std::log1p(std::exp(-y)) : std::log1p(std::exp(y));
 }
 
+// Evaluated once per observation for every candidate of a logistic
+// regression, so it takes the common case, a value of exactly 0 or 1, first
+// and needs no further guard: a logarithm above 0 (a proportion beyond 1)
+// or one that is not a number fails the last test.
 double Bernoulli(Graph_Node* node) {
-  double lnP, lnQ;
   const double x = node->value;
-  if (!(IsCount(x, 0.0) && x <= 1.0 + wholeTolerance)) return impossible;
+  if (!(x == 0.0 || x == 1.0 || (IsCount(x, 0.0) && x <= 1.0 + wholeTolerance))) return impossible;
+  double lnP, lnQ;
   Determ_LogProportion(node->parents[0], lnP, lnQ);
-  if (!ProportionLogs(lnP, lnQ)) return impossible;
-  return x >= 0.5 ? lnP : lnQ;
+  const double l = x >= 0.5 ? lnP : lnQ;
+  return l <= 0.0 ? l : impossible;
 }
 
 double Beta(Graph_Node* node) {
@@ -349,6 +358,9 @@ struct Procedures {
 
 template <Graph_Proc p>
 constexpr Procedures Only() { return {Guarded<p>, Guarded<p>, 0, false}; }
+// A procedure that never returns a number that is none needs no guard.
+template <Graph_Proc p>
+constexpr Procedures SelfGuarded() { return {p, p, 0, false}; }
 template <Graph_Proc p, Graph_Proc q>
 constexpr Procedures Pair(uint32_t normaliser, bool countTerm) {
   return {Guarded<p>, Guarded<q>, normaliser, countTerm};
@@ -359,7 +371,7 @@ constexpr Procedures none{nullptr, nullptr, 0, false};
 // say so) and keep the node's default.
 const std::array<Procedures, Distrib_last + 1> procedures = {{
     none,
-    Only<Bernoulli>(),
+    SelfGuarded<Bernoulli>(),
     Pair<Beta, Beta1>(0b11, false),
     Pair<Binomial, Binomial1>(0b10, true),
     Only<Cat>(),
