@@ -367,12 +367,6 @@ void ForwardSample(Graph_Node* node) {
     drawn = DirectSample(node);
   }
   if (!drawn) return Error(1, cannotGenerate);
-  // A vague prior's draw can lie below the least positive number there is
-  // (a dgamma(0.001, 0.001) draw does so about half the time) and come back
-  // as 0, outside its support: it is taken as the least positive normal
-  // number instead, which every sampler can start from.
-  if (node->size == 1 && Distrib_PositiveHalfLine(node->density) && node->value == 0.0)
-    node->value = std::numeric_limits<double>::min();
   for (int32_t i = 0; i < node->size; ++i) {
     Graph_Node* component = Graph_Label(node->label + i);
     if (component != nullptr) component->kind = Graph_forwardSampled;

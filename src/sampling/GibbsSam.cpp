@@ -288,6 +288,11 @@ bool GibbsSam_DirectSample(Graph_Node* node) {
     case Distrib_dmnorm: return MNormal(node);
     default: return true;  // no distribution: nothing to draw
   }
+  // A vague prior's draw can lie below the least positive number there is
+  // (a dgamma(0.001, 0.001) draw does so about half the time) and come back
+  // as 0, outside its support: it is taken as the least positive normal
+  // number instead, which every sampler, and a restart, can start from.
+  if (x == 0.0 && Distrib_PositiveHalfLine(node->density)) x = std::numeric_limits<double>::min();
   node->value = x;
   return true;
 }
@@ -614,8 +619,6 @@ bool GetBounds(Samplers_Sampler& s, int64_t& lower, int64_t& upper, bool& open) 
   } else if (!ToCount(hi, upper)) {
     upper = lower - 1;
   }
-  // A support without a lower end of its own starts at 0, as every count does.
-  if (lo == -infinity) lower = 0;
   if (upper < lower) {
     Samplers_FailWith(s, "The support of the node is empty: no whole number lies from %lld to %lld.",
          static_cast<long long>(lower), static_cast<long long>(upper));

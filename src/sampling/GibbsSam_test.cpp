@@ -46,6 +46,19 @@ TEST_F(GibbsSamTest, ChiSquareIsAGammaDraw) {
   EXPECT_NEAR(sum / draws, 4.0, 0.1);  // shape 2, rate 0.5
 }
 
+// Half the draws of gamma(0.001, 1) lie below the least positive double:
+// every draw must still lie inside the support, above 0.
+TEST_F(GibbsSamTest, VaguePositiveDrawsStayAboveZero) {
+  Build("var g; { g ~ dgamma(0.001, 0.001) }", "list()");
+  int tiny = 0;
+  for (int i = 0; i < 2000; ++i) {
+    ASSERT_TRUE(GibbsSam_DirectSample(N("g")));
+    ASSERT_GT(N("g")->value, 0.0);
+    if (N("g")->value < 1.0E-300) ++tiny;
+  }
+  EXPECT_GT(tiny, 500);  // the case arises
+}
+
 TEST_F(GibbsSamTest, HypergeometricStartsAtZeroAndCategoriesAreLeftAlone) {
   Build("var h, c, p[3]; { h ~ dhypo(1, 2) c ~ dcat(p[]) }", "list(p = c(0.2, 0.3, 0.5))");
   N("h")->value = 7.0;
