@@ -78,6 +78,9 @@ TEST_F(AnalyseTest, ParameterAndValueChecks) {
       {bin, "list(p = 1.5, n = 10)", "", "x: " + prop},
       {bin, "list(p = -0.5, n = 10)", "", "x: " + prop},
       {bin, "list(p = 1.0, n = 10)", "", ""},
+      // An observed count is checked here once; its density does not ask again.
+      {bin, "list(x = 11, p = 0.3, n = 10)", "", "x: Node value is greater than allowed upper value"},
+      {bin, "list(x = 2.5, p = 0.3, n = 10)", "", "x: " + integer},
       {pois, "list(y = 2.5)", "", "y: " + integer},
       {pois, "list(y = -1)", "list(lambda = 1)", "y: " + low},
       {cat, "list(y = 4, p = c(0.2, 0.3, 0.5))", "", "y: Node value is greater than allowed upper value"},

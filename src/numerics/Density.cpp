@@ -92,10 +92,13 @@ double Beta1(Graph_Node* node) {
   return Beta(node) - SpecFunc_LogBetafunction(Parameter(node, 0), Parameter(node, 1));
 }
 
+// The plain procedures of the counts (Binomial, Poisson, NegBin) serve
+// only observed counts with fixed sizes, whose values the model checks
+// found whole and within the support once and for all; the full ones, which
+// serve counts that change, check the value at every evaluation.
 double Binomial(Graph_Node* node) {
   double lnP, lnQ;
   const double n = Parameter(node, 1), x = node->value;
-  if (!(IsCount(n, 0.0) && IsCount(x, 0.0) && x <= n + wholeTolerance)) return impossible;
   Determ_LogProportion(node->parents[0], lnP, lnQ);
   if (!ProportionLogs(lnP, lnQ)) return impossible;
   // A term with no count is 0 even where its logarithm is -infinity (p of 0 or 1).
@@ -103,6 +106,8 @@ double Binomial(Graph_Node* node) {
 }
 
 double Binomial1(Graph_Node* node) {
+  const double n = Parameter(node, 1), x = node->value;
+  if (!(IsCount(n, 0.0) && IsCount(x, 0.0) && x <= n + wholeTolerance)) return impossible;
   const double v = Binomial(node);
   if (v == impossible) return v;  // the coefficient needs 0 <= x <= n
   return v + SpecFunc_LogBinomialCoef(ToInt(Parameter(node, 1)), ToInt(node->value));
@@ -273,7 +278,6 @@ double Pareto(Graph_Node* node) {
 double Poisson(Graph_Node* node) {
   double lambda, lnLambda;
   const double x = node->value;
-  if (!IsCount(x, 0.0)) return impossible;
   Determ_MeanLogMean(node->parents[0], lambda, lnLambda);
   if (!(lambda >= 0.0)) return impossible;
   // No count, no logarithm: a mean of 0 makes 0 certain.
@@ -281,6 +285,7 @@ double Poisson(Graph_Node* node) {
 }
 
 double Poisson1(Graph_Node* node) {
+  if (!IsCount(node->value, 0.0)) return impossible;
   const double v = Poisson(node);
   return v == impossible ? v : v - SpecFunc_LogGamma(node->value + 1.0);
 }
