@@ -31,6 +31,32 @@ void Next(Scanner_Token& t) {
 bool IsLetter(int c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 bool IsDigit(int c) { return c >= '0' && c <= '9'; }
 
+// An exponent after a mantissa, from the "E" or "e" held ahead on: an optional
+// sign and at least one digit, appended to digits in a form strtod reads.
+// False when no digit follows; the offending character stays held ahead.
+bool ReadExponent(Scanner_Token& t, std::string& digits) {
+  Next(t);
+  char sign = '+';
+  if (t.ch == '+' || t.ch == '-') {
+    sign = static_cast<char>(t.ch);
+    Next(t);
+  }
+  if (!IsDigit(t.ch)) return false;
+  // Every digit belongs to the exponent: a state file holds whatever the
+  // samplers reached (a vague gamma draw of 3.9E-270), and no valid input
+  // has a number directly after an exponent. Beyond any double's range
+  // the count stops growing; strtod then gives 0 or infinity.
+  int e = 0;
+  while (IsDigit(t.ch)) {
+    if (e < 100000) e = 10 * e + (t.ch - '0');
+    Next(t);
+  }
+  digits += 'e';
+  digits += sign;
+  digits += std::to_string(e);
+  return true;
+}
+
 // The fraction and exponent of a real literal; the point has been read. The
 // characters are collected and converted in one step so that the value is the
 // nearest double to the decimal written.
@@ -40,32 +66,32 @@ void ReadRealTail(Scanner_Token& t, std::string digits) {
     digits += static_cast<char>(t.ch);
     Next(t);
   }
-  if (t.ch == 'E' || t.ch == 'e') {
-    Next(t);
-    char sign = '+';
-    if (t.ch == '+' || t.ch == '-') {
-      sign = static_cast<char>(t.ch);
-      Next(t);
-    }
-    if (!IsDigit(t.ch)) {
-      t.kind = Scanner_invalid;
-      return;
-    }
-    // Every digit belongs to the exponent: a state file holds whatever the
-    // samplers reached (a vague gamma draw of 3.9E-270), and no valid input
-    // has a number directly after an exponent. Beyond any double's range
-    // the count stops growing; strtod then gives 0 or infinity.
-    int e = 0;
-    while (IsDigit(t.ch)) {
-      if (e < 100000) e = 10 * e + (t.ch - '0');
-      Next(t);
-    }
-    digits += 'e';
-    digits += sign;
-    digits += std::to_string(e);
+  if ((t.ch == 'E' || t.ch == 'e') && !ReadExponent(t, digits)) {
+    t.kind = Scanner_invalid;
+    return;
   }
   t.realValue = std::strtod(digits.c_str(), nullptr);
   t.kind = Scanner_real;
+}
+
+// Digits and an exponent without a point, as other programs write counts and
+// sizes (1e5, 2E3, 1e+05) and small constants (1e-6). A whole value within
+// the 32-bit range is an integer, so that update(1e4) and loop bounds accept
+// it; anything else is real. A name never follows a number directly in a
+// valid input, so reading the E as an exponent changes no valid meaning.
+void ReadIntegerExponent(Scanner_Token& t, std::string digits) {
+  if (!ReadExponent(t, digits)) {
+    t.kind = Scanner_invalid;
+    return;
+  }
+  const double value = std::strtod(digits.c_str(), nullptr);
+  if (value <= INT32_MAX && value == std::floor(value)) {
+    t.intValue = static_cast<int32_t>(value);
+    t.kind = Scanner_integer;
+  } else {
+    t.realValue = value;
+    t.kind = Scanner_real;
+  }
 }
 
 void ReadNumber(Scanner_Token& t) {
@@ -84,6 +110,8 @@ void ReadNumber(Scanner_Token& t) {
   if (t.ch == '.') {
     Next(t);
     ReadRealTail(t, digits);
+  } else if (t.ch == 'E' || t.ch == 'e') {
+    ReadIntegerExponent(t, digits);  // the digits go whole to strtod: no overflow
   } else if (overflow) {
     t.kind = Scanner_invalid;  // an integer literal must fit 32 bits
   } else {

@@ -106,7 +106,15 @@ TEST_F(ScannerTest, NumbersNamesAndStrings) {
       // Every exponent digit counts: a saved state holds what the samplers reached.
       {"1.0E100 3.5E-270 1.7E+104 2.0e-0007", {{R, 1.0E100}, {R, 3.5E-270}, {R, 1.7E+104}, {R, 2.0E-7}}},
       {"1.0E9999 1.0E-9999", {{R, std::numeric_limits<double>::infinity()}, {R, 0.0}}},  // beyond any double: its limits
-      {"1E5", {{I, 1}, {N, 0, "E5"}}},      // E after an integer without a point
+      // An exponent without a point: whole values within 32 bits are integers.
+      {"1e5 2E3 1e+05 1e0 0e7 150e-1 2147483647e0", {{I, 100000}, {I, 2000}, {I, 100000}, {I, 1}, {I, 0}, {I, 15}, {I, 2147483647}}},
+      {"1e-3 1e-6) 15e-1 2147483648e0 1e10", {{R, 1e-3}, {R, 1e-6}, {Scanner_rparen}, {R, 1.5}, {R, 2147483648.0}, {R, 1e10}}},
+      {"30000000000e-4 1e0007 1e999", {{I, 3000000}, {I, 10000000}, {R, std::numeric_limits<double>::infinity()}}},
+      {"1E5x 0x10", {{I, 100000}, {N, 0, "x"}, {I, 0}, {N, 0, "x10"}}},  // the caller refuses a name after a number
+      {"1.5.3 50L", {{R, 1.5}, {R, 0.3}, {I, 50}, {N, 0, "L"}}},
+      {"e1 E5x e", {{N, 0, "e1"}, {N, 0, "E5x"}, {N, 0, "e"}}},  // a letter still starts a name
+      {"2e)", {{X}}},                       // an exponent without digits
+      {"2E+ ", {{X}}},
       {"1.0E+)", {{X}}},                    // an exponent without digits
       {"2.x", {{R, 2}, {N, 0, "x"}}},
       {"2147483647 ", {{I, 2147483647}}},
