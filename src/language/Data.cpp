@@ -1,5 +1,7 @@
 #include "language/Data.h"
 
+#include <string>
+
 #include "commands/Write.h"
 #include "graph/Graph.h"
 #include "language/Errors.h"
@@ -54,6 +56,23 @@ bool Store(Reader& r, const SymTabs_Name& name, int64_t k, double value) {
   return true;
 }
 
+bool RunsOn(int c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.'; }
+
+// Ends the number that is the current token. Other programs write integers
+// with an L directly after them (50L), which is passed over. Anything else
+// run on to the number (0x10, 1.5.3, 2e3x) cannot be read as a value; taking
+// the front of it would load a number the file does not hold, so the text
+// run on becomes the current token and the caller reports it.
+bool EndOfNumber(Reader& r) {
+  if (r.t.kind == Scanner_integer && r.t.ch == 'L') {
+    Scanner_Get(r.t);
+    if (r.t.kind != Scanner_name || r.t.text != "L") return false;
+  }
+  if (!RunsOn(r.t.ch)) return true;
+  Scanner_Get(r.t);
+  return false;
+}
+
 // One value from the current token on: "NA", or an optional minus and a number.
 // The current token is the value's last token afterwards.
 bool ReadNumber(Reader& r, const SymTabs_Name& name, int64_t k) {
@@ -70,6 +89,7 @@ bool ReadNumber(Reader& r, const SymTabs_Name& name, int64_t k) {
     value = r.t.realValue;
   else
     return Error(r, 23);
+  if (!EndOfNumber(r)) return Error(r, 23);
   return Store(r, name, k, negative ? -value : value);
 }
 
@@ -109,7 +129,9 @@ bool ReadStructure(Reader& r, const SymTabs_Name& name) {
   int32_t i = 0;
   do {
     if (!Expect(r, Scanner_integer, 32)) return false;
-    if (i >= n || r.t.intValue != name.dims[n - 1 - i]) return Error(r, 33);
+    const int32_t extent = r.t.intValue;
+    if (!EndOfNumber(r)) return Error(r, 32);
+    if (i >= n || extent != name.dims[n - 1 - i]) return Error(r, 33);
     ++i;
     Scanner_Get(r.t);
   } while (r.t.kind == Scanner_comma);
@@ -137,7 +159,9 @@ bool ReadNode(Reader& r, const SymTabs_Name& name) {
 // "= integer" after iteration or seed; no sign is allowed.
 bool ReadKeyValue(Reader& r, int32_t& target) {
   if (!Expect(r, Scanner_equals, 15) || !Expect(r, Scanner_integer, 34)) return false;
-  target = r.t.intValue;
+  const int32_t value = r.t.intValue;
+  if (!EndOfNumber(r)) return Error(r, 34);
+  target = value;
   Scanner_Get(r.t);
   return true;
 }
@@ -145,6 +169,16 @@ bool ReadKeyValue(Reader& r, int32_t& target) {
 bool ReadIteration(Reader& r, int32_t& iteration) { return ReadKeyValue(r, iteration); }
 
 bool ReadSeed(Reader& r, int32_t& seed) { return ReadKeyValue(r, seed); }
+
+// An entry for a name the model does not declare is skipped, but a misspelt
+// name would otherwise surface later as some unrelated failure, so say so.
+void WarnUndeclared(const Reader& r, const std::string& name) {
+  Write_String("Warning -- ");
+  Write_String(name);
+  Write_String(r.kind == Graph_data ? " in the data file" : " in the initial value file");
+  Write_String(" is not a name of the model; its values are skipped");
+  Write_Ln();
+}
 
 }  // namespace
 
@@ -169,10 +203,15 @@ void Data_ReadSFile(int32_t kind, int32_t& iteration, int32_t& seed, const Files
         return;
       case Scanner_name: {
         const SymTabs_Name* name = SymTabs_FindName(r.t.text);
-        if (name != nullptr && name->kind == SymTabs_variable)
+        if (name != nullptr && name->kind == SymTabs_variable) {
           ok = ReadNode(r, *name);
-        else
+        } else {
+          // Only an entry's own name is warned about: bare words inside the
+          // values of a skipped entry are not names of anything.
+          const std::string text = r.t.text;
           Scanner_Get(r.t);
+          if (name == nullptr && r.t.kind == Scanner_equals) WarnUndeclared(r, text);
+        }
         break;
       }
       case Scanner_iteration:

@@ -152,6 +152,62 @@ TEST_F(DataTest, RefusedValuesLeaveTheNodesAlone) {
   EXPECT_EQ(Value(2), 3.0);
 }
 
+TEST_F(DataTest, NumbersWithAnExponentOrAnIntegerSuffixAreReadWhole) {
+  Declare("s", {});
+  Declare("v", {3});
+  Declare("w", {2, 3});
+  const std::pair<const char*, double> scalars[] = {
+      {"1e5", 1e5},  {"1e+05", 1e5}, {"1e-3", 1e-3}, {"2E3", 2000}, {"-1e5", -1e5}, {"50L", 50},
+      {"-50L", -50}, {"1e5L", 1e5},  {"1e10", 1e10}, {"15e-1", 1.5}, {"1.5e2", 150}, {"2.5E-3", 2.5e-3}};
+  for (auto [text, value] : scalars) {
+    InitGraph();
+    List(std::string("list(s = ") + text + ")");
+    EXPECT_FALSE(Data_error) << text;
+    EXPECT_EQ(Value(0), value) << text;
+  }
+  // As another program writes lists: suffixed integers and suffixed extents.
+  InitGraph();
+  List("list(v = c(1L, NA, 3e2),\n w = structure(.Data = c(1e0, 2L, 3, 4, 5e+00, 6L), .Dim = c(2L, 3L)),"
+       " iteration = 2e3, seed = 77L)");
+  EXPECT_FALSE(Data_error);
+  EXPECT_EQ(Value(1), 1.0);  // v[1]
+  EXPECT_EQ(Graph_nodes[2], nullptr);
+  EXPECT_EQ(Value(3), 300.0);
+  EXPECT_EQ(Value(5), 2.0);  // w[1,2]
+  EXPECT_EQ(Value(8), 5.0);  // w[2,2]
+  EXPECT_EQ(Value(9), 6.0);
+  EXPECT_EQ(iteration_, 2000);
+  EXPECT_EQ(seed_, 77);
+  // The rectangular format reads numbers the same way.
+  InitGraph();
+  std::vector<SymTabs_Name*> names = {SymTabs_FindName("v")};
+  Rectangular("1e2\n2L\n-3e-1\n", names, 3);
+  EXPECT_FALSE(Data_error);
+  EXPECT_EQ(Value(1), 100.0);
+  EXPECT_EQ(Value(2), 2.0);
+  EXPECT_EQ(Value(3), -0.3);
+}
+
+TEST_F(DataTest, AnUndeclaredEntryIsSkippedWithAWarningNamingIt) {
+  SymTabs_StoreName({.kind = SymTabs_constant, .name = "N", .value = 2});
+  Declare("r", {2});
+  Declare("s", {});
+  const std::string text =
+      "list(N = 2, deaths = c(1, 2), y = structure(.Data = c(1, 2, 3, 4), .Dim = c(2, 2)),\n"
+      "  r = c(3, 4), flag = TRUE, iteration = 10, seed = 5, s = 1)";
+  const std::pair<int32_t, const char*> files[] = {{Graph_data, "data file"}, {Graph_stochastic, "initial value file"}};
+  for (auto [kind, where] : files) {
+    StartConsole();
+    InitGraph();
+    List(text, kind);
+    EXPECT_FALSE(Data_error);
+    EXPECT_EQ(Value(1), 4.0);  // what follows the skipped entries is read
+    EXPECT_EQ(Value(2), 1.0);
+    const std::string w = " in the " + std::string(where) + " is not a name of the model; its values are skipped\n";
+    EXPECT_EQ(Console(), "Warning -- deaths" + w + "Warning -- y" + w + "Warning -- flag" + w) << where;
+  }
+}
+
 // ---- List format: every error names its number's text at the right token
 
 TEST_F(DataTest, ErrorsAreReportedAtTheOffendingToken) {
@@ -173,6 +229,14 @@ TEST_F(DataTest, ErrorsAreReportedAtTheOffendingToken) {
       {"list(x = c(1, 2, 3 s|)", "Expected a right parenthesis."},
       {"list(seed = -|77)", "Unexpected token in data file."},
       {"list(iteration = 1.5|)", "Unexpected token in data file."},
+      {"list(iteration = 2e3x|)", "Unexpected token in data file."},
+      // Text run on to a number is never cut to the number in front of it.
+      {"list(s = 0x10|)", "Expected entry in data file to be either a number or NA."},
+      {"list(s = 1.5.3|)", "Expected entry in data file to be either a number or NA."},
+      {"list(s = 1e5x|)", "Expected entry in data file to be either a number or NA."},
+      {"list(s = 50Lx|)", "Expected entry in data file to be either a number or NA."},
+      {"list(x = c(1, 2.5L|, 3))", "Expected entry in data file to be either a number or NA."},
+      {"list(s = 2e|)", "Expected entry in data file to be either a number or NA."},
       {"list(s = 1, q|_1 = 2)", "Unexpected token in data file."},
       {"list(w = structure .|Data", "Expected a left parenthesis."},
       {"list(w = structure(Data| = c(1)", "Expected a period."},
@@ -183,6 +247,7 @@ TEST_F(DataTest, ErrorsAreReportedAtTheOffendingToken) {
       {w + ", Dim| = c(2, 3)))", "Expected a period."},
       {w + ", .Dom| = c(2, 3)))", "Expected key word Dim."},
       {w + ", .Dim = c(2, 3.0|)))", "Expected an integer number for node dimension."},
+      {w + ", .Dim = c(2, 3K|)))", "Expected an integer number for node dimension."},
       {w + ", .Dim = c(3|, 2)))", "Dimension of file object inconsistent with node declaration."},
       {w + ", .Dim = c(2, 3, 1|)))", "Dimension of file object inconsistent with node declaration."},
       {w + ", .Dim = c(2, 3;|", "Expected a comma."},
