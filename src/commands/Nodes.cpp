@@ -39,6 +39,14 @@ void Error(int number) {
   Messages_Text(number);
 }
 
+// Percentages outside (0, 100) name no point of a trace, and a pair whose
+// lower end lies above its upper end names no interval.
+void PercentagesRefused() {
+  error = true;
+  Write_Ln();
+  Write_String("Percentages must lie between 0 and 100, the lower one first");
+}
+
 // An index beyond the declared extent would address another variable's nodes.
 void OutOfRange() {
   error = true;
@@ -163,8 +171,11 @@ bool Percentage(double& p) {
   return true;
 }
 
+bool Between0And100(double p) { return p > 0.0 && p < 100.0; }
+
 // A pair pLow : pHigh, t at pLow. A pair without its colon ends the command
-// without a message.
+// without a message. A pair outside (0, 100) or out of order is refused
+// before anything is written.
 bool Percentages(Options& o) {
   if (!Percentage(o.pLow)) return false;
   Next();
@@ -175,7 +186,12 @@ bool Percentages(Options& o) {
   Next();
   if (!Percentage(o.pHigh)) return false;
   Next();
-  return ClosingParenthesis();
+  if (!ClosingParenthesis()) return false;
+  if (!Between0And100(o.pLow) || !Between0And100(o.pHigh) || o.pLow > o.pHigh) {
+    PercentagesRefused();
+    return false;
+  }
+  return true;
 }
 
 bool GetOptions(Options& o) {
@@ -251,7 +267,12 @@ std::string RowStart(int32_t node) {
 }
 
 void WritePercentage(double p, bool lower) {
-  const int64_t k = static_cast<int64_t>(10.0 * p + 1.0E-16);
+  // The commands accept only percentages in (0, 100); the bounds keep the
+  // conversion defined whatever the caller passes.
+  double tenths = 10.0 * p + 1.0E-16;
+  if (!(tenths >= 0.0)) tenths = 0.0;
+  if (tenths > 999.0) tenths = 999.0;
+  const int64_t k = static_cast<int64_t>(tenths);
   if (k < 10) {
     Write_String(lower ? "    0." : "  0.");
     Write_Int(k, 0);

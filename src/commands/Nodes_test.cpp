@@ -71,4 +71,33 @@ TEST_F(NodesTest, ValuesThatFillTheirFieldsStayApartFromTheNext) {
   }
 }
 
+// Percentages outside (0, 100) or out of order are refused with a message
+// and change nothing: no row is written, the row count runs on, and a
+// refused out does not make the next stats start new files.
+TEST_F(NodesTest, PercentagesOutsideTheOpenIntervalOrOutOfOrderAreRefused) {
+  const std::string refused[] = {
+      "stats(a, 1:10, 9.9E99:95.0)", "stats(a, 1:10, 95.0:5.0)", "stats(a, 0.0:50.0)",
+      "stats(a, 1:10, 2.5:100.0)",   "stats(a, 1:10, 0:50)",     "stats(a, 1:10, 10:200)",
+      "stats(a, 1.0E-400:50.0)",     "stats(a, 1:10, 1.0E400:1.0E401)",
+      "diag(a, 1:10, 60:40)",        "out(a, 1:10, 5.0:105.0)",
+  };
+  std::string commands = "monitor(a)\nupdate(10)\nstats(a, 1:10, 50:50)\n";
+  for (const std::string& c : refused) commands += c + "\n";
+  commands += "stats(a, 1:10, 0.1:99.9)\n";
+  Run(commands);
+  const std::string console = Console();
+  size_t said = 0;
+  for (size_t at = 0; (at = console.find("Percentages must lie between 0 and 100, the lower one first", at)) !=
+                      std::string::npos;
+       ++at)
+    ++said;
+  EXPECT_EQ(said, std::size(refused));
+  EXPECT_EQ(console.find("-9223372036854775808"), std::string::npos);
+  EXPECT_EQ(test::ReadFile("t1.ind"), "a 1\na 2\n");
+  const std::vector<std::string> file = Lines(test::ReadFile("t1.out"));
+  ASSERT_EQ(file.size(), 2u);
+  EXPECT_EQ(file[0].substr(22, 11), " 5.000E+1  ");  // the pair 50:50 is in order
+  EXPECT_EQ(file[1].substr(22, 11), " 1.000E-1  ");
+}
+
 }  // namespace
