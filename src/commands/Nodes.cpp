@@ -31,12 +31,20 @@ enum Message {
 };
 
 constexpr int32_t numBatches = 25;
-constexpr int rowColumn = 15;  // report rows start their numbers here
+constexpr size_t rowColumn = 15;  // report rows start their numbers here
 
 void Error(int number) {
   error = true;
   Write_Ln();
   Messages_Text(number);
+}
+
+// Percentages outside (0, 100) name no point of a trace, and a pair whose
+// lower end lies above its upper end names no interval.
+void PercentagesRefused() {
+  error = true;
+  Write_Ln();
+  Write_String("Percentages must lie between 0 and 100, the lower one first");
 }
 
 // An index beyond the declared extent would address another variable's nodes.
@@ -163,8 +171,11 @@ bool Percentage(double& p) {
   return true;
 }
 
+bool Between0And100(double p) { return p > 0.0 && p < 100.0; }
+
 // A pair pLow : pHigh, t at pLow. A pair without its colon ends the command
-// without a message.
+// without a message. A pair outside (0, 100) or out of order is refused
+// before anything is written.
 bool Percentages(Options& o) {
   if (!Percentage(o.pLow)) return false;
   Next();
@@ -175,7 +186,12 @@ bool Percentages(Options& o) {
   Next();
   if (!Percentage(o.pHigh)) return false;
   Next();
-  return ClosingParenthesis();
+  if (!ClosingParenthesis()) return false;
+  if (!Between0And100(o.pLow) || !Between0And100(o.pHigh) || o.pLow > o.pHigh) {
+    PercentagesRefused();
+    return false;
+  }
+  return true;
 }
 
 bool GetOptions(Options& o) {
@@ -233,16 +249,30 @@ std::string LabelText(int32_t node) {
   return SymTabs_LookUpLabel(node, label) ? SymTabs_LabelText(label) : std::to_string(node);
 }
 
-// A line end, the element's indices, and spaces up to the first column of numbers.
-void RowStart(int32_t node) {
-  Write_Ln();
-  const int64_t start = Write_Pos();
-  Write_String(Indices(node));
-  while (Write_Pos() - start < rowColumn) Write_Char(' ');
+// Appends one field of a report row. A value may fill its whole field (an
+// exponent of three digits, a count of six); the fields after it then start
+// one place later, so that two fields never run together and no digit is
+// lost. Rows whose values fit are unchanged.
+void AppendField(std::string& row, const std::string& field) {
+  if (!row.empty() && row.back() != ' ' && !field.empty() && field.front() != ' ') row += ' ';
+  row += field;
+}
+
+// The start of a console row: the element's indices, and spaces up to the
+// first column of numbers.
+std::string RowStart(int32_t node) {
+  std::string row = Indices(node);
+  if (row.size() < rowColumn) row.resize(rowColumn, ' ');
+  return row;
 }
 
 void WritePercentage(double p, bool lower) {
-  const int64_t k = static_cast<int64_t>(10.0 * p + 1.0E-16);
+  // The commands accept only percentages in (0, 100); the bounds keep the
+  // conversion defined whatever the caller passes.
+  double tenths = 10.0 * p + 1.0E-16;
+  if (!(tenths >= 0.0)) tenths = 0.0;
+  if (tenths > 999.0) tenths = 999.0;
+  const int64_t k = static_cast<int64_t>(tenths);
   if (k < 10) {
     Write_String(lower ? "    0." : "  0.");
     Write_Int(k, 0);
@@ -306,12 +336,17 @@ void Stats(const OutNode_Ref& ref, const Options& o) {
     if (s.n == 0) return;
     if (!headed) StatsHeading(o);
     headed = true;
-    RowStart(node);
-    for (double x : {s.mean, s.sd, s.lower, s.upper, s.median}) Write_LongReal(x, 11);
-    Write_String("   ");
-    Write_Int(s.n, 6);
-    for (double x : {s.mean, s.sd, o.pLow, s.lower, o.pHigh, s.upper, s.median}) TextFile_WriteLongReal(out, x, 11);
-    for (int32_t v : {s.n, start, end}) TextFile_WriteInt(out, v, 6);
+    std::string row = RowStart(node);
+    for (double x : {s.mean, s.sd, s.lower, s.upper, s.median}) AppendField(row, TextFile_RealText(x, 11));
+    AppendField(row, "   ");
+    AppendField(row, TextFile_IntText(s.n, 6));
+    Write_Ln();
+    Write_String(row);
+    std::string line;
+    for (double x : {s.mean, s.sd, o.pLow, s.lower, o.pHigh, s.upper, s.median})
+      AppendField(line, TextFile_RealText(x, 11));
+    for (int32_t v : {s.n, start, end}) AppendField(line, TextFile_IntText(v, 6));
+    TextFile_WriteString(out, line);
     TextFile_WriteLine(out);
     TextFile_WriteString(ind, LabelText(node) + " ");
     TextFile_WriteInt(ind, ++numMonitors, 0);
@@ -339,10 +374,12 @@ void Diagnostics(const OutNode_Ref& ref, const Options& o) {
     int32_t start = o.first;
     Monitors_Diagnostics(node, numBatches, start, o.last, d.mean1, d.sd1, d.mean2, d.sd2, d.Z, d.n);
     if (d.n < 1) return;
-    RowStart(node);
-    for (double x : {d.mean1, d.sd1, d.mean2, d.sd2, d.Z}) Write_LongReal(x, 10);
-    Write_String("   ");
-    Write_Int(d.n, 6);
+    std::string row = RowStart(node);
+    for (double x : {d.mean1, d.sd1, d.mean2, d.sd2, d.Z}) AppendField(row, TextFile_RealText(x, 10));
+    AppendField(row, "   ");
+    AppendField(row, TextFile_IntText(d.n, 6));
+    Write_Ln();
+    Write_String(row);
   });
 }
 

@@ -24,7 +24,8 @@ namespace {
 constexpr double tinyVariance = 1.0e-20;
 // Keeps the square root of a batch-means variance away from exact zero.
 constexpr double sdFloor = 1.0e-25;
-// Index lines pad the bare name to this many characters.
+// Index lines pad the bare name to this many characters (a longer name is
+// followed by one space).
 constexpr size_t nameField = 20;
 
 // One monitored node. The trace is two parallel arrays rather than a cell per
@@ -314,7 +315,11 @@ void Monitors_WriteIndexEntry(Files_Rider& rider, int32_t label, int64_t firstLi
     nameLength = text.size();
   }
   TextFile_WriteString(rider, text);
+  // A name of nameField characters or more still gets one space, or readers
+  // that split the line at spaces would take its first line number as part
+  // of the name.
   for (size_t k = nameLength; k < nameField; ++k) TextFile_Write(rider, ' ');
+  if (nameLength >= nameField) TextFile_Write(rider, ' ');
   TextFile_WriteInt(rider, firstLine, 15);
   TextFile_WriteInt(rider, firstLine + count - 1, 15);
   TextFile_WriteLine(rider);

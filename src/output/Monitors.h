@@ -11,7 +11,8 @@
 // Sample file: one line per sample, the iteration left-justified in a field
 // of 10, a space, the value in a real field of 20. Index file: one line per
 // node, its name padded to 20 (indices of an array element follow the name
-// within that padding), then its first and last line in the sample file,
+// within that padding; at least one space follows the whole text, however
+// long the name), then its first and last line in the sample file,
 // each left-justified in a field of 15. Line numbers count from 1.
 #pragma once
 

@@ -216,4 +216,33 @@ TEST_F(MonitorsFileTest, AnUnwritableDirectoryIsReportedAndTheOldFileKept) {
   EXPECT_EQ(test::ReadFile("ro/t.out"), "old samples\n");
 }
 
+// Readers split an index line at spaces, so a name that fills its field of
+// 20 still needs one space before its first line number; shorter names keep
+// the padding to 20, counted without the bracket part of an array element.
+TEST_F(MonitorsTest, IndexLinesKeepASpaceAfterNamesOfAnyLength) {
+  const std::string n19 = "abcdefghijklmnopqrs", n20 = n19 + "t", n21 = n20 + "u";
+  const std::string n79 = n20 + n20 + n20 + n19;
+  ASSERT_TRUE(Build("var " + n19 + "[10], " + n20 + ", " + n21 + "[2], " + n79 + ", " + n20 + "v[12,2], ab[11]; { " +
+                    n20 + " ~ dnorm(0, 1) " + n21 + "[1] ~ dnorm(0, 1) " + n21 + "[2] ~ dnorm(0, 1) " + n79 +
+                    " ~ dnorm(0, 1) " + n20 + "v[12,2] ~ dnorm(0, 1) ab[11] ~ dnorm(0, 1) for (i in 1:10) { " +
+                    n19 + "[i] ~ dnorm(0, 1) } }"))
+      << Console();
+  const std::tuple<std::string, int, std::string> cases[] = {
+      {n19, 9, n19 + "[10] "},                          // padding by the bare name: one space
+      {n20, 0, n20 + " "},                              // fills the field
+      {n21, 1, n21 + "[2] "},                           // beyond it
+      {n79, 0, n79 + " "},                              // the longest name there can be
+      {n20 + "v", 23, n20 + "v[12,2] "},                // two indices
+      {"ab", 10, "ab[11]" + std::string(18, ' ')},      // short names keep their padding
+  };
+  for (const auto& [name, offset, start] : cases) {
+    Files_Handle h = Files_New("one.ind");
+    Files_Rider r;
+    Files_Set(r, h, 0);
+    Monitors_WriteIndexEntry(r, L(name, offset), 1, 5);
+    Files_Close(h);
+    EXPECT_EQ(test::ReadFile("one.ind"), start + "1              5              \n") << name;
+  }
+}
+
 }  // namespace
