@@ -37,7 +37,7 @@ class AnalyseTest : public test::FrontEnd {
   }
 
   // "node: text" of the report of a failing check, which must end the run
-  // with status 0 and the flag set.
+  // with the status of a failed run and the flag set.
   std::string Fails() {
     StartConsole();
     EXPECT_EXIT(
@@ -45,7 +45,7 @@ class AnalyseTest : public test::FrontEnd {
           std::atexit(SaveFlag);
           Analyse_CheckModel();
         },
-        testing::ExitedWithCode(0), "");
+        testing::ExitedWithCode(1), "");
     EXPECT_EQ(test::ReadFile("flag"), "1");
     const std::string log = Console();
     const size_t node = log.find(" for node: "), text = log.find(" -- error  -- \n");
