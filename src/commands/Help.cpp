@@ -53,6 +53,8 @@ constexpr Messages_Entry entries[] = {
     {61, "     where node_name is the name of a node for which a monitor"},
     {62, "     has been set and start to finish denote iteration numbers."},
     {63, "     Unkown help option."},
+    {64, "     The run ends with exit status 0, or 1 when it stopped on an"},
+    {65, "     error (a failed compile or update, a node error)."},
     {70, " Help is available on the following functions:"},
     {71, "    cloglog  equals   exp     inprod   inverse  log"},
     {72, "    logdet   logfact  loggam  logit    max      mean   min"},
@@ -101,15 +103,17 @@ constexpr Messages_Entry entries[] = {
 };
 
 // Help topic of each command word, keyed by its code: the syntax entry and
-// the description entries that follow it.
+// the description entries that follow it, then any further description
+// entries kept elsewhere in the table.
 struct CommandTopic {
   int32_t code;
   int first, last;
+  int moreFirst = 0, moreLast = -1;
 };
 
 constexpr CommandTopic commandTopics[] = {
     {Scanner_compile, 25, 27}, {Scanner_update, 28, 30}, {Scanner_monitor, 31, 33},
-    {Scanner_clear, 34, 36},   {Scanner_q, 37, 38},      {Scanner_diag, 39, 40},
+    {Scanner_clear, 34, 36},   {Scanner_q, 37, 38, 64, 65}, {Scanner_diag, 39, 40},
     {Scanner_graph, 41, 42},   {Scanner_iter, 43, 44},   {Scanner_data, 45, 46},
     {Scanner_inits, 47, 48},   {Scanner_model, 49, 50},  {Scanner_string, 51, 53},
     {Scanner_out, 54, 56},     {Scanner_save, 57, 59},   {Scanner_stats, 60, 62},
@@ -176,6 +180,7 @@ void Help_HelpMessage(int32_t topic) {
     Help_Message(c.first);
     Write_Ln();
     for (int n = c.first + 1; n <= c.last; ++n) Help_Message(n);
+    for (int n = c.moreFirst; n <= c.moreLast; ++n) Help_Message(n);
     Write_Ln();
     return;
   }

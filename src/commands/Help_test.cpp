@@ -35,6 +35,18 @@ TEST_F(HelpTest, CommandSyntaxThenItsDescription) {
   EXPECT_EQ(Shown(Scanner_string), "\n" + E(51) + "\n\n" + E(52) + "\n" + E(53) + "\n\n");
 }
 
+// The help on ending the run says what its exit status tells a script.
+TEST_F(HelpTest, QuitTellsTheExitStatus) {
+  const std::string q = Shown(Scanner_q);
+  EXPECT_EQ(q.find("\n" + E(37) + "\n\n" + E(38) + "\n"), 0u) << q;
+  EXPECT_NE(q.find("exit status 0"), std::string::npos) << q;
+  EXPECT_NE(q.find("1 when it stopped on an"), std::string::npos) << q;
+  EXPECT_EQ(q.substr(q.size() - 2), "\n\n");
+  // Its neighbours in the table keep their own entries only.
+  EXPECT_EQ(Shown(Scanner_diag), "\n" + E(39) + "\n\n" + E(40) + "\n\n");
+  EXPECT_EQ(Shown(Scanner_clear), "\n" + E(34) + "\n\n" + E(35) + "\n" + E(36) + "\n\n");
+}
+
 TEST_F(HelpTest, FunctionsAndDistributions) {
   EXPECT_EQ(Shown(Scanner_logit), "\n\n" + E(94) + "\n");
   EXPECT_EQ(Shown(Scanner_dnorm), "\n\n" + E(119) + "\n");

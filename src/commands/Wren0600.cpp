@@ -132,7 +132,7 @@ void Wren0600_WriteBanner(const std::tm& now) {
   Write_Ln();
 }
 
-void WrenLoop() {
+bool WrenLoop() {
   for (;;) {
     int32_t code = GetCommand();
     switch (code) {
@@ -142,18 +142,18 @@ void WrenLoop() {
       case Scanner_model: Model_DisplaySource(); break;
       case Scanner_compile:
         Model_Compile();
-        if (Model_error) return;
+        if (Model_error) return true;
         break;
       case Scanner_update:
         Model_Update();
         if (Model_error) {
           Model_RunTimeError();
-          return;
+          return true;
         }
         break;
       case Scanner_monitor: Nodes_Record(); break;
       case Scanner_clear: Nodes_Clear(); break;
-      case Scanner_q: Model_Quit(); return;
+      case Scanner_q: Model_Quit(); return false;
       case Scanner_graph: Model_WriteGraph(); break;
       case Scanner_iter: Model_Iter(); break;
       case Scanner_help: Help_HelpAction(); break;
@@ -180,7 +180,7 @@ int Wren0600_Main(int argc, const char* const* argv) {
   std::signal(SIGXFSZ, SIG_IGN);
   if (!Wren0600_InitModules(argc, argv)) {
     TextFile_FlushTerminal();
-    return 0;
+    return Wren0600_statusFailed;
   }
   if (Params_error) {
     Write_Ln();
@@ -191,13 +191,13 @@ int Wren0600_Main(int argc, const char* const* argv) {
       Write_Ln();
     }
     TextFile_FlushTerminal();
-    return 0;
+    return Wren0600_statusFailed;
   }
   std::time_t t = std::time(nullptr);
   std::tm now{};
   localtime_r(&t, &now);
   Wren0600_WriteBanner(now);
-  WrenLoop();
+  const bool failed = WrenLoop();
   Write_Flush();
-  return 0;
+  return failed ? Wren0600_statusFailed : Wren0600_statusDone;
 }

@@ -26,6 +26,8 @@ enum Message : int {
   valueTooBigOrSmall = 61,
   valueNotProportion = 62,
   valueNotInteger = 63,
+  valueBelowLowerBound = 81,
+  valueAboveUpperBound = 82,
   notDefined = 98,
   valueBelowLowest = 99,
   valueAboveHighest = 100,
@@ -226,6 +228,24 @@ void CheckValue(Graph_Node* node) {
   }
 }
 
+// A value inside the distribution's support must also lie inside the node's
+// I(,) bounds: the likelihood of an observed value outside them is zero, and
+// every sampler of a bounded node assumes it starts inside them. Called once
+// the support itself has passed, so a failure here is the bounds' own.
+void CheckBounds(Graph_Node* node) {
+  if (!Distrib_Valid(node->density)) return;
+  const Distrib_Row& row = Distrib_Of(node->density);
+  if (row.shape != Distrib_scalar || !row.hasDensity) return;
+  if (node->numParents < row.numParameters + 2 || node->numParents < 3) return;  // no bound slots
+  double lower = 0.0, upper = 0.0;
+  Distrib_Support(node, lower, upper);
+  // A discrete node's bounds are whole numbers; its value is whole up to the
+  // tolerance the integer test allows.
+  const double v = row.discrete ? Count(node->value) : node->value;
+  if (v < lower) Fail(node, valueBelowLowerBound);
+  if (v > upper) Fail(node, valueAboveUpperBound);
+}
+
 }  // namespace
 
 void InitAnalyse() { Analyse_error = false; }
@@ -240,5 +260,6 @@ void Analyse_CheckModel() {
     CheckParameters(node);
     CheckSizes(node);
     CheckValue(node);
+    CheckBounds(node);
   }
 }

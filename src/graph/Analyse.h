@@ -1,7 +1,8 @@
 // Analyse: the validity check of a compiled model. Once starting values are
 // known, every declared stochastic or data node is refused when it is defined
 // twice, when a parameter lies outside the range its distribution admits, or
-// when its own value lies outside the distribution's support.
+// when its own value lies outside the distribution's support or its I(,)
+// bounds (an observed value and a starting value alike).
 #pragma once
 
 // Set before every node error of this module.

@@ -37,7 +37,7 @@ class AnalyseTest : public test::FrontEnd {
   }
 
   // "node: text" of the report of a failing check, which must end the run
-  // with status 0 and the flag set.
+  // with the status of a failed run and the flag set.
   std::string Fails() {
     StartConsole();
     EXPECT_EXIT(
@@ -45,7 +45,7 @@ class AnalyseTest : public test::FrontEnd {
           std::atexit(SaveFlag);
           Analyse_CheckModel();
         },
-        testing::ExitedWithCode(0), "");
+        testing::ExitedWithCode(1), "");
     EXPECT_EQ(test::ReadFile("flag"), "1");
     const std::string log = Console();
     const size_t node = log.find(" for node: "), text = log.find(" -- error  -- \n");
@@ -107,6 +107,48 @@ TEST_F(AnalyseTest, ParameterAndValueChecks) {
       Passes();
     else
       EXPECT_EQ(Fails(), report) << model << " " << data;
+  }
+}
+
+TEST_F(AnalyseTest, ValuesOutsideTheirBoundsAreRefused) {
+  const std::string below = "Node value is less than lower bound.",
+                    above = "Node value is greater than upper bound.";
+  const std::string half = "var x; { x ~ dnorm(0, 1) I(0, ) }", cut = "var x; { x ~ dnorm(0, 1) I(-1, 1) }",
+                    pois = "var y; { y ~ dpois(3) I(1, 4) }",
+                    moving = "var x, lo; { lo ~ dunif(0, 2) x ~ dexp(1) I(lo, ) }";
+  // {model, data, initial values, report}; no report: the check passes.
+  const std::string rows[][4] = {
+      {half, "list(x = -5)", "", "x: " + below},
+      {half, "list(x = 0)", "", ""},  // the bound belongs to the support
+      {half, "list(x = 5)", "", ""},
+      {"var x; { x ~ dnorm(0, 1) I(, 2) }", "list(x = 3)", "", "x: " + above},
+      {"var x; { x ~ dnorm(0, 1) I(, 2) }", "list(x = -30)", "", ""},
+      {cut, "list(x = 1.5)", "", "x: " + above},
+      {cut, "list(x = -1.5)", "", "x: " + below},
+      {cut, "list(x = 1)", "", ""},
+      {pois, "list(y = 0)", "", "y: " + below},
+      {pois, "list(y = 5)", "", "y: " + above},
+      {pois, "list(y = 4)", "", ""},
+      // The distribution's own support is checked first, with its own message.
+      {pois, "list(y = -1)", "", "y: Node value is less then lower allowed value"},
+      {"var y; { y ~ dbin(0.5, 10) I(2, ) }", "list(y = 1)", "", "y: " + below},
+      {"var y; { y ~ dgamma(1, 1) I(, 3) }", "list(y = 4)", "", "y: " + above},
+      // Bounds given by other nodes, observed or sampled.
+      {"var x, lo; { x ~ dnorm(0, 1) I(lo, ) }", "list(x = 1, lo = 2)", "", "x: " + below},
+      {moving, "list(x = 1)", "list(lo = 1.5)", "x: " + below},
+      {moving, "list(x = 1)", "list(lo = 0.5)", ""},
+      // A starting value is held to the bounds as an observed value is.
+      {half, "", "list(x = -5)", "x: " + below},
+      {moving, "", "list(x = 0.2, lo = 0.5)", "x: " + below},
+      // Nodes in increasing number: y[1] passes, y[2] is reported.
+      {"var y[2]; { for (i in 1:2) { y[i] ~ dnorm(0, 1) I(0, 1) } }", "list(y = c(0.5, 2))", "", "y[2]: " + above},
+  };
+  for (const auto& [model, data, inits, report] : rows) {
+    Build(model, data, inits);
+    if (report.empty())
+      Passes();
+    else
+      EXPECT_EQ(Fails(), report) << model << " " << data << " " << inits;
   }
 }
 

@@ -163,7 +163,7 @@ TEST_F(CodeGenTest, LogicalChainsAreEvaluatedOrRefusedButNeverTooDeep) {
 }
 
 TEST_F(CodeGenTest, AnOperandWithoutANodeEndsTheRun) {
-  EXPECT_EXIT(Generate("model m; var a, b;\n{ a <- b + 1 }"), testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(Generate("model m; var a, b;\n{ a <- b + 1 }"), testing::ExitedWithCode(1), "");
   EXPECT_NE(Console().find("Node has undefined parent."), std::string::npos);
 }
 

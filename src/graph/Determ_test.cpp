@@ -36,10 +36,10 @@ TEST_F(DetermTest, InterpreterRunsPostfixCode) {
 TEST_F(DetermTest, MalformedCodeEndsTheRunAsAFault) {
   std::vector<Graph_Node*> eleven(11, Node(1.0));
   Graph_Node* deep = Logical({24, 24, 24, 24, 24, 24, 24, 24, 24, 24, 24, 21}, eleven);
-  EXPECT_EXIT(V(deep), testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(V(deep), testing::ExitedWithCode(1), "");
   EXPECT_TRUE(Says("Executed non implemented instruction."));
-  EXPECT_EXIT(V(Logical({24, 11, 21}, {Node(1.0)})), testing::ExitedWithCode(0), "");
-  EXPECT_EXIT(V(Logical({24, 1, 21}, {Node(1.0)})), testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(V(Logical({24, 11, 21}, {Node(1.0)})), testing::ExitedWithCode(1), "");
+  EXPECT_EXIT(V(Logical({24, 1, 21}, {Node(1.0)})), testing::ExitedWithCode(1), "");
 }
 
 TEST_F(DetermTest, AggregatesReadRangesOfNodes) {
@@ -65,7 +65,7 @@ TEST_F(DetermTest, PickFollowsAStochasticIndex) {
   EXPECT_EQ(V(pick), 30.0);
   for (auto [index, message] : {std::pair{4.0, "greater than array bound."}, {0.5, "less than one."}}) {
     k->value = index;
-    EXPECT_EXIT(V(pick), testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(V(pick), testing::ExitedWithCode(1), "");
     EXPECT_TRUE(Says(std::string("Index expression ") + message)) << index;
   }
 }
@@ -88,7 +88,7 @@ TEST_F(DetermTest, MatrixFunctionsOfNodeBlocks) {
   const int32_t s = Graph_totalNumNodes;
   for (double x : {1.0, 2.0, 2.0, 1.0}) Node(x);
   Graph_Node* bad = Logical({32, 2, s, 2, 1, 2, 2});
-  EXPECT_EXIT(V(bad), testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(V(bad), testing::ExitedWithCode(1), "");
   EXPECT_TRUE(Says("Matrix is not positive definite for node: " + std::to_string(bad->label) + "\n"));
 }
 

@@ -58,7 +58,7 @@ TEST_F(GraphTest, ArraysHaveFixedLimits) {
   int32_t position = Graph_maxCode - 1;
   Graph_PushOp(8, code, position);
   EXPECT_EQ(code.back(), 8);
-  EXPECT_EXIT(Graph_PushOp(9, code, position), testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(Graph_PushOp(9, code, position), testing::ExitedWithCode(1), "");
 }
 
 }  // namespace

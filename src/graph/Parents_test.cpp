@@ -41,7 +41,7 @@ class ParentsTest : public test::FrontEnd {
                    const std::string& node, const std::string& message) {
     ASSERT_TRUE(Generate(model, data));
     cut();
-    EXPECT_EXIT(Parents_BuildSamplingDistribu(), testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(Parents_BuildSamplingDistribu(), testing::ExitedWithCode(1), "");
     EXPECT_TRUE(Says("for node: " + node)) << node;
     EXPECT_TRUE(Says(message)) << node;
   }
@@ -216,7 +216,7 @@ TEST_F(ParentsTest, MissingNodesAreFaults) {
               "list(y = 1)", [] { Graph_nodes[SymTabs_FindName("x")->firstNode + 1] = nullptr; }, "x[2]",
               "Made use of undefined node");
   Graph_List list;
-  EXPECT_EXIT(Parents_DeterministicParentLi(N("s"), list), testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(Parents_DeterministicParentLi(N("s"), list), testing::ExitedWithCode(1), "");
 }
 
 // The size of dbin and the upper end of a bounded node enter no density

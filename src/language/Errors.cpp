@@ -215,7 +215,9 @@ void Errors_NodeErrorText(const Graph_Node* node, std::string_view text) {
 
 void Errors_EndRun() {
   if (ending != nullptr) ending();
-  std::exit(0);
+  // A fatal fault is a failed run: a script running several chains must be
+  // able to tell it from one that finished.
+  std::exit(1);
 }
 
 void Errors_SetEnding(Errors_Ending e) { ending = e; }

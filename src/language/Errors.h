@@ -22,7 +22,7 @@ void Errors_SetErrorFile(const std::string& name, const Files_Handle& handle);
 void Errors_CompileError(int64_t position, int number);
 // The same report with a text of its own, for faults the table has no number for.
 void Errors_CompileErrorText(int64_t position, std::string_view text);
-// Reports error n for a node by its label and ends the program (status 0).
+// Reports error n for a node by its label and ends the program (status 1).
 [[noreturn]] void Errors_NodeError(const Graph_Node* node, int number);
 // The same report with a text of its own, for faults the table has no number for.
 [[noreturn]] void Errors_NodeErrorText(const Graph_Node* node, std::string_view text);
@@ -32,7 +32,7 @@ void Errors_NodeReport(const Graph_Node* node, std::string_view text);
 
 // Ends the run after a fatal fault has been reported: every fatal path of the
 // program comes here. Without an ending put in place the process exits with
-// status 0.
+// status 1, the status of a failed run.
 [[noreturn]] void Errors_EndRun();
 // Puts another ending in place of the process exit, for a host that runs many
 // models in one process and must survive a fatal fault (it throws, say); null

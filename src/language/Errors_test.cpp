@@ -52,7 +52,7 @@ TEST_F(ErrorsTest, NodeErrorNamesTheNodeAndEndsTheRun) {
   node.label = 5;
   Errors_SetErrorFile("m.txt", nullptr);
   StartConsole();
-  EXPECT_EXIT(Errors_NodeError(&node, 78), testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(Errors_NodeError(&node, 78), testing::ExitedWithCode(1), "");
   EXPECT_EQ(Console(),
             "\nError in file: m.txt\n for node: x[2,3]\n"
             " -- error  -- \nNode has undefined parent.\n");
@@ -71,9 +71,9 @@ TEST_F(ErrorsTest, EndingPutInPlaceReplacesTheExit) {
   EXPECT_THROW(Errors_NodeError(&node, 78), Ended);
   EXPECT_THROW(Errors_EndRun(), Ended);
   Errors_SetEnding([] {});
-  EXPECT_EXIT(Errors_EndRun(), testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(Errors_EndRun(), testing::ExitedWithCode(1), "");
   Errors_SetEnding(nullptr);
-  EXPECT_EXIT(Errors_EndRun(), testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(Errors_EndRun(), testing::ExitedWithCode(1), "");
   EXPECT_EQ(Console(), "\nError in file: m.txt\n for node: 7\n -- error  -- \nNode has undefined parent.\n");
 }
 

@@ -190,7 +190,7 @@ TEST_F(ClassDenTest, RejectionAndGridUpdatersTakeOneNodeEach) {
 TEST_F(ClassDenTest, NodeWithoutMethodEndsTheRunNamingIt) {
   const std::string model = "var x, m, y[2]; { x ~ dgamma(0.5, 1) m <- exp(x) for (i in 1:2) { y[i] ~ dpois(m) } }";
   ASSERT_TRUE(Build(model, "list(y = c(1, 2))")) << Console();
-  EXPECT_EXIT(ClassDen_ChooseUpdateMethod(), testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(ClassDen_ChooseUpdateMethod(), testing::ExitedWithCode(1), "");
   const std::string log = test::ReadFile("t.log");
   EXPECT_NE(log.find(" for node: x\n"), std::string::npos) << log;
   EXPECT_NE(log.find("Unable to choose update method for node"), std::string::npos) << log;
@@ -204,7 +204,7 @@ TEST_F(ClassDenTest, BlocksBeyondTheSamplersCapacityAreRefused) {
   }
   ASSERT_TRUE(Build("var p[101], alpha[101]; { p[1:101] ~ ddirch(alpha[]) }", alpha + "))", p + "))"))
       << Console();
-  EXPECT_EXIT(ClassDen_ChooseUpdateMethod(), testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(ClassDen_ChooseUpdateMethod(), testing::ExitedWithCode(1), "");
   EXPECT_NE(test::ReadFile("t.log").find("Block has more than 100 components."), std::string::npos);
 }
 

@@ -15,6 +15,9 @@
 #   absent           optional: names of files that must not exist afterwards
 #   fsize            optional: a limit on the size of each file the program
 #                    writes, in KiB (ulimit -f), as a stand-in for a full disk
+#   status           optional: the expected exit status (default 0); a run
+#                    that fails (compile error, node error, failed update,
+#                    wrong command line) ends with 1
 #   any other file   copied alongside (models, data, initial values)
 # The run happens in a scratch copy of the directory. In the banner the date
 # and time, and in timing lines the elapsed time, are masked before comparing.
@@ -37,9 +40,11 @@ limit=unlimited
 # shellcheck disable=SC2086
 (ulimit -f "$limit" && exec timeout 20 "$wren" $args) <"$input" >stdout 2>stderr
 status=$?
+expected_status=0
+[ -f status ] && expected_status=$(head -n 1 status)
 fail=0
-if [ "$status" -ne 0 ]; then
-  echo "exit status $status (expected 0)"
+if [ "$status" -ne "$expected_status" ]; then
+  echo "exit status $status (expected $expected_status)"
   fail=1
 fi
 
