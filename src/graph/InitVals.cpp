@@ -104,29 +104,19 @@ bool Enumerated(const Graph_Node* node) {
          row.upper.kind != Distrib_none;
 }
 
-// One end of a discrete support: a fixed number, a count parameter, or open
-// (none).
-int64_t SupportEnd(Graph_Node* node, const Distrib_End& end, int64_t none) {
-  switch (end.kind) {
-    case Distrib_fixed: return ToCount(end.value);
-    case Distrib_parameter: return ToCount(Parameter(node, end.parameter));
-    default: return none;
-  }
-}
-
-// The support of a discrete node, narrowed by its bounds; an open upper end
-// is the largest count.
+// The support of a discrete node, narrowed by its bounds to the whole
+// numbers inside them, as the samplers take it; an open upper end is the
+// largest count.
 void GetBounds(Graph_Node* node, int64_t& lower, int64_t& upper) {
   if (!Distrib_Valid(node->density) || !Distrib_IsDiscrete(node->density)) {
     lower = 0;
     upper = -1;  // no discrete support: nothing can be drawn
     return;
   }
-  const Distrib_Row& row = Distrib_Of(node->density);
-  lower = SupportEnd(node, row.lower, 0);
-  upper = SupportEnd(node, row.upper, INT32_MAX);
-  if (Graph_Node* lo = LowerParent(node); lo != nullptr) lower = std::max(lower, ToCount(Graph_ValueOf(lo)));
-  if (Graph_Node* hi = UpperParent(node); hi != nullptr) upper = std::min(upper, ToCount(Graph_ValueOf(hi)));
+  double lo = 0.0, hi = 0.0;
+  Distrib_Support(node, lo, hi);
+  lower = std::isfinite(lo) ? ToCount(lo) : 0;
+  upper = hi < std::numeric_limits<double>::infinity() ? ToCount(hi) : INT32_MAX;
 }
 
 // A discrete node's first draw is from its prior alone, as if no likelihood
