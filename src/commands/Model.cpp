@@ -237,7 +237,8 @@ void Model_Update() {
     if (iteration == INT32_MAX) break;
     ++iteration;
     Samplers_Update(aborted, Model_error);
-    if (!aborted && !Model_error) Plans_SweepDone();
+    // An interrupt after the last record still leaves a whole sweep.
+    if (!Samplers_MidSweep() && !Model_error) Plans_SweepDone();
     Monitors_Update(iteration);
     if (iteration > 1 && iteration % Model_checkPointFreq == 0) Model_WriteCheckPoint(iteration);
   }

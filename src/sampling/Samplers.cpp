@@ -75,13 +75,18 @@ void Samplers_Update(bool& aborted, bool& error) {
     error = s.error;
     ++cursor;
     if (cursor == n) cursor = 0;
-    if (error || cursor == 0) return;
+    if (error) return;
+    // Asked after every record, the last one of the sweep included: a model
+    // with a single record would otherwise never see the request.
     if (CtrlC_Abort()) {
       aborted = true;
       return;
     }
+    if (cursor == 0) return;
   }
 }
+
+bool Samplers_MidSweep() { return cursor != 0; }
 
 void Samplers_Fail(Samplers_Sampler& sampler, std::string_view reason) {
   sampler.error = true;

@@ -85,6 +85,40 @@ TEST_F(SamplersTest, InterruptEndsTheSweepAfterTheCurrentRecord) {
   EXPECT_EQ(ran, (std::vector<double>{3, 2, 1}));
 }
 
+// A request is seen after every record, the last of a sweep included; a
+// sweep cut short resumes with the next record, and one stopped after its
+// last record is complete, so the next call starts a new sweep.
+TEST_F(SamplersTest, InterruptIsSeenAfterEveryRecordIncludingTheLast) {
+  struct Case {
+    int records;
+    std::vector<double> first, second;
+    bool midSweep;
+  };
+  const Case cases[] = {
+      {1, {1}, {1}, false},
+      {2, {2}, {1}, true},
+  };
+  for (const Case& c : cases) {
+    InitSamplers();
+    InitCtrlC();
+    ran.clear();
+    Register(c.records);
+    CtrlC_Request();
+    bool aborted = false, error = false;
+    Samplers_Update(aborted, error);
+    EXPECT_TRUE(aborted) << c.records;
+    EXPECT_FALSE(error) << c.records;
+    EXPECT_EQ(ran, c.first) << c.records;
+    EXPECT_EQ(Samplers_MidSweep(), c.midSweep) << c.records;
+    CtrlC_Request();
+    ran.clear();
+    Samplers_Update(aborted, error);
+    EXPECT_TRUE(aborted) << c.records;
+    EXPECT_EQ(ran, c.second) << c.records;
+    EXPECT_FALSE(Samplers_MidSweep()) << c.records;
+  }
+}
+
 TEST_F(SamplersTest, EmptyListRunsNothingAndReportsNothing) {
   bool aborted = true, error = true;
   Samplers_Update(aborted, error);
