@@ -1,8 +1,12 @@
 #include "commands/Model.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "commands/CtrlC.h"
 #include "commands/Files.h"
@@ -103,6 +107,41 @@ void Display(const std::string& name) {
     Write_Char(ch == 26 ? ' ' : ch);
   }
   Write_Ln();
+}
+
+// Whether two names reach the same file: by identity when both exist (so
+// "./run.log" and a link to it count), else by the names made absolute,
+// with "." and ".." and any links on the way resolved.
+bool SameFile(const std::string& a, const std::string& b) {
+  if (a.empty() || b.empty()) return false;
+  struct stat sa {}, sb {};
+  if (stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0)
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  std::error_code ea, eb;
+  const std::filesystem::path pa = std::filesystem::weakly_canonical(std::filesystem::absolute(a, ea), ea);
+  const std::filesystem::path pb = std::filesystem::weakly_canonical(std::filesystem::absolute(b, eb), eb);
+  if (ea || eb) return a == b;
+  return pa == pb;
+}
+
+// Whether name is one of the files the run keeps open or writes (the names
+// made from the stem, the command file) or one the compiled model was read
+// from; writing over any of them would lose the transcript, the traces or
+// the model. The log itself may be left out: moving it onto its own name at
+// quit changes nothing.
+bool RunFile(const std::string& name, bool logAllowed) {
+  const std::string* const own[] = {&Params_commandBuf,    &Params_outFile,        &Params_indexFile,
+                                    &Params_out1File,      &Params_index1File,     &Params_restartFile,
+                                    &Params_sampleOutFile, &Params_sampleIndexFile, &Params_commandFile,
+                                    &modelFile,            &dataFile,              &initsFile};
+  for (const std::string* f : own)
+    if (SameFile(name, *f)) return true;
+  return !logAllowed && SameFile(name, Params_logFile);
+}
+
+void RefuseRunFile(const std::string& name) {
+  Write_Ln();
+  Write_String("File " + name + " is in use by the run; choose another name");
 }
 
 // Each phase of compilation reports its own error; a failed phase ends the run.
@@ -256,6 +295,7 @@ void Model_Save() {
   Scanner_Token t;
   Read_Get(t);
   if (t.kind != Scanner_string) return Complain(expectedSaveName);
+  if (RunFile(t.text, false)) return RefuseRunFile(t.text);
   OutNode_SaveAction(t.text, iteration);
 }
 
@@ -330,12 +370,16 @@ bool Model_WriteCheckPoint(int32_t iteration) {
 }
 
 void Model_Quit() {
+  // The name is read first, so that a refusal still reaches the log; the
+  // run ends either way, and a refused name leaves the log under its own.
+  Scanner_Token t;
+  Read_Get(t);
+  const bool move = t.kind == Scanner_string && !RunFile(t.text, true);
+  if (t.kind == Scanner_string && !move) RefuseRunFile(t.text);
   Write_Ln();
   Monitors_DumpMonitors(iteration, Params_outFile, Params_indexFile);
   Write_Close();
-  Scanner_Token t;
-  Read_Get(t);
-  if (t.kind == Scanner_string && !Files_Rename(Params_logFile, t.text)) {
+  if (move && !Files_Rename(Params_logFile, t.text)) {
     // The log is closed, so the terminal is the only place left to say it.
     std::fprintf(stderr, "Could not move the log %s to %s; it was kept under its own name.\n",
                  Params_logFile.c_str(), t.text.c_str());
