@@ -28,6 +28,7 @@ enum Message : int {
   valueNotInteger = 63,
   valueBelowLowerBound = 81,
   valueAboveUpperBound = 82,
+  partlyObserved = 79,
   notDefined = 98,
   valueBelowLowest = 99,
   valueAboveHighest = 100,
@@ -246,17 +247,43 @@ void CheckBounds(Graph_Node* node) {
   if (v > upper) Fail(node, valueAboveUpperBound);
 }
 
+// A multivariate block is sampled as a whole: a draw replaces every one of
+// its components. One that is partly data would have its observed components
+// overwritten, so it is refused, named by its first component. Called at the
+// block's first component, whose number is the label every component shares.
+void CheckBlock(int32_t number, const Graph_Node* node) {
+  if (node->size <= 1 || node->label != number || !Distrib_Valid(node->density)) return;
+  if (Distrib_Of(node->density).shape == Distrib_scalar) return;
+  const bool observed = node->kind == Graph_data;
+  for (int32_t k = 1; k < node->size; ++k) {
+    const int32_t n = number + k;
+    if (n >= Graph_numDeclaredNodes) break;
+    const Graph_Node* c = Graph_nodes[static_cast<size_t>(n)];
+    if (c != nullptr && (c->kind == Graph_data) != observed) Fail(node, partlyObserved);
+  }
+}
+
 }  // namespace
 
 void InitAnalyse() { Analyse_error = false; }
 
+void Analyse_CheckBlocks() {
+  Analyse_error = false;
+  for (int32_t number = 0; number < Graph_numDeclaredNodes; ++number) {
+    const Graph_Node* node = Graph_nodes[static_cast<size_t>(number)];
+    if (node != nullptr && node->kind != Graph_logical) CheckBlock(number, node);
+  }
+}
+
 void Analyse_CheckModel() {
   Analyse_error = false;
-  for (Graph_Node* node : Graph_nodes) {  // the declared nodes, by number
+  for (int32_t number = 0; number < Graph_numDeclaredNodes; ++number) {  // the declared nodes
+    Graph_Node* node = Graph_nodes[static_cast<size_t>(number)];
     if (node == nullptr || node->kind == Graph_logical) continue;
     // Still holding code, it was defined by a logical and a stochastic
     // relation and could not be folded into a constant.
     if (!node->stack.empty()) Fail(node, alreadyDefined);
+    CheckBlock(number, node);
     CheckParameters(node);
     CheckSizes(node);
     CheckValue(node);

@@ -38,12 +38,12 @@ class AnalyseTest : public test::FrontEnd {
 
   // "node: text" of the report of a failing check, which must end the run
   // with the status of a failed run and the flag set.
-  std::string Fails() {
+  std::string Fails(void (*check)() = Analyse_CheckModel) {
     StartConsole();
     EXPECT_EXIT(
         {
           std::atexit(SaveFlag);
-          Analyse_CheckModel();
+          check();
         },
         testing::ExitedWithCode(1), "");
     EXPECT_EQ(test::ReadFile("flag"), "1");
@@ -176,6 +176,43 @@ TEST_F(AnalyseTest, WishartDegreesOfFreedomMayBeHalfWhole) {
   EXPECT_EQ(Fails(), "W[1,1]: Invalid value for node expected positive value.");
   Build("var W[2, 2], R[2, 2]; { W[, ] ~ dwish(R[, ], 2.3) }", r + ")");
   EXPECT_NE(Fails().find(": Invalid value for parameter expected an integer value."), std::string::npos);
+}
+
+// A block is drawn as a whole, so one that is partly observed is refused,
+// named by its first component; wholly observed or wholly unobserved passes.
+// Both the check on its own and the whole validity check refuse it.
+TEST_F(AnalyseTest, BlocksPartlyObservedAreRefused) {
+  const std::string mixed = "Multiviate  node contains both data and sampling components.";
+  const std::string mnorm = "var y[3], mu[3], T[3, 3]; { y[1:3] ~ dmnorm(mu[], T[, ]) }",
+                    t = ", mu = c(0, 0, 0), T = structure(.Data = c(1, 0, 0, 0, 1, 0, 0, 0, 1), .Dim = c(3, 3)))",
+                    multi = "var x[3], p[3], n; { x[1:3] ~ dmulti(p[], n) }",
+                    wish = "var W[2, 2], R[2, 2]; { W[, ] ~ dwish(R[, ], 3) }",
+                    r = "R = structure(.Data = c(1, 0, 0, 1), .Dim = c(2, 2))";
+  // {model, data, report}; no report: the check passes.
+  const std::string rows[][3] = {
+      {mnorm, "list(y = c(1, NA, 3)" + t, "y[1]: " + mixed},
+      {mnorm, "list(y = c(NA, 2, NA)" + t, "y[1]: " + mixed},
+      {mnorm, "list(y = c(NA, NA, 3)" + t, "y[1]: " + mixed},
+      {mnorm, "list(y = c(1, 2, 3)" + t, ""},
+      {mnorm, "list(y = c(NA, NA, NA)" + t, ""},
+      {"var p[3], a[3]; { p[1:3] ~ ddirch(a[]) }", "list(p = c(0.2, NA, NA), a = c(1, 1, 1))", "p[1]: " + mixed},
+      {multi, "list(x = c(1, NA, 3), p = c(0.2, 0.3, 0.5), n = 6)", "x[1]: " + mixed},
+      {multi, "list(x = c(1, 2, 3), p = c(0.2, 0.3, 0.5), n = 6)", ""},
+      {wish, "list(W = structure(.Data = c(1, 0, NA, 1), .Dim = c(2, 2)), " + r + ")", "W[1,1]: " + mixed},
+      // Scalar nodes drawn in a loop are separate nodes: some may be data.
+      {"var y[3]; { for (i in 1:3) { y[i] ~ dnorm(0, 1) } }", "list(y = c(1, NA, 3))", ""},
+  };
+  for (const auto& [model, data, report] : rows) {
+    Build(model, data);
+    if (report.empty()) {
+      Analyse_CheckBlocks();
+      EXPECT_FALSE(Analyse_error);
+      Passes();
+    } else {
+      EXPECT_EQ(Fails(Analyse_CheckBlocks), report) << model << " " << data;
+      EXPECT_EQ(Fails(), report) << model << " " << data;
+    }
+  }
 }
 
 TEST_F(AnalyseTest, MissingPriorCodeOrderAndMissingParameters) {

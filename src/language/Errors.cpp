@@ -1,6 +1,7 @@
 #include "language/Errors.h"
 
 #include <cstdlib>
+#include <unordered_set>
 
 #include "commands/Write.h"
 #include "graph/Graph.h"
@@ -128,6 +129,34 @@ void WriteTail(std::string_view text) {
   Write_Ln();
 }
 
+// The name a node-error report gives a node. A declared node has its own
+// label. A hidden node (a literal, a hidden sum or pick, an auxiliary of a
+// relation) has none the user would know, so it is named by the declared
+// node whose relation holds it: the nodes that have it as a parent are
+// searched, then the nodes that have those as a parent, level by level,
+// and the first declared node met (the lowest numbered of the nearest level)
+// names it. Nodes keep no links to their dependants, so the search reads every
+// node's parents once per level; it runs only when a report ends the run.
+bool ReportedLabel(const Graph_Node* node, SymTabs_Name& label) {
+  if (SymTabs_LookUpLabel(node->label, label)) return true;
+  std::unordered_set<const Graph_Node*> level{node}, seen{node};
+  while (!level.empty()) {
+    std::unordered_set<const Graph_Node*> next;
+    for (int32_t n = 0; n < Graph_totalNumNodes; ++n) {
+      const Graph_Node* d = Graph_Label(n);
+      if (d == nullptr || seen.count(d) != 0) continue;
+      bool refers = false;
+      for (const Graph_Node* p : d->parents) refers = refers || (p != nullptr && level.count(p) != 0);
+      if (!refers) continue;
+      if (SymTabs_LookUpLabel(d->label, label)) return true;
+      seen.insert(d);
+      next.insert(d);
+    }
+    level = std::move(next);
+  }
+  return false;
+}
+
 }  // namespace
 
 void InitErrors() {
@@ -199,7 +228,7 @@ void Errors_NodeReport(const Graph_Node* node, std::string_view text) {
   Write_Ln();
   Write_String(" for node: ");
   SymTabs_Name label;
-  if (node != nullptr && SymTabs_LookUpLabel(node->label, label))
+  if (node != nullptr && ReportedLabel(node, label))
     Write_String(SymTabs_LabelText(label));
   else if (node != nullptr)
     Write_Int(node->label, 0);

@@ -23,6 +23,8 @@ void Errors_CompileError(int64_t position, int number);
 // The same report with a text of its own, for faults the table has no number for.
 void Errors_CompileErrorText(int64_t position, std::string_view text);
 // Reports error n for a node by its label and ends the program (status 1).
+// A hidden node, which has no name, is reported as the declared node whose
+// relation holds it.
 [[noreturn]] void Errors_NodeError(const Graph_Node* node, int number);
 // The same report with a text of its own, for faults the table has no number for.
 [[noreturn]] void Errors_NodeErrorText(const Graph_Node* node, std::string_view text);

@@ -14,6 +14,7 @@ class ErrorsTest : public test::ScratchDir {
     InitErrors();
     InitMessages();
     InitSymTabs();
+    InitGraph();  // no nodes left over from another test
   }
   std::string Report(const std::string& source, int64_t position) {
     StartConsole();  // a fresh log for each report
@@ -56,6 +57,47 @@ TEST_F(ErrorsTest, NodeErrorNamesTheNodeAndEndsTheRun) {
   EXPECT_EQ(Console(),
             "\nError in file: m.txt\n for node: x[2,3]\n"
             " -- error  -- \nNode has undefined parent.\n");
+}
+
+// A hidden node has no name of its own: the report names the declared node
+// whose relation holds it, through any hidden nodes between them, the lowest
+// numbered of the nearest ones; a hidden node nothing named refers to keeps
+// its number.
+TEST_F(ErrorsTest, HiddenNodeIsNamedByTheDeclaredNodeThatHoldsIt) {
+  InitGraph();
+  ASSERT_TRUE(Graph_AllocateNodes(3));
+  SymTabs_Name a{.name = "a", .firstNode = 0, .lastNode = 0};
+  SymTabs_Name v{.name = "v", .numIndices = 1, .firstNode = 1, .lastNode = 2, .dims = {2, 0, 0}};
+  SymTabs_StoreName(a);
+  SymTabs_StoreName(v);
+  for (int32_t n = 0; n < 3; ++n) {
+    Graph_nodes[static_cast<size_t>(n)] = Graph_NewNode();
+    Graph_nodes[static_cast<size_t>(n)]->label = n;
+  }
+  auto hidden = [](std::vector<Graph_Node*> parents) {
+    Graph_Node* h = Graph_NewNode();
+    Graph_Link(h);
+    h->parents = std::move(parents);
+    h->numParents = static_cast<int32_t>(h->parents.size());
+    return h;
+  };
+  Graph_Node* literal = hidden({});
+  Graph_Node* sum = hidden({literal, nullptr});
+  Graph_Node* lone = hidden({});
+  Graph_Node* shared = hidden({});
+  Graph_nodes[2]->parents = {sum};           // v[2] holds the sum, which holds the literal
+  Graph_nodes[2]->parents.push_back(shared);  // v[2] and a both hold the shared one
+  Graph_nodes[0]->parents = {shared};
+  const std::pair<const Graph_Node*, std::string> rows[] = {
+      {literal, "v[2]"}, {sum, "v[2]"}, {shared, "a"}, {lone, std::to_string(lone->label)}, {Graph_nodes[1], "v[1]"},
+  };
+  Errors_SetErrorFile("m.txt", nullptr);
+  for (const auto& [node, name] : rows) {
+    StartConsole();
+    Errors_NodeReport(node, "Node has undefined parent.");
+    EXPECT_EQ(Console(), "\nError in file: m.txt\n for node: " + name + "\n -- error  -- \nNode has undefined parent.\n");
+  }
+  InitGraph();
 }
 
 // A host that puts its own ending in place gets the report and control
