@@ -235,6 +235,10 @@ void Model_Compile() {
   Density_SetDensity();
   Parents_BuildSamplingDistribu();
   if (Failed()) return;
+  // Before starting values: drawing a block whole would overwrite its
+  // observed components and leave nothing to tell they were data.
+  Analyse_CheckBlocks();
+  if (Failed()) return;
 
   InitVals_GenerateStartingValue();
   if (Failed()) return;
