@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 #include "commands/Files.h"
@@ -258,12 +259,17 @@ void AppendField(std::string& row, const std::string& field) {
   row += field;
 }
 
-// The start of a console row: the element's indices, and spaces up to the
-// first column of numbers.
-std::string RowStart(int32_t node) {
+// A console row of the stats and diag tables: the element's indices, spaces
+// up to the first column of numbers, the values in fields of the width given,
+// then the sample size after three spaces.
+void WriteRow(int32_t node, std::initializer_list<double> values, int width, int32_t n) {
   std::string row = Indices(node);
   if (row.size() < rowColumn) row.resize(rowColumn, ' ');
-  return row;
+  for (double x : values) AppendField(row, TextFile_RealText(x, width));
+  AppendField(row, "   ");
+  AppendField(row, TextFile_IntText(n, 6));
+  Write_Ln();
+  Write_String(row);
 }
 
 void WritePercentage(double p, bool lower) {
@@ -336,12 +342,7 @@ void Stats(const OutNode_Ref& ref, const Options& o) {
     if (s.n == 0) return;
     if (!headed) StatsHeading(o);
     headed = true;
-    std::string row = RowStart(node);
-    for (double x : {s.mean, s.sd, s.lower, s.upper, s.median}) AppendField(row, TextFile_RealText(x, 11));
-    AppendField(row, "   ");
-    AppendField(row, TextFile_IntText(s.n, 6));
-    Write_Ln();
-    Write_String(row);
+    WriteRow(node, {s.mean, s.sd, s.lower, s.upper, s.median}, 11, s.n);
     std::string line;
     for (double x : {s.mean, s.sd, o.pLow, s.lower, o.pHigh, s.upper, s.median})
       AppendField(line, TextFile_RealText(x, 11));
@@ -374,12 +375,7 @@ void Diagnostics(const OutNode_Ref& ref, const Options& o) {
     int32_t start = o.first;
     Monitors_Diagnostics(node, numBatches, start, o.last, d.mean1, d.sd1, d.mean2, d.sd2, d.Z, d.n);
     if (d.n < 1) return;
-    std::string row = RowStart(node);
-    for (double x : {d.mean1, d.sd1, d.mean2, d.sd2, d.Z}) AppendField(row, TextFile_RealText(x, 10));
-    AppendField(row, "   ");
-    AppendField(row, TextFile_IntText(d.n, 6));
-    Write_Ln();
-    Write_String(row);
+    WriteRow(node, {d.mean1, d.sd1, d.mean2, d.sd2, d.Z}, 10, d.n);
   });
 }
 
