@@ -361,11 +361,11 @@ int32_t ClassifyFullConditional(Graph_Node* node) {
   const int32_t d = node->density;
   int32_t fc = d > 0 && d < numDensities && hasPriorTable[d] ? fullConditional[static_cast<size_t>(d)][static_cast<size_t>(lc)]
                                                               : general;
-  // A beta prior is log-concave only when both shapes are at least 1; the
-  // power law dpow(a), which is beta(a, 1), only when a is.
-  if (d == Distrib_dbeta && fc == logConcave && !(DataAtLeastOne(node->parents[0]) && DataAtLeastOne(node->parents[1])))
-    fc = general;
-  if (d == Distrib_dpow && fc == logConcave && !DataAtLeastOne(node->parents[0])) fc = general;
+  // A beta prior is log-concave only when every shape is a fixed number of
+  // at least 1: both of dbeta's, and the one of dpow(a), which is beta(a, 1).
+  if ((d == Distrib_dbeta || d == Distrib_dpow) && fc == logConcave)
+    for (int32_t k = 0; k < Distrib_Of(d).numParameters; ++k)
+      if (!DataAtLeastOne(node->parents[static_cast<size_t>(k)])) fc = general;
   // A prior that is log-concave on the whole line times terms that are
   // log-concave where they allow the node to be (x > 0 for a Poisson mean,
   // say) is log-concave on the interval those terms allow. That interval is
