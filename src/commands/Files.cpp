@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 struct Files_File {
   std::FILE* fp = nullptr;
@@ -15,7 +17,33 @@ struct Files_File {
   }
 };
 
+void (*Files_beforeStep)() = nullptr;
+
 namespace {
+
+void Step() {
+  if (Files_beforeStep != nullptr) Files_beforeStep();
+}
+
+std::string TemporaryName(const std::string& finalName) { return finalName + ".tmp"; }
+
+// Asks that the file's bytes be on the disk, not only with the operating
+// system, so that a power loss after a later step cannot leave it short.
+bool SyncFile(const std::string& name, int flags) {
+  const int fd = open(name.c_str(), flags | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = fsync(fd) == 0;
+  close(fd);
+  return ok;
+}
+
+// The same for the directory entries of the files beside name: the renames
+// done there so far.
+bool SyncDirectoryOf(const std::string& name) {
+  const size_t slash = name.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
+  return SyncFile(dir, O_RDONLY | O_DIRECTORY);
+}
 
 bool IsRegularFile(const std::string& name) {
   struct stat st {};
@@ -156,23 +184,97 @@ void Files_Delete(const std::string& name) {
 }
 
 Files_StagedFile::Files_StagedFile(const std::string& finalName)
-    : final_(finalName), temporary_(finalName + ".tmp") {
-  if (!finalName.empty()) handle_ = Files_New(temporary_);
+    : final_(finalName), temporary_(TemporaryName(finalName)) {
+  if (!finalName.empty()) {
+    Step();
+    handle_ = Files_New(temporary_);
+  }
   created_ = handle_ != nullptr;
   Files_Set(rider, handle_, 0);
 }
 
 Files_StagedFile::~Files_StagedFile() {
   if (handle_) Files_Close(handle_);
-  if (created_ && !placed_) Files_Delete(temporary_);
+  if (created_ && !placed_ && !kept_) Files_Delete(temporary_);
 }
 
 bool Files_StagedFile::Finish() {
   rider.file.reset();
-  return created_ && Files_Close(handle_);
+  if (!created_) return false;
+  Step();
+  return Files_Close(handle_);
 }
 
 bool Files_StagedFile::Place() {
-  placed_ = created_ && !handle_ && Files_Replace(temporary_, final_);
+  if (!Finished()) return false;
+  Step();
+  placed_ = Files_Replace(temporary_, final_);
   return placed_;
+}
+
+Files_SetOutcome Files_CommitSet(const std::string& marker, const std::string& text,
+                                 std::span<Files_StagedFile* const> files) {
+  Files_SetOutcome outcome;
+  for (const Files_StagedFile* f : files) {
+    Step();
+    if (!f->Finished() || !SyncFile(f->Temporary(), O_RDONLY)) return outcome;
+  }
+  {
+    Files_StagedFile note(marker);
+    for (char c : text) Files_Write(note.rider, c);
+    if (!note.Finish()) return outcome;
+    Step();
+    if (!SyncFile(note.Temporary(), O_RDONLY) || !note.Place()) return outcome;
+  }
+  Step();
+  SyncDirectoryOf(marker);  // the commit must reach the disk before any file moves
+  outcome.committed = true;
+  for (Files_StagedFile* f : files) f->Keep();
+  for (Files_StagedFile* f : files) {
+    if (!f->Place()) {
+      outcome.unplaced = f;
+      return outcome;  // the marker stays: the set is completed later
+    }
+  }
+  Step();
+  SyncDirectoryOf(marker);
+  Step();
+  Files_Delete(marker);
+  return outcome;
+}
+
+Files_Recovery Files_RecoverSet(const std::string& marker, std::span<const std::string> finals, std::string& text) {
+  text.clear();
+  if (!IsRegularFile(marker)) {
+    bool found = false;
+    for (const std::string& name : finals) {
+      if (IsRegularFile(TemporaryName(name))) {
+        found = true;
+        Step();
+        Files_Delete(TemporaryName(name));
+      }
+    }
+    if (IsRegularFile(TemporaryName(marker))) {
+      found = true;
+      Step();
+      Files_Delete(TemporaryName(marker));
+    }
+    return found ? Files_Recovery::removed : Files_Recovery::none;
+  }
+  if (Files_Handle h = Files_Old(marker)) {
+    Files_Rider r;
+    Files_Set(r, h, 0);
+    for (char ch; Files_Read(r, ch), !r.eof;) text += ch;
+    Files_Close(h);
+  }
+  for (const std::string& name : finals) {
+    if (!IsRegularFile(TemporaryName(name))) continue;  // put in place before the stop
+    Step();
+    if (!Files_Replace(TemporaryName(name), name)) return Files_Recovery::failed;
+  }
+  Step();
+  SyncDirectoryOf(marker);
+  Step();
+  Files_Delete(marker);
+  return Files_Recovery::completed;
 }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 struct Files_File;
@@ -71,11 +72,49 @@ class Files_StagedFile {
   // Puts the finished file in the place of the final one, in one step.
   bool Place();
   const std::string& Name() const { return final_; }
+  const std::string& Temporary() const { return temporary_; }
+  // Created, and closed by Finish.
+  bool Finished() const { return created_ && !handle_; }
+  // Leaves the temporary file in place even if it is never placed: it
+  // belongs to a committed set (Files_CommitSet).
+  void Keep() { kept_ = true; }
 
   Files_Rider rider;  // writes into the temporary file
 
  private:
   std::string final_, temporary_;
   Files_Handle handle_;
-  bool created_ = false, placed_ = false;
+  bool created_ = false, placed_ = false, kept_ = false;
 };
+
+// Staged files put in place as one set. Once every file of the set is
+// finished and has reached the disk, a small marker file, itself written
+// under a temporary name and put in place in one step, commits the set; the
+// files are then put in place one after another and the marker removed. A
+// run stopped at any instant so leaves either the earlier set, perhaps with
+// temporary files beside it, or a committed set that Files_RecoverSet
+// completes: never a mixture of the two.
+struct Files_SetOutcome {
+  bool committed = false;                     // false: nothing was changed
+  const Files_StagedFile* unplaced = nullptr; // a committed file still under its temporary name
+};
+// The marker holds text, which Files_RecoverSet hands back. Files must all be
+// finished; a set that cannot be committed is left to the files' own clean-up.
+Files_SetOutcome Files_CommitSet(const std::string& marker, const std::string& text,
+                                 std::span<Files_StagedFile* const> files);
+
+enum class Files_Recovery {
+  none,       // no marker and no temporary file of the set
+  completed,  // a committed set was put in place
+  removed,    // temporary files of a set never committed were removed
+  failed      // a committed set could not be put in place; it stays committed
+};
+// Finishes what a stopped run left of the set of files named finals with the
+// marker named marker; text receives the marker's text for a committed set.
+// Safe to stop at any instant and to run again.
+Files_Recovery Files_RecoverSet(const std::string& marker, std::span<const std::string> finals, std::string& text);
+
+// Called before every step that changes the file system in the two
+// procedures above and in the staged files; null in a normal run. Tests set
+// it to stop the process at a chosen step.
+extern void (*Files_beforeStep)();

@@ -132,7 +132,8 @@ bool SameFile(const std::string& a, const std::string& b) {
 bool RunFile(const std::string& name, bool logAllowed) {
   const std::string* const own[] = {&Params_commandBuf,    &Params_outFile,        &Params_indexFile,
                                     &Params_out1File,      &Params_index1File,     &Params_restartFile,
-                                    &Params_sampleOutFile, &Params_sampleIndexFile, &Params_commandFile,
+                                    &Params_sampleOutFile, &Params_sampleIndexFile, &Params_checkPointMark,
+                                    &Params_commandFile,
                                     &modelFile,            &dataFile,              &initsFile};
   for (const std::string* f : own)
     if (SameFile(name, *f)) return true;
@@ -339,36 +340,85 @@ void Model_SetCheckPoint(int32_t n) {
   if (n >= 1) Model_checkPointFreq = n;
 }
 
+namespace {
+
+// Completes or removes what a stopped run left of a checkpoint and says so
+// in message (empty when nothing was left); false when a committed
+// checkpoint could not be put in place.
+bool RecoverCheckPoint(std::string& message) {
+  const std::string names[] = {Params_sampleOutFile, Params_sampleIndexFile, Params_restartFile};
+  std::string text;
+  switch (Files_RecoverSet(Params_checkPointMark, names, text)) {
+    case Files_Recovery::none: message.clear(); return true;
+    case Files_Recovery::completed:
+      message = "Checkpoint at iteration " + text + " completed: its files had not all been put in place.";
+      return true;
+    case Files_Recovery::removed:
+      message = "Unfinished checkpoint files removed; the checkpoint before them is kept.";
+      return true;
+    case Files_Recovery::failed: break;
+  }
+  message = "Checkpoint at iteration " + text + " could not be completed: its files stay under temporary names beside " +
+            Params_checkPointMark + ".";
+  return false;
+}
+
+}  // namespace
+
+void Model_RecoverCheckPoint() {
+  std::string message;
+  RecoverCheckPoint(message);
+  if (message.empty()) return;
+  Write_String(message);
+  Write_Ln();
+}
+
 bool Model_WriteCheckPoint(int32_t iteration) {
-  Files_StagedFile state(Params_restartFile), samples(Params_sampleOutFile), index(Params_sampleIndexFile);
+  const std::string it = std::to_string(iteration);
+  // An earlier checkpoint still being put in place is finished first: its
+  // marker must be gone before new temporary files replace its own.
+  std::string earlier;
+  const bool recovered = RecoverCheckPoint(earlier);
+  if (!earlier.empty()) {
+    Write_Ln();
+    Write_String(earlier);
+  }
+  if (!recovered) {
+    Write_Ln();
+    Write_String("Checkpoint at iteration " + it + " not written: the checkpoint before it is not complete.");
+    return false;
+  }
+  Files_StagedFile samples(Params_sampleOutFile), index(Params_sampleIndexFile), state(Params_restartFile);
   Files_StagedFile* const files[] = {&samples, &index, &state};
   std::string unwritten;
-  const auto note = [&unwritten](const Files_StagedFile& f) {
-    unwritten += (unwritten.empty() ? "" : ", ") + f.Name();
+  const auto note = [&unwritten](const std::string& name) {
+    unwritten += (unwritten.empty() ? "" : ", ") + name;
   };
   for (const Files_StagedFile* f : files)
-    if (!f->Opened()) note(*f);
+    if (!f->Opened()) note(f->Name());
   if (unwritten.empty()) {
     OutNode_WriteState(state.rider, iteration);
     Monitors_WriteTraces(samples.rider, index.rider, iteration);
     for (Files_StagedFile* f : files)
-      if (!f->Finish()) note(*f);
+      if (!f->Finish()) note(f->Name());
+  }
+  Files_SetOutcome outcome;
+  if (unwritten.empty()) {
+    outcome = Files_CommitSet(Params_checkPointMark, it, files);
+    if (!outcome.committed) note(Params_checkPointMark);
   }
   if (!unwritten.empty()) {
     Write_Ln();
-    Write_String("Checkpoint at iteration " + std::to_string(iteration) + " not written: could not write " +
-                 unwritten + "; the previous checkpoint is kept.");
+    Write_String("Checkpoint at iteration " + it + " not written: could not write " + unwritten +
+                 "; the previous checkpoint is kept.");
     return false;
   }
-  // The state goes last: a restart reads its iteration count, which must not
-  // claim samples the trace files of the same checkpoint lack.
-  for (Files_StagedFile* f : files) {
-    if (!f->Place()) {
-      Write_Ln();
-      Write_String("Checkpoint at iteration " + std::to_string(iteration) + " only partly written: could not put " +
-                   f->Name() + " in place; it holds the previous checkpoint's file.");
-      return false;
-    }
+  if (outcome.unplaced != nullptr) {
+    Write_Ln();
+    Write_String("Checkpoint at iteration " + it + " only partly written: could not put " +
+                 outcome.unplaced->Name() + " in place; " + Params_checkPointMark +
+                 " marks the checkpoint for completion at the next one or when a run starts with this stem.");
+    return false;
   }
   return true;
 }

@@ -41,6 +41,13 @@ void Model_SetCheckPoint(int32_t n);
 // whole or not at all: when a file cannot be written completely (no
 // permission, a full disk) the console names it, says that the previous
 // checkpoint is kept, every earlier file stays as it was, and the result is
-// false.
+// false. Complete files are committed as one set (Files_CommitSet, with
+// Params_checkPointMark as the marker), so that a run killed at any instant
+// leaves one checkpoint's three files, or a committed set that the next
+// checkpoint or the next run on the stem completes.
 bool Model_WriteCheckPoint(int32_t iteration);
+// Run at start-up: completes a committed checkpoint that a stopped run left
+// partly in place, or removes the temporary files of one it never committed,
+// and says which on the console.
+void Model_RecoverCheckPoint();
 void Model_RunTimeError();

@@ -2,8 +2,14 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <map>
+#include <optional>
 
 #include "Pipeline.h"
+#include "commands/Files.h"
 #include "output/Monitors.h"
 
 namespace {
@@ -100,6 +106,126 @@ TEST_F(CheckPointTest, AnUnwritableDirectoryKeepsThePreviousCheckpoint) {
   EXPECT_FALSE(written);
   EXPECT_EQ(Files(), previous);
   EXPECT_TRUE(Says("Checkpoint at iteration 20 not written: could not write t.sof, t.sif, t.res;")) << Console();
+}
+
+// A process stopped before a chosen step that changes the file system, as a
+// kill or a power loss would stop it there.
+constexpr int stoppedStatus = 42;
+int stopBefore = 0, stepsTaken = 0;
+void StopAtChosenStep() {
+  if (stepsTaken++ == stopBefore) _exit(stoppedStatus);
+}
+
+// Runs work in a child process stopped before its step k; false when the
+// work ran to its end first.
+template <class Work>
+bool RunStoppedAt(int k, Work work) {
+  Write_Flush();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    stopBefore = k;
+    Files_beforeStep = StopAtChosenStep;
+    work();
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == stoppedStatus;
+}
+
+// The checkpoint's files, their temporary copies and the marker: contents,
+// or nothing for a file that is not there.
+using Snapshot = std::map<std::string, std::optional<std::string>>;
+Snapshot Take() {
+  Snapshot s;
+  for (std::string name : {"t.res", "t.sof", "t.sif", "t.ckp"}) {
+    for (const std::string& n : {name, name + ".tmp"})
+      s[n] = test::Exists(n) ? std::optional(test::ReadFile(n)) : std::nullopt;
+  }
+  return s;
+}
+void Restore(const Snapshot& s) {
+  for (const auto& [name, text] : s) {
+    if (text)
+      test::WriteFile(name, *text);
+    else
+      Files_Delete(name);
+  }
+}
+
+// Stopped before each step of writing checkpoint 20, and then again before
+// each step of the next run's recovery, the files always come back as one
+// whole checkpoint: the one before, or, once its marker was in place, the new
+// one. Nothing temporary is left.
+TEST_F(CheckPointTest, AStopAtAnyStepLeavesOneWholeCheckpoint) {
+  Run(1, 10);
+  ASSERT_TRUE(Model_WriteCheckPoint(10));
+  const Snapshot first = Take();
+  Run(11, 20);
+  ASSERT_TRUE(Model_WriteCheckPoint(20));
+  const Snapshot second = Take();
+  int cases = 0, committed = 0;
+  for (int k = 0; k < 100; ++k) {
+    Restore(first);
+    if (!RunStoppedAt(k, [] { Model_WriteCheckPoint(20); })) break;
+    const Snapshot left = Take();
+    const bool marked = left.at("t.ckp").has_value();
+    committed += marked;
+    for (int j = 0; j < 100; ++j) {
+      Restore(left);
+      const bool stopped = RunStoppedAt(j, [] { Model_RecoverCheckPoint(); });
+      Model_RecoverCheckPoint();
+      EXPECT_EQ(Take(), marked ? second : first) << "stopped before step " << k << " of the checkpoint and " << j
+                                                 << " of the recovery";
+      ++cases;
+      if (!stopped) break;
+    }
+  }
+  EXPECT_GT(committed, 2);
+  EXPECT_GT(cases, 20);
+}
+
+TEST_F(CheckPointTest, TheNextRunSaysWhatItFoundOfAStoppedCheckpoint) {
+  Run(1, 20);
+  ASSERT_TRUE(Model_WriteCheckPoint(10));
+  const Snapshot first = Take();
+  // Stopped while the trace files were being written.
+  ASSERT_TRUE(RunStoppedAt(2, [] { Model_WriteCheckPoint(20); }));
+  Model_RecoverCheckPoint();
+  EXPECT_TRUE(Says("Unfinished checkpoint files removed; the checkpoint before them is kept.\n")) << Console();
+  EXPECT_EQ(Take(), first);
+  // Stopped as the files were being put in place: the next checkpoint of the
+  // same run finishes the one before first.
+  int k = 0;
+  while (!RunStoppedAt(k, [] { Model_WriteCheckPoint(20); }) || !test::Exists("t.ckp")) Restore(first), ++k;
+  Run(21, 30);
+  EXPECT_TRUE(Model_WriteCheckPoint(30));
+  EXPECT_TRUE(Says("\nCheckpoint at iteration 20 completed: its files had not all been put in place.")) << Console();
+  EXPECT_EQ(test::ReadFile("t.res").rfind("list(iteration = 30 ", 0), 0u);
+  EXPECT_FALSE(test::Exists("t.ckp"));
+}
+
+// A file that cannot be put in place (here a directory stands in the state
+// file's way) leaves the checkpoint committed: the next checkpoint is refused
+// until it can be completed, and then completes it first.
+TEST_F(CheckPointTest, ACommittedCheckpointThatCannotBePlacedIsCompletedLater) {
+  Run(1, 20);
+  ASSERT_TRUE(std::filesystem::create_directory("t.res"));
+  test::WriteFile("t.res/blocker", "");
+  EXPECT_FALSE(Model_WriteCheckPoint(10));
+  EXPECT_TRUE(Says("\nCheckpoint at iteration 10 only partly written: could not put t.res in place;")) << Console();
+  EXPECT_TRUE(test::Exists("t.ckp"));
+  EXPECT_FALSE(Model_WriteCheckPoint(20));
+  EXPECT_TRUE(Says("\nCheckpoint at iteration 10 could not be completed: its files stay under temporary names beside "
+                   "t.ckp.\nCheckpoint at iteration 20 not written: the checkpoint before it is not complete."))
+      << Console();
+  const std::string samples = test::ReadFile("t.sof");  // of iteration 10, already in place
+  EXPECT_EQ(std::count(samples.begin(), samples.end(), '\n'), 10);
+  std::filesystem::remove_all("t.res");
+  EXPECT_TRUE(Model_WriteCheckPoint(20));
+  EXPECT_TRUE(Says("\nCheckpoint at iteration 10 completed: its files had not all been put in place.")) << Console();
+  EXPECT_EQ(test::ReadFile("t.res").rfind("list(iteration = 20 ", 0), 0u);
+  EXPECT_FALSE(test::Exists("t.ckp") || test::Exists("t.res.tmp"));
 }
 
 }  // namespace

@@ -17,6 +17,7 @@ std::string Params_index1File;
 std::string Params_restartFile;
 std::string Params_sampleOutFile;
 std::string Params_sampleIndexFile;
+std::string Params_checkPointMark;
 
 namespace {
 
@@ -46,7 +47,7 @@ bool ParseBins(const char* text, int32_t& bins) {
 void ClearNames() {
   for (std::string* s : {&Params_commandFile, &Params_commandBuf, &Params_logFile, &Params_outFile,
                          &Params_indexFile, &Params_out1File, &Params_index1File, &Params_restartFile,
-                         &Params_sampleOutFile, &Params_sampleIndexFile})
+                         &Params_sampleOutFile, &Params_sampleIndexFile, &Params_checkPointMark})
     s->clear();
 }
 
@@ -96,4 +97,5 @@ void InitParams(int argc, const char* const* argv) {
   Params_restartFile = stem + ".res";
   Params_sampleOutFile = stem + ".sof";
   Params_sampleIndexFile = stem + ".sif";
+  Params_checkPointMark = stem + ".ckp";
 }

@@ -25,6 +25,7 @@ extern std::string Params_index1File;       // stem1.ind
 extern std::string Params_restartFile;      // stem.res
 extern std::string Params_sampleOutFile;    // stem.sof
 extern std::string Params_sampleIndexFile;  // stem.sif
+extern std::string Params_checkPointMark;   // stem.ckp: present while a checkpoint is put in place
 
 // argv[0] is the program name, as main receives it.
 void InitParams(int argc, const char* const* argv);

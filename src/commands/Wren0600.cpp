@@ -197,6 +197,7 @@ int Wren0600_Main(int argc, const char* const* argv) {
   std::tm now{};
   localtime_r(&t, &now);
   Wren0600_WriteBanner(now);
+  Model_RecoverCheckPoint();
   const bool failed = WrenLoop();
   Write_Flush();
   return failed ? Wren0600_statusFailed : Wren0600_statusDone;

@@ -18,6 +18,10 @@
 #   status           optional: the expected exit status (default 0); a run
 #                    that fails (compile error, node error, failed update,
 #                    wrong command line) ends with 1
+#   check            optional: a bash script run in the scratch directory
+#                    after the comparisons, for what a downstream tool makes
+#                    of the files; a non-zero exit fails the scenario, and
+#                    77 skips it (the tool is not installed)
 #   any other file   copied alongside (models, data, initial values)
 # The run happens in a scratch copy of the directory. In the banner the date
 # and time, and in timing lines the elapsed time, are masked before comparing.
@@ -83,5 +87,11 @@ if [ ! -f expected.stderr ] && [ -s stderr ]; then
   echo "unexpected standard error:"
   cat stderr
   fail=1
+fi
+if [ "$fail" -eq 0 ] && [ -f check ]; then
+  bash check
+  checked=$?
+  [ "$checked" -eq 77 ] && exit 77
+  [ "$checked" -ne 0 ] && fail=1
 fi
 exit $fail
