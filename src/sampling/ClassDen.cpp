@@ -504,6 +504,9 @@ void InitClassDen() {
 }
 
 int32_t ClassDen_MethodCode(Graph_Node* node) {
+  // The terms of one node often share their operands (an aggregate of many
+  // nodes in every term, say): each operand is classified once for the node.
+  const ClassFun_Memo memo(node->label, node->size);
   const int32_t fc = ClassifyFullConditional(node);
   const int32_t b = Kind(node);
   const int32_t d = node->density;

@@ -1,8 +1,10 @@
 #include "sampling/ClassFun.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 #include "graph/CodeGen.h"
@@ -15,12 +17,20 @@
 // the shape node generation writes is classified generalForm, the one answer
 // that never lets the update-method choice assume structure that is not there.
 //
-// Recursion: a parent pushed through its value function (op-code 23), an
-// element of a sum or inner product and a candidate of a selection are
-// classified by a recursive call. Node generation refuses chains of logical
-// nodes deeper than 5000, so the depth is bounded. Nothing is cached: a node
-// reached along several paths is classified once per path, exactly as its
-// value is computed once per path by every evaluation.
+// Each logical node is classified once with respect to one updated block:
+// the class of a node depends only on the graph and on the block, so it is
+// remembered (by node number, in a table stamped with a generation) and a
+// node reached along several paths, or by many likelihood terms of the same
+// node, costs one look-up after the first. Without a ClassFun_Memo the table
+// lasts for one call; with one it lasts while the memo exists, which is how
+// the update-method choice classifies all the terms of one node.
+//
+// The walk is iterative: a node's logical operands, elements and candidates
+// are classified first, from an explicit stack of pending nodes, and the
+// node itself is then classified by reading their remembered classes. A
+// logical chain of any length therefore needs no call stack beyond one
+// level. A node met again while it is still pending closes a cycle (the
+// model checks refuse those); it reads as generalForm.
 
 namespace {
 
@@ -301,6 +311,79 @@ int32_t ClassifyRef(const Graph_Node* node, int32_t label, int32_t size) {
   return ClassFun_anyConst;
 }
 
+// ---- the classes remembered for one updated block
+
+constexpr int8_t pending = -1;  // being classified: its operands come first
+
+std::vector<uint32_t> memoStamp;  // by node number: the generation of the entry
+std::vector<int8_t> memoClass;    // by node number: the class, or pending
+// Nodes the store does not return for their own number (built by hand,
+// say) are remembered by address instead.
+std::unordered_map<const Graph_Node*, int8_t> memoOther;
+uint32_t generation = 0;
+int32_t memoLabel = 0, memoSize = 0;  // the block the entries refer to
+bool memoHeld = false;                // a ClassFun_Memo exists
+
+void NewGeneration(int32_t label, int32_t size) {
+  if (++generation == 0) {  // the stamps wrapped round: forget them all
+    std::fill(memoStamp.begin(), memoStamp.end(), 0u);
+    generation = 1;
+  }
+  const size_t nodes = Graph_totalNumNodes > 0 ? static_cast<size_t>(Graph_totalNumNodes) : 0;
+  if (memoStamp.size() < nodes) {
+    memoStamp.resize(nodes, 0u);
+    memoClass.resize(nodes, 0);
+  }
+  if (!memoOther.empty()) memoOther.clear();
+  memoLabel = label;
+  memoSize = size;
+}
+
+// Starts a fresh table unless the memo that exists refers to this block.
+void Begin(int32_t label, int32_t size) {
+  if (!(memoHeld && generation != 0 && memoLabel == label && memoSize == size)) NewGeneration(label, size);
+}
+
+bool ByNumber(const Graph_Node* node) {
+  return node->label >= 0 && static_cast<size_t>(node->label) < memoStamp.size() && Graph_Label(node->label) == node;
+}
+
+// The remembered entry of node (a class or pending); false when there is none.
+bool Known(const Graph_Node* node, int32_t& c) {
+  if (ByNumber(node)) {
+    const size_t k = static_cast<size_t>(node->label);
+    if (memoStamp[k] != generation) return false;
+    c = memoClass[k];
+    return true;
+  }
+  const auto it = memoOther.find(node);
+  if (it == memoOther.end()) return false;
+  c = it->second;
+  return true;
+}
+
+void Remember(const Graph_Node* node, int32_t c) {
+  const int8_t entry = static_cast<int8_t>(c);
+  if (ByNumber(node)) {
+    const size_t k = static_cast<size_t>(node->label);
+    memoStamp[k] = generation;
+    memoClass[k] = entry;
+  } else {
+    memoOther[node] = entry;
+  }
+}
+
+// The class of an operand while its user is classified: every logical
+// operand has been classified before, so this only reads. A node still
+// pending closes a cycle.
+int32_t Lookup(const Graph_Node* node, int32_t label, int32_t size) {
+  if (node == nullptr) return general;
+  if (node->kind != Graph_logical) return ClassifyRef(node, label, size);
+  int32_t c = general;
+  if (!Known(node, c) || c == pending) return general;
+  return c;
+}
+
 // sum and mean: code op, R, start, then R pairs (extent, stride).
 int32_t ClassSum(const std::vector<int32_t>& code, int32_t label, int32_t size) {
   Ranges r;
@@ -308,7 +391,7 @@ int32_t ClassSum(const std::vector<int32_t>& code, int32_t label, int32_t size) 
   bool first = true;
   int32_t result = general;
   const bool complete = ForEachElement(r, [&](Graph_Node* element) {
-    const int32_t c = ClassFun_MapRnToR1(element, label, size);
+    const int32_t c = Lookup(element, label, size);
     result = first ? c : Apply(plusRule, result, c);
     first = false;
     return result != general;  // nothing brings a sum back from general
@@ -327,7 +410,7 @@ int32_t ClassInProd(const std::vector<int32_t>& code, int32_t label, int32_t siz
     Graph_Node* b = NodeAt(startB + i * strideB);
     if (a == nullptr || b == nullptr) return general;
     const int32_t term =
-        Apply(multRule, ClassFun_MapRnToR1(a, label, size), ClassFun_MapRnToR1(b, label, size));
+        Apply(multRule, Lookup(a, label, size), Lookup(b, label, size));
     result = i == 0 ? term : Apply(plusRule, result, term);
     if (result == general) return general;
   }
@@ -352,13 +435,13 @@ int32_t ClassPick(const Graph_Node* node, int32_t label, int32_t size) {
   // An index that moves with the updated node, or a negative one, leaves
   // the selection itself depending on it in no usable way.
   for (int32_t d = 0; d < r.count; ++d) {
-    const int32_t c = ClassFun_MapRnToR1(index[d], label, size);
+    const int32_t c = Lookup(index[d], label, size);
     if (c != ClassFun_nonNegConst && c != ClassFun_anyConst) return general;
   }
   bool first = true;
   int32_t result = general;
   const bool complete = ForEachElement(r, [&](Graph_Node* candidate) {
-    const int32_t c = ClassFun_MapRnToR1(candidate, label, size);
+    const int32_t c = Lookup(candidate, label, size);
     result = first ? c : Apply(pickRule, c, result);
     first = false;
     return result != general;
@@ -390,7 +473,7 @@ int32_t ClassWholeArray(int64_t op, const std::vector<int32_t>& code, int32_t la
   }
   if (!read) return general;
   const bool allConstant = ForEachElement(
-      r, [&](Graph_Node* element) { return IsConstant(ClassFun_MapRnToR1(element, label, size)); });
+      r, [&](Graph_Node* element) { return IsConstant(Lookup(element, label, size)); });
   return allConstant ? constant : general;
 }
 
@@ -413,7 +496,7 @@ int32_t ClassCode(const Graph_Node* node, int32_t label, int32_t size) {
         Graph_Node* parent = node->parents[operand++];
         if (parent == nullptr) return general;
         const int32_t c =
-            op == Determ_push ? ClassFun_MapRnToR1(parent, label, size) : ClassifyRef(parent, label, size);
+            op == Determ_push ? Lookup(parent, label, size) : ClassifyRef(parent, label, size);
         if (!stack.Push(c)) return general;
         break;
       }
@@ -448,6 +531,101 @@ int32_t ClassCode(const Graph_Node* node, int32_t label, int32_t size) {
   return general;  // code that never reaches its end
 }
 
+// Calls visit on every node the classification of node may read with
+// Lookup: the elements of a sum, mean, inner product or whole-array
+// function, the index nodes and candidates of a selection, and otherwise
+// every operand. Reads the code exactly as the classifiers do; what they
+// would never reach (after an early answer) is visited too, which costs
+// time but changes no class.
+template <typename Visit>
+void ForEachDependency(const Graph_Node* node, Visit visit) {
+  const std::vector<int32_t>& code = node->stack;
+  if (code.empty()) return;
+  const int64_t op = code[0] < 0 ? -static_cast<int64_t>(code[0]) : code[0];
+  Ranges r;
+  const auto element = [&](Graph_Node* e) {
+    visit(e);
+    return true;
+  };
+  switch (op) {
+    case Determ_inprod: {
+      if (code.size() < 6) return;
+      const int64_t startA = code[1], n = code[2], strideA = code[3], startB = code[4], strideB = code[5];
+      if (n < 1 || n > Graph_totalNumNodes) return;
+      for (int64_t i = 0; i < n; ++i) {
+        Graph_Node* a = NodeAt(startA + i * strideA);
+        Graph_Node* b = NodeAt(startB + i * strideB);
+        if (a == nullptr || b == nullptr) return;
+        visit(a);
+        visit(b);
+      }
+      return;
+    }
+    case Determ_mean:
+    case Determ_sum:
+      if (code.size() >= 3 && ReadRanges(code, code[2], code[1], 3, r)) ForEachElement(r, element);
+      return;
+    case Determ_pick: {
+      std::array<Graph_Node*, maxIndices> index{};
+      if (!PickCandidates(node, r, index)) return;
+      for (int32_t d = 0; d < r.count; ++d) visit(index[d]);
+      ForEachElement(r, element);
+      return;
+    }
+    case Determ_sd:
+      if (code.size() >= 3 && ReadRanges(code, code[2], code[1], 3, r)) ForEachElement(r, element);
+      return;
+    case Determ_inverse:
+    case Determ_logdet:
+      if (code.size() >= 3 && ReadRanges(code, code[2], 2, 3, r)) ForEachElement(r, element);
+      return;
+    default: {
+      size_t operands = node->numParents > 0 ? static_cast<size_t>(node->numParents) : 0;
+      if (operands > node->parents.size()) operands = node->parents.size();
+      for (size_t k = 0; k < operands; ++k)
+        if (node->parents[k] != nullptr) visit(node->parents[k]);
+      return;
+    }
+  }
+}
+
+// The class of a logical node as a function of the block of the current
+// generation: its logical operands first, deepest first, then each node
+// from theirs. Each is classified once and remembered.
+struct Frame {
+  Graph_Node* node;
+  bool expanded;  // its operands have been put on the stack
+};
+std::vector<Frame> frames;  // kept between calls for its capacity
+
+int32_t Classify(Graph_Node* root, int32_t label, int32_t size) {
+  if (root == nullptr) return general;
+  if (root->kind != Graph_logical) return ClassifyRef(root, label, size);
+  int32_t c = general;
+  if (Known(root, c)) return c == pending ? general : c;
+  frames.clear();
+  frames.push_back({root, false});
+  while (!frames.empty()) {
+    Graph_Node* node = frames.back().node;
+    if (frames.back().expanded) {
+      frames.pop_back();
+      Remember(node, ClassCode(node, label, size));
+      continue;
+    }
+    if (Known(node, c)) {  // met before along another path, or a cycle
+      frames.pop_back();
+      continue;
+    }
+    frames.back().expanded = true;
+    Remember(node, pending);
+    ForEachDependency(node, [&](Graph_Node* d) {
+      int32_t known = general;
+      if (d != nullptr && d->kind == Graph_logical && !Known(d, known)) frames.push_back({d, false});
+    });
+  }
+  return Lookup(root, label, size);
+}
+
 int32_t RnToRm(const Graph_Node* node, int32_t label, int32_t size, int32_t m) {
   if (m < 1) return general;
   // The components after the first are found by number, so a vector must
@@ -458,7 +636,7 @@ int32_t RnToRm(const Graph_Node* node, int32_t label, int32_t size, int32_t m) {
   for (int32_t k = 0; k < m; ++k) {
     Graph_Node* component = NodeAt(static_cast<int64_t>(node->label) + k);
     if (component == nullptr) return general;
-    const int32_t c = ClassFun_MapRnToR1(component, label, size);
+    const int32_t c = Classify(component, label, size);
     if (IsConstant(c))
       ++nConst;
     else if (c == ClassFun_identity)
@@ -494,7 +672,7 @@ int32_t ClassPickRnToRm(const Graph_Node* node, int32_t label, int32_t size, int
   // Which row is read must not depend on the updated node, and must not be
   // a negative constant.
   for (int32_t d = 0; d < r.count; ++d)
-    if (ClassFun_MapRnToR1(index[d], label, size) != ClassFun_nonNegConst) return general;
+    if (Classify(index[d], label, size) != ClassFun_nonNegConst) return general;
   bool first = true;
   int32_t result = general;
   const bool complete = ForEachElement(r, [&](Graph_Node* candidate) {
@@ -510,15 +688,24 @@ int32_t ClassPickRnToRm(const Graph_Node* node, int32_t label, int32_t size, int
 
 void InitClassFun() { InitRules(); }
 
+ClassFun_Memo::ClassFun_Memo(int32_t label, int32_t size) {
+  NewGeneration(label, size);
+  memoHeld = true;
+}
+
+ClassFun_Memo::~ClassFun_Memo() { memoHeld = false; }
+
 int32_t ClassFun_MapRnToR1(Graph_Node* node, int32_t label, int32_t size) {
   EnsureRules();
   if (node == nullptr) return general;
   if (node->kind != Graph_logical) return ClassifyRef(node, label, size);
-  return ClassCode(node, label, size);
+  Begin(label, size);
+  return Classify(node, label, size);
 }
 
 int32_t ClassFun_MapRnToRm(Graph_Node* node, int32_t label, int32_t size, int32_t m) {
   EnsureRules();
   if (node == nullptr) return general;
+  Begin(label, size);
   return IsVectorPick(node) ? ClassPickRnToRm(node, label, size, m) : RnToRm(node, label, size, m);
 }

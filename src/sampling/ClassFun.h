@@ -25,6 +25,18 @@ enum ClassFun_Form : int32_t {
 };
 
 void InitClassFun();
+// While a memo exists, the class of every logical node with respect to its
+// block is remembered, so the terms of one node that share operands (an
+// aggregate, say) classify them once. The graph must not change while it
+// exists; one exists at a time.
+class ClassFun_Memo {
+ public:
+  ClassFun_Memo(int32_t label, int32_t size);
+  ~ClassFun_Memo();
+  ClassFun_Memo(const ClassFun_Memo&) = delete;
+  ClassFun_Memo& operator=(const ClassFun_Memo&) = delete;
+};
+
 // The class of node as a function of the updated node, the block of size
 // consecutive numbers starting at label. Code that is not shaped as node
 // generation writes it is never read out of bounds; it is generalForm.

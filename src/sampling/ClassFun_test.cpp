@@ -3,7 +3,11 @@
 #include <string>
 #include <vector>
 
+#include "HandGraph.h"
 #include "Pipeline.h"
+#include "graph/Determ.h"
+#include "graph/Distrib.h"
+#include "sampling/ClassDen.h"
 
 namespace {
 
@@ -205,6 +209,79 @@ TEST_F(ClassFunTest, MalformedCodeIsGeneralAndStaysInBounds) {
   EXPECT_EQ(classify({29, 1, 0, 0, 1}, {}), ClassFun_generalForm);             // no elements
   EXPECT_EQ(classify({11, 0, 1 << 30, 1, 0, 1}, {}), ClassFun_generalForm);
   EXPECT_EQ(classify({1, 24, 21}, {g}), ClassFun_generalForm);                 // operator first
+}
+
+// ---- shared operands and long chains
+
+// Every f[i] reads f[i - 1] twice, so f[64] is reached from x along 2^63
+// paths: walking each path would never end, classifying each node once
+// takes 64 steps.
+TEST_F(ClassFunTest, NodeReachedAlongManyPathsIsClassifiedOnce) {
+  ASSERT_TRUE(Make("var x, g, f[64], h[64]; { x ~ dnorm(0, 1) g ~ dgamma(1, 1) f[1] <- x h[1] <- g"
+                   " for (i in 2:64) { f[i] <- f[i - 1] + f[i - 1] h[i] <- h[i - 1] * h[i - 1] } }"));
+  EXPECT_EQ(R1("f", 63, "x"), ClassFun_scaledIdentity);  // plus[3][3] = plus[4][4] = 4
+  EXPECT_EQ(R1("f", 63, "g"), ClassFun_anyConst);
+  EXPECT_EQ(R1("h", 63, "g"), ClassFun_generalForm);     // mult[3][3] = 10
+  EXPECT_EQ(R1("h", 63, "x"), ClassFun_nonNegConst);
+}
+
+class ClassFunChainTest : public test::HandGraph {
+ protected:
+  void SetUp() override {
+    HandGraph::SetUp();
+    InitClassFun();
+    InitClassDen();
+  }
+  // f[1] <- x op c, then f[i] <- f[i - 1] op c, with c a data node of value 2.
+  static Graph_Node* Chain(Graph_Node* x, int32_t op, int32_t length) {
+    Graph_Node* c = Node(2.0, Graph_data);
+    Graph_Node* f = Logical({Determ_pushValue, Determ_pushValue, op, Determ_end}, {x, c});
+    for (int32_t i = 1; i < length; ++i) f = Logical({Determ_push, Determ_pushValue, op, Determ_end}, {f, c});
+    return f;
+  }
+};
+
+// A chain far longer than any call stack could follow one call per node:
+// the classes, and the method of a node whose only term reads the end of the
+// chain, are those of the first link.
+TEST_F(ClassFunChainTest, LongLogicalChainsAreClassifiedWithoutRecursion) {
+  constexpr int32_t length = 100000;
+  struct Case {
+    int32_t op;
+    int32_t form;
+  };
+  for (const Case& c : {Case{Determ_add, ClassFun_linear}, Case{Determ_multiply, ClassFun_scaledIdentity}}) {
+    Graph_Node* x = Node(0.0);
+    x->density = Distrib_dnorm;
+    x->parents = {Node(0.0, Graph_data), Node(1.0, Graph_data)};
+    x->numParents = 2;
+    Graph_Node* end = Chain(x, c.op, length);
+    EXPECT_EQ(ClassFun_MapRnToR1(end, x->label, 1), c.form) << c.op;
+    Graph_Node* other = Node(0.0);
+    other->density = Distrib_dnorm;
+    EXPECT_EQ(ClassFun_MapRnToR1(end, other->label, 1), ClassFun_anyConst) << c.op;
+    Graph_Node* y = Node(1.0, Graph_data);
+    y->density = Distrib_dnorm;
+    y->parents = {end, Node(1.0, Graph_data)};
+    y->numParents = 2;
+    x->likelihood.push_front(y);
+    EXPECT_EQ(ClassDen_MethodCode(x), 9) << c.op;  // the conjugate normal draw
+  }
+}
+
+// The model checks refuse cycles of logical nodes; the classifier, reached
+// without them, still ends and calls the cycle general.
+TEST_F(ClassFunChainTest, CycleOfLogicalNodesIsGeneral) {
+  Graph_Node* x = Node(0.0);
+  x->density = Distrib_dnorm;
+  Graph_Node* a = Logical({Determ_push, Determ_pushValue, Determ_add, Determ_end}, {nullptr, x});
+  Graph_Node* b = Logical({Determ_push, Determ_end}, {a});
+  a->parents[0] = b;
+  Graph_Node* self = Logical({Determ_push, Determ_end}, {nullptr});
+  self->parents[0] = self;
+  EXPECT_EQ(ClassFun_MapRnToR1(a, x->label, 1), ClassFun_generalForm);
+  EXPECT_EQ(ClassFun_MapRnToR1(b, x->label, 1), ClassFun_generalForm);
+  EXPECT_EQ(ClassFun_MapRnToR1(self, x->label, 1), ClassFun_generalForm);
 }
 
 }  // namespace
