@@ -540,6 +540,8 @@ int32_t ClassDen_MethodCode(Graph_Node* node) {
 
 void ClassDen_ChooseUpdateMethod() {
   ClassDen_error = false;
+  // The graph stays as it is until every node has its method.
+  const ClassFun_Session session;
   std::vector<Samplers_Sampler*> priorDraws;
   for (int32_t n = 0; n < Graph_totalNumNodes;) {
     Graph_Node* node = Graph_Label(n);

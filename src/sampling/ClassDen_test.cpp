@@ -282,9 +282,6 @@ class ClassDenFormsTest : public ClassDenTest {
     }
     return text;
   }
-};
-
-TEST_F(ClassDenFormsTest, MethodsAndFormsOfSmallModelsAreUnchanged) {
   struct Case {
     const char* name;
     const char* model;
@@ -292,7 +289,8 @@ TEST_F(ClassDenFormsTest, MethodsAndFormsOfSmallModelsAreUnchanged) {
     const char* inits;
     const char* expected;
   };
-  const Case cases[] = {
+  static const std::vector<Case>& Cases() {
+    static const std::vector<Case> cases = {
       {"linear",
        "var a, b, tau, x[3], mu[3], y[3]; { a ~ dnorm(0, 1) b ~ dnorm(0, 1) tau ~ dgamma(1, 1)"
        " for (i in 1:3) { mu[i] <- a + b * (x[i] - 1) y[i] ~ dnorm(mu[i], tau) } }",
@@ -336,11 +334,50 @@ TEST_F(ClassDenFormsTest, MethodsAndFormsOfSmallModelsAreUnchanged) {
        "list(b = c(0, 0, 0), mu = c(0, 1, 2), k = 1, w = c(0, 0), pr = c(0.3, 0.3, 0.4))",
        "9:502 9:502 9:502 31:20A 49:2A3 49:2A3 49:2A3 24:202 26:202 "},
   };
-  for (const Case& c : cases) {
+    return cases;
+  }
+};
+
+TEST_F(ClassDenFormsTest, MethodsAndFormsOfSmallModelsAreUnchanged) {
+  for (const Case& c : Cases()) {
     if (!Build(c.model, c.data, c.inits)) {
       ADD_FAILURE() << c.name << "\n" << Console();
       continue;
     }
+    EXPECT_EQ(Signature(), c.expected) << c.name;
+  }
+}
+
+// Within a session a sum over plain nodes is read once and answered for
+// every block from its folds; the answers must be those of the walk over
+// every element: sums over data of both signs, columns (a stride above 1),
+// elements that are components of a block or logical nodes, a block that
+// covers part of the sum.
+TEST_F(ClassDenFormsTest, SumsReadOnceInASessionGiveTheWalksAnswers) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"var x[5], d[5], m[3,2], u[3,2], w[2], m0[2], T[2,2], z[4], t, s[8], y[8];"
+       " { for (j in 1:5) { x[j] ~ dnorm(0, 1) } for (i in 1:3) { m[i, 1] ~ dgamma(1, 1) m[i, 2] ~ dnorm(0, 1) }"
+       " w[1:2] ~ dmnorm(m0[], T[,]) for (k in 1:3) { z[k] <- 2 * x[k] } z[4] ~ dnorm(0, 1) t ~ dgamma(1, 1)"
+       " d[4] ~ dnorm(0, 1) u[2, 1] ~ dgamma(1, 1) u[2, 2] ~ dnorm(0, 1) s[1] <- sum(x[]) s[2] <- mean(d[]) s[3] <- sum(m[, 1]) s[4] <- sum(m[, 2]) s[5] <- sum(u[,])"
+       " s[6] <- sum(w[]) s[7] <- sum(z[]) s[8] <- mean(x[2:4])"
+       " for (i in 1:8) { y[i] ~ dnorm(s[i], t) } }",
+       "list(d = c(1, -2, 3, NA, 5), u = c(1, 2, NA, NA, 5, 6), m0 = c(0, 0), T = c(1, 0, 0, 1),"
+       " y = c(1, 2, 3, 4, 5, 6, 7, 8))"},
+      {"var g[4], c[4], s, y; { for (j in 1:4) { g[j] ~ dgamma(1, 1) } s <- sum(g[]) + sum(c[]) y ~ dpois(s) }",
+       "list(c = c(1, 2, 0, 4), y = 3)"},
+  };
+  for (const auto& [model, data] : cases) {
+    if (!Build(model, data, "")) {
+      ADD_FAILURE() << model << "\n" << Console();
+      continue;
+    }
+    const std::string walked = Signature();
+    const ClassFun_Session session;
+    EXPECT_EQ(Signature(), walked) << model;
+  }
+  for (const Case& c : Cases()) {
+    ASSERT_TRUE(Build(c.model, c.data, c.inits)) << c.name << "\n" << Console();
+    const ClassFun_Session session;
     EXPECT_EQ(Signature(), c.expected) << c.name;
   }
 }

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -384,6 +385,75 @@ int32_t Lookup(const Graph_Node* node, int32_t label, int32_t size) {
   return c;
 }
 
+// ---- sums remembered for a whole session
+//
+// A sum or mean over one range of nodes that are not logical (sum(x[]), the
+// usual aggregate) depends on an updated block only through the elements
+// inside it; every other element keeps the constant class it has for any
+// block. While a ClassFun_Session exists such a sum is read once: the fold of
+// the constant classes up to each element, and for each element the map
+// from a class to the fold continued from there to the end. Its class for a
+// block is then the fold up to the block's first element, the block's own
+// elements, and the map after its last: the same fold as the walk over every
+// element, found in as many steps as the block has elements in the sum.
+
+struct SumTable {
+  int64_t start = 0, stride = 1, count = 0;
+  std::vector<int8_t> prefix;                          // [k]: fold of elements 0..k
+  std::vector<std::array<int8_t, numClasses>> suffix;  // [k][c]: c folded on with elements k..count-1
+};
+
+bool sessionHeld = false;
+std::unordered_map<const Graph_Node*, std::unique_ptr<SumTable>> sumTables;  // null: walked instead
+
+// The table of a sum, or null when the sum has another shape or no session
+// exists. Elements must carry their own numbers (components of a block carry
+// the block's), so that which of them lie in a block follows from the range.
+const SumTable* SessionSum(const Graph_Node* node) {
+  if (!sessionHeld) return nullptr;
+  const auto found = sumTables.find(node);
+  if (found != sumTables.end()) return found->second.get();
+  std::unique_ptr<SumTable>& slot = sumTables[node];
+  const std::vector<int32_t>& code = node->stack;
+  Ranges r;
+  if (code.size() < 3 || !ReadRanges(code, code[2], code[1], 3, r) || r.count != 1 || r.stride[0] < 1) return nullptr;
+  auto t = std::make_unique<SumTable>();
+  t->start = r.start;
+  t->stride = r.stride[0];
+  t->count = r.extent[0];
+  std::vector<int8_t> base;
+  base.reserve(static_cast<size_t>(t->count));
+  for (int64_t k = 0; k < t->count; ++k) {
+    const int64_t number = t->start + k * t->stride;
+    const Graph_Node* element = NodeAt(number);
+    if (element == nullptr || element->kind == Graph_logical || element->label != number) return nullptr;
+    base.push_back(static_cast<int8_t>(ClassifyRef(element, 0, 0)));  // no block: its constant class
+  }
+  const size_t n = base.size();
+  t->prefix.resize(n);
+  t->suffix.resize(n + 1);
+  for (size_t k = 0; k < n; ++k)
+    t->prefix[k] = static_cast<int8_t>(k == 0 ? base[0] : Apply(plusRule, t->prefix[k - 1], base[k]));
+  for (int32_t c = 0; c < numClasses; ++c) t->suffix[n][c] = static_cast<int8_t>(c);
+  for (size_t k = n; k-- > 0;)
+    for (int32_t c = 0; c < numClasses; ++c)
+      t->suffix[k][c] = t->suffix[k + 1][Apply(plusRule, c, base[k])];
+  slot = std::move(t);
+  return slot.get();
+}
+
+int32_t ClassSessionSum(const SumTable& t, int32_t label, int32_t size) {
+  const int64_t first = label, last = static_cast<int64_t>(label) + size - 1;  // the block's numbers
+  // The positions whose element lies in the block: lo .. hi.
+  const int64_t lo = first <= t.start ? 0 : (first - t.start + t.stride - 1) / t.stride;
+  int64_t hi = last < t.start ? -1 : (last - t.start) / t.stride;
+  if (hi > t.count - 1) hi = t.count - 1;
+  if (size < 1 || hi < lo) return t.prefix[static_cast<size_t>(t.count - 1)];
+  int32_t result = lo == 0 ? ClassFun_identity : Apply(plusRule, t.prefix[static_cast<size_t>(lo - 1)], ClassFun_identity);
+  for (int64_t k = lo + 1; k <= hi; ++k) result = Apply(plusRule, result, ClassFun_identity);
+  return t.suffix[static_cast<size_t>(hi + 1)][static_cast<size_t>(result)];
+}
+
 // sum and mean: code op, R, start, then R pairs (extent, stride).
 int32_t ClassSum(const std::vector<int32_t>& code, int32_t label, int32_t size) {
   Ranges r;
@@ -504,7 +574,9 @@ int32_t ClassCode(const Graph_Node* node, int32_t label, int32_t size) {
         return position == 0 ? ClassInProd(code, label, size) : general;
       case Determ_mean:
       case Determ_sum:
-        return position == 0 ? ClassSum(code, label, size) : general;
+        if (position != 0) return general;
+        if (const SumTable* t = SessionSum(node)) return ClassSessionSum(*t, label, size);
+        return ClassSum(code, label, size);
       case Determ_pick:
         return position == 0 ? ClassPick(node, label, size) : general;
       default: {
@@ -563,6 +635,7 @@ void ForEachDependency(const Graph_Node* node, Visit visit) {
     }
     case Determ_mean:
     case Determ_sum:
+      if (SessionSum(node) != nullptr) return;  // no logical elements
       if (code.size() >= 3 && ReadRanges(code, code[2], code[1], 3, r)) ForEachElement(r, element);
       return;
     case Determ_pick: {
@@ -694,6 +767,16 @@ ClassFun_Memo::ClassFun_Memo(int32_t label, int32_t size) {
 }
 
 ClassFun_Memo::~ClassFun_Memo() { memoHeld = false; }
+
+ClassFun_Session::ClassFun_Session() {
+  sumTables.clear();
+  sessionHeld = true;
+}
+
+ClassFun_Session::~ClassFun_Session() {
+  sessionHeld = false;
+  sumTables.clear();
+}
 
 int32_t ClassFun_MapRnToR1(Graph_Node* node, int32_t label, int32_t size) {
   EnsureRules();

@@ -37,6 +37,18 @@ class ClassFun_Memo {
   ClassFun_Memo& operator=(const ClassFun_Memo&) = delete;
 };
 
+// While a session exists, what classification learns about aggregates (a
+// sum over many nodes) is kept for every block, so a sum shared by the
+// terms of many nodes is read once. The graph must not change while it
+// exists; one exists at a time.
+class ClassFun_Session {
+ public:
+  ClassFun_Session();
+  ~ClassFun_Session();
+  ClassFun_Session(const ClassFun_Session&) = delete;
+  ClassFun_Session& operator=(const ClassFun_Session&) = delete;
+};
+
 // The class of node as a function of the updated node, the block of size
 // consecutive numbers starting at label. Code that is not shaped as node
 // generation writes it is never read out of bounds; it is generalForm.

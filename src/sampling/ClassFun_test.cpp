@@ -99,6 +99,27 @@ TEST_F(ClassFunTest, SumsAndMeansCombineTheirElementsWithPlus) {
   EXPECT_EQ(R1("s", 2, "x", 0), ClassFun_anyConst);  // negative plus non-negative
 }
 
+// Within a session a sum over plain nodes is answered from folds read once;
+// for every block of consecutive numbers, inside, across or outside the
+// elements (of both signs, every other one for a column), the answer is
+// that of the walk over every element.
+TEST_F(ClassFunTest, SumsInASessionAgreeWithTheWalkForEveryBlock) {
+  ASSERT_TRUE(Make("var x[6], m[3,2], s[3]; { x[1] ~ dnorm(0, 1) x[3] ~ dgamma(1, 1) x[4] ~ dnorm(0, 1)"
+                   " x[6] ~ dgamma(1, 1) m[2,1] ~ dnorm(0, 1) m[3,1] ~ dgamma(1, 1)"
+                   " s[1] <- sum(x[]) s[2] <- sum(m[, 1]) s[3] <- mean(x[2:5]) }",
+                   "list(x = c(NA, -1, NA, NA, 2, NA), m = c(3, -2, NA, 1, NA, 0))"));
+  const int32_t first = N("x")->label;
+  for (int k = 0; k < 3; ++k) {
+    Graph_Node* sum = N("s", k);
+    for (int32_t label = first - 2; label < first + 14; ++label)
+      for (int32_t size = 0; size <= 7; ++size) {
+        const int32_t walked = ClassFun_MapRnToR1(sum, label, size);
+        const ClassFun_Session session;
+        EXPECT_EQ(ClassFun_MapRnToR1(sum, label, size), walked) << "s[" << k + 1 << "] " << label << " " << size;
+      }
+  }
+}
+
 TEST_F(ClassFunTest, InnerProductIsASumOfProducts) {
   ASSERT_TRUE(Make("var b[3], z[3], ip, sq; { for (i in 1:3) { b[i] ~ dnorm(0, 1) }"
        " ip <- inprod(b[], z[]) sq <- inprod(b[], b[]) }",
