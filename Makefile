@@ -5,12 +5,14 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 JOBS       ?= 2
+# "make install" puts the program in $(PREFIX)/bin.
+PREFIX     ?= /usr/local
 # Seconds each fuzz target runs for "make fuzz".
 FUZZ_SECONDS ?= 120
 FUZZ_TARGETS = fuzz_model fuzz_data fuzz_session
 BENCH_TARGETS = wren_bench_data wren_bench_parents wren_bench_ars wren_bench_compare
 
-.PHONY: all build demo test test-asan bench validate fuzz clean
+.PHONY: all build demo install test test-asan bench validate fuzz clean
 
 all: build
 
@@ -33,6 +35,9 @@ demo: build
 	cd $(BUILD)/demo && ../wren 20 demo demo.cmd
 	@echo "---- demo.log ----"
 	@cat $(BUILD)/demo/demo.log
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 # Unit tests, end-to-end scenarios and the posterior suite, under ctest.
 test: $(BUILD)/CMakeCache.txt
