@@ -1,21 +1,34 @@
-# Set-up and run targets. Each configures and builds first when needed.
+# Set-up and run targets. Each configures and builds first when needed, and
+# builds only what it runs: the program alone needs a C++20 compiler and CMake;
+# the tests and the posterior suite also need GoogleTest.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 JOBS       ?= 2
+# "make install" puts the program in $(PREFIX)/bin.
+PREFIX     ?= /usr/local
 # Seconds each fuzz target runs for "make fuzz".
 FUZZ_SECONDS ?= 120
 FUZZ_TARGETS = fuzz_model fuzz_data fuzz_session
+BENCH_TARGETS = wren_bench_data wren_bench_parents wren_bench_ars wren_bench_compare
 
-.PHONY: all build demo test test-asan bench validate fuzz clean
+.PHONY: all build demo install test test-asan bench validate fuzz clean
 
 all: build
 
 $(BUILD)/CMakeCache.txt:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
+# Turns the tests on in an existing build directory (configured without them
+# when GoogleTest was missing, or by hand); CMake stops with a message when
+# GoogleTest cannot be found.
+define tests_on
+	@grep -qx 'WREN_TESTS:BOOL=ON' $(1)/CMakeCache.txt || cmake -S . -B $(1) -DWREN_TESTS=ON
+endef
+
+# The program only.
 build: $(BUILD)/CMakeCache.txt
-	cmake --build $(BUILD) -j $(JOBS)
+	cmake --build $(BUILD) -j $(JOBS) --target wren
 
 demo: build
 	@rm -rf $(BUILD)/demo && mkdir -p $(BUILD)/demo && cp examples/demo/* $(BUILD)/demo/
@@ -23,10 +36,17 @@ demo: build
 	@echo "---- demo.log ----"
 	@cat $(BUILD)/demo/demo.log
 
-test: build
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# Unit tests, end-to-end scenarios and the posterior suite, under ctest.
+test: $(BUILD)/CMakeCache.txt
+	$(call tests_on,$(BUILD))
+	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-bench: build
+bench: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target wren $(BENCH_TARGETS)
 	$(BUILD)/wren_bench_data
 	$(BUILD)/wren_bench_parents
 	$(BUILD)/wren_bench_ars
@@ -35,7 +55,9 @@ bench: build
 
 # The posterior suite with ten times the sweeps and a limit of 3 standard
 # errors, then the simulation-based calibration of the samplers.
-validate: build
+validate: $(BUILD)/CMakeCache.txt
+	$(call tests_on,$(BUILD))
+	cmake --build $(BUILD) -j $(JOBS) --target wren wren_posterior wren_sbc
 	WREN_VALIDATE=1 $(BUILD)/wren_posterior
 	$(BUILD)/wren_sbc
 
@@ -43,6 +65,7 @@ $(ASAN_BUILD)/CMakeCache.txt:
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DWREN_SANITIZE=ON
 
 test-asan: $(ASAN_BUILD)/CMakeCache.txt
+	$(call tests_on,$(ASAN_BUILD))
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
@@ -53,7 +76,8 @@ test-asan: $(ASAN_BUILD)/CMakeCache.txt
 # crash, hang, leak or sanitizer report stops the run and leaves the input as
 # $(FUZZ_BUILD)/artifacts/<target>-*.
 $(FUZZ_BUILD)/CMakeCache.txt:
-	CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWREN_FUZZ=ON
+	CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWREN_FUZZ=ON \
+	  -DWREN_TESTS=OFF
 
 fuzz: $(FUZZ_BUILD)/CMakeCache.txt
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(FUZZ_TARGETS)

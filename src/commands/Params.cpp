@@ -2,11 +2,15 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 bool Params_error = false;
 std::string Params_errorDetail;
 bool Params_backGround = false;
 int32_t Params_numBins = 0;
+std::string Params_stem;
+bool Params_stemNamesFile = false;
 std::string Params_commandFile;
 std::string Params_commandBuf;
 std::string Params_logFile;
@@ -45,9 +49,10 @@ bool ParseBins(const char* text, int32_t& bins) {
 }
 
 void ClearNames() {
-  for (std::string* s : {&Params_commandFile, &Params_commandBuf, &Params_logFile, &Params_outFile,
-                         &Params_indexFile, &Params_out1File, &Params_index1File, &Params_restartFile,
-                         &Params_sampleOutFile, &Params_sampleIndexFile, &Params_checkPointMark})
+  for (std::string* s : {&Params_stem, &Params_commandFile, &Params_commandBuf, &Params_logFile,
+                         &Params_outFile, &Params_indexFile, &Params_out1File, &Params_index1File,
+                         &Params_restartFile, &Params_sampleOutFile, &Params_sampleIndexFile,
+                         &Params_checkPointMark})
     s->clear();
 }
 
@@ -58,6 +63,7 @@ void InitParams(int argc, const char* const* argv) {
   Params_errorDetail.clear();
   Params_backGround = false;
   Params_numBins = 0;
+  Params_stemNamesFile = false;
   ClearNames();
 
   if (argc != 3 && argc != 4) {
@@ -88,6 +94,11 @@ void InitParams(int argc, const char* const* argv) {
     Params_backGround = true;
     Params_commandFile = cmd;
   }
+  Params_stem = stem;
+  // Read before any file of the run is written; a name that cannot be
+  // examined counts as no file.
+  std::error_code ignored;
+  Params_stemNamesFile = std::filesystem::is_regular_file(stem, ignored);
   Params_commandBuf = stem + ".buf";
   Params_logFile = stem + ".log";
   Params_outFile = stem + ".out";

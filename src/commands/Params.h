@@ -8,13 +8,20 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 constexpr size_t Params_maxName = 79;  // longest file name the system keeps
+// Shown after a command line that cannot be used.
+constexpr std::string_view Params_usage = "usage: wren BINS STEM [COMMANDFILE]";
 
 extern bool Params_error;        // the command line cannot be used
 extern std::string Params_errorDetail;  // why, when more than the argument count is wrong
 extern bool Params_backGround;   // commands come from Params_commandFile
 extern int32_t Params_numBins;   // grid points of the griddy sampler
+extern std::string Params_stem;  // the second argument, which every file name below extends
+// The stem itself names an existing regular file, as when a command file is
+// given where the stem belongs: the main module then warns an interactive run.
+extern bool Params_stemNamesFile;
 extern std::string Params_commandFile;
 extern std::string Params_commandBuf;       // stem.buf
 extern std::string Params_logFile;          // stem.log

@@ -51,4 +51,30 @@ TEST(ParamsTest, StemLeavesRoomForTheLongestExtension) {
   EXPECT_FALSE(Params_errorDetail.empty());
 }
 
+class ParamsStemTest : public test::ScratchDir {};
+
+// Only an existing regular file counts: a directory or a missing name is an
+// ordinary stem, and a background run is examined the same way.
+TEST_F(ParamsStemTest, StemNamingAnExistingFileIsNoticed) {
+  test::WriteFile("hosp.cmd", "q()\n");
+  std::filesystem::create_directory("plots");
+  const struct {
+    std::vector<const char*> argv;
+    bool namesFile;
+  } cases[] = {
+      {{"wren", "20", "hosp.cmd"}, true},
+      {{"wren", "20", "hosp.cmd", "hosp.cmd"}, true},
+      {{"wren", "20", "hosp"}, false},
+      {{"wren", "20", "plots"}, false},
+      {{"wren", "20", "plots/hosp.cmd"}, false},
+  };
+  for (const auto& c : cases) {
+    Init(c.argv);
+    EXPECT_FALSE(Params_error) << c.argv[2];
+    EXPECT_EQ(Params_stemNamesFile, c.namesFile) << c.argv[2];
+  }
+  Init({"wren", "20", "hosp.cmd", "a", "b"});
+  EXPECT_FALSE(Params_stemNamesFile);
+}
+
 }  // namespace

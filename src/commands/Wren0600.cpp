@@ -76,6 +76,15 @@ void WriteDate(const std::tm& now) {
   Write_Int(now.tm_year + 1900, 5);
 }
 
+// "wren 20 run.cmd" reads as an interactive run on the stem run.cmd, though
+// its writer most likely meant the file's commands to be run.
+void WarnStemIsFile() {
+  Write_String("Warning: " + Params_stem + " is an existing file; it is read as the file stem (the log is " +
+               Params_logFile + ").");
+  Write_String(" To run the commands of a file, give it third: wren BINS STEM COMMANDFILE");
+  Write_Ln();
+}
+
 }  // namespace
 
 bool Wren0600_InitModules(int argc, const char* const* argv) {
@@ -190,12 +199,15 @@ int Wren0600_Main(int argc, const char* const* argv) {
       Write_String(Params_errorDetail);
       Write_Ln();
     }
+    Write_String(Params_usage);
+    Write_Ln();
     TextFile_FlushTerminal();
     return Wren0600_statusFailed;
   }
   std::time_t t = std::time(nullptr);
   std::tm now{};
   localtime_r(&t, &now);
+  if (!Params_backGround && Params_stemNamesFile) WarnStemIsFile();
   Wren0600_WriteBanner(now);
   Model_RecoverCheckPoint();
   const bool failed = WrenLoop();
