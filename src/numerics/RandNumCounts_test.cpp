@@ -162,13 +162,8 @@ struct CountCase {
   std::function<long double(double)> ratio;  // P(k + 1) / P(k)
   double mean, var;
   double from, to;
-  // Laws drawn by counting, about 1000 uniforms a draw, take fewer draws.
   int draws = 200000;
 };
-CountCase Fewer(CountCase c) {
-  c.draws = 20000;
-  return c;
-}
 
 // Mean +- 10 sd (and 40 more for small ones), within the support [0, top].
 void Window(double mean, double sd, double top, double& from, double& to) {
@@ -231,31 +226,54 @@ class RandNumCounts : public ::testing::Test {
   }
 };
 
-// Around 1000 trials (counted below, by rejection above), small means (by
-// inversion), probabilities above one half (the failures drawn), and sizes
-// up to the largest count.
+// Around 100 trials (counted up to 100, by rejection above), means below
+// 10 (by inversion) and just above, probabilities above one half (the
+// failures drawn), and sizes up to the largest count.
 TEST_F(RandNumCounts, BinomialFollowsItsExactLaw) {
-  for (const CountCase& c : {Fewer(Binomial(0.5, 1000.0)), Binomial(0.5, 1001.0), Binomial(0.3, 1200.0),
-                             Binomial(0.02, 1001.0), Binomial(0.009, 1001.0), Binomial(0.97, 5000.0),
+  for (const CountCase& c : {Binomial(0.5, 100.0), Binomial(0.5, 101.0), Binomial(0.3, 120.0),
+                             Binomial(0.1, 101.0), Binomial(0.09, 101.0), Binomial(0.97, 5000.0),
                              Binomial(0.5, 1.0E8), Binomial(1.0E-6, 1.0E8), Binomial(1.0E-9, 1.0E8),
                              Binomial(0.999999, 1.0E8), Binomial(0.25, largestCount)})
     ExpectExactLaw(c);
 }
 
-// Around a mean of 1000 (the multiplicative method in pieces below, rejection
+// Around a mean of 100 (the multiplicative method up to it, rejection
 // above) and up to near the largest count.
 TEST_F(RandNumCounts, PoissonFollowsItsExactLaw) {
-  for (const CountCase& c : {Fewer(Poisson(999.5)), Fewer(Poisson(1000.0)), Poisson(1000.5), Poisson(1500.0), Poisson(1.0E4),
-                             Poisson(1.0E6), Poisson(1.0E9), Poisson(2.0E9)})
+  for (const CountCase& c : {Poisson(99.5), Poisson(100.0), Poisson(100.5), Poisson(150.0), Poisson(1000.0),
+                             Poisson(1.0E4), Poisson(1.0E6), Poisson(1.0E9), Poisson(2.0E9)})
     ExpectExactLaw(c);
 }
 
-// A gamma mixture of Poisson counts: with p = 0.01 and r = 10 the Poisson
-// means straddle 1000, so both Poisson methods take part in one law.
+// A gamma mixture of Poisson counts: with p = 0.1 and r = 10 the Poisson
+// means straddle 100, so both Poisson methods take part in one law.
 TEST_F(RandNumCounts, NegativeBinomialFollowsItsExactLaw) {
-  for (const CountCase& c : {NegativeBinomial(0.4, 3.0), Fewer(NegativeBinomial(0.01, 10.0)),
+  for (const CountCase& c : {NegativeBinomial(0.4, 3.0), NegativeBinomial(0.1, 10.0), NegativeBinomial(0.01, 10.0),
                              NegativeBinomial(0.5, 5000.0), NegativeBinomial(1.0E-4, 1000.0)})
     ExpectExactLaw(c);
+}
+
+// The multinomial takes each cell's count as a binomial share of what is
+// left: with 150 in all the first cell is drawn by rejection and the later
+// ones by counting; with 1e8 every cell by rejection. The counts add up to
+// the total and each has the moments N p and N p (1 - p).
+TEST_F(RandNumCounts, MultinomialOfLargeTotalsHasItsMoments) {
+  const std::vector<double> p = {0.5, 0.3, 0.2};
+  for (double total : {150.0, 1.0E8}) {
+    const int n = 20000;
+    std::vector<std::vector<double>> cells(3, std::vector<double>(n));
+    std::vector<double> x(3);
+    for (int k = 0; k < n; ++k) {
+      ASSERT_TRUE(RandNum_Multinomial(p, x, total, 3));
+      ASSERT_EQ(x[0] + x[1] + x[2], total);
+      for (int i = 0; i < 3; ++i) cells[static_cast<std::size_t>(i)][static_cast<std::size_t>(k)] = x[static_cast<std::size_t>(i)];
+    }
+    for (int i = 0; i < 3; ++i) {
+      const double q = p[static_cast<std::size_t>(i)];
+      ExpectMoments(cells[static_cast<std::size_t>(i)], total * q, total * q * (1.0 - q),
+                    "Multinomial cell " + std::to_string(i) + " of " + std::to_string(total));
+    }
+  }
 }
 
 // Sum of k^-a over lo <= k <= hi: directly for a short range, otherwise the
@@ -301,17 +319,16 @@ TEST_F(RandNumCounts, ZipfNearOneFollowsItsExactLaw) {
   }
 }
 
-// Below the limits the counting methods keep their streams: 1000 trials
-// take 1000 uniforms, and a Poisson mean of 1000 two pieces of the
-// multiplicative method (a count k of each piece takes k + 1 uniforms).
-// Above them the average number of uniforms a draw takes stays under a
-// bound that does not depend on the parameter.
+// Up to the limits the counting methods keep their streams: 100 trials
+// take 100 uniforms, and a Poisson count k of mean 100 takes k + 1. Above
+// them the average number of uniforms a draw takes stays under a bound that
+// does not depend on the parameter.
 TEST_F(RandNumCounts, UniformsPerDrawStopGrowingAboveTheLimits) {
-  EXPECT_EQ(DrawsBy([] { RandNum_Binomial(0.5, 1000.0); }), 1000);
+  EXPECT_EQ(DrawsBy([] { RandNum_Binomial(0.5, 100.0); }), 100);
   for (int i = 0; i < 20; ++i) {
     double k = 0.0;
-    const long used = DrawsBy([&k] { k = RandNum_Poisson(1000.0); });
-    EXPECT_EQ(used, static_cast<long>(k) + 2);
+    const long used = DrawsBy([&k] { k = RandNum_Poisson(100.0); });
+    EXPECT_EQ(used, static_cast<long>(k) + 1);
   }
   struct Growing {
     const char* name;
@@ -320,9 +337,9 @@ TEST_F(RandNumCounts, UniformsPerDrawStopGrowingAboveTheLimits) {
     double bound;  // uniforms per draw, on average
   };
   const std::vector<Growing> table = {
-      {"Binomial(0.5, n)", [](double n) { return RandNum_Binomial(0.5, n); }, {1.0E4, 1.0E6, 1.0E8, largestCount}, 3.0},
+      {"Binomial(0.5, n)", [](double n) { return RandNum_Binomial(0.5, n); }, {1.0E3, 1.0E5, 1.0E7, largestCount}, 3.0},
       {"Binomial(1e-6, n)", [](double n) { return RandNum_Binomial(1.0E-6, n); }, {1.0E4, 1.0E6, 1.0E8, largestCount}, 3.0},
-      {"Poisson(m)", [](double m) { return RandNum_Poisson(m); }, {1.0E4, 1.0E6, 1.0E8, 2.0E9}, 3.0},
+      {"Poisson(m)", [](double m) { return RandNum_Poisson(m); }, {1.0E3, 1.0E5, 1.0E7, 2.0E9}, 3.0},
       {"NegativeBinomial(1 / s, 1000)", [](double s) { return RandNum_NegativeBinomial(1.0 / s, 1000.0); },
        {1.0E1, 1.0E3, 1.0E5, 1.0E6}, 6.0},
       {"Zipf(1 + 1 / s)", [](double s) { return RandNum_Zipf(1.0 + 1.0 / s); }, {1.0E2, 1.0E4, 1.0E6, 1.0E8}, 8.0},
