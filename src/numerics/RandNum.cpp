@@ -364,11 +364,11 @@ constexpr double poissonProductLimit = 100.0;
 
 constexpr double halfLogTwoPi = 0.91893853320467274178;  // ln(2 pi) / 2
 
-// ln Gamma(z) - ((z - 1/2) ln z - z + ln(2 pi) / 2), z >= 1: what Stirling's
-// formula leaves out. Its asymptotic series is exact to about 1e-14 from
-// z = 10; below, the difference is formed directly, without cancellation
-// at those sizes.
-double StirlingRest(double z) {
+// ln Gamma(z) - ((z - 1/2) ln z - z + ln(2 pi) / 2), z >= 1: what the
+// leading terms of the asymptotic expansion of ln Gamma leave out. Its own
+// series is exact to about 1e-14 from z = 10; below, the difference is
+// formed directly, without cancellation at those sizes.
+double GammaRest(double z) {
   if (z < 10.0) return SpecFunc_LogGammaExact(z) - ((z - 0.5) * std::log(z) - z + halfLogTwoPi);
   const double w = 1.0 / (z * z);
   return (1.0 / 12.0 - w * (1.0 / 360.0 - w * (1.0 / 1260.0 - w / 1680.0))) / z;
@@ -422,7 +422,8 @@ double BinomialInversion(double n, double p) {
 // histogram. The central box |u| <= 0.43, v <= vr lies under it wholly and
 // accepts without evaluating anything: most draws end there, on one
 // uniform. Elsewhere f(k) / f(m) is a product of successive ratios near the
-// mode and, further out, Stirling's formula with its exact remainder.
+// mode and, further out, the asymptotic expansion of the log factorials
+// with its remainder.
 double BinomialRejection(double n, double p) {
   const double q = 1.0 - p;
   const double m = std::floor((n + 1.0) * p);
@@ -440,7 +441,7 @@ double BinomialRejection(double n, double p) {
   // - rest(k + 1) - rest(n - k + 1), with nk = n - k + 1, from
   // ln j! = (j + 1/2) ln(j + 1) - (j + 1) + ln(2 pi) / 2 + rest(j + 1).
   const double nm = n - m + 1.0;
-  const double h = (m + 0.5) * std::log((m + 1.0) / (r * nm)) + StirlingRest(m + 1.0) + StirlingRest(nm);
+  const double h = (m + 0.5) * std::log((m + 1.0) / (r * nm)) + GammaRest(m + 1.0) + GammaRest(nm);
   for (;;) {
     double v = RandNum_Rand();
     double u = 0.0;
@@ -476,7 +477,7 @@ double BinomialRejection(double n, double p) {
     }
     const double nk = n - k + 1.0;
     const double logRatio = h + (n + 1.0) * std::log(nm / nk) + (k + 0.5) * std::log(nk * r / (k + 1.0)) -
-                            StirlingRest(k + 1.0) - StirlingRest(nk);
+                            GammaRest(k + 1.0) - GammaRest(nk);
     if (std::log(v) <= logRatio) return k;
   }
 }
@@ -485,7 +486,7 @@ double BinomialRejection(double n, double p) {
 // the deviance, so that counts of a mean of 1e9 keep their digits.
 double PoissonLogProbability(double k, double lambda) {
   if (k < 1.0) return -lambda;
-  return -Deviance(k, lambda) - 0.5 * std::log(k) - halfLogTwoPi - StirlingRest(k);
+  return -Deviance(k, lambda) - 0.5 * std::log(k) - halfLogTwoPi - GammaRest(k);
 }
 
 // Transformed rejection for a Poisson count of large mean, on the same plan

@@ -277,8 +277,9 @@ TEST_F(RandNumCounts, MultinomialOfLargeTotalsHasItsMoments) {
 }
 
 // Sum of k^-a over lo <= k <= hi: directly for a short range, otherwise the
-// first thousand terms directly and the rest by the Euler-Maclaurin formula
-// (its next term is below 1e-18 from k = 1000 on).
+// first thousand terms directly and the rest by the integral with its end
+// corrections through the third derivative (the next correction is below
+// 1e-18 from k = 1000 on).
 double ZipfSum(double a, double lo, double hi) {
   double sum = 0.0;
   double k = lo;
