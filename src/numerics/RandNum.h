@@ -34,7 +34,9 @@ double RandNum_Bernoulli(double p);
 // least positive one or 1 - 2^-53.
 double RandNum_Beta(double a, double b);
 // N = n + 0.00001 truncated (at most 2147483647) trials, each a success
-// with probability p; N = 0 draws nothing.
+// with probability p; N = 0 draws nothing. Up to 100 trials the successes
+// are counted among N uniforms; above, a draw takes a few uniforms
+// whatever N.
 double RandNum_Binomial(double p, double n);
 double RandNum_DoubleExp(double mu, double tau);
 double RandNum_Exponential(double lambda);
@@ -71,7 +73,8 @@ double RandNum_NegativeBinomial(double p, double r);
 double RandNum_Normal(double mu, double tau);
 double RandNum_Pareto(double alpha, double c);
 // A mean above 2147483647 (the largest count) gives 2147483647; NaN gives
-// NaN. Neither draws anything.
+// NaN. Neither draws anything. Up to a mean of 100 the multiplicative
+// method (about lambda uniforms); above, a few uniforms whatever the mean.
 double RandNum_Poisson(double lambda);
 // Density a x^(a - 1) on (0, 1).
 double RandNum_Power(double a);

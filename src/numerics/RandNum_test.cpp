@@ -211,7 +211,7 @@ TEST_F(RandNumTest, DiscreteLaws) {
       {"Geometric", [] { return RandNum_Geometric(0.2); }, 5.0, 20.0},
       {"Poisson small", [] { return RandNum_Poisson(0.7); }, 0.7, 0.7},
       {"Poisson 60", [] { return RandNum_Poisson(60.0); }, 60.0, 60.0, 50000},
-      {"Poisson in pieces", [] { return RandNum_Poisson(1234.5); }, 1234.5, 1234.5, 4000},
+      {"Poisson 1234.5", [] { return RandNum_Poisson(1234.5); }, 1234.5, 1234.5, 4000},
       {"NegativeBinomial", [] { return RandNum_NegativeBinomial(0.4, 3.0); }, 4.5, 11.25},
       // Zipf with a = 4: mean zeta(3) / zeta(4), second moment zeta(2) / zeta(4).
       {"Zipf", [] { return RandNum_Zipf(4.0); }, 1.2020569032 / 1.0823232337,
