@@ -314,7 +314,10 @@ TEST_F(DetermTest, SelectionsAndLinearFormsInsideASharedRead) {
   Logical({23, 23, 3, 21}, {v, base});
   Graph_Node* pick = Logical({20, 1, v->label, 3, 1}, {index});
   Graph_Node* twice = Logical({23, 23, 1, 21}, {pick, pick});
+  base->valueFunction = CountedRead;
+  reads = 0;
   EXPECT_EQ(V(twice), 40.0);
+  EXPECT_EQ(reads, 2);  // once by each of its two readers: each node computed once
   k->value = 3.0;
   EXPECT_EQ(V(twice), 200.0);
   // A linear form under a general node, while a sampler uses its partial sums.
