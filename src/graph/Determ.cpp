@@ -385,31 +385,61 @@ double Inverse(Graph_Node* node);
 double LogDeterminant(Graph_Node* node);
 double Alias2(Graph_Node* node);
 
-// A logical node with an evaluator: whatever else holds its value.
-bool Computed(const Graph_Node* node) { return node->kind == Graph_logical && node->valueFunction != Graph_Value; }
+// What one read keeps of a node, by node number. Kept apart from the nodes
+// so that the records the samplers touch stay small.
+struct Kept {
+  uint64_t stamp = 0;
+  double value = 0.0;
+  double logs[2] = {0.0, 0.0};  // what its inverse link left: ln mean, or ln p and ln(1 - p)
+  int32_t link = 0;
+};
+std::vector<Kept> kept;
+
+// Makes room for every node; the table grows only when nodes were added
+// since the last read, so never within a sampler's sweep.
+void MakeRoom() {
+  if (kept.size() < static_cast<size_t>(Graph_totalNumNodes)) kept.resize(static_cast<size_t>(Graph_totalNumNodes));
+}
+
+bool Tracked(const Graph_Node* node) { return node->label >= 0 && static_cast<size_t>(node->label) < kept.size(); }
+Kept& Entry(const Graph_Node* node) { return kept[static_cast<size_t>(node->label)]; }
+
+// A logical node whose evaluator reads computed operands: the walk
+// evaluates it before its readers. The other evaluators read stored values
+// only; they are computed when first read within a walk and kept then, and
+// a node that reads only such operands needs no walk at all.
+bool Walked(const Graph_Node* node) {
+  if (node->kind != Graph_logical) return false;
+  const Graph_Proc f = node->valueFunction;
+  return (f == Stack || f == Alias2 || f == InnerProduct || f == Stats || f == Pick || f == Inverse ||
+          f == LogDeterminant) &&
+         Tracked(node);
+}
 
 void Keep(Graph_Node* node, double value) {
-  node->stamp = stamp;
-  node->cached = value;
-  node->cachedLink = linkFunc;
+  Kept& e = Entry(node);
+  e.stamp = stamp;
+  e.value = value;
+  e.link = linkFunc;
   if (linkFunc == meanLink) {
-    node->cachedLogs[0] = lnMean;
+    e.logs[0] = lnMean;
   } else if (linkFunc == proportionLink) {
-    node->cachedLogs[0] = lnP;
-    node->cachedLogs[1] = lnQ;
+    e.logs[0] = lnP;
+    e.logs[1] = lnQ;
   }
 }
 
 // A kept value, with the link cache as the node's own evaluation left it.
 double Recall(const Graph_Node* node) {
-  linkFunc = node->cachedLink;
+  const Kept& e = Entry(node);
+  linkFunc = e.link;
   if (linkFunc == meanLink) {
-    lnMean = node->cachedLogs[0];
+    lnMean = e.logs[0];
   } else if (linkFunc == proportionLink) {
-    lnP = node->cachedLogs[0];
-    lnQ = node->cachedLogs[1];
+    lnP = e.logs[0];
+    lnQ = e.logs[1];
   }
-  return node->cached;
+  return e.value;
 }
 
 // The k-th operand that node reads through a value function, in the order
@@ -462,18 +492,18 @@ Graph_Node* OperandAt(Graph_Node* node, int64_t k, bool& end) {
   return nullptr;
 }
 
-// The next operand of node, from position next on, that is computed and
-// not yet evaluated in this read, or null; next moves past it.
+// The next operand of node, from position next on, that the walk evaluates
+// and that is not yet evaluated in this read, or null; next moves past it.
 Graph_Node* NextOperand(Graph_Node* node, int64_t& next) {
   for (;;) {
     bool end = false;
     Graph_Node* operand = OperandAt(node, next++, end);
     if (end) return nullptr;
-    if (operand == nullptr || !Computed(operand)) continue;
-    if (operand->stamp != stamp) return operand;
+    if (operand == nullptr || !Walked(operand)) continue;
+    if (Entry(operand).stamp != stamp) return operand;
     // On the walk's stack still: the operands form a cycle, which node
     // generation refuses; stop rather than go round it.
-    if (operand->cachedLink == pending) Fault(operand);
+    if (Entry(operand).link == pending) Fault(operand);
   }
 }
 
@@ -481,8 +511,8 @@ Graph_Node* NextOperand(Graph_Node* node, int64_t& next) {
 // before their readers, and keeps their values for this read.
 void Walk(Graph_Node* root, int64_t from) {
   const size_t base = frames.size();
-  root->stamp = stamp;
-  root->cachedLink = pending;
+  Entry(root).stamp = stamp;
+  Entry(root).link = pending;
   frames.push_back({root, from});
   while (frames.size() > base) {
     // Finding a selected element reads its indices, which could walk too
@@ -492,8 +522,8 @@ void Walk(Graph_Node* root, int64_t from) {
     Graph_Node* next = NextOperand(frames[top].node, at);
     frames[top].next = at;
     if (next != nullptr) {
-      next->stamp = stamp;
-      next->cachedLink = pending;
+      Entry(next).stamp = stamp;
+      Entry(next).link = pending;
       frames.push_back({next, 0});
       continue;
     }
@@ -509,14 +539,15 @@ void Walk(Graph_Node* root, int64_t from) {
 template <double (*Compute)(Graph_Node*)>
 double Shared(Graph_Node* node) {
   if (inside) {
+    if (!Tracked(node)) return Compute(node);  // a node outside the store
     if (node == ready) {
       ready = nullptr;
       const double value = Compute(node);
       Keep(node, value);
       return value;
     }
-    if (node->stamp == stamp) {
-      if (node->cachedLink == pending) Fault(node);
+    if (Entry(node).stamp == stamp) {
+      if (Entry(node).link == pending) Fault(node);
       return Recall(node);
     }
     // An operand the walk did not foresee: walk it now.
@@ -524,6 +555,8 @@ double Shared(Graph_Node* node) {
     return Recall(node);
   }
   ++stamp;
+  MakeRoom();
+  if (!Tracked(node)) return Compute(node);  // a node outside the store
   // Inside is still false here: an index the probe evaluates is an outermost
   // read of its own, which is right, as nothing is kept yet.
   int64_t first = 0;
@@ -538,8 +571,8 @@ double Shared(Graph_Node* node) {
 // this read if there is one, else its own computation.
 template <double (*Compute)(Graph_Node*)>
 double Leaf(Graph_Node* node) {
-  if (!inside) return Compute(node);
-  if (node->stamp == stamp && node->cachedLink != pending) return Recall(node);
+  if (!inside || !Tracked(node)) return Compute(node);
+  if (Entry(node).stamp == stamp && Entry(node).link != pending) return Recall(node);
   const double value = Compute(node);
   Keep(node, value);
   return value;
@@ -673,6 +706,7 @@ void InitDeterm() {
   inside = false;
   ready = nullptr;
   frames.clear();
+  kept.clear();
 }
 
 void Determ_SetValueFunction(Graph_Node* node) {
@@ -736,6 +770,7 @@ Determ_Snapshot::Determ_Snapshot() : outermost(!inside) {
   if (!outermost) return;
   ++stamp;
   inside = true;
+  MakeRoom();
 }
 
 Determ_Snapshot::~Determ_Snapshot() {

@@ -58,10 +58,6 @@ void Graph_Init(Graph_Node& node) {
   node.numParents = 0;
   node.kind = Graph_noValue;
   node.density = 0;
-  node.cachedLink = 0;
-  node.stamp = 0;
-  node.cached = 0.0;
-  node.cachedLogs[0] = node.cachedLogs[1] = 0.0;
 }
 
 Graph_Node* Graph_NewNode() {

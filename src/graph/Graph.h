@@ -42,14 +42,6 @@ struct Graph_Node {
   int32_t numParents;
   int32_t kind;                      // Graph_NodeKind
   int32_t density;                   // distribution identifier, 0 for none
-  // A logical node's value as computed within one outermost evaluation
-  // (Determ): valid only while that evaluation runs, so that a node reached
-  // along several paths is computed once, and never across a change of a
-  // stochastic value. cachedLogs are what its inverse link left, if any.
-  int32_t cachedLink = 0;
-  uint64_t stamp = 0;
-  double cached = 0.0;
-  double cachedLogs[2] = {0.0, 0.0};
 };
 
 extern std::vector<Graph_Node*> Graph_nodes;  // declared nodes by number; null until created
