@@ -359,8 +359,8 @@ double ProbitValue(Graph_Node* node) { return Phi(Eta(node)); }
 // matrix evaluators hold two buffers of 625 entries each). Instead, the
 // outermost read (the one no evaluator made) walks the computed operands
 // of the node with an explicit stack and evaluates them in post-order, each
-// once, keeping each value in its node stamped with the number of that read;
-// the evaluators then find their operands' values already there. No
+// once, keeping each value stamped with the number of that read; the
+// evaluators then find their operands' values already there. No
 // stochastic value changes while an evaluation runs, and a value kept is
 // never used by a later read (each outermost read has a new number), so
 // samplers and whoever else writes stored values need not tell anyone.
@@ -368,7 +368,7 @@ double ProbitValue(Graph_Node* node) { return Phi(Eta(node)); }
 uint64_t stamp = 0;               // the number of the outermost read running or last run
 bool inside = false;              // an outermost read is running
 Graph_Node* ready = nullptr;      // a node whose operands the walk has just evaluated
-constexpr int32_t pending = -1;   // cachedLink of a node on the walk's stack
+constexpr int32_t pending = -1;   // the kept link of a node on the walk's stack
 
 struct Frame {
   Graph_Node* node;
