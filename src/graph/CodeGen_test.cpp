@@ -151,15 +151,27 @@ TEST_F(CodeGenTest, Errors) {
 }
 
 TEST_F(CodeGenTest, LogicalChainsAreEvaluatedOrRefusedButNeverTooDeep) {
-  auto chain = [](int n) {
-    return "model m; var x[" + std::to_string(n) + "], y;\n{ x[1] ~ dnorm(0, 1)\n  for (t in 2:" +
-           std::to_string(n) + ") { x[t] <- x[t - 1] + 1 } y ~ dnorm(x[" + std::to_string(n) + "], 1) }";
+  // A chain that a distribution reads is classified when update methods are
+  // chosen, which bounds its depth; any other chain may be of any length.
+  auto chain = [](int n, const std::string& reader) {
+    return "model m; var x[" + std::to_string(n) + "], y, k, w;\n{ x[1] ~ dnorm(0, 1)\n  for (t in 2:" +
+           std::to_string(n) + ") { x[t] <- x[t - 1] + 1 } " + reader + " }";
   };
-  ASSERT_EQ(Generate(chain(5000)), "");
-  Node("x", 0)->value = 0.5;
-  Graph_Node* end = Node("x", 4999);
-  EXPECT_DOUBLE_EQ(end->valueFunction(end), 4999.5);
-  EXPECT_EQ(Generate(chain(5002)), "Deterministic node is too complex to generate code for");
+  const std::string last = "y ~ dnorm(x[5002], 1)", selected = "y ~ dnorm(x[k], 1) k ~ dcat(x[1:3])";
+  const std::tuple<int, std::string, const char*> cases[] = {
+      {5000, "y ~ dnorm(x[5000], 1)", ""},
+      {5002, last, "Deterministic node is too complex to generate code for"},
+      {5002, selected, "Deterministic node is too complex to generate code for"},
+      {5002, "w <- x[2] y ~ dnorm(w, 1)", ""},
+      {200000, "", ""},
+  };
+  for (const auto& [n, reader, message] : cases) {
+    ASSERT_EQ(Generate(chain(n, reader)), message) << n << " " << reader;
+    if (*message != '\0') continue;
+    Node("x", 0)->value = 0.5;
+    Graph_Node* end = Node("x", n - 1);
+    EXPECT_DOUBLE_EQ(end->valueFunction(end), n - 0.5) << n;
+  }
 }
 
 TEST_F(CodeGenTest, AnOperandWithoutANodeEndsTheRun) {

@@ -18,11 +18,16 @@ std::vector<double> Determ_sums;
 namespace {
 
 // The link cache: the logarithms a link computed on its way to the value of
-// the node just evaluated. linkFunc tells whether they belong to that value.
+// the node just evaluated. linkFunc tells whether they belong to that value,
+// and which of them it computed: a mean's log for a log link, the logs of a
+// proportion and of its complement for the other links. A reader asking for
+// the other kind computes the logs from the value instead of reading logs
+// that some earlier evaluation left.
+enum Link : int32_t { noLink = 0, meanLink = 1, proportionLink = 2 };
 double lnMean = 0.0;
 double lnP = 0.0;
 double lnQ = 0.0;
-bool linkFunc = false;
+int32_t linkFunc = noLink;
 
 constexpr double lnFloor = -1.0E10;   // stands in for the log of a proportion or mean of 0
 constexpr double indexTolerance = 1.0E-6;
@@ -68,25 +73,25 @@ Graph_Node* NodeAt(int64_t number, const Graph_Node* owner) {
 // The inverse links, leaving in the cache the logarithms they met.
 double ExpLink(double x) {
   const double mean = Ops_ExpLinkLogs(x, lnMean);
-  linkFunc = true;
+  linkFunc = meanLink;
   return mean;
 }
 
 double ICLogLog(double x) {
   const double p = Ops_ICLogLogLogs(x, lnP, lnQ);
-  linkFunc = true;
+  linkFunc = proportionLink;
   return p;
 }
 
 double ILogit(double x) {
   const double p = Ops_ILogitLogs(x, lnP, lnQ);
-  linkFunc = true;
+  linkFunc = proportionLink;
   return p;
 }
 
 double Phi(double x) {
   const double p = Ops_PhiLogs(x, lnP, lnQ);
-  linkFunc = true;
+  linkFunc = proportionLink;
   return p;
 }
 
@@ -95,7 +100,7 @@ double Phi(double x) {
 // it, a push through a value function leaves what the operand's own
 // evaluation set, and every other op clears it. At the end it therefore
 // speaks for this node's value and not for some operand's.
-double Stack(Graph_Node* node) {
+double StackValue(Graph_Node* node) {
   double s[Determ_stackSize];
   int top = 0;  // entries in use
   const std::vector<int32_t>& code = node->stack;
@@ -115,7 +120,7 @@ double Stack(Graph_Node* node) {
         if (operand >= numOperands || top == Determ_stackSize) Fault(node);
         Graph_Node* p = node->parents[operand++];
         if (p == nullptr) Fault(node);
-        linkFunc = false;
+        linkFunc = noLink;
         s[top++] = op == Determ_push ? Graph_ValueOf(p) : p->value;
         break;
       }
@@ -124,7 +129,7 @@ double Stack(Graph_Node* node) {
         // the operator's own procedure, the one constant folding uses.
         const int32_t arity = Ops_Of(op).arity;
         if (arity == 0 || top < arity) Fault(node);
-        linkFunc = false;
+        linkFunc = noLink;
         if (arity == 2) {
           const double b = s[--top];
           double& a = s[top - 1];
@@ -167,7 +172,7 @@ double Stack(Graph_Node* node) {
 }
 
 // Code: 11, start a, n, stride a, start b, stride b.
-double InnerProduct(Graph_Node* node) {
+double InnerProductValue(Graph_Node* node) {
   const std::vector<int32_t>& c = node->stack;
   if (c.size() < 6) Fault(node);
   const int64_t startA = c[1], n = c[2], strideA = c[3], startB = c[4], strideB = c[5];
@@ -177,12 +182,12 @@ double InnerProduct(Graph_Node* node) {
     const double b = Graph_ValueOf(NodeAt(startB + i * strideB, node));
     sum += a * b;
   }
-  linkFunc = false;
+  linkFunc = noLink;
   return sum;
 }
 
 // Code: op, R, start, then R pairs (extent, stride), R from 1 to 3.
-double Stats(Graph_Node* node) {
+double StatsValue(Graph_Node* node) {
   const std::vector<int32_t>& c = node->stack;
   const int32_t ranges = c.size() >= 2 ? c[1] : 0;
   if (ranges < 1 || ranges > 3 || c.size() < static_cast<size_t>(3 + 2 * ranges)) Fault(node);
@@ -202,7 +207,7 @@ double Stats(Graph_Node* node) {
         squares += v * v;
         ++count;
       }
-  linkFunc = false;
+  linkFunc = noLink;
   const double n = static_cast<double>(count);
   switch (c[0]) {
     case Determ_sum: return sum;
@@ -216,9 +221,9 @@ double Stats(Graph_Node* node) {
   }
 }
 
-double Pick(Graph_Node* node) {
+double PickValue(Graph_Node* node) {
   Graph_Node* selected = NodeAt(Determ_Base(node), node);
-  linkFunc = false;  // an index's evaluation may have set it
+  linkFunc = noLink;  // an index's evaluation may have set it
   return Graph_ValueOf(selected);
 }
 
@@ -241,7 +246,7 @@ int LoadMatrix(Graph_Node* node, double (&m)[matrixCapacity]) {
 }
 
 // Every component recomputes the whole inverse and returns its own element.
-double Inverse(Graph_Node* node) {
+double InverseValue(Graph_Node* node) {
   double m[matrixCapacity];
   const int n = LoadMatrix(node, m);
   const int64_t position = static_cast<int64_t>(node->label) - node->stack[1];
@@ -251,26 +256,26 @@ double Inverse(Graph_Node* node) {
   for (int i = 0; i < n * n; ++i) inverse[i] = 0.0;
   for (int i = 0; i < n; ++i) inverse[i * n + i] = 1.0;
   MatrixAl_SimilarityTransform(m, inverse, n);
-  linkFunc = false;
+  linkFunc = noLink;
   return inverse[position];
 }
 
-double LogDeterminant(Graph_Node* node) {
+double LogDeterminantValue(Graph_Node* node) {
   double m[matrixCapacity];
   const int n = LoadMatrix(node, m);
   const double result = MatrixAl_LogDeterminant(m, n);
   if (std::isnan(result)) NotPositiveDefinite(node);
-  linkFunc = false;
+  linkFunc = noLink;
   return result;
 }
 
-double Alias1(Graph_Node* node) {
-  linkFunc = false;
+double Alias1Value(Graph_Node* node) {
+  linkFunc = noLink;
   return node->parents[0]->value;
 }
 
-double Alias2(Graph_Node* node) {
-  linkFunc = false;
+double Alias2Value(Graph_Node* node) {
+  linkFunc = noLink;
   Graph_Node* p = node->parents[0];
   return Graph_ValueOf(p);
 }
@@ -328,22 +333,265 @@ double Eta(Graph_Node* node) {
   return eta;
 }
 
-double Linear(Graph_Node* node) {
-  linkFunc = false;
+double LinearValue(Graph_Node* node) {
+  linkFunc = noLink;
   return Eta(node);
 }
 
 // A linear form kept up to date by the samplers of its unknowns: its whole
 // sum is in the maintained sums, at the position code entry 2 holds.
-double Maintained(Graph_Node* node) {
-  linkFunc = false;
+double MaintainedValue(Graph_Node* node) {
+  linkFunc = noLink;
   return Determ_sums[static_cast<size_t>(node->stack[2])];
 }
 
-double Exp1(Graph_Node* node) { return ExpLink(Eta(node)); }
-double InverseCLogLog(Graph_Node* node) { return ICLogLog(Eta(node)); }
-double InverseLogit(Graph_Node* node) { return ILogit(Eta(node)); }
-double Probit(Graph_Node* node) { return Phi(Eta(node)); }
+double Exp1Value(Graph_Node* node) { return ExpLink(Eta(node)); }
+double InverseCLogLogValue(Graph_Node* node) { return ICLogLog(Eta(node)); }
+double InverseLogitValue(Graph_Node* node) { return ILogit(Eta(node)); }
+double ProbitValue(Graph_Node* node) { return Phi(Eta(node)); }
+
+// ---- sharing values within one evaluation
+//
+// Every reader asks a logical node for its value, and a node's code asks its
+// operands in turn, so a node reached along several paths would be computed
+// once per path (exponentially often in a chain such as f[i] <- f[i-1] +
+// f[i-2]), and each level of a chain would hold a native call frame (the
+// matrix evaluators hold two buffers of 625 entries each). Instead, the
+// outermost read (the one no evaluator made) walks the computed operands
+// of the node with an explicit stack and evaluates them in post-order, each
+// once, keeping each value stamped with the number of that read; the
+// evaluators then find their operands' values already there. No
+// stochastic value changes while an evaluation runs, and a value kept is
+// never used by a later read (each outermost read has a new number), so
+// samplers and whoever else writes stored values need not tell anyone.
+
+uint64_t stamp = 0;               // the number of the outermost read running or last run
+bool inside = false;              // an outermost read is running
+Graph_Node* ready = nullptr;      // a node whose operands the walk has just evaluated
+constexpr int32_t pending = -1;   // the kept link of a node on the walk's stack
+
+struct Frame {
+  Graph_Node* node;
+  int64_t next;  // the operand to look at next
+};
+std::vector<Frame> frames;  // kept from read to read: no allocation once grown
+
+// The evaluators installed in logical nodes (defined below).
+double Stack(Graph_Node* node);
+double InnerProduct(Graph_Node* node);
+double Stats(Graph_Node* node);
+double Pick(Graph_Node* node);
+double Inverse(Graph_Node* node);
+double LogDeterminant(Graph_Node* node);
+double Alias2(Graph_Node* node);
+
+// What one read keeps of a node, by node number. Kept apart from the nodes
+// so that the records the samplers touch stay small.
+struct Kept {
+  uint64_t stamp = 0;
+  double value = 0.0;
+  double logs[2] = {0.0, 0.0};  // what its inverse link left: ln mean, or ln p and ln(1 - p)
+  int32_t link = 0;
+};
+std::vector<Kept> kept;
+
+// Makes room for every node; the table grows only when nodes were added
+// since the last read, so never within a sampler's sweep.
+void MakeRoom() {
+  if (kept.size() < static_cast<size_t>(Graph_totalNumNodes)) kept.resize(static_cast<size_t>(Graph_totalNumNodes));
+}
+
+bool Tracked(const Graph_Node* node) { return node->label >= 0 && static_cast<size_t>(node->label) < kept.size(); }
+Kept& Entry(const Graph_Node* node) { return kept[static_cast<size_t>(node->label)]; }
+
+// A logical node whose evaluator reads computed operands: the walk
+// evaluates it before its readers. The other evaluators read stored values
+// only; they are computed when first read within a walk and kept then, and
+// a node that reads only such operands needs no walk at all.
+bool Walked(const Graph_Node* node) {
+  if (node->kind != Graph_logical) return false;
+  const Graph_Proc f = node->valueFunction;
+  return (f == Stack || f == Alias2 || f == InnerProduct || f == Stats || f == Pick || f == Inverse ||
+          f == LogDeterminant) &&
+         Tracked(node);
+}
+
+void Keep(Graph_Node* node, double value) {
+  Kept& e = Entry(node);
+  e.stamp = stamp;
+  e.value = value;
+  e.link = linkFunc;
+  if (linkFunc == meanLink) {
+    e.logs[0] = lnMean;
+  } else if (linkFunc == proportionLink) {
+    e.logs[0] = lnP;
+    e.logs[1] = lnQ;
+  }
+}
+
+// A kept value, with the link cache as the node's own evaluation left it.
+double Recall(const Graph_Node* node) {
+  const Kept& e = Entry(node);
+  linkFunc = e.link;
+  if (linkFunc == meanLink) {
+    lnMean = e.logs[0];
+  } else if (linkFunc == proportionLink) {
+    lnP = e.logs[0];
+    lnQ = e.logs[1];
+  }
+  return e.value;
+}
+
+// The k-th operand that node reads through a value function, in the order
+// its evaluator reads them; null for an operand that holds its own value;
+// end set past the last. Code the evaluator would refuse has no operands
+// here: the evaluator reports it.
+Graph_Node* OperandAt(Graph_Node* node, int64_t k, bool& end) {
+  const Graph_Proc f = node->valueFunction;
+  const std::vector<int32_t>& c = node->stack;
+  end = false;
+  if (f == Stack || f == Alias2) {
+    size_t count = node->numParents > 0 ? static_cast<size_t>(node->numParents) : 0;
+    if (count > node->parents.size()) count = node->parents.size();
+    if (f == Alias2 && count > 1) count = 1;
+    if (static_cast<size_t>(k) < count) return node->parents[static_cast<size_t>(k)];
+  } else if (f == InnerProduct) {
+    if (c.size() >= 6 && k < 2 * static_cast<int64_t>(c[2])) {
+      const int64_t i = k / 2;
+      return NodeAt(k % 2 == 0 ? c[1] + i * c[3] : c[4] + i * c[5], node);
+    }
+  } else if (f == Stats) {
+    const int32_t ranges = c.size() >= 2 ? c[1] : 0;
+    if (ranges >= 1 && ranges <= 3 && c.size() >= static_cast<size_t>(3 + 2 * ranges)) {
+      int64_t extent[3] = {1, 1, 1}, stride[3] = {0, 0, 0};
+      for (int r = 0; r < ranges; ++r) {
+        extent[r] = c[3 + 2 * r];
+        stride[r] = c[4 + 2 * r];
+      }
+      if (extent[0] > 0 && extent[1] > 0 && extent[2] > 0 && k < extent[0] * extent[1] * extent[2]) {
+        const int64_t l = k % extent[2], j = k / extent[2] % extent[1], i = k / (extent[1] * extent[2]);
+        return NodeAt(c[2] + i * stride[0] + j * stride[1] + l * stride[2], node);
+      }
+    }
+  } else if (f == Pick) {
+    const int32_t dims = c.size() >= 2 ? c[1] : 0;
+    if (dims >= 1 && dims <= 3 && c.size() >= static_cast<size_t>(3 + 2 * dims) &&
+        node->parents.size() >= static_cast<size_t>(dims)) {
+      if (k < dims) return node->parents[static_cast<size_t>(k)];
+      // The indices have their values now: the selected node comes next.
+      if (k == dims) return NodeAt(Determ_Base(node), node);
+    }
+  } else if (f == Inverse || f == LogDeterminant) {
+    if (c.size() >= 7) {
+      const int64_t n = c[3];
+      if (n >= 1 && n <= MatrixAl_maxOrder && c[4] == 1 && c[5] == n && c[6] == n && k < n * n)
+        return NodeAt(c[2] + k / n + k % n * n, node);
+    }
+  }
+  end = true;
+  return nullptr;
+}
+
+// The next operand of node, from position next on, that the walk evaluates
+// and that is not yet evaluated in this read, or null; next moves past it.
+Graph_Node* NextOperand(Graph_Node* node, int64_t& next) {
+  for (;;) {
+    bool end = false;
+    Graph_Node* operand = OperandAt(node, next++, end);
+    if (end) return nullptr;
+    if (operand == nullptr || !Walked(operand)) continue;
+    if (Entry(operand).stamp != stamp) return operand;
+    // On the walk's stack still: the operands form a cycle, which node
+    // generation refuses; stop rather than go round it.
+    if (Entry(operand).link == pending) Fault(operand);
+  }
+}
+
+// Evaluates root and every computed node it reads, each once, operands
+// before their readers, and keeps their values for this read.
+void Walk(Graph_Node* root, int64_t from) {
+  const size_t base = frames.size();
+  Entry(root).stamp = stamp;
+  Entry(root).link = pending;
+  frames.push_back({root, from});
+  while (frames.size() > base) {
+    // Finding a selected element reads its indices, which could walk too
+    // (and leave the stack as it was): hold no reference into it meanwhile.
+    const size_t top = frames.size() - 1;
+    int64_t at = frames[top].next;
+    Graph_Node* next = NextOperand(frames[top].node, at);
+    frames[top].next = at;
+    if (next != nullptr) {
+      Entry(next).stamp = stamp;
+      Entry(next).link = pending;
+      frames.push_back({next, 0});
+      continue;
+    }
+    Graph_Node* node = frames.back().node;
+    frames.pop_back();
+    ready = node;
+    node->valueFunction(node);  // keeps its value
+    ready = nullptr;
+  }
+}
+
+// The evaluator of a node that reads computed operands.
+template <double (*Compute)(Graph_Node*)>
+double Shared(Graph_Node* node) {
+  if (inside) {
+    if (!Tracked(node)) return Compute(node);  // a node outside the store
+    if (node == ready) {
+      ready = nullptr;
+      const double value = Compute(node);
+      Keep(node, value);
+      return value;
+    }
+    if (Entry(node).stamp == stamp) {
+      if (Entry(node).link == pending) Fault(node);
+      return Recall(node);
+    }
+    // An operand the walk did not foresee: walk it now.
+    Walk(node, 0);
+    return Recall(node);
+  }
+  ++stamp;
+  MakeRoom();
+  if (!Tracked(node)) return Compute(node);  // a node outside the store
+  // Inside is still false here: an index the probe evaluates is an outermost
+  // read of its own, which is right, as nothing is kept yet.
+  int64_t first = 0;
+  if (NextOperand(node, first) == nullptr) return Compute(node);  // nothing to share
+  inside = true;
+  Walk(node, first - 1);
+  inside = false;
+  return Recall(node);
+}
+
+// The evaluator of a node that reads only stored values: a value kept in
+// this read if there is one, else its own computation.
+template <double (*Compute)(Graph_Node*)>
+double Leaf(Graph_Node* node) {
+  if (!inside || !Tracked(node)) return Compute(node);
+  if (Entry(node).stamp == stamp && Entry(node).link != pending) return Recall(node);
+  const double value = Compute(node);
+  Keep(node, value);
+  return value;
+}
+
+double Stack(Graph_Node* node) { return Shared<StackValue>(node); }
+double InnerProduct(Graph_Node* node) { return Shared<InnerProductValue>(node); }
+double Stats(Graph_Node* node) { return Shared<StatsValue>(node); }
+double Pick(Graph_Node* node) { return Shared<PickValue>(node); }
+double Inverse(Graph_Node* node) { return Shared<InverseValue>(node); }
+double LogDeterminant(Graph_Node* node) { return Shared<LogDeterminantValue>(node); }
+double Alias2(Graph_Node* node) { return Shared<Alias2Value>(node); }
+double Alias1(Graph_Node* node) { return Leaf<Alias1Value>(node); }
+double Linear(Graph_Node* node) { return Leaf<LinearValue>(node); }
+double Maintained(Graph_Node* node) { return Leaf<MaintainedValue>(node); }
+double Exp1(Graph_Node* node) { return Leaf<Exp1Value>(node); }
+double InverseCLogLog(Graph_Node* node) { return Leaf<InverseCLogLogValue>(node); }
+double InverseLogit(Graph_Node* node) { return Leaf<InverseLogitValue>(node); }
+double Probit(Graph_Node* node) { return Leaf<ProbitValue>(node); }
 
 bool IsLinkOp(int32_t op) { return Ops_Of(op).link; }
 
@@ -454,7 +702,11 @@ void InitDeterm() {
   Determ_fastLinear = false;
   Determ_sums.clear();
   lnMean = lnP = lnQ = 0.0;
-  linkFunc = false;
+  linkFunc = noLink;
+  inside = false;
+  ready = nullptr;
+  frames.clear();
+  kept.clear();
 }
 
 void Determ_SetValueFunction(Graph_Node* node) {
@@ -494,24 +746,35 @@ int32_t Determ_Base(Graph_Node* node) {
 }
 
 void Determ_MeanLogMean(Graph_Node* node, double& mean, double& lnMeanOut) {
-  linkFunc = false;
+  linkFunc = noLink;
   mean = node->valueFunction(node);
-  if (linkFunc)
+  if (linkFunc == meanLink)
     lnMeanOut = lnMean;
   else
     lnMeanOut = mean > 0.0 ? std::log(mean) : lnFloor;
 }
 
 void Determ_LogProportion(Graph_Node* node, double& lnPOut, double& lnQOut) {
-  linkFunc = false;
+  linkFunc = noLink;
   const double p = node->valueFunction(node);
-  if (linkFunc) {
+  if (linkFunc == proportionLink) {
     lnPOut = lnP;
     lnQOut = lnQ;
   } else {
     lnPOut = p > 0.0 ? std::log(p) : lnFloor;
     lnQOut = p < 1.0 ? std::log1p(-p) : lnFloor;
   }
+}
+
+Determ_Snapshot::Determ_Snapshot() : outermost(!inside) {
+  if (!outermost) return;
+  ++stamp;
+  inside = true;
+  MakeRoom();
+}
+
+Determ_Snapshot::~Determ_Snapshot() {
+  if (outermost) inside = false;
 }
 
 void Determ_OptDeterm() {

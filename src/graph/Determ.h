@@ -1,7 +1,9 @@
-// Determ: the values of logical nodes. Every read recomputes the value from
+// Determ: the values of logical nodes. Every read computes the value from
 // the parents through the evaluator installed in the node's valueFunction;
-// linear predictors are rewritten at the end of compilation into a fast form
-// that can reuse a cached partial sum while one node is being updated.
+// within one read, a node that several paths reach is computed once and
+// its value shared. Linear predictors are rewritten at the end of
+// compilation into a fast form that can reuse a cached partial sum while one
+// node is being updated.
 #pragma once
 
 #include <cstdint>
@@ -45,6 +47,22 @@ void Determ_MeanLogMean(Graph_Node* node, double& mean, double& lnMean);
 void Determ_LogProportion(Graph_Node* node, double& lnP, double& lnQ);
 // Rewrites every logical node into its fastest evaluator; the last step of compilation.
 void Determ_OptDeterm();
+
+// While one exists, all reads of logical nodes count as one read: each node
+// is computed at most once and its value reused (the display of a whole
+// array reads each element's ancestors once, not once per element). No
+// stored value may change while it exists. Scopes may nest; the outermost
+// one counts.
+class Determ_Snapshot {
+ public:
+  Determ_Snapshot();
+  ~Determ_Snapshot();
+  Determ_Snapshot(const Determ_Snapshot&) = delete;
+  Determ_Snapshot& operator=(const Determ_Snapshot&) = delete;
+
+ private:
+  bool outermost;
+};
 
 // Linear forms: sums of stored values and of products of two stored values
 // (inner products of stored values among them), made by Determ_OptDeterm.

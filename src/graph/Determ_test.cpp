@@ -1,5 +1,6 @@
 #include "graph/Determ.h"
 
+#include <chrono>
 #include <cmath>
 #include <random>
 #include <string>
@@ -213,6 +214,134 @@ TEST_F(DetermTest, FastLinearFormFollowsANodeHeldInTwoTerms) {
   }
   Determ_fastLinear = false;
   Determ_activeNode = nullptr;
+}
+
+// A stored value whose every read is counted: how often an evaluation
+// reaches it along all its paths.
+int reads = 0;
+double CountedRead(Graph_Node* node) {
+  ++reads;
+  return node->value;
+}
+
+// f[1] = f[2] = a, f[i] = f[i-1] + f[i-2]: a node reached along as many
+// paths as a Fibonacci number, in nodes built by hand.
+std::vector<Graph_Node*> Fibonacci(Graph_Node* a, int n, Graph_Node* (*logical)(std::vector<int32_t>, std::vector<Graph_Node*>)) {
+  std::vector<Graph_Node*> f = {logical({23, 21}, {a}), logical({23, 21}, {a})};
+  for (int i = 2; i < n; ++i) f.push_back(logical({23, 23, 1, 21}, {f[i - 1], f[i - 2]}));
+  return f;
+}
+
+TEST_F(DetermTest, ANodeReachedAlongManyPathsIsComputedOncePerRead) {
+  Graph_Node* a = Node(0.5);
+  a->valueFunction = CountedRead;
+  const std::vector<Graph_Node*> f = Fibonacci(a, 1000, Logical);
+  reads = 0;
+  EXPECT_EQ(V(f[69]), 190392490709135.0 * 0.5);  // Fib(70), exact in a double
+  EXPECT_LE(reads, 3);  // once through each of f[1] and f[2], not Fib(70) times
+  const auto start = std::chrono::steady_clock::now();
+  for (const double value : {0.5, -1.25, 3.0}) {
+    a->value = value;  // written directly, as samplers do: the next read sees it
+    double previous = value, current = value;  // the same recurrence in doubles
+    for (int i = 2; i < 1000; ++i) {
+      const double next = current + previous;
+      previous = current;
+      current = next;
+    }
+    EXPECT_EQ(V(f[999]), current) << value;
+    EXPECT_EQ(V(f[1]), value);
+  }
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
+  // Linked values shared by two readers keep their logs: lnP of ilogit(-800)
+  // is -800, while the log of the value (which underflows) is the floor.
+  Graph_Node* x = Node(-800.0);
+  Graph_Node* p = Logical({24, 10, 21}, {x});
+  Graph_Node* q = Logical({23, 21}, {p});
+  Graph_Node* both = Logical({23, 23, 1, 21}, {q, p});
+  EXPECT_EQ(V(both), 0.0);
+  double lnP = 0.0, lnQ = 1.0;
+  Determ_LogProportion(q, lnP, lnQ);
+  EXPECT_EQ(lnP, -800.0);
+  EXPECT_EQ(lnQ, 0.0);
+  // A mean read from a proportion's link has a log of its own value, not the
+  // mean's log that an earlier log link left.
+  double mean = 0.0, lnMean = 0.0;
+  Determ_MeanLogMean(Logical({24, 8, 21}, {Node(3.0)}), mean, lnMean);
+  x->value = 1.0;
+  Determ_MeanLogMean(q, mean, lnMean);
+  EXPECT_EQ(lnMean, std::log(mean));
+}
+
+TEST_F(DetermTest, DeepChainsEvaluateWithoutExhaustingTheStack) {
+  // S[k] = inverse(S[k-1]) for 2 x 2 and 3 x 3 blocks, 1000 deep: an odd
+  // number of inversions gives the inverse of the stored start.
+  const std::vector<std::vector<double>> starts = {{4, 2, 2, 3}, {4, 2, 0, 2, 5, 1, 0, 1, 3}};
+  const std::vector<std::vector<double>> inverses = {{3.0 / 8, -2.0 / 8, -2.0 / 8, 4.0 / 8},
+                                                     {14.0 / 44, -6.0 / 44, 2.0 / 44, -6.0 / 44, 12.0 / 44,
+                                                      -4.0 / 44, 2.0 / 44, -4.0 / 44, 16.0 / 44}};
+  for (int n = 2; n <= 3; ++n) {
+    int32_t previous = Graph_totalNumNodes;
+    for (double v : starts[n - 2]) Node(v);
+    for (int k = 1; k < 1000; ++k) {
+      const int32_t first = Graph_totalNumNodes;
+      for (int i = 0; i < n * n; ++i) Logical({31, first, previous, n, 1, n, n});
+      previous = first;
+    }
+    for (int i = 0; i < n * n; ++i)
+      EXPECT_NEAR(V(Graph_Label(previous + i)), inverses[n - 2][i], 1e-9) << n << " " << i;
+  }
+  // Scalar chains 200000 long: f[i] = f[i-1] + 1, and f[i] = f[i-1] + f[i-2].
+  constexpr int length = 200000;
+  Graph_Node *a = Node(0.25), *one = Node(1.0, Graph_data);
+  std::vector<Graph_Node*> f = {Logical({23, 21}, {a})};
+  for (int i = 1; i < length; ++i) f.push_back(Logical({23, 24, 1, 21}, {f.back(), one}));
+  EXPECT_EQ(V(f.back()), 0.25 + (length - 1));
+  const std::vector<Graph_Node*> g = Fibonacci(a, length, Logical);
+  a->value = 0.0;
+  EXPECT_EQ(V(g.back()), 0.0);
+  a->value = -1.0;
+  EXPECT_EQ(V(g.back()), -HUGE_VAL);
+  EXPECT_EQ(V(g[49]), -12586269025.0);  // Fib(50)
+}
+
+TEST_F(DetermTest, SelectionsAndLinearFormsInsideASharedRead) {
+  // v[k] with a computed index and computed candidates, read twice by one node.
+  Graph_Node* k = Node(2.0);
+  Graph_Node* index = Logical({23, 21}, {k});
+  Graph_Node* base = Node(10.0);
+  Graph_Node* v = Logical({23, 21}, {base});
+  Logical({23, 23, 1, 21}, {v, base});
+  Logical({23, 23, 3, 21}, {v, base});
+  Graph_Node* pick = Logical({20, 1, v->label, 3, 1}, {index});
+  Graph_Node* twice = Logical({23, 23, 1, 21}, {pick, pick});
+  base->valueFunction = CountedRead;
+  reads = 0;
+  EXPECT_EQ(V(twice), 40.0);
+  EXPECT_EQ(reads, 2);  // once by each of its two readers: each node computed once
+  k->value = 3.0;
+  EXPECT_EQ(V(twice), 200.0);
+  // A linear form under a general node, while a sampler uses its partial sums.
+  std::vector<Graph_Node*> terms;
+  for (double t : {1.0, 2.0, 3.0, 4.0, 5.0}) terms.push_back(Node(t));
+  Graph_Node* eta = Logical({24, 24, 1, 24, 1, 24, 1, 24, 1, 21}, terms);
+  Graph_Node* square = Logical({23, 23, 3, 21}, {eta, eta});
+  Determ_OptDeterm();
+  Determ_activeNode = terms[2];
+  Determ_fastLinear = false;
+  EXPECT_EQ(V(square), 225.0);
+  Determ_fastLinear = true;
+  terms[2]->value = -1.0;
+  EXPECT_EQ(V(square), 121.0);
+  Determ_fastLinear = false;
+  Determ_activeNode = nullptr;
+  // One snapshot spans many reads; a later read sees a new value.
+  {
+    const Determ_Snapshot snapshot;
+    EXPECT_EQ(V(square), 121.0);
+    EXPECT_EQ(V(eta), 11.0);
+  }
+  terms[0]->value = 2.0;
+  EXPECT_EQ(V(square), 144.0);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "commands/TextFile.h"
 #include "commands/Write.h"
+#include "graph/Determ.h"
 #include "graph/Graph.h"
 #include "numerics/RandNum.h"
 
@@ -170,6 +171,8 @@ void InitOutNode() {}
 
 void OutNode_DisplayNode(const OutNode_Ref& given) {
   if (given.numDims < 0 || given.numDims > 3) return;
+  // The elements share their ancestors: each is computed once for the whole display.
+  const Determ_Snapshot snapshot;
   OutNode_Ref ref = given;
   for (int k = 0; k < ref.numDims; ++k) {
     ref.extents[k] = std::max(ref.extents[k], 0);
@@ -215,6 +218,7 @@ void OutNode_WriteNode(Files_Rider& r, const SymTabs_Name& name, bool allValues)
     TextFile_WriteString(r, n == 1 ? " = c(" : " = structure(.Data = c(");
     TextFile_WriteLine(r);
   }
+  const Determ_Snapshot snapshot;  // each ancestor computed once for the whole array
   int64_t written = 0;
   for (int64_t k = name.firstNode; k <= name.lastNode && k >= 0; ++k) {
     if (written > 0) {
