@@ -545,78 +545,10 @@ void Fold(Graph_Node* n) {
   if (allData) MakeData(n, n->valueFunction(n));
 }
 
-// Choosing update methods classifies how a distribution's parameters depend
-// on the node being updated by following their logical code one call inside
-// the other; a chain deeper than this could exhaust the call stack there.
-// Evaluation has no such limit, so a chain that no distribution reads may be
-// of any length.
-constexpr int32_t maxChain = 5000;
-std::vector<int32_t> chainDepth;  // by node number: logical nodes in the longest chain ending there
-
-void MeasureChains(const std::vector<Graph_Node*>& order) {
-  chainDepth.assign(static_cast<size_t>(Graph_totalNumNodes), 0);
-  for (Graph_Node* n : order) {
-    if (n->stack.empty()) continue;  // folded
-    int32_t d = 0;
-    Operands(n, [&](int32_t element, Graph_Node* p) {
-      Graph_Node* m = p != nullptr ? p : Graph_Label(element);
-      if (m != nullptr && !m->stack.empty() && chainDepth[m->label] > d) d = chainDepth[m->label];
-    });
-    chainDepth[n->label] = d + 1;
-  }
-}
-
-// Refuses a distribution whose parameters are read through a chain too deep
-// to classify, now rather than with a crash when update methods are chosen.
-// A parameter that is an element of an array may stand for more of it (a
-// vector or a matrix), so it counts with the deepest chain of its array.
-void CheckReadChains() {
-  const int32_t declared = Graph_numDeclaredNodes;
-  auto depthOf = [](int32_t label) {
-    return label >= 0 && static_cast<size_t>(label) < chainDepth.size() ? chainDepth[label] : 0;
-  };
-  std::vector<int32_t> deepest(static_cast<size_t>(declared));
-  for (int32_t k = 0; k < declared; ++k) deepest[k] = k;
-  for (const SymTabs_Name* name : SymTabs_nameTable) {
-    if (name->kind == SymTabs_counter || name->firstNode < 0 || name->lastNode >= declared ||
-        name->firstNode >= name->lastNode)
-      continue;
-    int32_t most = name->firstNode;
-    for (int32_t k = name->firstNode; k <= name->lastNode; ++k)
-      if (depthOf(k) > depthOf(most)) most = k;
-    for (int32_t k = name->firstNode; k <= name->lastNode; ++k) deepest[k] = most;
-  }
-  auto tooDeep = [&](const Graph_Node* p) {
-    const int32_t q = p->label >= 0 && p->label < declared ? deepest[p->label] : p->label;
-    if (depthOf(q) <= maxChain) return false;
-    Error(static_cast<size_t>(q) < origin.size() ? origin[q] : 0, tooComplex);
-    return true;
-  };
-  for (int32_t k = 0; k < declared; ++k) {
-    const Graph_Node* n = Graph_nodes[k];
-    if (n == nullptr || n->density == 0) continue;
-    for (const Graph_Node* p : n->parents) {
-      if (p == nullptr || p->label < 0) continue;
-      if (static_cast<size_t>(p->label) < chainDepth.size()) {
-        if (tooDeep(p)) return;
-        continue;
-      }
-      // A selection made for this parameter, after the chains were
-      // measured: its indices and the array it selects from.
-      if (p->stack.size() < 3 || p->stack[0] != Determ_pick) continue;
-      const int32_t base = p->stack[2];
-      if (base >= 0 && base < declared && Graph_nodes[base] != nullptr && tooDeep(Graph_nodes[base])) return;
-      for (const Graph_Node* index : p->parents)
-        if (index != nullptr && tooDeep(index)) return;
-    }
-  }
-}
-
 void FoldPass() {
   std::vector<Graph_Node*> order;
   if (!TopologicalOrder(order)) return;
   for (Graph_Node* n : order) Fold(n);
-  MeasureChains(order);
 }
 
 // ---- stochastic relations
@@ -787,5 +719,4 @@ void CodeGen_WriteGraph(Parser_Tree* head) {
   if (!CodeGen_error) Walk(head, LogicalRelation);
   if (!CodeGen_error) FoldPass();
   if (!CodeGen_error) Walk(head, StochasticRelation);
-  if (!CodeGen_error) CheckReadChains();
 }

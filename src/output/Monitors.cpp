@@ -10,6 +10,7 @@
 #include "commands/TextFile.h"
 #include "commands/Write.h"
 #include "graph/CodeGen.h"
+#include "graph/Determ.h"
 #include "graph/Graph.h"
 #include "graph/Parents.h"
 #include "language/SymTabs.h"
@@ -224,6 +225,9 @@ void Monitors_ClearMonitor(int32_t label) {
 }
 
 void Monitors_Update(int32_t iteration) {
+  // One read for all monitors: the logical ancestors that monitored nodes
+  // share (a whole chain monitored) are computed once a sweep.
+  Determ_Snapshot snapshot;
   for (const size_t i : Active()) {
     Monitor& m = monitorList[i];
     if (iteration % m.freq != 0) continue;

@@ -246,3 +246,35 @@ TEST_F(MonitorsTest, IndexLinesKeepASpaceAfterNamesOfAnyLength) {
 }
 
 }  // namespace
+
+namespace {
+
+int reads = 0;
+Graph_Proc original = nullptr;
+double CountedRead(Graph_Node* node) {
+  ++reads;
+  return original(node);
+}
+
+// A whole chain monitored is one read per sweep: the nodes it shares are
+// computed once, not once per monitored node.
+TEST_F(MonitorsTest, AMonitoredChainIsReadOnceASweep) {
+  ASSERT_TRUE(Build("var a, f[300]; { a ~ dnorm(0, 1) f[1] <- sin(a) + a "
+                    "for (i in 2:300) { f[i] <- f[i - 1] * 2 } }"))
+      << Console();
+  InitMonitors();
+  for (int k = 0; k < 300; ++k) Monitors_SetMonitor(L("f", k), 1);
+  Graph_Node* first = N("f");
+  original = first->valueFunction;
+  first->valueFunction = CountedRead;
+  N("a")->value = 0.0;
+  reads = 0;
+  Monitors_Update(1);
+  EXPECT_LE(reads, 3);  // a few, not one or two for every monitored node after it
+  for (int k : {0, 9, 299}) EXPECT_EQ(S(L("f", k)).mean, 0.0) << k;
+  N("a")->value = std::ldexp(1.0, -300);
+  Monitors_Update(2);
+  EXPECT_EQ(S(L("f", 299), 2).mean, 2 * std::ldexp(1.0, -300) * std::ldexp(1.0, 299));
+}
+
+}  // namespace
