@@ -14,12 +14,12 @@
 #include <random>
 #include <string>
 
-#include "commands/Params.h"
-#include "commands/Write.h"
+#include "base/Params.h"
+#include "base/Write.h"
 #include "graph/Determ.h"
-#include "graph/Graph.h"
+#include "store/Graph.h"
 #include "language/SymTabs.h"
-#include "numerics/Density.h"
+#include "graph/Density.h"
 #include "numerics/RandNum.h"
 #include "sampling/DFreeARS.h"
 #include "sampling/Samplers.h"

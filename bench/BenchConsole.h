@@ -3,8 +3,8 @@
 
 #include <fstream>
 
-#include "commands/Params.h"
-#include "commands/Write.h"
+#include "base/Params.h"
+#include "base/Write.h"
 
 namespace bench {
 

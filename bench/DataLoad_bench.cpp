@@ -13,8 +13,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "commands/Files.h"
-#include "graph/Graph.h"
+#include "base/Files.h"
+#include "store/Graph.h"
 #include "language/Data.h"
 #include "language/Errors.h"
 #include "language/Messages.h"

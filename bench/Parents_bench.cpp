@@ -11,12 +11,12 @@
 #include <string>
 #include <unistd.h>
 
-#include "commands/Files.h"
-#include "commands/Params.h"
-#include "commands/Write.h"
+#include "base/Files.h"
+#include "base/Params.h"
+#include "base/Write.h"
 #include "graph/CodeGen.h"
 #include "graph/Determ.h"
-#include "graph/Graph.h"
+#include "store/Graph.h"
 #include "graph/Parents.h"
 #include "language/Data.h"
 #include "language/Errors.h"

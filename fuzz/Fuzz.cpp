@@ -12,7 +12,7 @@
 
 #include "commands/Read.h"
 #include "commands/Wren0600.h"
-#include "commands/Write.h"
+#include "base/Write.h"
 #include "language/Errors.h"
 
 namespace fs = std::filesystem;
@@ -63,14 +63,14 @@ std::string ReadFile(const std::string& name) {
 Fuzz_Outcome RunCommands(const std::string& commands) {
   WriteFile("cmds", commands);
   const char* argv[] = {"wren", "20", "f", "cmds"};
-  Errors_SetEnding(ThrowEndOfRun);
+  Write_SetEnding(ThrowEndOfRun);
   Fuzz_Outcome outcome = Fuzz_completed;
   try {
     if (Wren0600_InitModules(4, argv)) WrenLoop();
   } catch (const EndOfRun&) {
     outcome = Fuzz_ended;
   }
-  Errors_SetEnding(nullptr);
+  Write_SetEnding(nullptr);
   Write_Close();
   Read_Close();
   lastLog = ReadFile("f.log");

@@ -1,7 +1,7 @@
 #include "commands/Help.h"
 
 #include "commands/Read.h"
-#include "commands/Write.h"
+#include "base/Write.h"
 #include "language/Messages.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <optional>
 
 #include "Pipeline.h"
-#include "commands/Files.h"
+#include "base/Files.h"
 #include "output/Monitors.h"
 
 namespace {

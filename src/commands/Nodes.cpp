@@ -6,12 +6,12 @@
 #include <initializer_list>
 #include <string>
 
-#include "commands/Files.h"
-#include "commands/Params.h"
+#include "base/Files.h"
+#include "base/Params.h"
 #include "commands/Read.h"
-#include "commands/TextFile.h"
-#include "commands/Write.h"
-#include "graph/Graph.h"
+#include "base/TextFile.h"
+#include "base/Write.h"
+#include "store/Graph.h"
 #include "language/Messages.h"
 #include "language/SymTabs.h"
 #include "output/Monitors.h"

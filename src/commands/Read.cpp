@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <string>
 
-#include "commands/Params.h"
-#include "commands/TextFile.h"
-#include "commands/Write.h"
+#include "base/Params.h"
+#include "base/TextFile.h"
+#include "base/Write.h"
 
 namespace {
 

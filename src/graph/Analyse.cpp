@@ -6,10 +6,10 @@
 #include <string_view>
 
 #include "graph/CodeGen.h"
-#include "graph/Graph.h"
+#include "store/Graph.h"
 #include "graph/Parents.h"
 #include "language/Errors.h"
-#include "graph/Distrib.h"
+#include "store/Distrib.h"
 
 bool Analyse_error = false;
 

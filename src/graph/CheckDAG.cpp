@@ -4,7 +4,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "commands/Write.h"
+#include "base/Write.h"
 #include "language/Messages.h"
 #include "language/Parser.h"
 

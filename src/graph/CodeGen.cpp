@@ -4,13 +4,13 @@
 #include <vector>
 
 #include "graph/Determ.h"
-#include "graph/Graph.h"
+#include "store/Graph.h"
 #include "graph/Ops.h"
 #include "language/Errors.h"
 #include "language/Parser.h"
 #include "language/SymTabs.h"
 #include "numerics/MatrixAl.h"
-#include "graph/Distrib.h"
+#include "store/Distrib.h"
 
 bool CodeGen_error = false;
 

@@ -4,7 +4,7 @@
 
 #include "FrontEnd.h"
 #include "graph/Determ.h"
-#include "graph/Distrib.h"
+#include "store/Distrib.h"
 
 namespace {
 

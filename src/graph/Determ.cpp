@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "commands/Write.h"
-#include "graph/Graph.h"
+#include "base/Write.h"
+#include "store/Graph.h"
 #include "graph/Ops.h"
 #include "language/Errors.h"
 #include "language/SymTabs.h"
@@ -57,7 +57,7 @@ constexpr int notExecuted = 85;
     Write_Int(node->label, 0);
   Write_Ln();
   Write_Flush();
-  Errors_EndRun();
+  Write_EndRun();
 }
 
 // The node with this number, for an evaluator of owner that addresses its

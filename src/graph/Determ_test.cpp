@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "HandGraph.h"
-#include "graph/Graph.h"
+#include "store/Graph.h"
 #include "language/Errors.h"
 #include "language/SymTabs.h"
 #include "numerics/SpecFunc.h"

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "graph/Determ.h"
-#include "graph/Graph.h"
+#include "store/Graph.h"
 #include "graph/Ops.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "graph/Determ.h"
-#include "graph/Graph.h"
+#include "store/Graph.h"
 #include "numerics/SpecFunc.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include "Pipeline.h"
 #include "graph/Determ.h"
 #include "graph/FoldCons.h"
-#include "graph/Graph.h"
+#include "store/Graph.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "graph/CodeGen.h"
 #include "graph/Determ.h"
 #include "language/Errors.h"
-#include "graph/Distrib.h"
+#include "store/Distrib.h"
 
 bool Parents_error = false;
 

@@ -5,7 +5,7 @@
 // multivariate block carries the block's list.
 #pragma once
 
-#include "graph/Graph.h"
+#include "store/Graph.h"
 
 // Set, before the report, when a node error was found.
 extern bool Parents_error;

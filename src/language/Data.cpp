@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "commands/Write.h"
-#include "graph/Graph.h"
+#include "base/Write.h"
+#include "store/Graph.h"
 #include "language/Errors.h"
 #include "language/Messages.h"
 #include "language/Scanner.h"

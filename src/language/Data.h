@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "commands/Files.h"
+#include "base/Files.h"
 #include "language/SymTabs.h"
 
 extern bool Data_error;  // set by every error of this module; cleared when a read starts

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "graph/Graph.h"
+#include "store/Graph.h"
 #include "language/Errors.h"
 #include "language/Messages.h"
 #include "language/Scanner.h"

@@ -3,14 +3,13 @@
 #include <cstdlib>
 #include <unordered_set>
 
-#include "commands/Write.h"
-#include "graph/Graph.h"
+#include "base/Write.h"
+#include "store/Graph.h"
 #include "language/Messages.h"
 #include "language/SymTabs.h"
 
 namespace {
 
-Errors_Ending ending = nullptr;
 
 constexpr Messages_Entry entries[] = {
     {0, "Expected a right parenthesis."},
@@ -239,14 +238,6 @@ void Errors_NodeReport(const Graph_Node* node, std::string_view text) {
 
 void Errors_NodeErrorText(const Graph_Node* node, std::string_view text) {
   Errors_NodeReport(node, text);
-  Errors_EndRun();
+  Write_EndRun();
 }
 
-void Errors_EndRun() {
-  if (ending != nullptr) ending();
-  // A fatal fault is a failed run: a script running several chains must be
-  // able to tell it from one that finished.
-  std::exit(1);
-}
-
-void Errors_SetEnding(Errors_Ending e) { ending = e; }

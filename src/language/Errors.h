@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "commands/Files.h"
+#include "base/Files.h"
 
 struct Graph_Node;
 
@@ -32,13 +32,3 @@ void Errors_CompileErrorText(int64_t position, std::string_view text);
 // for failures the run survives long enough to save its results.
 void Errors_NodeReport(const Graph_Node* node, std::string_view text);
 
-// Ends the run after a fatal fault has been reported: every fatal path of the
-// program comes here. Without an ending put in place the process exits with
-// status 1, the status of a failed run.
-[[noreturn]] void Errors_EndRun();
-// Puts another ending in place of the process exit, for a host that runs many
-// models in one process and must survive a fatal fault (it throws, say); null
-// restores the exit. The ending must not return: if it does, the process exits
-// all the same. The module's Init leaves it as it is.
-using Errors_Ending = void (*)();
-void Errors_SetEnding(Errors_Ending ending);

@@ -1,7 +1,8 @@
 #include "language/Errors.h"
+#include "base/Write.h"
 
 #include "TestSupport.h"
-#include "graph/Graph.h"
+#include "store/Graph.h"
 #include "language/Messages.h"
 #include "language/SymTabs.h"
 
@@ -109,13 +110,13 @@ TEST_F(ErrorsTest, EndingPutInPlaceReplacesTheExit) {
   node.label = 7;
   Errors_SetErrorFile("m.txt", nullptr);
   StartConsole();
-  Errors_SetEnding([] { throw Ended{}; });
+  Write_SetEnding([] { throw Ended{}; });
   EXPECT_THROW(Errors_NodeError(&node, 78), Ended);
-  EXPECT_THROW(Errors_EndRun(), Ended);
-  Errors_SetEnding([] {});
-  EXPECT_EXIT(Errors_EndRun(), testing::ExitedWithCode(1), "");
-  Errors_SetEnding(nullptr);
-  EXPECT_EXIT(Errors_EndRun(), testing::ExitedWithCode(1), "");
+  EXPECT_THROW(Write_EndRun(), Ended);
+  Write_SetEnding([] {});
+  EXPECT_EXIT(Write_EndRun(), testing::ExitedWithCode(1), "");
+  Write_SetEnding(nullptr);
+  EXPECT_EXIT(Write_EndRun(), testing::ExitedWithCode(1), "");
   EXPECT_EQ(Console(), "\nError in file: m.txt\n for node: 7\n -- error  -- \nNode has undefined parent.\n");
 }
 

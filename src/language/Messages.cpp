@@ -1,6 +1,6 @@
 #include "language/Messages.h"
 
-#include "commands/Write.h"
+#include "base/Write.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <deque>
 #include <vector>
 
-#include "commands/Write.h"
-#include "graph/Graph.h"
+#include "base/Write.h"
+#include "store/Graph.h"
 #include "language/Data.h"
 #include "language/Errors.h"
 #include "language/Messages.h"

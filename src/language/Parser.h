@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "commands/Files.h"
+#include "base/Files.h"
 #include "language/Scanner.h"
 #include "language/SymTabs.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "commands/Files.h"
+#include "base/Files.h"
 
 // Token kinds. Keyword codes double as command, function and distribution codes.
 enum Scanner_Kind : int32_t {

@@ -7,15 +7,15 @@
 #include <utility>
 #include <vector>
 
-#include "commands/TextFile.h"
-#include "commands/Write.h"
+#include "base/TextFile.h"
+#include "base/Write.h"
 #include "graph/CodeGen.h"
 #include "graph/Determ.h"
-#include "graph/Graph.h"
+#include "store/Graph.h"
 #include "graph/Parents.h"
 #include "language/SymTabs.h"
 #include "output/Sort.h"
-#include "graph/Distrib.h"
+#include "store/Distrib.h"
 
 bool Monitors_enoughStorage = true;
 

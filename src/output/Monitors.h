@@ -19,7 +19,7 @@
 #include <cstdint>
 #include <string>
 
-#include "commands/Files.h"
+#include "base/Files.h"
 
 // True after every percentile request whose median and interval were
 // computed. It is false only when memory for sorting the requested range

@@ -12,7 +12,7 @@
 #include <tuple>
 
 #include "Pipeline.h"
-#include "commands/TextFile.h"
+#include "base/TextFile.h"
 
 namespace {
 

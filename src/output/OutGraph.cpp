@@ -6,10 +6,10 @@
 #include <string_view>
 #include <vector>
 
-#include "commands/Write.h"
+#include "base/Write.h"
 #include "graph/Determ.h"
-#include "graph/Distrib.h"
-#include "graph/Graph.h"
+#include "store/Distrib.h"
+#include "store/Graph.h"
 #include "language/SymTabs.h"
 
 namespace {

@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "commands/TextFile.h"
-#include "commands/Write.h"
+#include "base/TextFile.h"
+#include "base/Write.h"
 #include "graph/Determ.h"
-#include "graph/Graph.h"
+#include "store/Graph.h"
 #include "numerics/RandNum.h"
 
 namespace {

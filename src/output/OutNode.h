@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "commands/Files.h"
+#include "base/Files.h"
 #include "language/SymTabs.h"
 
 // The elements of one variable that a node command names. Every array here

@@ -7,7 +7,7 @@
 #include <vector>
 #include <cstddef>
 
-#include "commands/Write.h"
+#include "base/Write.h"
 #include "graph/CodeGen.h"
 #include "graph/Determ.h"
 #include "graph/Parents.h"
@@ -17,7 +17,7 @@
 #include "sampling/DFreeARS.h"
 #include "sampling/GibbsSam.h"
 #include "sampling/Griddy.h"
-#include "graph/Distrib.h"
+#include "store/Distrib.h"
 
 bool ClassDen_error = false;
 

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "graph/Graph.h"
+#include "store/Graph.h"
 #include "sampling/Samplers.h"
 
 // Set, before the node error that ends the program, when a node has no

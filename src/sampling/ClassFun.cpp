@@ -10,7 +10,7 @@
 
 #include "graph/CodeGen.h"
 #include "graph/Determ.h"
-#include "graph/Distrib.h"
+#include "store/Distrib.h"
 #include "graph/Ops.h"
 
 // Classification follows the code of logical nodes symbolically. Every read

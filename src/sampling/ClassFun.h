@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "graph/Graph.h"
+#include "store/Graph.h"
 
 enum ClassFun_Form : int32_t {
   ClassFun_nonNegConst = 0,     // does not depend on the node; known to be >= 0

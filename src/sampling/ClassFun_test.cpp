@@ -6,7 +6,7 @@
 #include "HandGraph.h"
 #include "Pipeline.h"
 #include "graph/Determ.h"
-#include "graph/Distrib.h"
+#include "store/Distrib.h"
 #include "sampling/ClassDen.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "graph/CodeGen.h"
 #include "graph/Determ.h"
 #include "numerics/MatrixAl.h"
-#include "graph/Distrib.h"
+#include "store/Distrib.h"
 
 static_assert(ConjDist_maxOrder <= MatrixAl_maxOrder, "a block must fit the matrix routines");
 

@@ -19,7 +19,7 @@
 
 #include <span>
 
-#include "graph/Graph.h"
+#include "store/Graph.h"
 
 constexpr int ConjDist_maxOrder = 25;
 constexpr int ConjDist_maxVector = 100;

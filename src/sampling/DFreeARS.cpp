@@ -41,7 +41,7 @@
 #include "graph/Determ.h"
 #include "numerics/RandNum.h"
 #include "sampling/Maximize.h"
-#include "graph/Distrib.h"
+#include "store/Distrib.h"
 
 namespace {
 

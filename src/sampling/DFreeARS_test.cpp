@@ -12,7 +12,7 @@
 #include "graph/Determ.h"
 #include "sampling/GibbsSam.h"
 #include "sampling/Samplers.h"
-#include "graph/Distrib.h"
+#include "store/Distrib.h"
 
 namespace {
 

@@ -11,13 +11,13 @@
 
 #include "graph/CodeGen.h"
 #include "graph/Determ.h"
-#include "numerics/Density.h"
+#include "graph/Density.h"
 #include "numerics/MatrixAl.h"
 #include "numerics/RandNum.h"
 #include "numerics/SpecFunc.h"
 #include "sampling/ConjDist.h"
 #include "sampling/Plans.h"
-#include "graph/Distrib.h"
+#include "store/Distrib.h"
 
 static_assert(GibbsSam_maxOrder <= ConjDist_maxOrder && GibbsSam_maxVector <= ConjDist_maxVector,
               "every block the samplers take must fit the conjugate parameters");

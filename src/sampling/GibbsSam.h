@@ -11,7 +11,7 @@
 // node's value as it was and fails through Samplers_Fail, naming the reason.
 #pragma once
 
-#include "graph/Graph.h"
+#include "store/Graph.h"
 #include "sampling/Samplers.h"
 
 // Block capacities: Dirichlet and multinomial blocks of at most 100

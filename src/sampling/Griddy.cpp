@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <limits>
 
-#include "commands/Params.h"
+#include "base/Params.h"
 #include "graph/CodeGen.h"
-#include "numerics/Density.h"
+#include "graph/Density.h"
 #include "numerics/RandNum.h"
-#include "graph/Distrib.h"
+#include "store/Distrib.h"
 
 int32_t Griddy_numBins = 20;
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "Pipeline.h"
-#include "commands/Params.h"
+#include "base/Params.h"
 #include "numerics/RandNum.h"
 #include "sampling/Samplers.h"
 

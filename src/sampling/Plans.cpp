@@ -10,10 +10,10 @@
 
 #include "graph/CodeGen.h"
 #include "graph/Determ.h"
-#include "graph/Graph.h"
+#include "store/Graph.h"
 #include "sampling/ConjDist.h"
 #include "sampling/GibbsSam.h"
-#include "graph/Distrib.h"
+#include "store/Distrib.h"
 
 namespace {
 

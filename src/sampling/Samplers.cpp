@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "commands/CtrlC.h"
+#include "base/CtrlC.h"
 #include "language/Errors.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "graph/Graph.h"
+#include "store/Graph.h"
 
 struct Samplers_Sampler;
 using Samplers_Proc = void (*)(Samplers_Sampler& sampler);

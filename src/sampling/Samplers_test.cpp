@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "HandGraph.h"
-#include "commands/CtrlC.h"
+#include "base/CtrlC.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "RunFrontEnd.h"
 #include "TestSupport.h"
-#include "graph/Graph.h"
+#include "store/Graph.h"
 #include "language/Data.h"
 #include "language/Errors.h"
 #include "language/Messages.h"

@@ -7,7 +7,7 @@
 
 #include "TestSupport.h"
 #include "graph/Determ.h"
-#include "graph/Graph.h"
+#include "store/Graph.h"
 #include "language/Errors.h"
 #include "language/SymTabs.h"
 #include "numerics/SpecFunc.h"

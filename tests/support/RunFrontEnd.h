@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "graph/Graph.h"
+#include "store/Graph.h"
 #include "language/Data.h"
 #include "language/Errors.h"
 #include "language/Messages.h"

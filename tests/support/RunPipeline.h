@@ -9,9 +9,9 @@
 #include "graph/CodeGen.h"
 #include "graph/Determ.h"
 #include "graph/FoldCons.h"
-#include "graph/InitVals.h"
+#include "sampling/InitVals.h"
 #include "graph/Parents.h"
-#include "numerics/Density.h"
+#include "graph/Density.h"
 #include "numerics/RandNum.h"
 #include "numerics/SpecFunc.h"
 

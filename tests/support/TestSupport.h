@@ -15,8 +15,8 @@
 
 #include <csignal>
 
-#include "commands/Params.h"
-#include "commands/Write.h"
+#include "base/Params.h"
+#include "base/Write.h"
 
 namespace test {
 

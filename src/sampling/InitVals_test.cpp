@@ -1,4 +1,4 @@
-#include "graph/InitVals.h"
+#include "sampling/InitVals.h"
 
 #include <cmath>
 #include <string>
@@ -8,7 +8,7 @@
 #include "graph/CodeGen.h"
 #include "graph/Determ.h"
 #include "graph/Parents.h"
-#include "numerics/Density.h"
+#include "graph/Density.h"
 #include "numerics/RandNum.h"
 #include "numerics/SpecFunc.h"
 

@@ -1,4 +1,4 @@
-#include "commands/TextFile.h"
+#include "base/TextFile.h"
 
 #include "TestSupport.h"
 

@@ -1,10 +1,10 @@
-#include "commands/TextFile.h"
+#include "base/TextFile.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
-#include "commands/Params.h"
+#include "base/Params.h"
 
 bool TextFile_visible = false;
 

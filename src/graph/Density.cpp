@@ -1,4 +1,4 @@
-#include "numerics/Density.h"
+#include "graph/Density.h"
 
 #include <array>
 #include <climits>
@@ -11,7 +11,7 @@
 #include "graph/CodeGen.h"
 #include "graph/Determ.h"
 #include "numerics/SpecFunc.h"
-#include "graph/Distrib.h"
+#include "store/Distrib.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "commands/Write.h"
+#include "base/Write.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "numerics/Density.h"
+#include "graph/Density.h"
 
 #include <cmath>
 #include <limits>
@@ -7,11 +7,11 @@
 #include "HandGraph.h"
 #include "graph/CodeGen.h"
 #include "graph/Determ.h"
-#include "graph/Graph.h"
+#include "store/Graph.h"
 #include "language/Errors.h"
 #include "language/SymTabs.h"
 #include "numerics/SpecFunc.h"
-#include "graph/Distrib.h"
+#include "store/Distrib.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "graph/Graph.h"
+#include "store/Graph.h"
 
 #include <gtest/gtest.h>
 

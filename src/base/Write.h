@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "commands/Files.h"
+#include "base/Files.h"
 
 extern Files_Rider Write_log;
 
@@ -30,3 +30,14 @@ int64_t Write_Pos();
 // and a log that can no longer be written shows at once.
 void Write_Flush();
 void Write_Close();
+
+// Ends the run after a fatal fault has been reported: every fatal path of the
+// program comes here. Without an ending put in place the process exits with
+// status 1, the status of a failed run.
+[[noreturn]] void Write_EndRun();
+// Puts another ending in place of the process exit, for a host that runs many
+// models in one process and must survive a fatal fault (it throws, say); null
+// restores the exit. The ending must not return: if it does, the process exits
+// all the same. The module's Init leaves it as it is.
+using Write_Ending = void (*)();
+void Write_SetEnding(Write_Ending ending);

@@ -1,4 +1,4 @@
-#include "commands/Files.h"
+#include "base/Files.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,11 +1,11 @@
-#include "graph/Distrib.h"
+#include "store/Distrib.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
 
-#include "graph/Graph.h"
+#include "store/Graph.h"
 
 namespace {
 

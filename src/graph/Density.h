@@ -10,7 +10,7 @@
 // logical-node evaluator for proportions and means.
 #pragma once
 
-#include "graph/Graph.h"
+#include "store/Graph.h"
 
 // Gives every node with a distribution the log density its identifier
 // names. Nodes without one (0), with ddirch, dhypo or dwish (sampled only

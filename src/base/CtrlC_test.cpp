@@ -1,10 +1,10 @@
-#include "commands/CtrlC.h"
+#include "base/CtrlC.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 
-#include "commands/Params.h"
+#include "base/Params.h"
 
 namespace {
 

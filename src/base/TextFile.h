@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "commands/Files.h"
+#include "base/Files.h"
 
 extern bool TextFile_visible;
 

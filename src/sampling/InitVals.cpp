@@ -1,4 +1,4 @@
-#include "graph/InitVals.h"
+#include "sampling/InitVals.h"
 
 #include <algorithm>
 #include <array>
@@ -8,17 +8,17 @@
 #include <limits>
 #include <vector>
 
-#include "commands/Write.h"
+#include "base/Write.h"
 #include "graph/CodeGen.h"
 #include "graph/Determ.h"
-#include "graph/Graph.h"
+#include "store/Graph.h"
 #include "graph/Parents.h"
 #include "language/Errors.h"
 #include "language/Messages.h"
-#include "numerics/Density.h"
+#include "graph/Density.h"
 #include "numerics/RandNum.h"
 #include "sampling/GibbsSam.h"
-#include "graph/Distrib.h"
+#include "store/Distrib.h"
 
 bool InitVals_error = false;
 

@@ -1,4 +1,4 @@
-#include "commands/Params.h"
+#include "base/Params.h"
 
 #include <vector>
 

@@ -1,10 +1,11 @@
-#include "commands/Write.h"
+#include "base/Write.h"
 
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 
-#include "commands/Params.h"
-#include "commands/TextFile.h"
+#include "base/Params.h"
+#include "base/TextFile.h"
 
 Files_Rider Write_log;
 
@@ -127,3 +128,16 @@ void Write_Close() {
   unflushed.clear();
   Write_log.file.reset();
 }
+
+namespace {
+Write_Ending ending = nullptr;
+}  // namespace
+
+void Write_EndRun() {
+  if (ending != nullptr) ending();
+  // A fatal fault is a failed run: a script running several chains must be
+  // able to tell it from one that finished.
+  std::exit(1);
+}
+
+void Write_SetEnding(Write_Ending e) { ending = e; }

@@ -1,10 +1,9 @@
-#include "graph/Graph.h"
+#include "store/Graph.h"
 
 #include <cstdlib>
 #include <memory>
 
-#include "commands/Write.h"
-#include "language/Errors.h"
+#include "base/Write.h"
 
 std::vector<Graph_Node*> Graph_nodes;
 int32_t Graph_numDeclaredNodes = 0;
@@ -30,7 +29,7 @@ bool allocated = false;
   Write_String(what);
   Write_Ln();
   Write_Flush();
-  Errors_EndRun();
+  Write_EndRun();
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "graph/Distrib.h"
+#include "store/Distrib.h"
 
 #include <cmath>
 #include <limits>

@@ -1,8 +1,8 @@
-#include "commands/CtrlC.h"
+#include "base/CtrlC.h"
 
 #include <csignal>
 
-#include "commands/Params.h"
+#include "base/Params.h"
 
 namespace {
 
