@@ -1,6 +1,8 @@
 #include "sampling/ClassDen.h"
 
 #include <array>
+#include <initializer_list>
+#include <iterator>
 #include <cmath>
 #include <functional>
 #include <queue>
@@ -23,6 +25,70 @@ bool ClassDen_error = false;
 
 namespace {
 
+using Method = ClassDen_Method;
+using Family = ClassDen_Family;
+
+// The update methods, one row each, in the order of ClassDen_Method.
+constexpr ClassDen_MethodRow methods[] = {
+    // method                         code  family                    bounds                procedure                  wholeBlock
+    {Method::direct,                   5, Family::direct,           ClassDen_noBounds,    GibbsSam_DirectSample,     true},
+    {Method::directLower,              6, Family::direct,           ClassDen_lowerOnly,   GibbsSam_LDirectSample,    true},
+    {Method::directUpper,              7, Family::direct,           ClassDen_upperOnly,   GibbsSam_UDirectSample,    true},
+    {Method::directBoth,               8, Family::direct,           ClassDen_bothBounds,  GibbsSam_TDirectSample,    true},
+    {Method::normal,                   9, Family::normal,           ClassDen_noBounds,    GibbsSam_Normal,           false},
+    {Method::normalLower,             10, Family::normal,           ClassDen_lowerOnly,   GibbsSam_LNormal,          true},
+    {Method::normalUpper,             11, Family::normal,           ClassDen_upperOnly,   GibbsSam_UNormal,          true},
+    {Method::normalBoth,              12, Family::normal,           ClassDen_bothBounds,  GibbsSam_TNormal,          true},
+    {Method::gamma,                   13, Family::gamma,            ClassDen_noBounds,    GibbsSam_Gamma,            true},
+    {Method::gammaLower,              14, Family::gamma,            ClassDen_lowerOnly,   GibbsSam_LGamma,           true},
+    {Method::gammaUpper,              15, Family::gamma,            ClassDen_upperOnly,   GibbsSam_UGamma,           true},
+    {Method::gammaBoth,               16, Family::gamma,            ClassDen_bothBounds,  GibbsSam_TGamma,           true},
+    {Method::beta,                    17, Family::beta,             ClassDen_noBounds,    GibbsSam_Beta,             true},
+    {Method::betaLower,               18, Family::beta,             ClassDen_lowerOnly,   GibbsSam_LBeta,            true},
+    {Method::betaUpper,               19, Family::beta,             ClassDen_upperOnly,   GibbsSam_UBeta,            true},
+    {Method::betaBoth,                20, Family::beta,             ClassDen_bothBounds,  GibbsSam_TBeta,            true},
+    {Method::pareto,                  21, Family::pareto,           ClassDen_noBounds,    GibbsSam_Pareto,           true},
+    {Method::normalBlock,             22, Family::normalBlock,      ClassDen_noBounds,    nullptr,                   true},
+    {Method::normalBlockScalar,       23, Family::normalBlock,      ClassDen_noBounds,    GibbsSam_MNormal1,         true},
+    {Method::normalBlockOfBlock,      24, Family::normalBlock,      ClassDen_noBounds,    GibbsSam_MNormal2,         true},
+    {Method::wishart,                 25, Family::wishart,          ClassDen_noBounds,    GibbsSam_Wishart,          true},
+    {Method::dirichlet,               26, Family::dirichlet,        ClassDen_noBounds,    GibbsSam_Direchlet,        true},
+    {Method::rejection,               27, Family::rejection,        ClassDen_noBounds,    DFreeARS_FullArs,          false},
+    {Method::rejectionLower,          28, Family::rejection,        ClassDen_lowerOnly,   DFreeARS_LTruncArs,        false},
+    {Method::rejectionUpper,          29, Family::rejection,        ClassDen_upperOnly,   DFreeARS_RTruncArs,        false},
+    {Method::rejectionBoth,           30, Family::rejection,        ClassDen_bothBounds,  DFreeARS_TruncArs,         false},
+    {Method::discrete,                31, Family::discrete,         ClassDen_noBounds,    GibbsSam_DiscreteSample,   true},
+    {Method::discreteLower,           32, Family::discrete,         ClassDen_lowerOnly,   GibbsSam_DiscreteSample,   true},
+    {Method::discreteUpper,           33, Family::discrete,         ClassDen_upperOnly,   GibbsSam_DiscreteSample,   true},
+    {Method::discreteBoth,            34, Family::discrete,         ClassDen_bothBounds,  GibbsSam_DiscreteSample,   true},
+    {Method::gammaNoConjugate,        39, Family::gammaNoConjugate, ClassDen_noBounds,    nullptr,                   true},
+    {Method::gammaNoConjugateLower,   40, Family::gammaNoConjugate, ClassDen_lowerOnly,   nullptr,                   true},
+    {Method::gammaNoConjugateUpper,   41, Family::gammaNoConjugate, ClassDen_upperOnly,   nullptr,                   true},
+    {Method::gammaNoConjugateBoth,    42, Family::gammaNoConjugate, ClassDen_bothBounds,  nullptr,                   true},
+    {Method::badPriorLower,           44, Family::badPrior,         ClassDen_lowerOnly,   nullptr,                   true},
+    {Method::badPriorBoth,            46, Family::badPrior,         ClassDen_bothBounds,  nullptr,                   true},
+    {Method::weibullTail,             47, Family::weibullTail,      ClassDen_lowerOnly,   GibbsSam_WeibullTail,      true},
+    {Method::gumbelTail,              48, Family::gumbelTail,       ClassDen_lowerOnly,   GibbsSam_GumbelRightTail,  true},
+    {Method::none,                    49, Family::none,             ClassDen_noBounds,    nullptr,                   true},
+    {Method::griddy,                  50, Family::griddy,           ClassDen_noBounds,    Griddy_Updater,            false},
+};
+static_assert(std::size(methods) == ClassDen_numMethods);
+static_assert([] {
+  for (int32_t i = 0; i < ClassDen_numMethods; ++i)
+    if (methods[i].method != static_cast<Method>(i)) return false;
+  return true;
+}(), "the rows of methods follow the order of ClassDen_Method");
+
+// The member of a family that keeps to the bounds given, if it has one.
+constexpr bool Member(Family family, ClassDen_Bounds bounds, Method& member) {
+  for (const ClassDen_MethodRow& row : methods)
+    if (row.family == family && row.bounds == bounds) {
+      member = row.method;
+      return true;
+    }
+  return false;
+}
+
 // Classes of one likelihood term.
 enum Term : int32_t {
   gammaRateTerm = 0, gammaTerm, betaTerm, paretoTerm, normalTerm, wishartTerm, dirichletTerm,
@@ -38,237 +104,265 @@ enum FullConditional : int32_t {
 };
 constexpr int numFullConditionals = 17;
 
-enum Bounds : int32_t { noBounds = 0, lowerOnly = 1, upperOnly = 2, bothBounds = 3 };
-
-constexpr int numForms = 11;
+constexpr int numForms = ClassFun_generalForm + 1;
 constexpr int numDensities = Distrib_dzipf + 1;
-constexpr int32_t blockCode = 22;        // a multivariate normal block, refined further
-constexpr int32_t componentwise = 9;     // each component of a block alone
-constexpr int32_t noMethod = 49;
-constexpr int32_t griddy = 50;
-constexpr int32_t weibullTail = 47;
-constexpr int32_t gumbelTail = 48;
 constexpr int noUpdateMethod = 96;       // error
 constexpr double categoryTolerance = 1.0E-6;
 constexpr double zeroTolerance = 1.0E-6;
 
+// Sets of functional forms, of term classes and of densities, as bit masks,
+// so that one rule row can name several of each.
+using Set = uint32_t;
+constexpr Set Of(std::initializer_list<int32_t> members) {
+  Set s = 0;
+  for (int32_t m : members) s |= Set{1} << m;
+  return s;
+}
+constexpr bool In(Set s, int32_t member) { return (s >> member & 1u) != 0; }
+
+constexpr Set consts = Of({ClassFun_nonNegConst, ClassFun_negConst, ClassFun_anyConst});
+constexpr Set notNegConst = Of({ClassFun_nonNegConst, ClassFun_anyConst});
+constexpr Set scaled = Of({ClassFun_identity, ClassFun_scaledIdentity});
+constexpr Set affine = Of({ClassFun_identity, ClassFun_scaledIdentity, ClassFun_linear});
+constexpr Set self = Of({ClassFun_identity});
+constexpr Set invLink = Of({ClassFun_invLinkLinear});
+constexpr Set expLinear = Of({ClassFun_expLinear});
+constexpr Set linear = Of({ClassFun_linear});
+
+// ---- term tables: what one likelihood term contributes, from the form of
+// the parameter the term's class depends on. Every pair not listed is
+// generalTerm.
+
+// Terms with one parameter examined, by its form.
+struct OneRule {
+  Set densities;
+  Set forms;
+  Term term;
+};
+constexpr Set probabilityTerms = Of({Distrib_dbern, Distrib_dbin, Distrib_dgeom, Distrib_dnegbin});
+constexpr Set vectorTerms = Of({Distrib_dcat, Distrib_dmulti});
+constexpr OneRule oneParameterRules[] = {
+    {probabilityTerms,         consts,    noTerm},
+    {probabilityTerms,         self,      betaTerm},
+    {probabilityTerms,         invLink,   logConcaveTerm},
+    {Of({Distrib_dbeta}),      consts,    noTerm},  // each shape alone
+    {Of({Distrib_dbeta}),      affine,    posLogConcaveTerm},
+    {vectorTerms,              consts,    noTerm},
+    {vectorTerms,              self,      dirichletTerm},
+    {vectorTerms,              invLink,   logConcaveTerm},
+    {Of({Distrib_dchisq}),     consts,    noTerm},
+    {Of({Distrib_dchisq}),     scaled,    posLogConcaveTerm},
+    {Of({Distrib_dexp}),       consts,    noTerm},
+    {Of({Distrib_dexp}),       scaled,    gammaTerm},
+    {Of({Distrib_dexp}),       expLinear, logConcaveTerm},
+    {Of({Distrib_dpois}),      consts,    noTerm},
+    {Of({Distrib_dpois}),      scaled,    gammaTerm},
+    {Of({Distrib_dpois}),      linear,    posLogConcaveTerm},
+    {Of({Distrib_dpois}),      expLinear, logConcaveTerm},
+    {Of({Distrib_dunif}),      consts,    noTerm},  // the upper limit, the lower one being 0
+    {Of({Distrib_dunif}),      self,      paretoTerm},
+};
+
+// Terms with two parameters examined, by [form of the first][form of the second].
+struct TwoRule {
+  Set densities;
+  Set first, second;
+  Term term;
+};
+constexpr Set normalTerms = Of({Distrib_dnorm, Distrib_dlnorm});
+constexpr Set extremeTerms = Of({Distrib_dgum, Distrib_dlogis});
+constexpr TwoRule twoParameterRules[] = {
+    {normalTerms,             consts,    consts,    noTerm},
+    {normalTerms,             consts,    scaled,    gammaTerm},
+    {normalTerms,             consts,    expLinear, logConcaveTerm},
+    {normalTerms,             affine,    notNegConst, normalTerm},
+    {Of({Distrib_ddexp}),     consts,    consts,    noTerm},
+    {Of({Distrib_ddexp}),     consts,    scaled,    gammaTerm},
+    {Of({Distrib_ddexp}),     consts,    expLinear, logConcaveTerm},
+    {Of({Distrib_ddexp}),     affine,    notNegConst, logConcaveTerm},
+    {extremeTerms,            consts,    consts,    noTerm},
+    {extremeTerms,            consts,    scaled,    posLogConcaveTerm2},
+    {extremeTerms,            affine,    notNegConst, logConcaveTerm},
+    {Of({Distrib_dmnorm}),    consts,    consts,    noTerm},
+    {Of({Distrib_dmnorm}),    consts,    self,      wishartTerm},
+    {Of({Distrib_dmnorm}),    affine,    notNegConst, normalTerm},
+    {Of({Distrib_dpar}),      consts,    consts,    noTerm},
+    {Of({Distrib_dpar}),      notNegConst, scaled,    posLogConcaveTerm2},
+    {Of({Distrib_dpar}),      scaled,    notNegConst, posLogConcaveTerm2},
+    {Of({Distrib_dweib}),     consts,    consts,    noTerm},
+    {Of({Distrib_dweib}),     notNegConst, scaled,    gammaTerm},
+    {Of({Distrib_dweib}),     notNegConst, expLinear, logConcaveTerm},
+    {Of({Distrib_dweib}),     affine,    notNegConst, posLogConcaveTerm2},
+    {Of({Distrib_dgamma}),    consts,    consts,    noTerm},
+    {Of({Distrib_dgamma}),    notNegConst, scaled,    gammaRateTerm},
+    {Of({Distrib_dgamma}),    notNegConst, expLinear, logConcaveTerm},
+    {Of({Distrib_dgamma}),    scaled,    notNegConst, posLogConcaveTerm},
+};
+
 using TermRow = std::array<int32_t, numForms>;
 using TermTable = std::array<TermRow, numForms>;
 
-// Term tables: one-parameter tables by the class of the parameter, two-parameter
-// tables by [first][second]. One-parameter tables live in row 0 of a TermTable
-// only for uniform storage; see OneParameter.
-std::array<TermRow, numDensities> oneParameter;
-std::array<TermTable, numDensities> twoParameter;
-std::array<std::array<int32_t, numTerms>, numTerms> prod;
-std::array<std::array<int32_t, numTerms>, numDensities> fullConditional;
-bool hasPriorTable[numDensities];
-std::array<std::array<int32_t, 4>, numFullConditionals> method;
-
-TermRow Row(std::initializer_list<std::pair<std::initializer_list<int>, int32_t>> entries) {
-  TermRow row;
-  row.fill(generalTerm);
-  for (const auto& [forms, term] : entries)
-    for (int f : forms) row[static_cast<size_t>(f)] = term;
-  return row;
-}
-
-// Sets table[i][j] = term for every i in first and j in second.
-void Set(TermTable& table, std::initializer_list<int> first, std::initializer_list<int> second, int32_t term) {
-  for (int i : first)
-    for (int j : second) table[static_cast<size_t>(i)][static_cast<size_t>(j)] = term;
-}
-
-TermTable General() {
-  TermTable t;
+constexpr std::array<TermRow, numDensities> oneParameter = [] {
+  std::array<TermRow, numDensities> t{};
   for (TermRow& row : t) row.fill(generalTerm);
+  for (const OneRule& r : oneParameterRules)
+    for (int d = 0; d < numDensities; ++d)
+      for (int f = 0; f < numForms; ++f)
+        if (In(r.densities, d) && In(r.forms, f)) t[d][f] = r.term;
   return t;
-}
+}();
 
-void LiklihoodRule() {
-  for (TermRow& row : oneParameter) row.fill(generalTerm);
-  for (TermTable& t : twoParameter) t = General();
-  const TermRow probability = Row({{{0, 1, 2}, noTerm}, {{3}, betaTerm}, {{6}, logConcaveTerm}});
-  for (int d : {Distrib_dbern, Distrib_dbin, Distrib_dgeom, Distrib_dnegbin}) oneParameter[d] = probability;
-  oneParameter[Distrib_dbeta] = Row({{{0, 1, 2}, noTerm}, {{3, 4, 5}, posLogConcaveTerm}});
-  const TermRow vector = Row({{{0, 1, 2}, noTerm}, {{3}, dirichletTerm}, {{6}, logConcaveTerm}});
-  oneParameter[Distrib_dcat] = vector;
-  oneParameter[Distrib_dmulti] = vector;
-  oneParameter[Distrib_dchisq] = Row({{{0, 1, 2}, noTerm}, {{3, 4}, posLogConcaveTerm}});
-  oneParameter[Distrib_dexp] = Row({{{0, 1, 2}, noTerm}, {{3, 4}, gammaTerm}, {{7}, logConcaveTerm}});
-  oneParameter[Distrib_dpois] =
-      Row({{{0, 1, 2}, noTerm}, {{3, 4}, gammaTerm}, {{5}, posLogConcaveTerm}, {{7}, logConcaveTerm}});
-  oneParameter[Distrib_dunif] = Row({{{0, 1, 2}, noTerm}, {{3}, paretoTerm}});
+constexpr std::array<TermTable, numDensities> twoParameter = [] {
+  std::array<TermTable, numDensities> t{};
+  for (TermTable& table : t)
+    for (TermRow& row : table) row.fill(generalTerm);
+  for (const TwoRule& r : twoParameterRules)
+    for (int d = 0; d < numDensities; ++d)
+      for (int i = 0; i < numForms; ++i)
+        for (int j = 0; j < numForms; ++j)
+          if (In(r.densities, d) && In(r.first, i) && In(r.second, j)) t[d][i][j] = r.term;
+  return t;
+}();
 
-  const std::initializer_list<int> consts = {0, 1, 2};
-  TermTable& n = twoParameter[Distrib_dnorm];
-  Set(n, consts, consts, noTerm);
-  Set(n, consts, {3, 4}, gammaTerm);
-  Set(n, consts, {7}, logConcaveTerm);
-  Set(n, {3, 4, 5}, {0, 2}, normalTerm);
-  twoParameter[Distrib_dlnorm] = n;
-
-  TermTable& e = twoParameter[Distrib_ddexp];
-  Set(e, consts, consts, noTerm);
-  Set(e, consts, {3, 4}, gammaTerm);
-  Set(e, consts, {7}, logConcaveTerm);
-  Set(e, {3, 4, 5}, {0, 2}, logConcaveTerm);
-
-  TermTable& g = twoParameter[Distrib_dgum];
-  Set(g, consts, consts, noTerm);
-  Set(g, consts, {3, 4}, posLogConcaveTerm2);
-  Set(g, {3, 4, 5}, {0, 2}, logConcaveTerm);
-  twoParameter[Distrib_dlogis] = g;
-
-  TermTable& m = twoParameter[Distrib_dmnorm];
-  Set(m, consts, consts, noTerm);
-  Set(m, consts, {3}, wishartTerm);
-  Set(m, {3, 4, 5}, {0, 2}, normalTerm);
-
-  TermTable& p = twoParameter[Distrib_dpar];
-  Set(p, consts, consts, noTerm);
-  Set(p, {0, 2}, {3, 4}, posLogConcaveTerm2);
-  Set(p, {3, 4}, {0, 2}, posLogConcaveTerm2);
-
-  TermTable& w = twoParameter[Distrib_dweib];
-  Set(w, consts, consts, noTerm);
-  Set(w, {0, 2}, {3, 4}, gammaTerm);
-  Set(w, {0, 2}, {7}, logConcaveTerm);
-  Set(w, {3, 4, 5}, {0, 2}, posLogConcaveTerm2);
-
-  TermTable& r = twoParameter[Distrib_dgamma];
-  Set(r, consts, consts, noTerm);
-  Set(r, {0, 2}, {3, 4}, gammaRateTerm);
-  Set(r, {0, 2}, {7}, logConcaveTerm);
-  Set(r, {3, 4}, {0, 2}, posLogConcaveTerm);
-}
-
-// Folding the terms of a likelihood: noTerm is neutral, generalTerm absorbs,
-// and only the listed pairs of different classes combine.
-void ProductRule() {
-  for (auto& row : prod) row.fill(generalTerm);
-  for (int c = 0; c < numTerms; ++c) {
-    prod[noTerm][c] = prod[c][noTerm] = c;
-    prod[generalTerm][c] = prod[c][generalTerm] = generalTerm;
-  }
-  for (int c = 0; c <= posLogConcaveTerm2; ++c) prod[c][c] = c;
-  auto both = [](int a, int b, int32_t c) { prod[a][b] = prod[b][a] = c; };
-  both(gammaRateTerm, gammaTerm, gammaTerm);
-  both(gammaTerm, logConcaveTerm, posLogConcaveTerm2);
-  both(gammaTerm, posLogConcaveTerm, posLogConcaveTerm2);
-  both(gammaTerm, posLogConcaveTerm2, posLogConcaveTerm2);
-  both(normalTerm, logConcaveTerm, logConcaveTerm);
-  both(logConcaveTerm, posLogConcaveTerm, posLogConcaveTerm);
-  both(logConcaveTerm, posLogConcaveTerm2, posLogConcaveTerm2);
-  both(posLogConcaveTerm, posLogConcaveTerm2, posLogConcaveTerm2);
-}
-
-void Prior(int density, std::initializer_list<std::pair<std::initializer_list<int>, int32_t>> entries) {
-  auto& row = fullConditional[static_cast<size_t>(density)];
-  row.fill(general);
-  for (const auto& [terms, fc] : entries)
-    for (int t : terms) row[static_cast<size_t>(t)] = fc;
-  hasPriorTable[density] = true;
-}
-
-void FullConditionalRule() {
-  for (auto& row : fullConditional) row.fill(general);
-  for (bool& b : hasPriorTable) b = false;
-  Prior(Distrib_dbeta, {{{2}, beta}, {{4, 7, 8, 9}, logConcave}});
-  // dpow(a) is beta(a, 1).
-  Prior(Distrib_dpow, {{{2}, beta}, {{4, 7, 8, 9}, logConcave}});
-  Prior(Distrib_ddexp, {{{4, 7}, logConcave}});
-  Prior(Distrib_ddirch, {{{6}, dirichlet}});
-  Prior(Distrib_dexp, {{{0}, gammaRate}, {{1}, gamma}, {{7, 8, 9}, posLogConcave}});
-  Prior(Distrib_df, {{{0, 1}, gammaNoConjugate}, {{7, 8, 9}, logConcaveBadPrior}});
-  Prior(Distrib_dgamma, {{{0}, gammaRate}, {{1}, gamma}, {{7, 8}, logConcaveBadPrior}, {{9}, posLogConcave}});
-  Prior(Distrib_dchisq, {{{0}, gammaRate}, {{1}, gamma}, {{7, 8}, logConcaveBadPrior}, {{9}, posLogConcave}});
-  Prior(Distrib_dgum, {{{4, 7}, logConcave}, {{8, 9}, posLogConcave}});
-  Prior(Distrib_dlnorm, {{{0, 1}, gammaNoConjugate}, {{7, 8, 9}, logConcaveBadPrior}});
-  Prior(Distrib_dlogis, {{{4, 7}, logConcave}, {{8, 9}, posLogConcave}});
-  // A block whose terms say nothing about it is drawn as a normal block, as
-  // a single normal node is.
-  Prior(Distrib_dmnorm, {{{4, 10}, multiNormal}, {{7}, logConcave}});
-  Prior(Distrib_dnorm, {{{4, 10}, normal}, {{7}, logConcave}});
-  Prior(Distrib_dpar, {{{0, 1}, gammaRate}, {{3}, pareto}});
-  Prior(Distrib_dunif, {{{0}, gammaRate}, {{1}, gamma}, {{2}, beta}, {{4}, normal}, {{7}, logConcave},
-                        {{8}, posLogConcave}, {{9}, posLogConcave2}, {{10}, flat}});
-  Prior(Distrib_dweib, {{{0, 1}, gammaNoConjugate}, {{7, 8}, logConcaveBadPrior}, {{9}, posLogConcave2}});
-  Prior(Distrib_dwish, {{{5}, wishart}});
-}
-
-void MethodRule() {
-  auto set = [](std::initializer_list<int> classes, std::array<int32_t, 4> codes) {
-    for (int c : classes) method[static_cast<size_t>(c)] = codes;
-  };
-  set({gammaRate, gamma}, {13, 14, 15, 16});
-  set({beta}, {17, 18, 19, 20});
-  set({pareto}, {21, 21, 21, 21});
-  set({normal}, {9, 10, 11, 12});
-  set({wishart}, {25, 49, 49, 49});
-  set({dirichlet}, {26, 49, 49, 49});
-  set({logConcave}, {27, 28, 29, 30});
-  set({posLogConcave, posLogConcave2}, {28, 28, 30, 30});
-  set({flat, general}, {49, 49, 49, 49});
-  set({gammaNoConjugate}, {39, 40, 41, 42});
-  set({logConcaveBadPrior}, {44, 44, 46, 46});
-  set({priorOnly}, {5, 6, 7, 8});
-  set({discrete}, {31, 32, 33, 34});
-  set({multiNormal}, {22, 49, 49, 49});
-}
-
-// The procedure of each method code, and whether it covers the whole block
-// (true) or one node.
-struct Method {
-  Samplers_Proc procedure;
-  bool wholeBlock;
+// ---- product rule: folding the terms of a likelihood. noTerm is neutral,
+// generalTerm absorbs, a class combines with itself to itself, and only the
+// pairs listed here (in either order) combine when they differ.
+struct ProductRule {
+  Term a, b, product;
+};
+constexpr ProductRule productRules[] = {
+    {gammaRateTerm,     gammaTerm,          gammaTerm},
+    {gammaTerm,         logConcaveTerm,     posLogConcaveTerm2},
+    {gammaTerm,         posLogConcaveTerm,  posLogConcaveTerm2},
+    {gammaTerm,         posLogConcaveTerm2, posLogConcaveTerm2},
+    {normalTerm,        logConcaveTerm,     logConcaveTerm},
+    {logConcaveTerm,    posLogConcaveTerm,  posLogConcaveTerm},
+    {logConcaveTerm,    posLogConcaveTerm2, posLogConcaveTerm2},
+    {posLogConcaveTerm, posLogConcaveTerm2, posLogConcaveTerm2},
 };
 
-Method MethodOf(int32_t code) {
-  switch (code) {
-    case 5: return {GibbsSam_DirectSample, true};
-    case 6: return {GibbsSam_LDirectSample, true};
-    case 7: return {GibbsSam_UDirectSample, true};
-    case 8: return {GibbsSam_TDirectSample, true};
-    case 9: return {GibbsSam_Normal, false};
-    case 10: return {GibbsSam_LNormal, true};
-    case 11: return {GibbsSam_UNormal, true};
-    case 12: return {GibbsSam_TNormal, true};
-    case 13: return {GibbsSam_Gamma, true};
-    case 14: return {GibbsSam_LGamma, true};
-    case 15: return {GibbsSam_UGamma, true};
-    case 16: return {GibbsSam_TGamma, true};
-    case 17: return {GibbsSam_Beta, true};
-    case 18: return {GibbsSam_LBeta, true};
-    case 19: return {GibbsSam_UBeta, true};
-    case 20: return {GibbsSam_TBeta, true};
-    case 21: return {GibbsSam_Pareto, true};
-    case 23: return {GibbsSam_MNormal1, true};
-    case 24: return {GibbsSam_MNormal2, true};
-    case 25: return {GibbsSam_Wishart, true};
-    case 26: return {GibbsSam_Direchlet, true};
-    case 31:
-    case 32:
-    case 33:
-    case 34: return {GibbsSam_DiscreteSample, true};
-    case 27: return {DFreeARS_FullArs, false};
-    case 28: return {DFreeARS_LTruncArs, false};
-    case 29: return {DFreeARS_RTruncArs, false};
-    case 30: return {DFreeARS_TruncArs, false};
-    case weibullTail: return {GibbsSam_WeibullTail, true};
-    case gumbelTail: return {GibbsSam_GumbelRightTail, true};
-    case griddy: return {Griddy_Updater, false};
-    default: return {nullptr, true};
+constexpr std::array<std::array<int32_t, numTerms>, numTerms> prod = [] {
+  std::array<std::array<int32_t, numTerms>, numTerms> t{};
+  for (auto& row : t) row.fill(generalTerm);
+  for (int c = 0; c < numTerms; ++c) {
+    t[noTerm][c] = t[c][noTerm] = c;
+    t[generalTerm][c] = t[c][generalTerm] = generalTerm;
   }
-}
+  for (int c = 0; c <= posLogConcaveTerm2; ++c) t[c][c] = c;
+  for (const ProductRule& r : productRules) t[r.a][r.b] = t[r.b][r.a] = r.product;
+  return t;
+}();
 
+// ---- prior tables: the class of the full conditional from the prior and
+// the folded class of the likelihood. Every pair not listed is general; a
+// density with no row at all is general whatever its likelihood.
+struct PriorRule {
+  Set priors;
+  Set terms;
+  FullConditional fc;
+};
+constexpr Set betaPriors = Of({Distrib_dbeta, Distrib_dpow});  // dpow(a) is beta(a, 1)
+constexpr Set gammaPriors = Of({Distrib_dgamma, Distrib_dchisq});
+constexpr Set noConjugatePriors = Of({Distrib_df, Distrib_dlnorm});
+constexpr Set extremePriors = Of({Distrib_dgum, Distrib_dlogis});
+constexpr PriorRule priorRules[] = {
+    {betaPriors,            Of({betaTerm}),                                           beta},
+    {betaPriors,            Of({normalTerm, logConcaveTerm, posLogConcaveTerm, posLogConcaveTerm2}), logConcave},
+    {Of({Distrib_ddexp}),   Of({normalTerm, logConcaveTerm}),                         logConcave},
+    {Of({Distrib_ddirch}),  Of({dirichletTerm}),                                      dirichlet},
+    {Of({Distrib_dexp}),    Of({gammaRateTerm}),                                      gammaRate},
+    {Of({Distrib_dexp}),    Of({gammaTerm}),                                          gamma},
+    {Of({Distrib_dexp}),    Of({logConcaveTerm, posLogConcaveTerm, posLogConcaveTerm2}), posLogConcave},
+    {noConjugatePriors,     Of({gammaRateTerm, gammaTerm}),                           gammaNoConjugate},
+    {noConjugatePriors,     Of({logConcaveTerm, posLogConcaveTerm, posLogConcaveTerm2}), logConcaveBadPrior},
+    {gammaPriors,           Of({gammaRateTerm}),                                      gammaRate},
+    {gammaPriors,           Of({gammaTerm}),                                          gamma},
+    {gammaPriors,           Of({logConcaveTerm, posLogConcaveTerm}),                  logConcaveBadPrior},
+    {gammaPriors,           Of({posLogConcaveTerm2}),                                 posLogConcave},
+    {extremePriors,         Of({normalTerm, logConcaveTerm}),                         logConcave},
+    {extremePriors,         Of({posLogConcaveTerm, posLogConcaveTerm2}),              posLogConcave},
+    // A block whose terms say nothing about it is drawn as a normal block,
+    // as a single normal node is.
+    {Of({Distrib_dmnorm}),  Of({normalTerm, noTerm}),                                 multiNormal},
+    {Of({Distrib_dmnorm}),  Of({logConcaveTerm}),                                     logConcave},
+    {Of({Distrib_dnorm}),   Of({normalTerm, noTerm}),                                 normal},
+    {Of({Distrib_dnorm}),   Of({logConcaveTerm}),                                     logConcave},
+    {Of({Distrib_dpar}),    Of({gammaRateTerm, gammaTerm}),                           gammaRate},
+    {Of({Distrib_dpar}),    Of({paretoTerm}),                                         pareto},
+    {Of({Distrib_dunif}),   Of({gammaRateTerm}),                                      gammaRate},
+    {Of({Distrib_dunif}),   Of({gammaTerm}),                                          gamma},
+    {Of({Distrib_dunif}),   Of({betaTerm}),                                           beta},
+    {Of({Distrib_dunif}),   Of({normalTerm}),                                         normal},
+    {Of({Distrib_dunif}),   Of({logConcaveTerm}),                                     logConcave},
+    {Of({Distrib_dunif}),   Of({posLogConcaveTerm}),                                  posLogConcave},
+    {Of({Distrib_dunif}),   Of({posLogConcaveTerm2}),                                 posLogConcave2},
+    {Of({Distrib_dunif}),   Of({noTerm}),                                             flat},
+    {Of({Distrib_dweib}),   Of({gammaRateTerm, gammaTerm}),                           gammaNoConjugate},
+    {Of({Distrib_dweib}),   Of({logConcaveTerm, posLogConcaveTerm}),                  logConcaveBadPrior},
+    {Of({Distrib_dweib}),   Of({posLogConcaveTerm2}),                                 posLogConcave2},
+    {Of({Distrib_dwish}),   Of({wishartTerm}),                                        wishart},
+};
 
-int32_t Kind(Graph_Node* node) {
+struct PriorTable {
+  bool present = false;  // the density has a row in priorRules
+  std::array<int32_t, numTerms> byTerm{};
+};
+
+constexpr std::array<PriorTable, numDensities> fullConditional = [] {
+  std::array<PriorTable, numDensities> t{};
+  for (PriorTable& p : t) p.byTerm.fill(general);
+  for (const PriorRule& r : priorRules)
+    for (int d = 0; d < numDensities; ++d) {
+      if (!In(r.priors, d)) continue;
+      t[d].present = true;
+      for (int c = 0; c < numTerms; ++c)
+        if (In(r.terms, c)) t[d].byTerm[c] = r.fc;
+    }
+  return t;
+}();
+
+// ---- method table: the method of each class of full conditional, by the
+// bounds the model gives the node.
+struct MethodRule {
+  FullConditional fc;
+  std::array<Method, ClassDen_numBounds> byBounds;  // noBounds, lowerOnly, upperOnly, bothBounds
+};
+constexpr MethodRule methodRules[] = {
+    {gammaRate,          {Method::gamma, Method::gammaLower, Method::gammaUpper, Method::gammaBoth}},
+    {gamma,              {Method::gamma, Method::gammaLower, Method::gammaUpper, Method::gammaBoth}},
+    {beta,               {Method::beta, Method::betaLower, Method::betaUpper, Method::betaBoth}},
+    {pareto,             {Method::pareto, Method::pareto, Method::pareto, Method::pareto}},
+    {normal,             {Method::normal, Method::normalLower, Method::normalUpper, Method::normalBoth}},
+    {wishart,            {Method::wishart, Method::none, Method::none, Method::none}},
+    {dirichlet,          {Method::dirichlet, Method::none, Method::none, Method::none}},
+    {logConcave,         {Method::rejection, Method::rejectionLower, Method::rejectionUpper, Method::rejectionBoth}},
+    // Positive on its own: no bound or a lower one leaves the lower end 0.
+    {posLogConcave,      {Method::rejectionLower, Method::rejectionLower, Method::rejectionBoth, Method::rejectionBoth}},
+    {posLogConcave2,     {Method::rejectionLower, Method::rejectionLower, Method::rejectionBoth, Method::rejectionBoth}},
+    {flat,               {Method::none, Method::none, Method::none, Method::none}},
+    {general,            {Method::none, Method::none, Method::none, Method::none}},
+    {gammaNoConjugate,   {Method::gammaNoConjugate, Method::gammaNoConjugateLower, Method::gammaNoConjugateUpper,
+                          Method::gammaNoConjugateBoth}},
+    {logConcaveBadPrior, {Method::badPriorLower, Method::badPriorLower, Method::badPriorBoth, Method::badPriorBoth}},
+    {priorOnly,          {Method::direct, Method::directLower, Method::directUpper, Method::directBoth}},
+    {discrete,           {Method::discrete, Method::discreteLower, Method::discreteUpper, Method::discreteBoth}},
+    {multiNormal,        {Method::normalBlock, Method::none, Method::none, Method::none}},
+};
+static_assert(std::size(methodRules) == numFullConditionals);
+static_assert([] {
+  for (int i = 0; i < numFullConditionals; ++i)
+    if (methodRules[i].fc != i) return false;
+  return true;
+}(), "the rows of methodRules follow the order of FullConditional");
+
+// The bound slots follow the distribution's parameters: more than two
+// parents is the sign that the node has them.
+ClassDen_Bounds Kind(Graph_Node* node) {
   const int32_t n = node->numParents - 1;
-  if (n <= 1) return noBounds;
-  if (node->parents[static_cast<size_t>(n)] == nullptr) return lowerOnly;
-  if (node->parents[static_cast<size_t>(n - 1)] == nullptr) return upperOnly;
-  return bothBounds;
+  if (n <= 1) return ClassDen_noBounds;
+  if (node->parents[static_cast<size_t>(n)] == nullptr) return ClassDen_lowerOnly;
+  if (node->parents[static_cast<size_t>(n - 1)] == nullptr) return ClassDen_upperOnly;
+  return ClassDen_bothBounds;
 }
 
 inline int32_t C(Graph_Node* p, int32_t label, int32_t size) { return ClassFun_MapRnToR1(p, label, size); }
@@ -359,8 +453,9 @@ int32_t ClassifyFullConditional(Graph_Node* node) {
   if (Distrib_IsDiscrete(node->density)) return discrete;
   const int32_t lc = ClassifyLiklihood(node, node->label);
   const int32_t d = node->density;
-  int32_t fc = d > 0 && d < numDensities && hasPriorTable[d] ? fullConditional[static_cast<size_t>(d)][static_cast<size_t>(lc)]
-                                                              : general;
+  int32_t fc = d > 0 && d < numDensities && fullConditional[static_cast<size_t>(d)].present
+                   ? fullConditional[static_cast<size_t>(d)].byTerm[static_cast<size_t>(lc)]
+                   : general;
   // A beta prior is log-concave only when every shape is a fixed number of
   // at least 1: both of dbeta's, and the one of dpow(a), which is beta(a, 1).
   if ((d == Distrib_dbeta || d == Distrib_dpow) && fc == logConcave)
@@ -380,24 +475,24 @@ int32_t ClassifyFullConditional(Graph_Node* node) {
   return fc;
 }
 
-int32_t UniVariantNormal(Graph_Node* node) {
+Method UniVariantNormal(Graph_Node* node) {
   for (Graph_Node* term : node->likelihood)
-    if (term->density != Distrib_dnorm && term->density != Distrib_dlnorm) return blockCode;
-  return 23;
+    if (term->density != Distrib_dnorm && term->density != Distrib_dlnorm) return Method::normalBlock;
+  return Method::normalBlockScalar;
 }
 
 // The block's own conjugate update needs every term to be a normal block of
 // the same size whose mean vector is the block itself, component by
 // component in order.
-int32_t MultiVariantNormal(Graph_Node* node) {
+Method MultiVariantNormal(Graph_Node* node) {
   for (Graph_Node* term : node->likelihood) {
-    if (term->density != Distrib_dmnorm || term->size != node->size) return blockCode;
+    if (term->density != Distrib_dmnorm || term->size != node->size) return Method::normalBlock;
     Graph_Node* mean = term->parents[0];
     if (ClassFun_MapRnToRm(mean, node->label, node->size, node->size) != ClassFun_identity ||
         Determ_Base(mean) != node->label)
-      return blockCode;
+      return Method::normalBlock;
   }
-  return 24;
+  return Method::normalBlockOfBlock;
 }
 
 void WriteNode(int32_t label) {
@@ -440,12 +535,12 @@ void CheckCapacity(Graph_Node* node) {
 void ChooseNodeUpdateMethod(Samplers_Sampler& sampler, int32_t& count) {
   Graph_Node* node = sampler.node;
   CheckCapacity(node);
-  const int32_t code = ClassDen_MethodCode(node);
-  const Method m = MethodOf(code);
-  count = m.wholeBlock ? node->size : 1;
-  if (m.procedure == nullptr) Error(node, noUpdateMethod);
-  sampler.update = m.procedure;
-  if (code == griddy) {
+  const Method method = ClassDen_MethodOf(node);
+  const ClassDen_MethodRow& row = ClassDen_Of(method);
+  count = row.wholeBlock ? node->size : 1;
+  if (row.procedure == nullptr) Error(node, noUpdateMethod);
+  sampler.update = row.procedure;
+  if (method == Method::griddy) {
     Write_String("Metropolis method choosen for node ");
     WriteNode(node->label);
     Write_Ln();
@@ -495,47 +590,58 @@ std::vector<Samplers_Sampler*> ParentsFirst(const std::vector<Samplers_Sampler*>
 
 }  // namespace
 
-void InitClassDen() {
-  ClassDen_error = false;
-  LiklihoodRule();
-  ProductRule();
-  FullConditionalRule();
-  MethodRule();
+// The rule tables are constants; only the flag needs setting.
+void InitClassDen() { ClassDen_error = false; }
+
+const ClassDen_MethodRow& ClassDen_Of(ClassDen_Method method) { return methods[static_cast<size_t>(method)]; }
+
+ClassDen_Method ClassDen_WithBounds(ClassDen_Method method, ClassDen_Bounds bounds) {
+  Method member = method;
+  return Member(ClassDen_Of(method).family, bounds, member) ? member : method;
 }
 
-int32_t ClassDen_MethodCode(Graph_Node* node) {
+int32_t ClassDen_MethodCode(Graph_Node* node) { return ClassDen_Of(ClassDen_MethodOf(node)).code; }
+
+ClassDen_Method ClassDen_MethodOf(Graph_Node* node) {
   // The terms of one node often share their operands (an aggregate of many
   // nodes in every term, say): each operand is classified once for the node.
   const ClassFun_Memo memo(node->label, node->size);
   const int32_t fc = ClassifyFullConditional(node);
-  const int32_t b = Kind(node);
+  const ClassDen_Bounds b = Kind(node);
   const int32_t d = node->density;
   const Distrib_Row& row = Distrib_Of(d);
-  int32_t code = method[static_cast<size_t>(fc)][static_cast<size_t>(b)];
-  // A bounded normal prior without likelihood is drawn by the truncated-normal procedures.
-  if (d == Distrib_dnorm && code >= 6 && code <= 8) return code + 4;
-  if (d == Distrib_dweib && code == 6) return weibullTail;
-  if (d == Distrib_dgum && code == 6) return gumbelTail;
+  Method method = methodRules[static_cast<size_t>(fc)].byBounds[static_cast<size_t>(b)];
+  const ClassDen_MethodRow& chosen = ClassDen_Of(method);
+  // A bounded normal prior without likelihood is drawn by the truncated-normal
+  // procedure that keeps to the same bounds.
+  if (d == Distrib_dnorm && chosen.family == Family::direct && chosen.bounds != ClassDen_noBounds) {
+    Member(Family::normal, chosen.bounds, method);
+    return method;
+  }
+  if (d == Distrib_dweib && method == Method::directLower) return Method::weibullTail;
+  if (d == Distrib_dgum && method == Method::directLower) return Method::gumbelTail;
   // A support with two finite ends of its own (dbeta, dpow on (0, 1)) is
   // sampled by the two-sided adaptive rejection procedure, which reads them.
-  if (code == 27 && row.lower.kind != Distrib_none && row.upper.kind != Distrib_none) return 30;
+  if (method == Method::rejection && row.lower.kind != Distrib_none && row.upper.kind != Distrib_none)
+    return ClassDen_WithBounds(method, ClassDen_bothBounds);
   // A hypergeometric node has no density to weigh its support with.
-  if (d == Distrib_dhypo && fc != priorOnly) return noMethod;
-  if (code == blockCode) {
-    code = UniVariantNormal(node);
-    if (code == blockCode) code = MultiVariantNormal(node);
-    if (code == blockCode) code = componentwise;
-  } else if (code == 11 || code == noMethod) {
+  if (d == Distrib_dhypo && fc != priorOnly) return Method::none;
+  if (method == Method::normalBlock) {
+    method = UniVariantNormal(node);
+    if (method == Method::normalBlock) method = MultiVariantNormal(node);
+    // Otherwise each component is updated alone.
+    if (method == Method::normalBlock) method = Method::normal;
+  } else if (method == Method::normalUpper || method == Method::none) {
     // Without usable structure a scalar node goes to the griddy updater
     // when its support, its own ends narrowed by its bounds, is finite on
     // both sides (a uniform node, a beta node, a positive node with an upper
     // bound, any node with both bounds). A block keeps to the rule for
     // blocks: both bounds given.
-    const bool lowerEnd = row.lower.kind != Distrib_none || b == lowerOnly || b == bothBounds;
-    const bool upperEnd = row.upper.kind != Distrib_none || b == upperOnly || b == bothBounds;
-    if (row.shape == Distrib_scalar ? lowerEnd && upperEnd : b == bothBounds) code = griddy;
+    const bool lowerEnd = row.lower.kind != Distrib_none || b == ClassDen_lowerOnly || b == ClassDen_bothBounds;
+    const bool upperEnd = row.upper.kind != Distrib_none || b == ClassDen_upperOnly || b == ClassDen_bothBounds;
+    if (row.shape == Distrib_scalar ? lowerEnd && upperEnd : b == ClassDen_bothBounds) method = Method::griddy;
   }
-  return code;
+  return method;
 }
 
 void ClassDen_ChooseUpdateMethod() {

@@ -1,5 +1,6 @@
 #include "sampling/ClassDen.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -380,4 +381,31 @@ TEST_F(ClassDenFormsTest, SumsReadOnceInASessionGiveTheWalksAnswers) {
     const ClassFun_Session session;
     EXPECT_EQ(Signature(), c.expected) << c.name;
   }
+}
+
+// The method rows: each is found under its own name, no two share a code,
+// and the member of a family that keeps to given bounds keeps to them and
+// belongs to the same family (the one-sided and two-sided rejection
+// procedures, the truncated normal draws, ...).
+TEST(ClassDenMethods, RowsAndBoundedVariantsAgree) {
+  std::vector<int32_t> codes;
+  for (int32_t i = 0; i < ClassDen_numMethods; ++i) {
+    const auto method = static_cast<ClassDen_Method>(i);
+    const ClassDen_MethodRow& row = ClassDen_Of(method);
+    EXPECT_EQ(row.method, method) << i;
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), row.code), 0) << row.code;
+    codes.push_back(row.code);
+    for (int32_t b = 0; b < ClassDen_numBounds; ++b) {
+      const auto bounds = static_cast<ClassDen_Bounds>(b);
+      const ClassDen_MethodRow& variant = ClassDen_Of(ClassDen_WithBounds(method, bounds));
+      EXPECT_EQ(variant.family, row.family) << row.code;
+      if (variant.method != method) {
+        EXPECT_EQ(variant.bounds, bounds) << row.code;
+      }
+    }
+  }
+  EXPECT_EQ(ClassDen_Of(ClassDen_WithBounds(ClassDen_Method::rejection, ClassDen_bothBounds)).procedure,
+            &DFreeARS_TruncArs);
+  EXPECT_EQ(ClassDen_Of(ClassDen_WithBounds(ClassDen_Method::normalBoth, ClassDen_lowerOnly)).procedure,
+            &GibbsSam_LNormal);
 }

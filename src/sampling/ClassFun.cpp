@@ -43,176 +43,191 @@ constexpr int32_t maxIndices = 3;  // a variable has at most three indices
 using Unary = std::array<int32_t, numClasses>;
 using Binary = std::array<Unary, numClasses>;
 
-// The rule tables, indexed by operand class ([left][right] for two operands).
-Unary expRule, invLinkRule, linkRule, cosRule, sinRule, stepRule, negateRule, keepConstantRule;
-Binary plusRule, minusRule, multRule, divRule, powRule, maxRule, minRule, equalsRule, pickRule;
-// The tables of each operator, by the form rule its row names.
-std::array<const Unary*, Ops_numFormRules> unaryRules{};
-std::array<const Binary*, Ops_numFormRules> binaryRules{};
-bool rulesReady = false;
+constexpr bool IsClass(int32_t c) { return c >= 0 && c < numClasses; }
+constexpr bool IsConstant(int32_t c) { return c >= ClassFun_nonNegConst && c <= ClassFun_anyConst; }
 
-bool IsClass(int32_t c) { return c >= 0 && c < numClasses; }
-bool IsConstant(int32_t c) { return c >= ClassFun_nonNegConst && c <= ClassFun_anyConst; }
+// Short names of the classes, for the tables below.
+constexpr int32_t nn = ClassFun_nonNegConst, ng = ClassFun_negConst, an = ClassFun_anyConst,
+                  id = ClassFun_identity, sc = ClassFun_scaledIdentity, li = ClassFun_linear,
+                  il = ClassFun_invLinkLinear, ex = ClassFun_expLinear, pw = ClassFun_powerForm,
+                  es = ClassFun_expSum, gf = ClassFun_generalForm;
+
+// ---- the rule tables, indexed by operand class ([left][right] for two
+// operands: rows are the left operand, columns the right one)
+
+//                              nn  ng  an  id  sc  li  il  ex  pw  es  gf
+constexpr Unary expRule =      {nn, nn, nn, ex, ex, ex, gf, gf, gf, gf, gf};
+constexpr Unary invLinkRule =  {an, an, an, il, il, il, gf, gf, gf, gf, gf};
+constexpr Unary linkRule =     {an, an, an, gf, gf, gf, gf, gf, gf, gf, gf};
+constexpr Unary cosRule =      {an, an, an, gf, gf, gf, gf, gf, gf, gf, gf};
+constexpr Unary sinRule = cosRule;
+constexpr Unary stepRule =     {nn, nn, nn, gf, gf, gf, gf, gf, gf, gf, gf};
+constexpr Unary negateRule =   {ng, nn, an, li, li, li, gf, gf, gf, gf, gf};
+// logfact, loggam, sqrt and any other function: a constant stays the
+// constant it was, anything else is general.
+constexpr Unary keepConstantRule = {nn, ng, an, gf, gf, gf, gf, gf, gf, gf, gf};
+constexpr Unary allGeneral =   {gf, gf, gf, gf, gf, gf, gf, gf, gf, gf, gf};
+
+constexpr Binary plusRule = {{
+    //  nn  ng  an  id  sc  li  il  ex  pw  es  gf
+    {nn, an, an, li, li, li, il, es, gf, es, gf},  // nn
+    {an, ng, an, li, li, li, il, gf, gf, gf, gf},  // ng
+    {an, an, an, li, li, li, il, gf, gf, gf, gf},  // an
+    {li, li, li, sc, sc, li, gf, gf, gf, gf, gf},  // id
+    {li, li, li, sc, sc, li, gf, gf, gf, gf, gf},  // sc
+    {li, li, li, li, li, li, gf, gf, gf, gf, gf},  // li
+    {il, il, il, gf, gf, gf, il, gf, gf, gf, gf},  // il
+    {es, gf, gf, gf, gf, gf, gf, es, gf, es, gf},  // ex
+    allGeneral,                                    // pw
+    {es, gf, gf, gf, gf, gf, gf, es, gf, es, gf},  // es
+    allGeneral,                                    // gf
+}};
+constexpr Binary minusRule = {{
+    //  nn  ng  an  id  sc  li  il  ex  pw  es  gf
+    {an, ng, an, li, li, li, il, gf, gf, gf, gf},  // nn
+    {ng, an, an, li, li, li, gf, gf, gf, gf, gf},  // ng
+    {an, an, an, li, li, li, il, gf, gf, gf, gf},  // an
+    {li, li, li, li, li, li, gf, gf, gf, gf, gf},  // id
+    {li, li, li, li, li, li, gf, gf, gf, gf, gf},  // sc
+    {li, li, li, li, li, li, gf, gf, gf, gf, gf},  // li
+    {il, il, il, gf, gf, gf, il, gf, gf, gf, gf},  // il
+    allGeneral,                                    // ex
+    allGeneral,                                    // pw
+    allGeneral,                                    // es
+    allGeneral,                                    // gf
+}};
+constexpr Binary multRule = {{
+    //  nn  ng  an  id  sc  li  il  ex  pw  es  gf
+    {nn, ng, an, sc, sc, li, gf, ex, gf, gf, gf},  // nn
+    {ng, nn, an, li, li, li, gf, gf, gf, gf, gf},  // ng
+    {an, an, an, li, li, li, il, gf, gf, gf, gf},  // an
+    {sc, li, li, gf, gf, gf, gf, gf, gf, gf, gf},  // id
+    {sc, li, li, gf, gf, gf, gf, gf, gf, gf, gf},  // sc
+    {li, li, li, gf, gf, gf, gf, gf, gf, gf, gf},  // li
+    allGeneral,                                    // il
+    {ex, gf, gf, gf, gf, gf, gf, ex, gf, gf, gf},  // ex
+    allGeneral,                                    // pw
+    allGeneral,                                    // es
+    allGeneral,                                    // gf
+}};
+constexpr Binary divRule = {{
+    //  nn  ng  an  id  sc  li  il  ex  pw  es  gf
+    {nn, ng, an, pw, pw, gf, gf, ex, pw, il, gf},  // nn
+    {ng, nn, an, gf, gf, gf, gf, gf, gf, gf, gf},  // ng
+    {an, an, an, gf, gf, gf, gf, gf, gf, gf, gf},  // an
+    {id, li, li, pw, gf, gf, gf, gf, gf, gf, gf},  // id
+    {id, li, li, gf, gf, gf, gf, gf, pw, gf, gf},  // sc
+    {li, li, li, gf, gf, gf, gf, gf, gf, gf, gf},  // li
+    allGeneral,                                    // il
+    {ex, gf, gf, gf, gf, gf, gf, pw, gf, il, gf},  // ex
+    allGeneral,                                    // pw
+    allGeneral,                                    // es
+    allGeneral,                                    // gf
+}};
+constexpr Binary powRule = {{
+    //  nn  ng  an  id  sc  li  il  ex  pw  es  gf
+    {nn, nn, nn, ex, ex, ex, gf, gf, gf, gf, gf},  // nn
+    allGeneral,                                    // ng
+    {nn, nn, nn, ex, ex, ex, gf, gf, gf, gf, gf},  // an
+    {pw, pw, pw, gf, gf, gf, gf, gf, gf, gf, gf},  // id
+    {pw, pw, pw, gf, gf, gf, gf, gf, gf, gf, gf},  // sc
+    allGeneral,                                    // li
+    allGeneral,                                    // il
+    {ex, ex, ex, gf, gf, gf, gf, gf, gf, gf, gf},  // ex
+    allGeneral,                                    // pw
+    allGeneral,                                    // es
+    allGeneral,                                    // gf
+}};
+// Not symmetric: max(x, linear) is general while max(linear, x) is linear.
+constexpr Binary maxRule = {{
+    //  nn  ng  an  id  sc  li  il  ex  pw  es  gf
+    {nn, nn, nn, li, li, li, gf, gf, gf, gf, gf},  // nn
+    {nn, ng, an, li, li, li, gf, gf, gf, gf, gf},  // ng
+    {nn, an, an, li, li, li, gf, gf, gf, gf, gf},  // an
+    {li, li, li, li, li, gf, gf, gf, gf, gf, gf},  // id
+    {li, li, li, li, li, li, gf, gf, gf, gf, gf},  // sc
+    {li, li, li, li, li, li, gf, gf, gf, gf, gf},  // li
+    {gf, gf, gf, gf, gf, gf, il, gf, gf, gf, gf},  // il
+    {gf, gf, gf, gf, gf, gf, gf, ex, gf, gf, gf},  // ex
+    {gf, gf, gf, gf, gf, gf, gf, gf, pw, gf, gf},  // pw
+    allGeneral,                                    // es
+    allGeneral,                                    // gf
+}};
+constexpr Binary minRule = {{
+    //  nn  ng  an  id  sc  li  il  ex  pw  es  gf
+    {nn, ng, an, li, li, li, gf, gf, gf, gf, gf},  // nn
+    {ng, ng, ng, li, li, li, gf, gf, gf, gf, gf},  // ng
+    {an, ng, an, li, li, li, gf, gf, gf, gf, gf},  // an
+    {li, li, li, li, li, li, gf, gf, gf, gf, gf},  // id
+    {li, li, li, li, li, li, gf, gf, gf, gf, gf},  // sc
+    {li, li, li, li, li, li, gf, gf, gf, gf, gf},  // li
+    {gf, gf, gf, gf, gf, gf, il, gf, gf, gf, gf},  // il
+    {gf, gf, gf, gf, gf, gf, gf, ex, gf, gf, gf},  // ex
+    {gf, gf, gf, gf, gf, gf, gf, gf, pw, gf, gf},  // pw
+    allGeneral,                                    // es
+    allGeneral,                                    // gf
+}};
+// equals is 0 or 1: known non-negative when both sides are constants; a
+// step in the updated node otherwise.
+constexpr Binary equalsRule = [] {
+  Binary t{};
+  for (int32_t a = 0; a < numClasses; ++a)
+    for (int32_t b = 0; b < numClasses; ++b) t[a][b] = IsConstant(a) && IsConstant(b) ? nn : gf;
+  return t;
+}();
+
+// How the classes of two candidates of a selection combine: the selection
+// may be either, so it keeps only what both share.
+constexpr int32_t PickOf(int32_t a, int32_t b) {
+  const bool constA = IsConstant(a), constB = IsConstant(b);
+  if (constA && constB) return a == b ? a : an;
+  if (a >= es || b >= es) return gf;
+  if (constA) return b;  // b in identity .. powerForm
+  if (constB) return a;
+  if (a == b) return a;
+  const bool affineA = a >= id && a <= li;
+  const bool affineB = b >= id && b <= li;
+  if (affineA && affineB) return a > b ? a : b;
+  return gf;
+}
+constexpr Binary pickRule = [] {
+  Binary t{};
+  for (int32_t a = 0; a < numClasses; ++a)
+    for (int32_t b = 0; b < numClasses; ++b) t[a][b] = PickOf(a, b);
+  return t;
+}();
+
+// The tables of each operator, by the form rule its row names; a rule with
+// no table of its own keeps constants.
+constexpr std::array<const Unary*, Ops_numFormRules> unaryRules = [] {
+  std::array<const Unary*, Ops_numFormRules> t{};
+  t.fill(&keepConstantRule);
+  t[Ops_expForm] = &expRule;
+  t[Ops_invLinkForm] = &invLinkRule;
+  t[Ops_linkForm] = &linkRule;
+  t[Ops_cosForm] = &cosRule;
+  t[Ops_sinForm] = &sinRule;
+  t[Ops_stepForm] = &stepRule;
+  t[Ops_negateForm] = &negateRule;
+  return t;
+}();
+constexpr std::array<const Binary*, Ops_numFormRules> binaryRules = [] {
+  std::array<const Binary*, Ops_numFormRules> t{};
+  t.fill(nullptr);
+  t[Ops_plusForm] = &plusRule;
+  t[Ops_minusForm] = &minusRule;
+  t[Ops_multForm] = &multRule;
+  t[Ops_divForm] = &divRule;
+  t[Ops_powForm] = &powRule;
+  t[Ops_maxForm] = &maxRule;
+  t[Ops_minForm] = &minRule;
+  t[Ops_equalsForm] = &equalsRule;
+  return t;
+}();
 
 int32_t Apply(const Unary& rule, int32_t c) { return IsClass(c) ? rule[c] : general; }
 int32_t Apply(const Binary& rule, int32_t left, int32_t right) {
   return IsClass(left) && IsClass(right) ? rule[left][right] : general;
-}
-
-// How the classes of two candidates of a selection combine: the selection
-// may be either, so it keeps only what both share.
-int32_t PickOf(int32_t a, int32_t b) {
-  const bool constA = IsConstant(a), constB = IsConstant(b);
-  if (constA && constB) return a == b ? a : ClassFun_anyConst;
-  if (a >= ClassFun_expSum || b >= ClassFun_expSum) return general;
-  if (constA) return b;  // b in identity .. powerForm
-  if (constB) return a;
-  if (a == b) return a;
-  const bool affineA = a >= ClassFun_identity && a <= ClassFun_linear;
-  const bool affineB = b >= ClassFun_identity && b <= ClassFun_linear;
-  if (affineA && affineB) return a > b ? a : b;
-  return general;
-}
-
-void InitRules() {
-  //            0  1  2  3  4  5  6   7   8   9   10
-  expRule =    {0, 0, 0, 7, 7, 7, 10, 10, 10, 10, 10};
-  invLinkRule = {2, 2, 2, 6, 6, 6, 10, 10, 10, 10, 10};
-  linkRule =   {2, 2, 2, 10, 10, 10, 10, 10, 10, 10, 10};
-  cosRule =    {2, 2, 2, 10, 10, 10, 10, 10, 10, 10, 10};
-  sinRule = cosRule;
-  stepRule =   {0, 0, 0, 10, 10, 10, 10, 10, 10, 10, 10};
-  negateRule = {1, 0, 2, 5, 5, 5, 10, 10, 10, 10, 10};
-
-  const Unary allGeneral{10, 10, 10, 10, 10, 10, 10, 10, 10, 10, 10};
-  // Rows: left operand; columns: right operand.
-  plusRule = {{
-      {0, 2, 2, 5, 5, 5, 6, 9, 10, 9, 10},
-      {2, 1, 2, 5, 5, 5, 6, 10, 10, 10, 10},
-      {2, 2, 2, 5, 5, 5, 6, 10, 10, 10, 10},
-      {5, 5, 5, 4, 4, 5, 10, 10, 10, 10, 10},
-      {5, 5, 5, 4, 4, 5, 10, 10, 10, 10, 10},
-      {5, 5, 5, 5, 5, 5, 10, 10, 10, 10, 10},
-      {6, 6, 6, 10, 10, 10, 6, 10, 10, 10, 10},
-      {9, 10, 10, 10, 10, 10, 10, 9, 10, 9, 10},
-      allGeneral,
-      {9, 10, 10, 10, 10, 10, 10, 9, 10, 9, 10},
-      allGeneral,
-  }};
-  minusRule = {{
-      {2, 1, 2, 5, 5, 5, 6, 10, 10, 10, 10},
-      {1, 2, 2, 5, 5, 5, 10, 10, 10, 10, 10},
-      {2, 2, 2, 5, 5, 5, 6, 10, 10, 10, 10},
-      {5, 5, 5, 5, 5, 5, 10, 10, 10, 10, 10},
-      {5, 5, 5, 5, 5, 5, 10, 10, 10, 10, 10},
-      {5, 5, 5, 5, 5, 5, 10, 10, 10, 10, 10},
-      {6, 6, 6, 10, 10, 10, 6, 10, 10, 10, 10},
-      allGeneral,
-      allGeneral,
-      allGeneral,
-      allGeneral,
-  }};
-  multRule = {{
-      {0, 1, 2, 4, 4, 5, 10, 7, 10, 10, 10},
-      {1, 0, 2, 5, 5, 5, 10, 10, 10, 10, 10},
-      {2, 2, 2, 5, 5, 5, 6, 10, 10, 10, 10},
-      {4, 5, 5, 10, 10, 10, 10, 10, 10, 10, 10},
-      {4, 5, 5, 10, 10, 10, 10, 10, 10, 10, 10},
-      {5, 5, 5, 10, 10, 10, 10, 10, 10, 10, 10},
-      allGeneral,
-      {7, 10, 10, 10, 10, 10, 10, 7, 10, 10, 10},
-      allGeneral,
-      allGeneral,
-      allGeneral,
-  }};
-  divRule = {{
-      {0, 1, 2, 8, 8, 10, 10, 7, 8, 6, 10},
-      {1, 0, 2, 10, 10, 10, 10, 10, 10, 10, 10},
-      {2, 2, 2, 10, 10, 10, 10, 10, 10, 10, 10},
-      {3, 5, 5, 8, 10, 10, 10, 10, 10, 10, 10},
-      {3, 5, 5, 10, 10, 10, 10, 10, 8, 10, 10},
-      {5, 5, 5, 10, 10, 10, 10, 10, 10, 10, 10},
-      allGeneral,
-      {7, 10, 10, 10, 10, 10, 10, 8, 10, 6, 10},
-      allGeneral,
-      allGeneral,
-      allGeneral,
-  }};
-  powRule = {{
-      {0, 0, 0, 7, 7, 7, 10, 10, 10, 10, 10},
-      allGeneral,
-      {0, 0, 0, 7, 7, 7, 10, 10, 10, 10, 10},
-      {8, 8, 8, 10, 10, 10, 10, 10, 10, 10, 10},
-      {8, 8, 8, 10, 10, 10, 10, 10, 10, 10, 10},
-      allGeneral,
-      allGeneral,
-      {7, 7, 7, 10, 10, 10, 10, 10, 10, 10, 10},
-      allGeneral,
-      allGeneral,
-      allGeneral,
-  }};
-  // Not symmetric: max(x, linear) is general while max(linear, x) is linear.
-  maxRule = {{
-      {0, 0, 0, 5, 5, 5, 10, 10, 10, 10, 10},
-      {0, 1, 2, 5, 5, 5, 10, 10, 10, 10, 10},
-      {0, 2, 2, 5, 5, 5, 10, 10, 10, 10, 10},
-      {5, 5, 5, 5, 5, 10, 10, 10, 10, 10, 10},
-      {5, 5, 5, 5, 5, 5, 10, 10, 10, 10, 10},
-      {5, 5, 5, 5, 5, 5, 10, 10, 10, 10, 10},
-      {10, 10, 10, 10, 10, 10, 6, 10, 10, 10, 10},
-      {10, 10, 10, 10, 10, 10, 10, 7, 10, 10, 10},
-      {10, 10, 10, 10, 10, 10, 10, 10, 8, 10, 10},
-      allGeneral,
-      allGeneral,
-  }};
-  minRule = {{
-      {0, 1, 2, 5, 5, 5, 10, 10, 10, 10, 10},
-      {1, 1, 1, 5, 5, 5, 10, 10, 10, 10, 10},
-      {2, 1, 2, 5, 5, 5, 10, 10, 10, 10, 10},
-      {5, 5, 5, 5, 5, 5, 10, 10, 10, 10, 10},
-      {5, 5, 5, 5, 5, 5, 10, 10, 10, 10, 10},
-      {5, 5, 5, 5, 5, 5, 10, 10, 10, 10, 10},
-      {10, 10, 10, 10, 10, 10, 6, 10, 10, 10, 10},
-      {10, 10, 10, 10, 10, 10, 10, 7, 10, 10, 10},
-      {10, 10, 10, 10, 10, 10, 10, 10, 8, 10, 10},
-      allGeneral,
-      allGeneral,
-  }};
-  for (int32_t a = 0; a < numClasses; ++a)
-    for (int32_t b = 0; b < numClasses; ++b) pickRule[a][b] = PickOf(a, b);
-  // logfact, loggam, sqrt and any other function: a constant stays the
-  // constant it was, anything else is general.
-  for (int32_t a = 0; a < numClasses; ++a) keepConstantRule[a] = IsConstant(a) ? a : general;
-  // equals is 0 or 1: known non-negative when both sides are constants; a
-  // step in the updated node otherwise.
-  for (int32_t a = 0; a < numClasses; ++a)
-    for (int32_t b = 0; b < numClasses; ++b)
-      equalsRule[a][b] = IsConstant(a) && IsConstant(b) ? ClassFun_nonNegConst : general;
-
-  unaryRules.fill(&keepConstantRule);
-  unaryRules[Ops_expForm] = &expRule;
-  unaryRules[Ops_invLinkForm] = &invLinkRule;
-  unaryRules[Ops_linkForm] = &linkRule;
-  unaryRules[Ops_cosForm] = &cosRule;
-  unaryRules[Ops_sinForm] = &sinRule;
-  unaryRules[Ops_stepForm] = &stepRule;
-  unaryRules[Ops_negateForm] = &negateRule;
-  binaryRules.fill(nullptr);
-  binaryRules[Ops_plusForm] = &plusRule;
-  binaryRules[Ops_minusForm] = &minusRule;
-  binaryRules[Ops_multForm] = &multRule;
-  binaryRules[Ops_divForm] = &divRule;
-  binaryRules[Ops_powForm] = &powRule;
-  binaryRules[Ops_maxForm] = &maxRule;
-  binaryRules[Ops_minForm] = &minRule;
-  binaryRules[Ops_equalsForm] = &equalsRule;
-  rulesReady = true;
-}
-
-// A caller that classifies before start-up initialisation still gets the
-// tables rather than all-zero rows that would read as nonNegConst.
-void EnsureRules() {
-  if (!rulesReady) InitRules();
 }
 
 // The class stack of one walk over a node's code.
@@ -469,7 +484,7 @@ int32_t ClassSum(const std::vector<int32_t>& code, int32_t label, int32_t size) 
   return complete ? result : general;
 }
 
-// inprod: code 11, start a, n, stride a, start b, stride b.
+// inprod: code Determ_inprod, start a, n, stride a, start b, stride b.
 int32_t ClassInProd(const std::vector<int32_t>& code, int32_t label, int32_t size) {
   if (code.size() < 6) return general;
   const int64_t startA = code[1], n = code[2], strideA = code[3], startB = code[4], strideB = code[5];
@@ -487,7 +502,7 @@ int32_t ClassInProd(const std::vector<int32_t>& code, int32_t label, int32_t siz
   return result;
 }
 
-// The candidates of a selection with computed indices: code 20, K, base,
+// The candidates of a selection with computed indices: code Determ_pick, K, base,
 // then K pairs (dimension, stride), the index nodes being the parents in
 // the same order. Node generation stores the pairs fastest-varying index
 // first; every combination of the K indices is a candidate, so one, two
@@ -759,7 +774,8 @@ int32_t ClassPickRnToRm(const Graph_Node* node, int32_t label, int32_t size, int
 
 }  // namespace
 
-void InitClassFun() { InitRules(); }
+// The rule tables are constants: there is nothing to set up.
+void InitClassFun() {}
 
 ClassFun_Memo::ClassFun_Memo(int32_t label, int32_t size) {
   NewGeneration(label, size);
@@ -779,7 +795,6 @@ ClassFun_Session::~ClassFun_Session() {
 }
 
 int32_t ClassFun_MapRnToR1(Graph_Node* node, int32_t label, int32_t size) {
-  EnsureRules();
   if (node == nullptr) return general;
   if (node->kind != Graph_logical) return ClassifyRef(node, label, size);
   Begin(label, size);
@@ -787,7 +802,6 @@ int32_t ClassFun_MapRnToR1(Graph_Node* node, int32_t label, int32_t size) {
 }
 
 int32_t ClassFun_MapRnToRm(Graph_Node* node, int32_t label, int32_t size, int32_t m) {
-  EnsureRules();
   if (node == nullptr) return general;
   Begin(label, size);
   return IsVectorPick(node) ? ClassPickRnToRm(node, label, size, m) : RnToRm(node, label, size, m);

@@ -53,6 +53,6 @@ class ClassFun_Session {
 // consecutive numbers starting at label. Code that is not shaped as node
 // generation writes it is never read out of bounds; it is generalForm.
 int32_t ClassFun_MapRnToR1(Graph_Node* node, int32_t label, int32_t size);
-// The class of the m-vector whose first component is node; one of 2, 3, 5,
-// 6 and 10.
+// The class of the m-vector whose first component is node: anyConst,
+// identity, linear, invLinkLinear or generalForm.
 int32_t ClassFun_MapRnToRm(Graph_Node* node, int32_t label, int32_t size, int32_t m);

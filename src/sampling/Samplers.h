@@ -35,8 +35,8 @@ void InitSamplers();
 // the rest of the run.
 Samplers_Sampler& Samplers_Add();
 int32_t Samplers_Count();
-// The record the sweep runs at position i (0 runs first); for tests and the
-// listing of methods.
+// The record the sweep runs at position i (0 runs first); the plans of full
+// conditionals read the chosen procedures through it, and so do the tests.
 Samplers_Sampler& Samplers_At(int32_t i);
 
 // Moves the records given (each registered, each once) to the end of the
