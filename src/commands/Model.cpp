@@ -280,7 +280,7 @@ void Model_Update() {
     // The count is a 32-bit number of sweeps; a run never wraps it.
     if (iteration == INT32_MAX) break;
     ++iteration;
-    Samplers_Update(aborted, Model_error);
+    Samplers_Update(aborted, Model_error, CtrlC_Abort);
     // An interrupt after the last record still leaves a whole sweep.
     if (!Samplers_MidSweep() && !Model_error) Plans_SweepDone();
     Monitors_Update(iteration);

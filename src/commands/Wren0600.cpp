@@ -110,7 +110,7 @@ bool Wren0600_InitModules(int argc, const char* const* argv) {
   InitClassFun();
   InitClassDen();
   InitConjDist();
-  InitGriddy();
+  InitGriddy(Params_numBins);
   InitDFreeARS();
   InitSamplers();
   InitPlans();

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <limits>
 
-#include "base/Params.h"
 #include "graph/CodeGen.h"
 #include "graph/Density.h"
 #include "numerics/RandNum.h"
@@ -172,7 +171,7 @@ double Sample(const Grid& grid) {
 
 }  // namespace
 
-void InitGriddy() { Griddy_numBins = std::clamp(Params_numBins, minBins, maxBins); }
+void InitGriddy(int32_t bins) { Griddy_numBins = std::clamp(bins, minBins, maxBins); }
 
 void Griddy_Updater(Samplers_Sampler& s) {
   Graph_Node* node = s.node;

@@ -9,10 +9,11 @@
 
 #include "sampling/Samplers.h"
 
-// Grid intervals: the command line's bin count held within 8 .. 1000.
+// Grid intervals: the bin count given at start-up held within 8 .. 1000.
 extern int32_t Griddy_numBins;
 
-void InitGriddy();
+// bins is the command line's count, which the caller reads.
+void InitGriddy(int32_t bins);
 // One update of the sampler's node: numBins + 3 evaluations of its full
 // conditional, no allocation. The node then holds either the accepted
 // candidate or its old value. When its limits are not finite or do not

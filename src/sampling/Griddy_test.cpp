@@ -23,7 +23,7 @@ class GriddyTest : public test::Pipeline {
   static void SetBins(const char* bins) {
     const char* argv[] = {"wren", bins, "t"};
     InitParams(3, argv);
-    InitGriddy();
+    InitGriddy(Params_numBins);
   }
 
   // n updates of the node and the values it took; fewer when one failed.

@@ -6,7 +6,6 @@
 #include <utility>
 #include <vector>
 
-#include "base/CtrlC.h"
 #include "language/Errors.h"
 
 namespace {
@@ -63,7 +62,7 @@ void Samplers_DrawLast(const std::vector<Samplers_Sampler*>& last) {
   cursor = 0;
 }
 
-void Samplers_Update(bool& aborted, bool& error) {
+void Samplers_Update(bool& aborted, bool& error, bool (*interrupted)()) {
   aborted = false;
   error = false;
   MakeOrder();
@@ -78,7 +77,7 @@ void Samplers_Update(bool& aborted, bool& error) {
     if (error) return;
     // Asked after every record, the last one of the sweep included: a model
     // with a single record would otherwise never see the request.
-    if (CtrlC_Abort()) {
+    if (interrupted != nullptr && interrupted()) {
       aborted = true;
       return;
     }

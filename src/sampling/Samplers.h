@@ -44,13 +44,14 @@ Samplers_Sampler& Samplers_At(int32_t i);
 void Samplers_DrawLast(const std::vector<Samplers_Sampler*>& last);
 
 // Runs one sweep. A procedure that sets its error flag ends the sweep after
-// itself with error true; an interrupt request (CtrlC_Abort), asked after
+// itself with error true; an interrupt request, asked after
 // every record including the last, ends it after the current record with
-// aborted true. Either way the next call resumes with the record after the
+// aborted true. The caller says how to ask: interrupted is called after each
+// record, and null never interrupts. Either way the next call resumes with the record after the
 // one that ran last; when that was the last record the sweep is complete and
 // the next call starts a new one. An empty list runs nothing and reports
 // neither.
-void Samplers_Update(bool& aborted, bool& error);
+void Samplers_Update(bool& aborted, bool& error, bool (*interrupted)() = nullptr);
 // Whether the last sweep was cut short, so that the next call resumes it
 // rather than starting a new one.
 bool Samplers_MidSweep();

@@ -44,11 +44,11 @@ class SamplersTest : public test::HandGraph {
 TEST_F(SamplersTest, SweepRunsTheRecordsInReverseRegistrationOrder) {
   Register(3);
   bool aborted = true, error = true;
-  Samplers_Update(aborted, error);
+  Samplers_Update(aborted, error, CtrlC_Abort);
   EXPECT_FALSE(aborted);
   EXPECT_FALSE(error);
   EXPECT_EQ(ran, (std::vector<double>{3, 2, 1}));
-  Samplers_Update(aborted, error);
+  Samplers_Update(aborted, error, CtrlC_Abort);
   EXPECT_EQ(ran, (std::vector<double>{3, 2, 1, 3, 2, 1}));
 }
 
@@ -56,7 +56,7 @@ TEST_F(SamplersTest, FailureEndsTheSweepAfterTheFailingRecordAndIsReportedOnce) 
   Register(3);
   failAt = 2;
   bool aborted = false, error = false;
-  Samplers_Update(aborted, error);
+  Samplers_Update(aborted, error, CtrlC_Abort);
   EXPECT_TRUE(error);
   EXPECT_EQ(ran, (std::vector<double>{3, 2}));
   Samplers_ReportFailure();
@@ -66,7 +66,7 @@ TEST_F(SamplersTest, FailureEndsTheSweepAfterTheFailingRecordAndIsReportedOnce) 
   EXPECT_EQ(log.find("The draw"), log.rfind("The draw"));
   // The next call resumes with the record after the one that failed.
   failAt = -1.0;
-  Samplers_Update(aborted, error);
+  Samplers_Update(aborted, error, CtrlC_Abort);
   EXPECT_FALSE(error);
   EXPECT_EQ(ran, (std::vector<double>{3, 2, 1}));
 }
@@ -75,12 +75,12 @@ TEST_F(SamplersTest, InterruptEndsTheSweepAfterTheCurrentRecord) {
   Register(3);
   CtrlC_Request();
   bool aborted = false, error = false;
-  Samplers_Update(aborted, error);
+  Samplers_Update(aborted, error, CtrlC_Abort);
   EXPECT_TRUE(aborted);
   EXPECT_FALSE(error);
   EXPECT_EQ(ran, (std::vector<double>{3}));
   CtrlC_Arm();  // a new update forgets the old request
-  Samplers_Update(aborted, error);
+  Samplers_Update(aborted, error, CtrlC_Abort);
   EXPECT_FALSE(aborted);
   EXPECT_EQ(ran, (std::vector<double>{3, 2, 1}));
 }
@@ -105,14 +105,14 @@ TEST_F(SamplersTest, InterruptIsSeenAfterEveryRecordIncludingTheLast) {
     Register(c.records);
     CtrlC_Request();
     bool aborted = false, error = false;
-    Samplers_Update(aborted, error);
+    Samplers_Update(aborted, error, CtrlC_Abort);
     EXPECT_TRUE(aborted) << c.records;
     EXPECT_FALSE(error) << c.records;
     EXPECT_EQ(ran, c.first) << c.records;
     EXPECT_EQ(Samplers_MidSweep(), c.midSweep) << c.records;
     CtrlC_Request();
     ran.clear();
-    Samplers_Update(aborted, error);
+    Samplers_Update(aborted, error, CtrlC_Abort);
     EXPECT_TRUE(aborted) << c.records;
     EXPECT_EQ(ran, c.second) << c.records;
     EXPECT_FALSE(Samplers_MidSweep()) << c.records;
@@ -121,7 +121,7 @@ TEST_F(SamplersTest, InterruptIsSeenAfterEveryRecordIncludingTheLast) {
 
 TEST_F(SamplersTest, EmptyListRunsNothingAndReportsNothing) {
   bool aborted = true, error = true;
-  Samplers_Update(aborted, error);
+  Samplers_Update(aborted, error, CtrlC_Abort);
   EXPECT_FALSE(aborted);
   EXPECT_FALSE(error);
   Samplers_ReportFailure();
