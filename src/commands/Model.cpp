@@ -13,6 +13,7 @@
 #include "base/Params.h"
 #include "commands/Read.h"
 #include "base/Write.h"
+#include "commands/Compile.h"
 #include "graph/Analyse.h"
 #include "graph/CheckDAG.h"
 #include "graph/CodeGen.h"
@@ -43,15 +44,8 @@ int32_t iteration = 0;
 std::string modelFile;
 std::string dataFile;
 std::string initsFile;
-Parser_Tree* relations = nullptr;  // the parsed body, for the later phases
 
 enum Message {
-  parsingDeclarations = 1,
-  parsingModel = 4,
-  generatingCode = 5,
-  generatingDistributions = 6,
-  checkingModel = 8,
-  choosingMethods = 9,
   alreadyCompiled = 10,
   expectedFileName = 11,
   noModelFile = 12,
@@ -60,7 +54,6 @@ enum Message {
   expectedSaveName = 15,
   expectedUpdates = 16,
   noModel = 17,
-  checkingCycles = 19,
 };
 
 void Complain(int message) {
@@ -145,13 +138,6 @@ void RefuseRunFile(const std::string& name) {
   Write_String("File " + name + " is in use by the run; choose another name");
 }
 
-// Each phase of compilation reports its own error; a failed phase ends the run.
-bool Failed() {
-  if (Parser_error || CodeGen_error || Parents_error || InitVals_error || Analyse_error || ClassDen_error)
-    Model_error = true;
-  return Model_error;
-}
-
 }  // namespace
 
 std::string Model_ElapsedText(Model_Clock start, Model_Clock now) {
@@ -180,7 +166,6 @@ void InitModel() {
   modelFile.clear();
   dataFile.clear();
   initsFile.clear();
-  relations = nullptr;
 }
 
 void Model_Compile() {
@@ -189,74 +174,20 @@ void Model_Compile() {
   Scanner_Token t;
   Read_Get(t);
   if (t.kind != Scanner_string) return Complain(expectedFileName);
-  Files_Handle file = Files_Old(t.text);
-  if (!file) return Complain(noModelFile);
+  Compile_Unit unit;
+  if (!Compile_Open(unit, t.text)) return Complain(noModelFile);
   modelFile = t.text;
   Model_Clock start = Now();
   Display(modelFile);
-
-  Scanner_Token source;
-  Scanner_Open(source, file, 0);
-  Errors_SetErrorFile(modelFile, file);
-  Messages_Text(parsingDeclarations);
-  Write_Ln();
-  Parser_ModelStatement(source);
-  if (Failed()) return;
-  Parser_Declarations(source);
-  if (Failed()) return;
-  Parser_Files files;
-  Parser_LoadData(source, modelFile, file, files);
-  if (Failed()) return;
-  iteration = files.iteration;
-  dataFile = files.dataFile;
-  initsFile = files.initsFile;
-  if (!RandNum_SetSeed(files.seed)) {
-    // 0 and the largest values would stall the generator.
-    Write_String("Warning -- a seed must lie between 1 and 2147483646; the seed stays as it was");
-    Write_Ln();
+  // Each phase reports its own error; a failed phase ends the run.
+  const bool compiledWhole = Compile_Run(unit);
+  iteration = unit.files.iteration;
+  dataFile = unit.files.dataFile;
+  initsFile = unit.files.initsFile;
+  if (!compiledWhole) {
+    Model_error = true;
+    return;
   }
-  Errors_SetErrorFile(modelFile, file);
-
-  Messages_Text(parsingModel);
-  Write_Ln();
-  relations = Parser_BuildTree(source);
-  if (Failed()) return;
-  Messages_Text(checkingCycles);
-  Write_Ln();
-  CheckDAG_Cycles(relations);
-
-  Messages_Text(generatingCode);
-  Write_Ln();
-  CodeGen_WriteGraph(relations);
-  if (Failed()) return;
-  FoldCons_FoldConstants();
-
-  Messages_Text(generatingDistributions);
-  Write_Ln();
-  Density_SetDensity();
-  Parents_BuildSamplingDistribu();
-  if (Failed()) return;
-  // Before starting values: drawing a block whole would overwrite its
-  // observed components and leave nothing to tell they were data.
-  Analyse_CheckBlocks();
-  if (Failed()) return;
-
-  InitVals_GenerateStartingValue();
-  if (Failed()) return;
-
-  Messages_Text(checkingModel);
-  Write_Ln();
-  Analyse_CheckModel();
-  if (Failed()) return;
-
-  Messages_Text(choosingMethods);
-  Write_Ln();
-  ClassDen_ChooseUpdateMethod();
-  if (Failed()) return;
-
-  Determ_OptDeterm();
-  Plans_Build();
-
   Write_String("compilation took ");
   Write_String(Model_ElapsedText(start, Now()));
   compiled = true;

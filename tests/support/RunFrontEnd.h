@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "commands/Compile.h"
 #include "store/Graph.h"
 #include "language/Data.h"
 #include "language/Errors.h"
@@ -24,18 +25,12 @@ inline void ResetFrontEnd() {
   InitData();
 }
 
-// The head of the body, or null when a phase failed (its report is in the log).
+// The head of the body, or null when a phase failed (its report is in the
+// log): the compile command's phases as far as the body.
 inline Parser_Tree* RunFrontEnd(const std::string& name) {
-  Files_Handle file = Files_Old(name);
-  Errors_SetErrorFile(name, file);
-  Scanner_Token t;
-  Scanner_Open(t, file, 0);
-  Parser_ModelStatement(t);
-  if (!Parser_error) Parser_Declarations(t);
-  Parser_Files files;
-  if (!Parser_error) Parser_LoadData(t, name, file, files);
-  Parser_Tree* head = Parser_error ? nullptr : Parser_BuildTree(t);
-  return Parser_error ? nullptr : head;
+  Compile_Unit unit;
+  if (!Compile_Open(unit, name) || !Compile_Run(unit, Compile_Phase::body)) return nullptr;
+  return unit.relations;
 }
 
 }  // namespace test

@@ -30,22 +30,11 @@ inline void ResetPipeline() {
   InitInitVals();
 }
 
-// The phases after the front end, in the order the compile command runs
-// them, as far as the model checks. False when one failed (its report is in
-// the log).
+// The compile command's phases as far as the model checks. False when one
+// failed (its report is in the log).
 inline bool RunPipeline(const std::string& name) {
-  Parser_Tree* head = RunFrontEnd(name);
-  if (head == nullptr) return false;
-  CodeGen_WriteGraph(head);
-  if (CodeGen_error) return false;
-  FoldCons_FoldConstants();
-  Density_SetDensity();
-  Parents_BuildSamplingDistribu();
-  if (Parents_error) return false;
-  InitVals_GenerateStartingValue();
-  if (InitVals_error) return false;
-  Analyse_CheckModel();
-  return !Analyse_error;
+  Compile_Unit unit;
+  return Compile_Open(unit, name) && Compile_Run(unit, Compile_Phase::checks);
 }
 
 }  // namespace test
