@@ -258,7 +258,7 @@ struct Hull {
 
  private:
   bool Admits(double t, double h);
-  void Place(double t, double h);
+  bool Place(double t, double h);
   void TrimEnds();
   void RemoveFirst();
   bool Chords();
@@ -294,8 +294,7 @@ void Hull::Insert(double t, double h) {
     yMax = h;
     return;
   }
-  Place(t, h);
-  TrimEnds();
+  if (Place(t, h)) TrimEnds();
 }
 
 // Whether a point may join the stored ones; the ends of the support move
@@ -333,11 +332,12 @@ bool Hull::Admits(double t, double h) {
   return h != -infinity;
 }
 
-// Puts the point in its place among the stored ones, unless it is on top of one.
-void Hull::Place(double t, double h) {
+// Puts the point in its place among the stored ones; false, storing
+// nothing, when it is on top of one.
+bool Hull::Place(double t, double h) {
   int i = 0;
   while (i < n && x[At(i)] < t) ++i;
-  if ((i < n && Close(x[At(i)], t)) || (i > 0 && Close(x[At(i - 1)], t))) return;
+  if ((i < n && Close(x[At(i)], t)) || (i > 0 && Close(x[At(i - 1)], t))) return false;
   if (n < maxPoints) ++n;
   if (h > yMax) yMax = h;
   if (i > n - 1) i = n - 1;
@@ -347,6 +347,7 @@ void Hull::Place(double t, double h) {
   }
   x[At(i)] = t;
   y[At(i)] = h;
+  return true;
 }
 
 // A point far below the best at a still-rising end is dropped and becomes a
