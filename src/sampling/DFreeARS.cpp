@@ -48,8 +48,7 @@ namespace {
 constexpr double infinity = std::numeric_limits<double>::infinity();
 
 constexpr int maxPoints = 50;
-// Envelope positions 0 .. 2N: odd 2k - 1 for point k, even ones for the
-// breakpoints between points and, at 0 and 2N, the finite ends.
+// Vertices of the envelope of n points: 0 .. 2n (see the hull below).
 constexpr int hullSize = 2 * maxPoints + 1;
 
 // Budgets. Every loop that evaluates h has one, so no draw can run on.
@@ -104,18 +103,6 @@ constexpr const char* budgetText = "Allowed number of function evaluations excee
 // --- Module state: one draw at a time ---------------------------------------
 
 Graph_Node* node = nullptr;
-int N = 0;                                      // points stored, 0 .. maxPoints
-std::array<double, maxPoints + 1> xs{}, ys{};   // positions 1 .. N
-double yMax = -infinity;
-bool lBounded = false, uBounded = false;
-double lowerBound = 0.0, upperBound = 0.0;
-
-// The envelope of the points: abscissae, values (log scale, less uMax),
-// slope of the piece ending at each position, cumulative area.
-std::array<double, hullSize> z{}, U{}, slope{}, I{};
-double uMax = 0.0;
-int top = 0;  // 2N of the last envelope built
-const char* hullFault = "";
 
 // How steeply a free tail's outermost chord must rise towards the inside
 // in this draw: fullTailRise on the whole line, else oneSidedTailRise.
@@ -128,9 +115,6 @@ double mu = 0.0, tau = 0.0;
 // Fall-back grid: log density at the nodes, cumulative areas of the pieces.
 std::array<double, gridSize> gridLog{};
 std::array<double, gridSize + 2> gridArea{};
-
-inline size_t At(int i) { return static_cast<size_t>(i); }
-
 
 // Linear predictors may use the partial sums they keep for the active node
 // only between the first evaluation of a draw and its end; on every way out
@@ -149,7 +133,7 @@ class FastPathScope {
   Graph_Node* previous_;
 };
 
-// --- Evaluation and the point store -----------------------------------------
+// --- Evaluation --------------------------------------------------------------
 
 // h at t, not stored. The node's own term of a normal node comes from the
 // cached mu and tau. The likelihood is summed over every term, with no
@@ -173,101 +157,13 @@ double Value(double t) {
   return h < infinity ? h : -infinity;
 }
 
+// --- Helpers of the envelope -------------------------------------------------
+
+inline size_t At(int i) { return static_cast<size_t>(i); }
+
 inline bool Close(double a, double b) {
   return std::fabs(a - b) <= 4.0 * std::numeric_limits<double>::epsilon() * std::max(std::fabs(a), std::fabs(b));
 }
-
-void RemoveFirst() {
-  for (int k = 1; k < N; ++k) {
-    xs[At(k)] = xs[At(k + 1)];
-    ys[At(k)] = ys[At(k + 1)];
-  }
-  --N;
-}
-
-// Adds a point. A point outside the support found so far, or on top of a
-// stored one, adds nothing. With maxPoints stored the top one is lost.
-void Store(double t, double h) {
-  if (!std::isfinite(t) || (lBounded && t < lowerBound) || (uBounded && t > upperBound)) return;
-  if (N > 0 && h - cliff > yMax) {
-    // Every stored point is a cliff below the new one: the nearest on
-    // either side becomes an end of the support, and all go.
-    int i = 1;
-    while (i <= N && xs[At(i)] < t) ++i;
-    if (i > 1 && (!lBounded || xs[At(i - 1)] > lowerBound)) {
-      lBounded = true;
-      lowerBound = xs[At(i - 1)];
-    }
-    if (i <= N && (!uBounded || xs[At(i)] < upperBound)) {
-      uBounded = true;
-      upperBound = xs[At(i)];
-    }
-    N = 0;
-  }
-  if (N > 0 && !(h >= yMax - cliff)) {
-    // Zero density, or as good as zero. The support of a log-concave
-    // density is an interval: beyond such a point on the far side of a
-    // stored one there is none.
-    if (t < xs[1]) {
-      lBounded = true;
-      lowerBound = t;
-    } else if (t > xs[At(N)]) {
-      uBounded = true;
-      upperBound = t;
-    }
-    return;
-  }
-  if (h == -infinity) return;
-  if (N == 0) {
-    N = 1;
-    xs[1] = t;
-    ys[1] = h;
-    yMax = h;
-    return;
-  }
-  int i = 1;
-  while (i <= N && xs[At(i)] < t) ++i;
-  if ((i <= N && Close(xs[At(i)], t)) || (i > 1 && Close(xs[At(i - 1)], t))) return;
-  if (N < maxPoints) ++N;
-  if (h > yMax) yMax = h;
-  if (i > N) i = N;
-  for (int k = N; k > i; --k) {
-    xs[At(k)] = xs[At(k - 1)];
-    ys[At(k)] = ys[At(k - 1)];
-  }
-  xs[At(i)] = t;
-  ys[At(i)] = h;
-  while (N >= 4 && ys[1] - yMax < -trimDepth && ys[2] < ys[3]) {
-    lBounded = true;
-    lowerBound = xs[1];
-    RemoveFirst();
-  }
-  while (N >= 4 && ys[At(N)] - yMax < -trimDepth && ys[At(N - 2)] > ys[At(N - 1)]) {
-    uBounded = true;
-    upperBound = xs[At(N)];
-    --N;
-  }
-}
-
-// Every evaluation of a draw: h at t, stored. Its signature is the one the
-// mode search takes.
-double Evaluate(double t) {
-  const double h = Value(t);
-  Store(t, h);
-  return h;
-}
-
-void ResetPoints(bool lower, double lowerEnd, bool upper, double upperEnd) {
-  N = 0;
-  yMax = -infinity;
-  lBounded = lower;
-  uBounded = upper;
-  lowerBound = lower ? lowerEnd : 0.0;
-  upperBound = upper ? upperEnd : 0.0;
-  top = 0;
-}
-
-// --- The envelope ------------------------------------------------------------
 
 // The integral of exp over a piece of this width on which the log runs
 // linearly between ua and ub, formed from the higher end so that nothing
@@ -305,93 +201,7 @@ double InvertPiece(double zl, double zr, double ul, double ur, double below, dou
   return t;
 }
 
-// Builds the envelope of the stored points. Slopes rather than their
-// reciprocals are kept: the chord through two points of equal height has a
-// slope of 0 but no finite reciprocal. False when there is no proper
-// envelope: fewer than three points, a free tail that does not fall away,
-// or values that are not finite.
-bool BuildHull() {
-  top = 0;
-  if (N < 3) {
-    hullFault = "fewer than three points of finite density were found";
-    return false;
-  }
-  const int end = 2 * N;
-  for (int k = 1; k <= N; ++k) {
-    z[At(2 * k - 1)] = xs[At(k)];
-    U[At(2 * k - 1)] = ys[At(k)];
-  }
-  for (int k = 1; k < N; ++k) {
-    const double s = (ys[At(k + 1)] - ys[At(k)]) / (xs[At(k + 1)] - xs[At(k)]);
-    slope[At(2 * k - 1)] = s;  // the chord to the right of point k, extended back
-    slope[At(2 * k + 2)] = s;  // the same chord extended forward past point k + 1
-  }
-  slope[2] = 0.0;  // the pieces ending at positions 2 and 2N - 1 are empty
-  slope[At(end - 1)] = 0.0;
-  if (!lBounded && !(slope[1] > 0.0)) {
-    hullFault = "the log density does not fall away to the left";
-    return false;
-  }
-  if (!uBounded && !(slope[At(end)] < 0.0)) {
-    hullFault = "the log density does not fall away to the right";
-    return false;
-  }
-  if (lBounded) {
-    z[0] = lowerBound;
-    U[0] = U[1] - (z[1] - z[0]) * slope[1];
-  }
-  if (uBounded) {
-    z[At(end)] = upperBound;
-    U[At(end)] = U[At(end - 1)] + (z[At(end)] - z[At(end - 1)]) * slope[At(end)];
-  }
-  // Between the first two points only the chord on their right bounds h,
-  // and between the last two only the chord on their left.
-  z[2] = xs[1];
-  U[2] = U[3] - (z[3] - z[2]) * slope[3];
-  z[At(end - 2)] = xs[At(N)];
-  U[At(end - 2)] = U[At(end - 3)] + (z[At(end - 2)] - z[At(end - 3)]) * slope[At(end - 2)];
-  // Elsewhere the chords from the left and from the right meet between the
-  // points. Should rounding carry the meeting point outside, it is held at
-  // the nearer point and the higher of the two chords taken there, which
-  // still lies above both.
-  for (int i = 4; i <= end - 4; i += 2) {
-    const double zl = z[At(i - 1)], zr = z[At(i + 1)], ul = U[At(i - 1)], ur = U[At(i + 1)];
-    const double sl = slope[At(i)], sr = slope[At(i + 1)];
-    double zi = 0.5 * (zl + zr);
-    if (sl - sr > parallel) {
-      zi = zl + ((ur - ul) - sr * (zr - zl)) / (sl - sr);
-      if (!(zi >= zl)) zi = zl;
-      if (!(zi <= zr)) zi = zr;
-    }
-    z[At(i)] = zi;
-    U[At(i)] = std::max(ul + sl * (zi - zl), ur + sr * (zi - zr));
-  }
-  const int first = lBounded ? 0 : 1, last = uBounded ? end : end - 1;
-  uMax = -infinity;
-  for (int k = first; k <= last; ++k) {
-    if (!std::isfinite(U[At(k)]) || !std::isfinite(z[At(k)])) {
-      hullFault = "the envelope's values are not finite numbers";
-      return false;
-    }
-    uMax = std::max(uMax, U[At(k)]);
-  }
-  for (int k = first; k <= last; ++k) U[At(k)] -= uMax;
-  I[0] = 0.0;
-  I[1] = lBounded ? PieceArea(z[1] - z[0], U[0], U[1]) : std::exp(U[1]) / slope[1];
-  I[2] = I[1];
-  for (int k = 3; k <= end - 2; ++k)
-    I[At(k)] = I[At(k - 1)] + PieceArea(z[At(k)] - z[At(k - 1)], U[At(k - 1)], U[At(k)]);
-  I[At(end - 1)] = I[At(end - 2)];
-  I[At(end)] = I[At(end - 1)] + (uBounded ? PieceArea(z[At(end)] - z[At(end - 1)], U[At(end - 1)], U[At(end)])
-                                          : std::exp(U[At(end - 1)]) / -slope[At(end)]);
-  if (!(std::isfinite(I[At(end)]) && I[At(end)] > 0.0)) {
-    hullFault = "the envelope's area is not a positive finite number";
-    return false;
-  }
-  top = end;
-  return true;
-}
-
+// A point drawn from the envelope.
 struct Candidate {
   double x = 0.0;
   double upper = 0.0;    // the envelope at x
@@ -399,37 +209,339 @@ struct Candidate {
   bool squeezed = false;
 };
 
+// --- The hull: the points of one draw and their envelope ---------------------
+//
+// Everything is counted from 0. The points are (x[k], y[k]), k = 0 .. n - 1,
+// x increasing. Chord k runs through points k and k + 1. The envelope is
+// piecewise linear; its vertices, in increasing z, are at the positions
+//   0           the finite lower end (unused when the left tail is free),
+//   2k + 1      point k,
+//   2k + 2      where the chords about the interval (x[k], x[k + 1]) meet,
+//   2n          the finite upper end (unused when the right tail is free),
+// and piece p (1 .. 2n) runs from vertex p - 1 to vertex p. Pieces 1 and 2n
+// are the tails: along chord 0 and chord n - 2 to the end, or without end
+// when the tail is free. Pieces 2 and 2n - 1 are empty: between the first
+// two points only the chord on their right bounds h, so their meeting
+// point is put at the first point, and likewise at the last.
+//
+// The storage is fixed; a draw only rewrites it.
+struct Hull {
+  // The points, and the largest log density seen since they were reset.
+  int n = 0;
+  std::array<double, maxPoints> x{}, y{};
+  double yMax = -infinity;
+
+  // The ends: whether the envelope stops at a finite end, and where.
+  bool lBounded = false, uBounded = false;
+  double lowerBound = 0.0, upperBound = 0.0;
+
+  // The last envelope built: the slope of each chord, the vertices
+  // (abscissae, values on the log scale less uMax), and the area under
+  // exp(u) from the left up to each vertex. Slopes rather than their
+  // reciprocals are kept: the chord through two points of equal height has
+  // a slope of 0 but no finite reciprocal.
+  std::array<double, maxPoints - 1> chord{};
+  std::array<double, hullSize> z{}, u{}, area{};
+  double uMax = 0.0;
+  int top = 0;  // the last vertex (2n) of the last envelope built; 0 when there is none
+  const char* fault = "";
+
+  static int PointAt(int k) { return 2 * k + 1; }
+  static int MeetAt(int k) { return 2 * k + 2; }
+  // The slope of the outermost chord on the right of the last envelope.
+  double LastChord() const { return chord[At(top / 2 - 2)]; }
+
+  void Reset(bool lower, double lowerEnd, bool upper, double upperEnd);
+  void Insert(double t, double h);
+  bool Build();
+  Candidate Sample(double p) const;
+
+ private:
+  bool Admits(double t, double h);
+  bool Place(double t, double h);
+  void TrimEnds();
+  void RemoveFirst();
+  bool Chords();
+  void Ends();
+  void Intersections();
+  bool Normalise();
+  bool Areas();
+  int Piece(double target) const;
+  void PointIn(int k, double target, Candidate& c) const;
+  double Squeeze(int k, double t) const;
+};
+
+Hull hull;
+
+void Hull::Reset(bool lower, double lowerEnd, bool upper, double upperEnd) {
+  n = 0;
+  yMax = -infinity;
+  lBounded = lower;
+  uBounded = upper;
+  lowerBound = lower ? lowerEnd : 0.0;
+  upperBound = upper ? upperEnd : 0.0;
+  top = 0;
+}
+
+// Adds a point. A point outside the support found so far, or on top of a
+// stored one, adds nothing. With maxPoints stored the top one is lost.
+void Hull::Insert(double t, double h) {
+  if (!Admits(t, h)) return;
+  if (n == 0) {
+    n = 1;
+    x[0] = t;
+    y[0] = h;
+    yMax = h;
+    return;
+  }
+  if (Place(t, h)) TrimEnds();
+}
+
+// Whether a point may join the stored ones; the ends of the support move
+// with what it shows.
+bool Hull::Admits(double t, double h) {
+  if (!std::isfinite(t) || (lBounded && t < lowerBound) || (uBounded && t > upperBound)) return false;
+  if (n > 0 && h - cliff > yMax) {
+    // Every stored point is a cliff below the new one: the nearest on
+    // either side becomes an end of the support, and all go.
+    int i = 0;
+    while (i < n && x[At(i)] < t) ++i;
+    if (i > 0 && (!lBounded || x[At(i - 1)] > lowerBound)) {
+      lBounded = true;
+      lowerBound = x[At(i - 1)];
+    }
+    if (i < n && (!uBounded || x[At(i)] < upperBound)) {
+      uBounded = true;
+      upperBound = x[At(i)];
+    }
+    n = 0;
+  }
+  if (n > 0 && !(h >= yMax - cliff)) {
+    // Zero density, or as good as zero. The support of a log-concave
+    // density is an interval: beyond such a point on the far side of a
+    // stored one there is none.
+    if (t < x[0]) {
+      lBounded = true;
+      lowerBound = t;
+    } else if (t > x[At(n - 1)]) {
+      uBounded = true;
+      upperBound = t;
+    }
+    return false;
+  }
+  return h != -infinity;
+}
+
+// Puts the point in its place among the stored ones; false, storing
+// nothing, when it is on top of one.
+bool Hull::Place(double t, double h) {
+  int i = 0;
+  while (i < n && x[At(i)] < t) ++i;
+  if ((i < n && Close(x[At(i)], t)) || (i > 0 && Close(x[At(i - 1)], t))) return false;
+  if (n < maxPoints) ++n;
+  if (h > yMax) yMax = h;
+  if (i > n - 1) i = n - 1;
+  for (int k = n - 1; k > i; --k) {
+    x[At(k)] = x[At(k - 1)];
+    y[At(k)] = y[At(k - 1)];
+  }
+  x[At(i)] = t;
+  y[At(i)] = h;
+  return true;
+}
+
+// A point far below the best at a still-rising end is dropped and becomes a
+// finite end of the envelope.
+void Hull::TrimEnds() {
+  while (n >= 4 && y[0] - yMax < -trimDepth && y[1] < y[2]) {
+    lBounded = true;
+    lowerBound = x[0];
+    RemoveFirst();
+  }
+  while (n >= 4 && y[At(n - 1)] - yMax < -trimDepth && y[At(n - 3)] > y[At(n - 2)]) {
+    uBounded = true;
+    upperBound = x[At(n - 1)];
+    --n;
+  }
+}
+
+void Hull::RemoveFirst() {
+  for (int k = 0; k < n - 1; ++k) {
+    x[At(k)] = x[At(k + 1)];
+    y[At(k)] = y[At(k + 1)];
+  }
+  --n;
+}
+
+// Builds the envelope of the stored points. False when there is no proper
+// envelope: fewer than three points, a free tail that does not fall away,
+// or values that are not finite.
+bool Hull::Build() {
+  top = 0;
+  if (n < 3) {
+    fault = "fewer than three points of finite density were found";
+    return false;
+  }
+  if (!Chords()) return false;
+  Ends();
+  Intersections();
+  if (!Normalise() || !Areas()) return false;
+  top = 2 * n;
+  return true;
+}
+
+// The chords' slopes, and the points as vertices. False when a free tail's
+// outermost chord does not fall away.
+bool Hull::Chords() {
+  for (int k = 0; k < n; ++k) {
+    z[At(PointAt(k))] = x[At(k)];
+    u[At(PointAt(k))] = y[At(k)];
+  }
+  for (int k = 0; k < n - 1; ++k) chord[At(k)] = (y[At(k + 1)] - y[At(k)]) / (x[At(k + 1)] - x[At(k)]);
+  if (!lBounded && !(chord[0] > 0.0)) {
+    fault = "the log density does not fall away to the left";
+    return false;
+  }
+  if (!uBounded && !(chord[At(n - 2)] < 0.0)) {
+    fault = "the log density does not fall away to the right";
+    return false;
+  }
+  return true;
+}
+
+// The finite ends, on the outermost chords extended to them.
+void Hull::Ends() {
+  const int end = 2 * n;
+  if (lBounded) {
+    z[0] = lowerBound;
+    u[0] = u[1] - (z[1] - z[0]) * chord[0];
+  }
+  if (uBounded) {
+    z[At(end)] = upperBound;
+    u[At(end)] = u[At(end - 1)] + (z[At(end)] - z[At(end - 1)]) * chord[At(n - 2)];
+  }
+}
+
+// Where the chords from the left and from the right meet between each two
+// neighbouring points. Between the first two points only the chord on their
+// right bounds h (extended back to the first point), and between the last
+// two only the chord on their left. Should rounding carry a meeting point
+// outside its interval, it is held at the nearer point and the higher of
+// the two chords taken there, which still lies above both.
+void Hull::Intersections() {
+  const int first = MeetAt(0), last = MeetAt(n - 2);
+  z[At(first)] = x[0];
+  u[At(first)] = u[3] - (z[3] - z[At(first)]) * chord[1];
+  z[At(last)] = x[At(n - 1)];
+  u[At(last)] = u[At(last - 1)] + (z[At(last)] - z[At(last - 1)]) * chord[At(n - 3)];
+  for (int k = 1; k <= n - 3; ++k) {
+    const int i = MeetAt(k);
+    const double zl = z[At(i - 1)], zr = z[At(i + 1)], ul = u[At(i - 1)], ur = u[At(i + 1)];
+    const double sl = chord[At(k - 1)], sr = chord[At(k + 1)];
+    double zi = 0.5 * (zl + zr);
+    if (sl - sr > parallel) {
+      zi = zl + ((ur - ul) - sr * (zr - zl)) / (sl - sr);
+      if (!(zi >= zl)) zi = zl;
+      if (!(zi <= zr)) zi = zr;
+    }
+    z[At(i)] = zi;
+    u[At(i)] = std::max(ul + sl * (zi - zl), ur + sr * (zi - zr));
+  }
+}
+
+// Subtracts the largest value from the envelope's, so that its exponential
+// cannot overflow. False when a vertex in use is not finite.
+bool Hull::Normalise() {
+  const int end = 2 * n;
+  const int first = lBounded ? 0 : 1, last = uBounded ? end : end - 1;
+  uMax = -infinity;
+  for (int k = first; k <= last; ++k) {
+    if (!std::isfinite(u[At(k)]) || !std::isfinite(z[At(k)])) {
+      fault = "the envelope's values are not finite numbers";
+      return false;
+    }
+    uMax = std::max(uMax, u[At(k)]);
+  }
+  for (int k = first; k <= last; ++k) u[At(k)] -= uMax;
+  return true;
+}
+
+// The cumulative areas under the pieces. A free tail along a chord of
+// slope s from the value u has the area e^u / |s|.
+bool Hull::Areas() {
+  const int end = 2 * n;
+  area[0] = 0.0;
+  area[1] = lBounded ? PieceArea(z[1] - z[0], u[0], u[1]) : std::exp(u[1]) / chord[0];
+  area[2] = area[1];
+  for (int k = 3; k <= end - 2; ++k)
+    area[At(k)] = area[At(k - 1)] + PieceArea(z[At(k)] - z[At(k - 1)], u[At(k - 1)], u[At(k)]);
+  area[At(end - 1)] = area[At(end - 2)];
+  area[At(end)] = area[At(end - 1)] + (uBounded ? PieceArea(z[At(end)] - z[At(end - 1)], u[At(end - 1)], u[At(end)])
+                                                : std::exp(u[At(end - 1)]) / -chord[At(n - 2)]);
+  if (!(std::isfinite(area[At(end)]) && area[At(end)] > 0.0)) {
+    fault = "the envelope's area is not a positive finite number";
+    return false;
+  }
+  return true;
+}
+
 // The point of the last envelope below which the fraction p of its area
 // lies, with the envelope there and, between the outermost points, the
 // squeeze. In the free tails the result may be infinite when p is at the
 // limit of rounding.
-Candidate HullPoint(double p) {
-  const double target = p * I[At(top)];
-  int k = 1;
-  while (k < top && !(target < I[At(k)])) ++k;
+Candidate Hull::Sample(double p) const {
+  const double target = p * area[At(top)];
+  const int k = Piece(target);
   Candidate c;
-  if (k == 1 && !lBounded) {
-    const double s = slope[1];
-    const double r = Scaled(std::max(I[1] - target, 0.0), U[1]);
-    c.x = z[1] + std::log1p(-std::min(r * s, 1.0)) / s;
-    c.upper = U[1] + s * (c.x - z[1]);
-  } else if (k == top && !uBounded) {
-    const double s = slope[At(top)];
-    const double r = Scaled(std::max(target - I[At(top - 1)], 0.0), U[At(top - 1)]);
-    c.x = z[At(top - 1)] + std::log1p(std::max(r * s, -1.0)) / s;
-    c.upper = U[At(top - 1)] + s * (c.x - z[At(top - 1)]);
-  } else {
-    const double zl = z[At(k - 1)], zr = z[At(k)], ul = U[At(k - 1)], ur = U[At(k)];
-    c.x = InvertPiece(zl, zr, ul, ur, target - I[At(k - 1)], I[At(k)] - I[At(k - 1)]);
-    c.upper = zr > zl ? ul + (ur - ul) * (c.x - zl) / (zr - zl) : std::max(ul, ur);
-  }
+  PointIn(k, target, c);
   c.upper += uMax;
   c.squeezed = k > 1 && k < top;
-  if (c.squeezed) {
-    const int j = k / 2;
-    c.squeeze = ys[At(j)] + (c.x - xs[At(j)]) * (ys[At(j + 1)] - ys[At(j)]) / (xs[At(j + 1)] - xs[At(j)]);
-  }
+  if (c.squeezed) c.squeeze = Squeeze(k, c.x);
   return c;
+}
+
+// The piece in which the cumulative area reaches the target.
+int Hull::Piece(double target) const {
+  int k = 1;
+  while (k < top && !(target < area[At(k)])) ++k;
+  return k;
+}
+
+// The point of piece k at which the cumulative area reaches the target, and
+// the envelope there (less uMax).
+void Hull::PointIn(int k, double target, Candidate& c) const {
+  if (k == 1 && !lBounded) {
+    const double s = chord[0];
+    const double r = Scaled(std::max(area[1] - target, 0.0), u[1]);
+    c.x = z[1] + std::log1p(-std::min(r * s, 1.0)) / s;
+    c.upper = u[1] + s * (c.x - z[1]);
+  } else if (k == top && !uBounded) {
+    const double s = LastChord();
+    const double r = Scaled(std::max(target - area[At(top - 1)], 0.0), u[At(top - 1)]);
+    c.x = z[At(top - 1)] + std::log1p(std::max(r * s, -1.0)) / s;
+    c.upper = u[At(top - 1)] + s * (c.x - z[At(top - 1)]);
+  } else {
+    const double zl = z[At(k - 1)], zr = z[At(k)], ul = u[At(k - 1)], ur = u[At(k)];
+    c.x = InvertPiece(zl, zr, ul, ur, target - area[At(k - 1)], area[At(k)] - area[At(k - 1)]);
+    c.upper = zr > zl ? ul + (ur - ul) * (c.x - zl) / (zr - zl) : std::max(ul, ur);
+  }
+}
+
+// The squeeze at t in piece k (2 .. 2n - 1): the chord below it, through
+// the two points about the piece.
+double Hull::Squeeze(int k, double t) const {
+  const int j = k / 2 - 1;
+  return y[At(j)] + (t - x[At(j)]) * (y[At(j + 1)] - y[At(j)]) / (x[At(j + 1)] - x[At(j)]);
+}
+
+// --- Evaluation with storage -------------------------------------------------
+
+// Every evaluation of a draw: h at t, stored. Its signature is the one the
+// mode search takes.
+double Evaluate(double t) {
+  const double h = Value(t);
+  hull.Insert(t, h);
+  return h;
 }
 
 // --- Drawing -----------------------------------------------------------------
@@ -454,16 +566,20 @@ Step Locate(double a, double b, double c, double fa, double fb, double fc) {
 // fewer, points are added at the middle of the widest gap between them
 // and the ends, or a step beyond a free end.
 void Fill() {
-  for (int n = 0; n < fillBudget && N > 0 && N < 3; ++n) {
+  const auto& x = hull.x;
+  for (int tries = 0; tries < fillBudget && hull.n > 0 && hull.n < 3; ++tries) {
+    const int n = hull.n;
     double at = 0.0, widest = 0.0;
-    if (lBounded && xs[1] - lowerBound > widest) widest = xs[1] - lowerBound, at = lowerBound + 0.5 * widest;
-    if (uBounded && upperBound - xs[At(N)] > widest) widest = upperBound - xs[At(N)], at = xs[At(N)] + 0.5 * widest;
-    for (int k = 1; k < N; ++k)
-      if (xs[At(k + 1)] - xs[At(k)] > widest) widest = xs[At(k + 1)] - xs[At(k)], at = xs[At(k)] + 0.5 * widest;
-    if (!lBounded) {
-      at = xs[1] - firstStep;
-    } else if (!uBounded) {
-      at = xs[At(N)] + firstStep;
+    if (hull.lBounded && x[0] - hull.lowerBound > widest)
+      widest = x[0] - hull.lowerBound, at = hull.lowerBound + 0.5 * widest;
+    if (hull.uBounded && hull.upperBound - x[At(n - 1)] > widest)
+      widest = hull.upperBound - x[At(n - 1)], at = x[At(n - 1)] + 0.5 * widest;
+    for (int k = 0; k < n - 1; ++k)
+      if (x[At(k + 1)] - x[At(k)] > widest) widest = x[At(k + 1)] - x[At(k)], at = x[At(k)] + 0.5 * widest;
+    if (!hull.lBounded) {
+      at = x[0] - firstStep;
+    } else if (!hull.uBounded) {
+      at = x[At(n - 1)] + firstStep;
     } else if (!(widest > 0.0)) {
       return;
     }
@@ -474,12 +590,13 @@ void Fill() {
 // Points added beyond each free end until its chord rises towards the
 // inside by `rise` per unit of x, or the end becomes bounded by trimming.
 void Tails(double rise) {
-  for (int n = 0; n < tailBudget && !lBounded && N >= 2 && ys[2] - ys[1] < rise * (xs[2] - xs[1]); ++n)
-    Evaluate(xs[1] - golden * (xs[2] - xs[1]));
-  for (int n = 0; n < tailBudget && !uBounded && N >= 2 &&
-                  ys[At(N - 1)] - ys[At(N)] < rise * (xs[At(N)] - xs[At(N - 1)]);
-       ++n)
-    Evaluate(xs[At(N)] + golden * (xs[At(N)] - xs[At(N - 1)]));
+  const auto &x = hull.x, &y = hull.y;
+  for (int i = 0; i < tailBudget && !hull.lBounded && hull.n >= 2 && y[1] - y[0] < rise * (x[1] - x[0]); ++i)
+    Evaluate(x[0] - golden * (x[1] - x[0]));
+  for (int i = 0; i < tailBudget && !hull.uBounded && hull.n >= 2 &&
+                  y[At(hull.n - 2)] - y[At(hull.n - 1)] < rise * (x[At(hull.n - 1)] - x[At(hull.n - 2)]);
+       ++i)
+    Evaluate(x[At(hull.n - 1)] + golden * (x[At(hull.n - 1)] - x[At(hull.n - 2)]));
 }
 
 // The points an envelope needs after the start, or after a point a cliff
@@ -490,19 +607,23 @@ void Replenish() {
   Tails(tailRise);
 }
 
+// Whether a candidate is accepted, given w, the log of a uniform draw: by
+// the squeeze when it decides, otherwise by one evaluation of h, which adds
+// the candidate to the points.
+bool Accepts(const Candidate& c, double w) {
+  if (c.squeezed && c.squeeze - c.upper > w) return true;
+  return Evaluate(c.x) - c.upper > w;
+}
+
 // The rejection loop: at most maxCandidates candidates.
 Step Ars(double& result) {
-  for (int n = 0; n < maxCandidates; ++n) {
-    if (N < 3) Replenish();
-    if (!BuildHull()) return Step::hull;
-    const Candidate c = HullPoint(RandNum_Rand());
+  for (int tries = 0; tries < maxCandidates; ++tries) {
+    if (hull.n < 3) Replenish();
+    if (!hull.Build()) return Step::hull;
+    const Candidate c = hull.Sample(RandNum_Rand());
     const double w = std::log(RandNum_Rand());
     if (!std::isfinite(c.x)) continue;  // a tail draw at the limit of rounding
-    if (c.squeezed && c.squeeze - c.upper > w) {
-      result = c.x;
-      return Step::ok;
-    }
-    if (Evaluate(c.x) - c.upper > w) {
+    if (Accepts(c, w)) {
       result = c.x;
       return Step::ok;
     }
@@ -516,7 +637,7 @@ bool UsableCentiles(const Samplers_Sampler& s) {
   for (size_t i = 0; i < 4; ++i) {
     const double c = s.centiles[i];
     if (!std::isfinite(c) || (i > 0 && !(c > s.centiles[i - 1]))) return false;
-    if ((lBounded && !(c > lowerBound)) || (uBounded && !(c < upperBound))) return false;
+    if ((hull.lBounded && !(c > hull.lowerBound)) || (hull.uBounded && !(c < hull.upperBound))) return false;
   }
   return true;
 }
@@ -591,9 +712,9 @@ WalkEnd Walk(double& prev, double& last, double& next, double& fprev, double& fl
   double step = std::fabs(last - prev);
   if (!(step > 0.0)) step = firstStep;
   for (int n = 0; n < walkBudget; ++n) {
-    const bool bounded = up ? uBounded : lBounded;
-    const double room = !bounded ? infinity : up ? upperBound - last : last - lowerBound;
-    if (bounded && N > 3 && room * (flast - fprev) / step < nearBoundRise) return WalkEnd::nearBound;
+    const bool bounded = up ? hull.uBounded : hull.lBounded;
+    const double room = !bounded ? infinity : up ? hull.upperBound - last : last - hull.lowerBound;
+    if (bounded && hull.n > 3 && room * (flast - fprev) / step < nearBoundRise) return WalkEnd::nearBound;
     const double d = std::min(0.5 * room, golden * step);
     next = up ? last + d : last - d;
     fnext = Evaluate(next);
@@ -608,10 +729,10 @@ WalkEnd Walk(double& prev, double& last, double& next, double& fprev, double& fl
 // A starting point strictly inside the support: the value itself when it
 // is, else a point a little inside the nearer end.
 double Inside(double v) {
-  const double lo = lBounded ? lowerBound : -infinity, hi = uBounded ? upperBound : infinity;
+  const double lo = hull.lBounded ? hull.lowerBound : -infinity, hi = hull.uBounded ? hull.upperBound : infinity;
   if (std::isfinite(v) && v > lo && v < hi) return v;
   const double room = std::min(firstStep, 0.5 * (hi - lo));
-  const bool nearLower = lBounded && (!uBounded || !(v >= hi));
+  const bool nearLower = hull.lBounded && (!hull.uBounded || !(v >= hi));
   return nearLower ? lo + room : hi - room;
 }
 
@@ -639,10 +760,10 @@ Step BoundedStart(const Samplers_Sampler& s, double current) {
   } else {
     const double a = Inside(current);
     const double fa = Evaluate(a);
-    if (lBounded && uBounded) {
-      const double dl = std::min(0.5 * (a - lowerBound), firstStep);
+    if (hull.lBounded && hull.uBounded) {
+      const double dl = std::min(0.5 * (a - hull.lowerBound), firstStep);
       const double pl = a - dl;
-      const double pr = a + std::min(0.5 * (upperBound - a), golden * dl);
+      const double pr = a + std::min(0.5 * (hull.upperBound - a), golden * dl);
       const double fl = Evaluate(pl), fr = Evaluate(pr);
       if (fa >= fl && fa >= fr) {
         const Step located = Locate(pl, a, pr, fl, fa, fr);
@@ -659,7 +780,7 @@ Step BoundedStart(const Samplers_Sampler& s, double current) {
     } else {
       // First a step towards the free side. If h does not fall there, the
       // climb goes on that way; otherwise the mode lies towards the bound.
-      const double b = uBounded ? a - firstStep : a + firstStep;
+      const double b = hull.uBounded ? a - firstStep : a + firstStep;
       const double fb = Evaluate(b);
       if (fb >= fa) {
         prev = a, fprev = fa, last = b, flast = fb;
@@ -680,7 +801,8 @@ Step BoundedStart(const Samplers_Sampler& s, double current) {
 
 // A two-sided support on which every stored point has the same log density.
 bool FlatPoints() {
-  return N >= 2 && std::fabs(ys[1] - ys[2]) < flat && std::fabs(ys[At(N)] - ys[2]) < flat;
+  const auto& y = hull.y;
+  return hull.n >= 2 && std::fabs(y[0] - y[1]) < flat && std::fabs(y[At(hull.n - 1)] - y[1]) < flat;
 }
 
 // Uniform candidates on the support, each accepted with probability
@@ -688,10 +810,10 @@ bool FlatPoints() {
 // above that constant anywhere, so this is exact even where h falls off
 // near the ends; for a truly flat h nearly every candidate is accepted.
 Step FlatDraw(double& result) {
-  double hTop = ys[1];
-  for (int k = 2; k <= N; ++k) hTop = std::max(hTop, ys[At(k)]);
+  double hTop = hull.y[0];
+  for (int k = 1; k < hull.n; ++k) hTop = std::max(hTop, hull.y[At(k)]);
   for (int n = 0; n < flatBudget; ++n) {
-    const double t = RandNum_Uniform(lowerBound, upperBound);
+    const double t = RandNum_Uniform(hull.lowerBound, hull.upperBound);
     const double h = Value(t);
     if (h - hTop >= std::log(RandNum_Rand())) {
       result = t;
@@ -704,10 +826,10 @@ Step FlatDraw(double& result) {
 // The centiles of the final envelope, which start the node's next draw.
 void KeepCentiles(Samplers_Sampler& s) {
   s.haveCentiles = false;
-  if (!BuildHull()) return;
+  if (!hull.Build()) return;
   std::array<double, 4> c{};
   for (size_t i = 0; i < 4; ++i) {
-    c[i] = HullPoint(centileLevels[i]).x;
+    c[i] = hull.Sample(centileLevels[i]).x;
     if (!std::isfinite(c[i]) || (i > 0 && !(c[i] > c[i - 1]))) return;
   }
   s.centiles = c;
@@ -870,7 +992,7 @@ void Report(Samplers_Sampler& s, Step why, const char* more) {
       return Samplers_FailWith(s, "%s The log full conditional was not a finite number at any point tried.%s", locateText, more);
     case Step::hull:
       return Samplers_FailWith(s, "%s No envelope could be formed: %s; the full conditional may not be log-concave.%s",
-                  bracketText, hullFault, more);
+                  bracketText, hull.fault, more);
     case Step::candidates:
       return Samplers_FailWith(s, "%s All %d candidates were rejected.%s", budgetText, maxCandidates, more);
     case Step::ok: return;
@@ -885,9 +1007,9 @@ void Update(Samplers_Sampler& s) {
   double lo = 0.0, hi = 0.0;
   if (!Support(s, lo, hi) || !ReadPrior(s)) return;
   node = nd;
-  ResetPoints(lo > -infinity, lo, hi < infinity, hi);
+  hull.Reset(lo > -infinity, lo, hi < infinity, hi);
   Determ_activeNode = nd;
-  const bool free = !lBounded && !uBounded, twoSided = lBounded && uBounded;
+  const bool free = !hull.lBounded && !hull.uBounded, twoSided = hull.lBounded && hull.uBounded;
   tailRise = free ? fullTailRise : oneSidedTailRise;
 
   double result = old;
@@ -900,7 +1022,8 @@ void Update(Samplers_Sampler& s) {
   if (step == Step::ok) {
     nd->value = result;
     if (!flatDraw) return KeepCentiles(s);
-    for (size_t i = 0; i < 4; ++i) s.centiles[i] = lowerBound + (upperBound - lowerBound) * flatCentiles[i];
+    for (size_t i = 0; i < 4; ++i)
+      s.centiles[i] = hull.lowerBound + (hull.upperBound - hull.lowerBound) * flatCentiles[i];
     s.haveCentiles = true;
     return;
   }
@@ -927,9 +1050,9 @@ void Update(Samplers_Sampler& s) {
 
 void InitDFreeARS() {
   node = nullptr;
-  ResetPoints(false, 0.0, false, 0.0);
-  uMax = 0.0;
-  hullFault = "";
+  hull.Reset(false, 0.0, false, 0.0);
+  hull.uMax = 0.0;
+  hull.fault = "";
   tailRise = fullTailRise;
   normalPrior = false;
   mu = tau = 0.0;
@@ -943,22 +1066,22 @@ void DFreeARS_TruncArs(Samplers_Sampler& s) { Update(s); }
 // Seams for the tests of the point store and the envelope; nothing else
 // calls them.
 void DFreeARS_TestReset(bool lower, double lowerEnd, bool upper, double upperEnd) {
-  ResetPoints(lower, lowerEnd, upper, upperEnd);
+  hull.Reset(lower, lowerEnd, upper, upperEnd);
 }
 int32_t DFreeARS_TestStore(double x, double y) {
-  Store(x, y);
-  return N;
+  hull.Insert(x, y);
+  return hull.n;
 }
 bool DFreeARS_TestPoint(int32_t k, double& x, double& y) {
-  if (k < 1 || k > N) return false;
-  x = xs[At(k)];
-  y = ys[At(k)];
+  if (k < 0 || k >= hull.n) return false;
+  x = hull.x[At(k)];
+  y = hull.y[At(k)];
   return true;
 }
 void DFreeARS_TestEnds(bool& lower, double& lowerEnd, bool& upper, double& upperEnd) {
-  lower = lBounded, lowerEnd = lowerBound, upper = uBounded, upperEnd = upperBound;
+  lower = hull.lBounded, lowerEnd = hull.lowerBound, upper = hull.uBounded, upperEnd = hull.upperBound;
 }
 // The quantile p of the envelope of the stored points; NaN when there is none.
 double DFreeARS_TestQuantile(double p) {
-  return BuildHull() ? HullPoint(p).x : std::numeric_limits<double>::quiet_NaN();
+  return hull.Build() ? hull.Sample(p).x : std::numeric_limits<double>::quiet_NaN();
 }

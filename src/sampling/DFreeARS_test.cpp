@@ -145,18 +145,18 @@ TEST(DFreeARSPoints, FiftyPointsAtMostTheFiftyFirstDropsTheTopOne) {
   // A point inside: stored in order, the top one (24) lost.
   EXPECT_EQ(DFreeARS_TestStore(0.5, h(0.5)), 50);
   double x = 0.0, y = 0.0;
-  ASSERT_TRUE(DFreeARS_TestPoint(27, x, y));
+  ASSERT_TRUE(DFreeARS_TestPoint(26, x, y));
   EXPECT_EQ(x, 0.5);
-  ASSERT_TRUE(DFreeARS_TestPoint(50, x, y));
+  ASSERT_TRUE(DFreeARS_TestPoint(49, x, y));
   EXPECT_EQ(x, 23.0);
   // A point above all of them takes the top place.
   EXPECT_EQ(DFreeARS_TestStore(30.0, h(30.0)), 50);
-  ASSERT_TRUE(DFreeARS_TestPoint(50, x, y));
+  ASSERT_TRUE(DFreeARS_TestPoint(49, x, y));
   EXPECT_EQ(x, 30.0);
   EXPECT_EQ(y, h(30.0));
   // A point on top of a stored one adds nothing.
   EXPECT_EQ(DFreeARS_TestStore(0.5, 7.0), 50);
-  ASSERT_TRUE(DFreeARS_TestPoint(27, x, y));
+  ASSERT_TRUE(DFreeARS_TestPoint(26, x, y));
   EXPECT_EQ(y, h(0.5));
 }
 
