@@ -17,6 +17,7 @@ struct Files_File {
   }
 };
 
+// A seam for the tests, which declare it for themselves: null in a run.
 void (*Files_beforeStep)() = nullptr;
 
 namespace {

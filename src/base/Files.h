@@ -113,8 +113,3 @@ enum class Files_Recovery {
 // marker named marker; text receives the marker's text for a committed set.
 // Safe to stop at any instant and to run again.
 Files_Recovery Files_RecoverSet(const std::string& marker, std::span<const std::string> finals, std::string& text);
-
-// Called before every step that changes the file system in the two
-// procedures above and in the staged files; null in a normal run. Tests set
-// it to stop the process at a chosen step.
-extern void (*Files_beforeStep)();

@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 
+#include "Hooks.h"
 #include "Pipeline.h"
 #include "base/Files.h"
 #include "output/Monitors.h"

@@ -1065,6 +1065,7 @@ void DFreeARS_TruncArs(Samplers_Sampler& s) { Update(s); }
 
 // Seams for the tests of the point store and the envelope; nothing else
 // calls them.
+// Seams for the tests, which declare them for themselves.
 void DFreeARS_TestReset(bool lower, double lowerEnd, bool upper, double upperEnd) {
   hull.Reset(lower, lowerEnd, upper, upperEnd);
 }

@@ -19,12 +19,3 @@ void DFreeARS_LTruncArs(Samplers_Sampler& s);
 void DFreeARS_RTruncArs(Samplers_Sampler& s);
 void DFreeARS_TruncArs(Samplers_Sampler& s);
 
-// Inspection of the point store and the envelope, for the module's own
-// tests: reset the points with the ends given, store a point (returning the
-// number stored), read point k (counted from 0), read the ends, and the
-// quantile p of the envelope of the stored points (NaN when there is none).
-void DFreeARS_TestReset(bool lower, double lowerEnd, bool upper, double upperEnd);
-int32_t DFreeARS_TestStore(double x, double y);
-bool DFreeARS_TestPoint(int32_t k, double& x, double& y);
-void DFreeARS_TestEnds(bool& lower, double& lowerEnd, bool& upper, double& upperEnd);
-double DFreeARS_TestQuantile(double p);

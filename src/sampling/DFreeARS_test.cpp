@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "Hooks.h"
 #include "Pipeline.h"
 #include "graph/CodeGen.h"
 #include "graph/Determ.h"

@@ -476,6 +476,7 @@ bool Plans_Wishart(const Samplers_Sampler& s, double& k, std::span<double> R) {
   return true;
 }
 
+// Seams for the tests, which declare them for themselves.
 int32_t Plans_Count() { return static_cast<int32_t>(plans.size()); }
 
 int32_t Plans_MaintainedForms() { return static_cast<int32_t>(maintained.size()); }

@@ -67,6 +67,3 @@ bool Plans_Gamma(const Samplers_Sampler& s, double& shape, double& rate);
 bool Plans_MNormal(const Samplers_Sampler& s, std::span<double> mu, std::span<double> U);
 bool Plans_Wishart(const Samplers_Sampler& s, double& k, std::span<double> R);
 
-// For tests: the number of plans made and of linear forms they maintain.
-int32_t Plans_Count();
-int32_t Plans_MaintainedForms();

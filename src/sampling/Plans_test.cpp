@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "Hooks.h"
 #include "Pipeline.h"
 #include "graph/Determ.h"
 #include "sampling/ClassDen.h"
