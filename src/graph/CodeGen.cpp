@@ -1,6 +1,7 @@
 #include "graph/CodeGen.h"
 
 #include <cmath>
+#include <string_view>
 #include <vector>
 
 #include "graph/Determ.h"
@@ -553,35 +554,14 @@ void FoldPass() {
 
 // ---- stochastic relations
 
+// The distribution a keyword names: the row whose keyword it is. dt and
+// dcauchy have no row of their own: they are generated as scale mixtures
+// of dnorm.
 int32_t DensityOf(int32_t keyword) {
-  switch (keyword) {
-    case Scanner_dbern: return Distrib_dbern;
-    case Scanner_dbeta: return Distrib_dbeta;
-    case Scanner_dbin: return Distrib_dbin;
-    case Scanner_dcat: return Distrib_dcat;
-    case Scanner_dchisq: return Distrib_dchisq;
-    case Scanner_ddirch: return Distrib_ddirch;
-    case Scanner_ddexp: return Distrib_ddexp;
-    case Scanner_dexp: return Distrib_dexp;
-    case Scanner_df: return Distrib_df;
-    case Scanner_dgamma: return Distrib_dgamma;
-    case Scanner_dgeom: return Distrib_dgeom;
-    case Scanner_dgum: return Distrib_dgum;
-    case Scanner_dhypo: return Distrib_dhypo;
-    case Scanner_dlogis: return Distrib_dlogis;
-    case Scanner_dlnorm: return Distrib_dlnorm;
-    case Scanner_dmnorm: return Distrib_dmnorm;
-    case Scanner_dmulti: return Distrib_dmulti;
-    case Scanner_dnegbin: return Distrib_dnegbin;
-    case Scanner_dpar: return Distrib_dpar;
-    case Scanner_dpois: return Distrib_dpois;
-    case Scanner_dpow: return Distrib_dpow;
-    case Scanner_dunif: return Distrib_dunif;
-    case Scanner_dweib: return Distrib_dweib;
-    case Scanner_dwish: return Distrib_dwish;
-    case Scanner_dzipf: return Distrib_dzipf;
-    default: return Distrib_dnorm;  // dnorm, and dt and dcauchy as scale mixtures of it
-  }
+  const std::string_view text = Scanner_KeywordText(keyword);
+  for (int32_t density = 1; density <= Distrib_last; ++density)
+    if (text == Distrib_Of(density).keyword) return density;
+  return Distrib_dnorm;
 }
 
 struct Parameter {
@@ -590,119 +570,192 @@ struct Parameter {
   const Parser_Tree* where = nullptr;
 };
 
-void StochasticRelation(Parser_Tree* r) {
-  if (r->kind != Parser_stochastic) return;
+// What a stochastic relation is turned into: the nodes of its left part,
+// the density, the parameters in order and the bound slots (lower, then
+// upper; either may be absent), which exist only when bounded is set.
+struct Relation {
+  const Parser_Tree* r = nullptr;
+  const Parser_Tree* dist = nullptr;
   Span left;
-  if (!Offset(r->left, left)) return;
-  const int32_t n = left.count;
-  const Parser_Tree* dist = r->right;
-
-  // The list holds the bounds first (upper, then lower), then the
-  // parameters last first.
+  int32_t n = 0;  // components of the left part
+  int32_t density = 0;
   std::vector<Parameter> params, bounds;
   bool bounded = false;
-  for (const Parser_Tree* entry = dist->next; entry != nullptr; entry = entry->next) {
+};
+
+// Error at the left part of the relation; always false.
+bool RefuseLeft(const Relation& rel, int number) {
+  Error(rel.r->left->position, number);
+  return false;
+}
+
+// The parameter is a single node.
+bool Single(const Parameter& p) {
+  if (p.count != 1) Error(p.where->position, multivariate);
+  return !CodeGen_error;
+}
+
+// The parameter has exactly this many components.
+bool Sized(const Parameter& p, int32_t count) {
+  if (p.count != count) Error(p.where->position, wrongSize);
+  return !CodeGen_error;
+}
+
+// Resolves every parameter and written bound to a node with its component
+// count. The parser's list holds the bounds first (upper, then lower), then
+// the parameters last first; both are put back in written order. A bound
+// must have as many components as the left part, since each component is
+// bounded by its own element. Leaves that need a pick node create it here,
+// in the order of the parser's list.
+bool CollectParameters(Relation& rel) {
+  for (const Parser_Tree* entry = rel.dist->next; entry != nullptr; entry = entry->next) {
     Parameter p;
     p.where = entry->left != nullptr ? entry->left : entry;
     if (entry->left != nullptr) {
-      p.node = Leaf(entry->left, p.count, r->position);
-      if (CodeGen_error) return;
+      p.node = Leaf(entry->left, p.count, rel.r->position);
+      if (CodeGen_error) return false;
     }
     if (entry->kind == Parser_bound) {
-      bounded = true;
-      if (entry->left != nullptr && p.count != n) return Error(p.where->position, wrongSize);
-      bounds.insert(bounds.begin(), p);  // lower, then upper
-    } else {
-      params.insert(params.begin(), p);
-    }
-  }
-  auto single = [&](const Parameter& p) {
-    if (p.count != 1) Error(p.where->position, multivariate);
-    return !CodeGen_error;
-  };
-  auto sized = [&](const Parameter& p, int32_t count) {
-    if (p.count != count) Error(p.where->position, wrongSize);
-    return !CodeGen_error;
-  };
-
-  int32_t density = DensityOf(dist->kind);
-  // dunif and dpar carry their own ends as bound slots; written bounds would
-  // be a second pair, and one of the two would be silently lost.
-  if (bounded && Distrib_Of(density).boundsImplied) return Error(r->position, boundsImplied);
-  switch (dist->kind) {
-    case Scanner_dcat:
-      if (n != 1) return Error(r->left->position, multivariate);
-      if (params[0].count < 2) return Error(params[0].where->position, wrongSize);
-      params.push_back({NewData(params[0].count), 1, dist});
-      break;
-    case Scanner_ddirch:
-      if (n < 2) return Error(r->left->position, wrongSize);
-      if (!sized(params[0], n)) return;
-      break;
-    case Scanner_dmnorm:
-      if (n < 2) return Error(r->left->position, wrongSize);
-      if (!sized(params[0], n) || !sized(params[1], n * n)) return;
-      break;
-    case Scanner_dmulti:
-      if (n < 2) return Error(r->left->position, wrongSize);
-      if (!sized(params[0], n) || !sized(params[1], 1)) return;
-      break;
-    case Scanner_dwish:
-      if (n < 2) return Error(r->left->position, wrongSize);
-      if (!sized(params[0], n) || !sized(params[1], 1)) return;
-      break;
-    case Scanner_dt:
-    case Scanner_dcauchy: {
-      if (n != 1) return Error(r->left->position, multivariate);
-      for (const Parameter& p : params)
-        if (!single(p)) return;
-      // A scale mixture of normals: a chi-square variable w with k degrees of
-      // freedom makes the precision w * tau / k.
-      Graph_Node* w = Graph_NewNode();
-      w->kind = Graph_stochastic;
-      w->value = 1.0;
-      w->density = Distrib_dchisq;
-      w->parents = {params[2].node};
-      w->numParents = 1;
-      Graph_Link(w);
-      Graph_Node* precision = NewLogical(
-          {Determ_push, Determ_push, Determ_multiply, Determ_push, Determ_divide, Determ_end},
-          {w, params[1].node, params[2].node}, r->position);
-      params = {params[0], {precision, 1, dist}};
-      break;
-    }
-    default:
-      if (n != 1) return Error(r->left->position, multivariate);
-      for (const Parameter& p : params)
-        if (!single(p)) return;
-      if (dist->kind == Scanner_dpar) {
-        bounded = true;
-        bounds = {params[1], Parameter{}};
-      } else if (dist->kind == Scanner_dunif) {
-        bounded = true;
-        bounds = {params[0], params[1]};
+      rel.bounded = true;
+      if (entry->left != nullptr && p.count != rel.n) {
+        Error(p.where->position, wrongSize);
+        return false;
       }
-      break;
+      rel.bounds.insert(rel.bounds.begin(), p);  // lower, then upper
+    } else {
+      rel.params.insert(rel.params.begin(), p);
+    }
   }
+  return true;
+}
 
-  std::vector<Graph_Node*> parents;
-  for (const Parameter& p : params) parents.push_back(p.node);
-  if (bounded) {
-    parents.push_back(bounds.size() > 0 ? bounds[0].node : nullptr);
-    parents.push_back(bounds.size() > 1 ? bounds[1].node : nullptr);
+// dunif and dpar carry their own ends as bound slots; written bounds would
+// be a second pair, and one of the two would be silently lost.
+bool RefuseSecondBounds(const Relation& rel) {
+  if (rel.bounded && Distrib_Of(rel.density).boundsImplied) {
+    Error(rel.r->position, boundsImplied);
+    return false;
   }
-  for (int32_t k = 0; k < n; ++k) {
-    Graph_Node* c = Graph_nodes[left.start + k];
-    // A node that still has code depends on a stochastic node: it cannot
-    // also be given a distribution (its operands and parameters would share
-    // one array).
-    if (!c->stack.empty() || c->density != 0) return Error(r->left->position, alreadyDefined);
-    c->size = n;
-    c->density = density;
+  return true;
+}
+
+// A block (ddirch, dmnorm, dmulti, dwish) of n >= 2 components: its first
+// parameter has n components (a vector, or the n elements of dwish's scale
+// matrix); a second parameter is the n x n precision matrix of dmnorm or the
+// single count or degrees of freedom of dmulti and dwish.
+bool CheckBlock(const Relation& rel) {
+  const Distrib_Row& row = Distrib_Of(rel.density);
+  if (rel.n < 2) return RefuseLeft(rel, wrongSize);
+  if (!Sized(rel.params[0], rel.n)) return false;
+  if (row.numParameters > 1)
+    return Sized(rel.params[1], row.parameterShape[1] == Distrib_matrix ? rel.n * rel.n : 1);
+  return true;
+}
+
+// dcat(p[]): a single node over at least two categories. The number of
+// categories becomes a second parameter, a data node of its own, so that
+// the support can be read from the parameters like any other.
+bool CheckCategorical(Relation& rel) {
+  if (rel.n != 1) return RefuseLeft(rel, multivariate);
+  if (rel.params[0].count < 2) {
+    Error(rel.params[0].where->position, wrongSize);
+    return false;
+  }
+  rel.params.push_back({NewData(rel.params[0].count), 1, rel.dist});
+  return true;
+}
+
+// dt(mu, tau, k), and dcauchy(mu, tau) with k = 1 supplied by the parser, as
+// a scale mixture of normals: a hidden chi-square node w with k degrees of
+// freedom and a hidden logical precision w * tau / k, created in that order.
+// The relation goes on as dnorm(mu, w * tau / k).
+bool ScaleMixture(Relation& rel) {
+  if (rel.n != 1) return RefuseLeft(rel, multivariate);
+  for (const Parameter& p : rel.params)
+    if (!Single(p)) return false;
+  Graph_Node* w = Graph_NewNode();
+  w->kind = Graph_stochastic;
+  w->value = 1.0;
+  w->density = Distrib_dchisq;
+  w->parents = {rel.params[2].node};
+  w->numParents = 1;
+  Graph_Link(w);
+  Graph_Node* precision =
+      NewLogical({Determ_push, Determ_push, Determ_multiply, Determ_push, Determ_divide, Determ_end},
+                 {w, rel.params[1].node, rel.params[2].node}, rel.r->position);
+  rel.params = {rel.params[0], {precision, 1, rel.dist}};
+  return true;
+}
+
+// Any other distribution: a single node with single-node parameters. dunif
+// and dpar take their ends from their own parameters as bound slots (dpar's
+// upper slot stays empty), so their supports read like written bounds.
+bool CheckScalar(Relation& rel) {
+  if (rel.n != 1) return RefuseLeft(rel, multivariate);
+  for (const Parameter& p : rel.params)
+    if (!Single(p)) return false;
+  const Distrib_Row& row = Distrib_Of(rel.density);
+  if (row.boundsImplied) {
+    rel.bounded = true;
+    const auto end = [&](const Distrib_End& e) {
+      return e.kind == Distrib_parameter ? rel.params[static_cast<size_t>(e.parameter)] : Parameter{};
+    };
+    rel.bounds = {end(row.lower), end(row.upper)};
+  }
+  return true;
+}
+
+// Checks the parameters against the distribution's shapes and completes
+// them: hidden nodes for dt and dcauchy, the count of dcat, the implied
+// bounds of dunif and dpar.
+bool CheckParameters(Relation& rel) {
+  if (rel.dist->kind == Scanner_dt || rel.dist->kind == Scanner_dcauchy) return ScaleMixture(rel);
+  const Distrib_Row& row = Distrib_Of(rel.density);
+  if (row.shape != Distrib_scalar) return CheckBlock(rel);
+  if (row.parameterShape[0] == Distrib_vector) return CheckCategorical(rel);
+  return CheckScalar(rel);
+}
+
+// The parents array every component gets: the parameters in order, then
+// the lower and upper bound slots when the relation is bounded.
+std::vector<Graph_Node*> ParentsOf(const Relation& rel) {
+  std::vector<Graph_Node*> parents;
+  for (const Parameter& p : rel.params) parents.push_back(p.node);
+  if (rel.bounded) {
+    parents.push_back(rel.bounds.size() > 0 ? rel.bounds[0].node : nullptr);
+    parents.push_back(rel.bounds.size() > 1 ? rel.bounds[1].node : nullptr);
+  }
+  return parents;
+}
+
+// Gives every component of the left part the density and the parents, with
+// the block's size and its first component as label. A node that still has
+// code depends on a stochastic node: it cannot also be given a distribution
+// (its operands and parameters would share one array); nor can a node that
+// already has one.
+void AssignDistribution(const Relation& rel, const std::vector<Graph_Node*>& parents) {
+  for (int32_t k = 0; k < rel.n; ++k) {
+    Graph_Node* c = Graph_nodes[rel.left.start + k];
+    if (!c->stack.empty() || c->density != 0) return Error(rel.r->left->position, alreadyDefined);
+    c->size = rel.n;
+    c->density = rel.density;
     c->parents = parents;
     c->numParents = static_cast<int32_t>(parents.size());
-    c->label = left.start;
+    c->label = rel.left.start;
   }
+}
+
+void StochasticRelation(Parser_Tree* r) {
+  if (r->kind != Parser_stochastic) return;
+  Relation rel;
+  rel.r = r;
+  rel.dist = r->right;
+  if (!Offset(r->left, rel.left)) return;
+  rel.n = rel.left.count;
+  if (!CollectParameters(rel)) return;
+  rel.density = DensityOf(rel.dist->kind);
+  if (!RefuseSecondBounds(rel) || !CheckParameters(rel)) return;
+  AssignDistribution(rel, ParentsOf(rel));
 }
 
 }  // namespace

@@ -111,6 +111,69 @@ TEST_F(CodeGenTest, StochasticNodesGetParametersAndBoundSlots) {
   EXPECT_EQ(b->parents[3], nullptr);
 }
 
+TEST_F(CodeGenTest, EveryKeywordGetsItsDistributionParametersAndShapes) {
+  test::WriteFile("k.dat",
+                  "list(p = c(0.2, 0.3, 0.5), m = c(0, 0), T = structure(.Data = c(1, 0, 0, 1), .Dim = c(2, 2)))");
+  // One relation per keyword: the density it gets, its parent count, and
+  // for dpar and dunif which parameters fill the bound slots (-1: empty).
+  const struct {
+    const char* relation;
+    int32_t density, numParents, lower, upper;
+  } cases[] = {
+      {"x ~ dbern(0.5)", Distrib_dbern, 1, 0, 0},
+      {"x ~ dbeta(1, 2)", Distrib_dbeta, 2, 0, 0},
+      {"x ~ dbin(0.5, 4)", Distrib_dbin, 2, 0, 0},
+      {"x ~ dcat(p[])", Distrib_dcat, 2, 0, 0},
+      {"x ~ dchisq(3)", Distrib_dchisq, 1, 0, 0},
+      {"x ~ ddexp(0, 1)", Distrib_ddexp, 2, 0, 0},
+      {"x ~ dexp(1)", Distrib_dexp, 1, 0, 0},
+      {"x ~ df(2, 3)", Distrib_df, 2, 0, 0},
+      {"x ~ dgamma(1, 2)", Distrib_dgamma, 2, 0, 0},
+      {"x ~ dgeom(0.5)", Distrib_dgeom, 1, 0, 0},
+      {"x ~ dgum(0, 1)", Distrib_dgum, 2, 0, 0},
+      {"x ~ dlogis(0, 1)", Distrib_dlogis, 2, 0, 0},
+      {"x ~ dlnorm(0, 1)", Distrib_dlnorm, 2, 0, 0},
+      {"x ~ dnegbin(0.5, 3)", Distrib_dnegbin, 2, 0, 0},
+      {"x ~ dnorm(0, 1)", Distrib_dnorm, 2, 0, 0},
+      {"x ~ dpar(2, 3)", Distrib_dpar, 4, 1, -1},
+      {"x ~ dpois(2)", Distrib_dpois, 1, 0, 0},
+      {"x ~ dpow(2)", Distrib_dpow, 1, 0, 0},
+      {"x ~ dunif(2, 3)", Distrib_dunif, 4, 0, 1},
+      {"x ~ dweib(1, 2)", Distrib_dweib, 2, 0, 0},
+      {"x ~ dzipf(2)", Distrib_dzipf, 1, 0, 0},
+      {"x ~ dt(0, 1, 3)", Distrib_dnorm, 2, 0, 0},
+      {"x ~ dcauchy(0, 1)", Distrib_dnorm, 2, 0, 0},
+      {"v[1:3] ~ ddirch(p[])", Distrib_ddirch, 1, 0, 0},
+      {"v[1:2] ~ dmnorm(m[], T[, ])", Distrib_dmnorm, 2, 0, 0},
+      {"v[1:3] ~ dmulti(p[], 5)", Distrib_dmulti, 2, 0, 0},
+      {"W[, ] ~ dwish(T[, ], 3)", Distrib_dwish, 2, 0, 0},
+  };
+  for (const auto& c : cases) {
+    ASSERT_EQ(Generate(std::string("model m; var x, v[3], W[2, 2], p[3], m[2], T[2, 2];\ndata in \"k.dat\";\n{ ") +
+                       c.relation + " }"),
+              "")
+        << c.relation;
+    const char* name = c.relation[0] == 'x' ? "x" : c.relation[0] == 'v' ? "v" : "W";
+    Graph_Node* n = Node(name, name[0] == 'x' ? 0 : 1);
+    EXPECT_EQ(n->density, c.density) << c.relation;
+    ASSERT_EQ(n->numParents, c.numParents) << c.relation;
+    if (c.numParents == 4) {
+      EXPECT_EQ(n->parents[2], n->parents[static_cast<size_t>(c.lower)]) << c.relation;
+      EXPECT_EQ(n->parents[3], c.upper < 0 ? nullptr : n->parents[static_cast<size_t>(c.upper)]) << c.relation;
+    }
+  }
+  // Blocks whose parameters do not fit their shapes.
+  const char* wrong[] = {
+      "v[1:3] ~ ddirch(m[])", "v[1:2] ~ dmnorm(m[], p[])", "v[1:3] ~ dmulti(p[], m[])",
+      "W[, ] ~ dwish(p[], 3)", "v[1] ~ ddirch(p[1:1])", "x ~ dcat(p[1:1])",
+  };
+  for (const char* relation : wrong)
+    EXPECT_EQ(Generate(std::string("model m; var x, v[3], W[2, 2], p[3], m[2], T[2, 2];\ndata in \"k.dat\";\n{ ") +
+                       relation + " }"),
+              "Wrong size for parameter of density")
+        << relation;
+}
+
 TEST_F(CodeGenTest, MultivariateParametersAndAggregates) {
   test::WriteFile("d.dat", "list(p = c(0.2, 0.3, 0.5))");
   ASSERT_EQ(Generate("model m; var x[3], mu[3], T[3, 3], p[3], s, S[3, 3], d, y;\n"

@@ -733,6 +733,130 @@ bool PriorWindow(Samplers_Sampler& s, int64_t& lo, int64_t& hi, bool& wide) {
   }
 }
 
+// The points of one enumeration weighed so far, lo..hi, and the best log
+// full conditional among them. Point k is kept at weights[k - origin]; the
+// origin is fixed from the window's first lower end so that the index stays
+// within the buffer however the window grows, as long as it holds at most
+// maxSupport points.
+struct Enumeration {
+  Graph_Node* node;
+  int64_t lo, hi;
+  int64_t origin;
+  double best;
+
+  Enumeration(Graph_Node* n, int64_t from, int64_t to)
+      : node(n), lo(from), hi(to), origin(from - (maxSupport - 1)), best(-infinity) {}
+  double& At(int64_t k) const { return weights[static_cast<size_t>(k - origin)]; }
+  bool Full() const { return hi - lo + 1 >= maxSupport; }
+};
+
+// The window an open support starts from: the prior's window (PriorWindow),
+// moved within the bounds (a window wholly outside them starts at the nearer
+// bound) and widened to take in the current value, so that the chain can
+// always stay where it is. False, after failing the update, when no window
+// of at most maxSupport points can be had.
+bool StartingWindow(Samplers_Sampler& s, double old, int64_t lower, int64_t upper, int64_t& lo, int64_t& hi) {
+  int64_t current = 0;
+  const bool atCurrent = std::isfinite(old) && ToCount(old, current) && current >= lower && current <= upper;
+  bool wide = false;
+  if (PriorWindow(s, lo, hi, wide)) {
+    lo = std::clamp(lo, lower, upper);
+    hi = std::clamp(hi, lower, upper);
+    if (atCurrent) {
+      lo = std::min(lo, current);
+      hi = std::max(hi, current);
+    }
+  } else if (wide && atCurrent) {
+    // A prior with a heavy tail (a zipf law of exponent near 2) would need
+    // more points than can be weighed to hold its mass, but its likelihood
+    // terms usually confine the full conditional to far fewer: the window
+    // then starts at the current value and grows below with the full
+    // conditional alone, until both ends fall far below the best point.
+    lo = hi = current;
+  } else {
+    if (wide) Samplers_FailWith(s, tooWideText, static_cast<long long>(maxSupport));
+    return false;  // PriorWindow has failed the update when not wide
+  }
+  if (hi - lo + 1 > maxSupport) {
+    Samplers_FailWith(s, tooWideText, static_cast<long long>(maxSupport));
+    return false;
+  }
+  return true;
+}
+
+// The log full conditional at point k, kept as its weight for now; the node
+// is left at k.
+void Evaluate(Enumeration& e, int64_t k) {
+  e.node->value = static_cast<double>(k);
+  const double v = Density_LogFullConditional(e.node);
+  e.At(k) = v;
+  if (v > e.best) e.best = v;
+}
+
+// Every point of the window, from its lower end up.
+void EvaluateWindow(Enumeration& e) {
+  for (int64_t k = e.lo; k <= e.hi; ++k) Evaluate(e, k);
+}
+
+// Grows an open support's window outward, first above and then below, while
+// the point at its end is within windowCutOff of the best one; best only
+// grows, so an end that has fallen below the cut-off stays there. False,
+// after putting the node's value back and failing the update, when the
+// window would need more than maxSupport points.
+bool GrowWindow(Samplers_Sampler& s, Enumeration& e, double old, int64_t lower, int64_t upper) {
+  const auto carries = [&](int64_t k) { return e.At(k) > e.best - windowCutOff; };
+  bool tooWide = false;
+  while (e.hi < upper && carries(e.hi) && !tooWide) {
+    if (e.Full()) tooWide = true;
+    else Evaluate(e, ++e.hi);
+  }
+  while (e.lo > lower && carries(e.lo) && !tooWide) {
+    if (e.Full()) tooWide = true;
+    else Evaluate(e, --e.lo);
+  }
+  if (!tooWide) return true;
+  e.node->value = old;
+  Samplers_FailWith(s, tooWideText, static_cast<long long>(maxSupport));
+  return false;
+}
+
+// Some point must be possible, and none infinitely likely, for the weights
+// relative to the best one to mean anything. False, after putting the
+// node's value back and failing the update, otherwise.
+bool SomethingToDraw(Samplers_Sampler& s, const Enumeration& e, double old) {
+  if (e.best > ruledOut && e.best != infinity) return true;
+  e.node->value = old;
+  if (e.best == infinity)
+    Samplers_FailWith(s, "The log full conditional of the node is infinite within its support.");
+  else
+    Samplers_FailWith(s, "Every point of the node's support, %lld to %lld, is ruled out by its full conditional.",
+                      static_cast<long long>(e.lo), static_cast<long long>(e.hi));
+  return false;
+}
+
+// Turns the log full conditionals into running sums of weights relative to
+// the best point, from the lower end up, and returns the total. A point far
+// below the best weighs nothing and costs no exp; so does a point whose log
+// full conditional is not a number (its difference is not one either).
+double CumulativeWeights(const Enumeration& e) {
+  double total = 0.0;
+  for (int64_t k = e.lo; k <= e.hi; ++k) {
+    const double d = e.At(k) - e.best;
+    total += d > negligible ? std::exp(d) : 0.0;
+    e.At(k) = total;
+  }
+  return total;
+}
+
+// One uniform number scaled to the total picks the first point whose running
+// sum reaches it; the last point takes whatever rounding leaves over.
+int64_t DrawPoint(const Enumeration& e, double total) {
+  const double u = RandNum_Rand() * total;
+  int64_t k = e.lo;
+  while (k < e.hi && u > e.At(k)) ++k;
+  return k;
+}
+
 }  // namespace
 
 void GibbsSam_DirectSample(Samplers_Sampler& s) {
@@ -874,85 +998,12 @@ void GibbsSam_DiscreteSample(Samplers_Sampler& s) {
   int64_t lower = 0, upper = 0;
   bool open = false;
   if (!GetBounds(s, lower, upper, open)) return;
-
   int64_t lo = lower, hi = upper;
-  if (open) {
-    int64_t current = 0;
-    const bool atCurrent = std::isfinite(old) && ToCount(old, current) && current >= lower && current <= upper;
-    bool wide = false;
-    if (PriorWindow(s, lo, hi, wide)) {
-      // Within the bounds; a window wholly outside them starts at the nearer bound.
-      lo = std::clamp(lo, lower, upper);
-      hi = std::clamp(hi, lower, upper);
-      if (atCurrent) {
-        lo = std::min(lo, current);
-        hi = std::max(hi, current);
-      }
-    } else if (wide && atCurrent) {
-      // A prior with a heavy tail (a zipf law of exponent near 2) would need
-      // more points than can be weighed to hold its mass, but its likelihood
-      // terms usually confine the full conditional to far fewer: the window
-      // then starts at the current value and grows below with the full
-      // conditional alone, until both ends fall far below the best point.
-      lo = hi = current;
-    } else {
-      if (wide) Samplers_FailWith(s, tooWideText, static_cast<long long>(maxSupport));
-      return;
-    }
-    if (hi - lo + 1 > maxSupport) {
-      Samplers_FailWith(s, tooWideText, static_cast<long long>(maxSupport));
-      return;
-    }
-  }
-
-  // Index k - origin stays within the buffer however the window grows, as
-  // long as it holds at most maxSupport points.
-  const int64_t origin = lo - (maxSupport - 1);
-  const auto at = [&](int64_t k) -> double& { return weights[static_cast<size_t>(k - origin)]; };
-  double best = -infinity;
-  const auto evaluate = [&](int64_t k) {
-    node->value = static_cast<double>(k);
-    const double v = Density_LogFullConditional(node);
-    at(k) = v;
-    if (v > best) best = v;
-  };
-  for (int64_t k = lo; k <= hi; ++k) evaluate(k);
-  if (open) {
-    // best only grows, so an end that has fallen below the cut-off stays there.
-    const auto carries = [&](int64_t k) { return at(k) > best - windowCutOff; };
-    bool tooWide = false;
-    while (hi < upper && carries(hi) && !tooWide) {
-      if (hi - lo + 1 >= maxSupport) tooWide = true;
-      else evaluate(++hi);
-    }
-    while (lo > lower && carries(lo) && !tooWide) {
-      if (hi - lo + 1 >= maxSupport) tooWide = true;
-      else evaluate(--lo);
-    }
-    if (tooWide) {
-      node->value = old;
-      Samplers_FailWith(s, tooWideText, static_cast<long long>(maxSupport));
-      return;
-    }
-  }
-
-  if (!(best > ruledOut) || best == infinity) {
-    node->value = old;
-    if (best == infinity)
-      Samplers_FailWith(s, "The log full conditional of the node is infinite within its support.");
-    else
-      Samplers_FailWith(s, "Every point of the node's support, %lld to %lld, is ruled out by its full conditional.",
-           static_cast<long long>(lo), static_cast<long long>(hi));
-    return;
-  }
-  double total = 0.0;
-  for (int64_t k = lo; k <= hi; ++k) {
-    const double d = at(k) - best;  // not a number for a point whose value is not one: it weighs nothing
-    total += d > negligible ? std::exp(d) : 0.0;
-    at(k) = total;
-  }
-  const double u = RandNum_Rand() * total;
-  int64_t k = lo;
-  while (k < hi && u > at(k)) ++k;
-  node->value = static_cast<double>(k);
+  if (open && !StartingWindow(s, old, lower, upper, lo, hi)) return;
+  Enumeration e(node, lo, hi);
+  EvaluateWindow(e);
+  if (open && !GrowWindow(s, e, old, lower, upper)) return;
+  if (!SomethingToDraw(s, e, old)) return;
+  const double total = CumulativeWeights(e);
+  node->value = static_cast<double>(DrawPoint(e, total));
 }
