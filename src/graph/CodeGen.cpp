@@ -1,5 +1,6 @@
 #include "graph/CodeGen.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string_view>
 #include <vector>
@@ -159,11 +160,17 @@ Graph_Node* NewData(double value) {
   return n;
 }
 
-void Attach(Graph_Node* node, const std::vector<int32_t>& code, const std::vector<Graph_Node*>& parents) {
-  node->stack = code;
-  node->parents = parents;
+// Gives the node its code and operands in arrays of the store's fixed
+// limits; false when either is too long.
+bool Attach(Graph_Node* node, const std::vector<int32_t>& code, const std::vector<Graph_Node*>& parents) {
+  if (!Graph_NewStack(node->stack, static_cast<int32_t>(std::min<size_t>(code.size(), INT32_MAX))) ||
+      !Graph_NewParents(node->parents, static_cast<int32_t>(std::min<size_t>(parents.size(), INT32_MAX))))
+    return false;
+  std::copy(code.begin(), code.end(), node->stack.begin());
+  std::copy(parents.begin(), parents.end(), node->parents.begin());
   node->numParents = static_cast<int32_t>(parents.size());
   Determ_SetValueFunction(node);
+  return true;
 }
 
 Graph_Node* NewLogical(const std::vector<int32_t>& code, const std::vector<Graph_Node*>& parents,
@@ -413,11 +420,8 @@ void LogicalRelation(Parser_Tree* r) {
   if (CodeGen_error) return;
   writer.code.push_back(Determ_end);
   // Code, operands and value stack all have fixed limits.
-  if (writer.code.size() > static_cast<size_t>(Graph_maxCode) ||
-      writer.parents.size() > static_cast<size_t>(Graph_maxParents) ||
-      writer.maxDepth > Determ_stackSize)
+  if (writer.maxDepth > Determ_stackSize || !Attach(target, writer.code, writer.parents))
     return Error(r->position, tooComplex);
-  Attach(target, writer.code, writer.parents);
 }
 
 // Every element start + i * stride_1 + j * stride_2 + k * stride_3 of up to

@@ -102,26 +102,6 @@ bool Graph_NewStack(std::vector<int32_t>& stack, int32_t n) {
   return true;
 }
 
-void Graph_PushOp(int32_t op, std::vector<int32_t>& stack, int32_t& position) {
-  if (position < 0 || static_cast<size_t>(position) >= stack.size()) Fault("code array overrun");
-  stack[position++] = op;
-}
-
-void Graph_PushPar(Graph_Node* node, std::vector<Graph_Node*>& parents, int32_t& position) {
-  if (position < 0 || static_cast<size_t>(position) >= parents.size()) Fault("parents array overrun");
-  parents[position++] = node;
-}
-
-void Graph_GetOp(int32_t& op, const std::vector<int32_t>& stack, int32_t& position) {
-  if (position < 0 || static_cast<size_t>(position) >= stack.size()) Fault("code array overrun");
-  op = stack[position++];
-}
-
-void Graph_GetPar(Graph_Node*& node, const std::vector<Graph_Node*>& parents, int32_t& position) {
-  if (position < 0 || static_cast<size_t>(position) >= parents.size()) Fault("parents array overrun");
-  node = parents[position++];
-}
-
 void Graph_AddToList(Graph_List& list, Graph_Node* node) {
   if (list.empty()) {
     list.push_front(node);

@@ -69,12 +69,6 @@ inline Graph_Node* Graph_Label(int32_t number) {
 // beyond their limits.
 bool Graph_NewParents(std::vector<Graph_Node*>& parents, int32_t n);
 bool Graph_NewStack(std::vector<int32_t>& stack, int32_t n);
-// Store or fetch the entry at position and advance it. A position outside
-// the array is a program fault and stops the program.
-void Graph_PushOp(int32_t op, std::vector<int32_t>& stack, int32_t& position);
-void Graph_PushPar(Graph_Node* node, std::vector<Graph_Node*>& parents, int32_t& position);
-void Graph_GetOp(int32_t& op, const std::vector<int32_t>& stack, int32_t& position);
-void Graph_GetPar(Graph_Node*& node, const std::vector<Graph_Node*>& parents, int32_t& position);
 
 // Adds a node unless one with the same label is there; a new node goes
 // directly after the first cell.
