@@ -37,4 +37,5 @@ void CtrlC_Disarm() {
 
 bool CtrlC_Abort() { return requested != 0; }
 
+// A seam for the tests, which declare it for themselves.
 void CtrlC_Request() { requested = 1; }

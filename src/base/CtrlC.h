@@ -12,5 +12,3 @@ void CtrlC_Arm();
 void CtrlC_Disarm();
 // Whether the user has asked the sampler to stop since CtrlC_Arm.
 bool CtrlC_Abort();
-// Records a stop request as the interrupt key would; for tests.
-void CtrlC_Request();

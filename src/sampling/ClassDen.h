@@ -74,8 +74,5 @@ void InitClassDen();
 // Registers one Sampler per stochastic node or block, in increasing node
 // number, each with its procedure.
 void ClassDen_ChooseUpdateMethod();
-// The method a node would get; the registration pass uses it, and so do
-// the tests.
+// The method a node would get; the registration pass uses it.
 ClassDen_Method ClassDen_MethodOf(Graph_Node* node);
-// Its method code.
-int32_t ClassDen_MethodCode(Graph_Node* node);

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "Hooks.h"
 #include "Pipeline.h"
 #include "sampling/ClassFun.h"
 #include "sampling/DFreeARS.h"

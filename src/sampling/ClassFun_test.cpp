@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "Hooks.h"
 #include "HandGraph.h"
 #include "Pipeline.h"
 #include "graph/Determ.h"

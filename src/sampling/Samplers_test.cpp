@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "Hooks.h"
 #include "HandGraph.h"
 #include "base/CtrlC.h"
 

@@ -6,6 +6,14 @@
 
 #include <cstdint>
 
+struct Graph_Node;
+
+// Records a stop request as the interrupt key would.
+void CtrlC_Request();
+
+// The code of the update method a node would get.
+int32_t ClassDen_MethodCode(Graph_Node* node);
+
 // Called before every step that changes the file system in a committed set of
 // files and in staged files; null in a normal run. Tests set it to stop the
 // process at a chosen step.
