@@ -181,40 +181,51 @@ TEST_F(PlansTest, HierarchyPlansAgreeWithTheGeneralProceduresFarFromZeroAndWithA
 // block plans' parameters against the general procedures', and a row with a
 // missing value, which other data depend on (so it stays among the terms),
 // that sends both back to the general procedures.
-// A partly observed block is refused before plans are made, so every row of
-// y is data here.
-TEST_F(PlansTest, BlockPlansAgreeWithTheGeneralProcedures) {
+// A block plan needs every row observed; a row that is sampled itself (a
+// whole row missing: a partly observed one is refused at compile) makes
+// the plans step aside for the general procedures.
+TEST_F(PlansTest, BlockPlansAgreeWithTheGeneralProceduresAndStepAsideForAMissingRow) {
   const std::string model =
       "const N = 4;\nvar y[N, 2], mu[2], m0[2], P0[2, 2], T[2, 2], R[2, 2], z;\n"
       "{ for (i in 1:N) { y[i, 1:2] ~ dmnorm(mu[], T[, ]) } z ~ dnorm(y[4, 1], 1)\n"
       "  mu[1:2] ~ dmnorm(m0[], P0[, ]) T[, ] ~ dwish(R[, ], 3) }";
-  Compile(model,
-          "list(y = structure(.Data = c(1.2, 0.4, 100.5, -2.1, 0.3, 0.9, -1.7, 2.2), .Dim = c(4, 2)), "
-          "z = 0.5, m0 = c(0, 1), P0 = structure(.Data = c(0.5, 0.1, 0.1, 0.25), .Dim = c(2, 2)),"
-          " R = structure(.Data = c(2, 0.3, 0.3, 1), .Dim = c(2, 2)))",
-          "list(mu = c(0.4, -0.2), T = structure(.Data = c(1.5, 0.2, 0.2, 0.8), .Dim = c(2, 2)))");
-  Plans_Begin();
-  std::array<double, 4> mu{}, U{}, mu0{}, U0{}, R{}, R0{};
-  double k = 0.0, k0 = 0.0;
-  // Twice: the plans read the current mean and precision, so move them and
-  // compare again.
-  for (const bool moved : {false, true}) {
-    SCOPED_TRACE(moved ? "moved" : "as started");
-    if (moved) {
-      N("mu", 1)->value = 3.5;
-      N("T", 0)->value = 2.5;
-    }
-    ASSERT_TRUE(Plans_MNormal(RecordOf(N("mu")), mu, U));
-    ASSERT_TRUE(Plans_Wishart(RecordOf(N("T")), k, R));
-    ASSERT_TRUE(ConjDist_MNormal2Parameters(N("mu"), mu0, U0));
-    ASSERT_TRUE(ConjDist_WishartParameters(N("T"), k0, R0));
-    EXPECT_DOUBLE_EQ(k, k0);
-    for (size_t i = 0; i < 4; ++i) {
-      if (i < 2) {
-        EXPECT_NEAR(mu[i], mu0[i], 1e-12 * (1.0 + std::fabs(mu0[i]))) << i;
+  const std::string fixedPart =
+      "z = 0.5, m0 = c(0, 1), P0 = structure(.Data = c(0.5, 0.1, 0.1, 0.25), .Dim = c(2, 2)),"
+      " R = structure(.Data = c(2, 0.3, 0.3, 1), .Dim = c(2, 2))";
+  const std::string inits =
+      "list(mu = c(0.4, -0.2), T = structure(.Data = c(1.5, 0.2, 0.2, 0.8), .Dim = c(2, 2)))";
+  for (const bool missing : {false, true}) {
+    SCOPED_TRACE(missing ? "a missing row" : "all rows observed");
+    Compile(model,
+            std::string("list(y = structure(.Data = c(1.2, 0.4, 100.5, -2.1, 0.3, 0.9, ") +
+                (missing ? "NA, NA" : "-1.7, 2.2") + "), .Dim = c(4, 2)), " + fixedPart + ")",
+            inits);
+    Plans_Begin();
+    std::array<double, 4> mu{}, U{}, mu0{}, U0{}, R{}, R0{};
+    double k = 0.0, k0 = 0.0;
+    EXPECT_EQ(Plans_MNormal(RecordOf(N("mu")), mu, U), !missing);
+    EXPECT_EQ(Plans_Wishart(RecordOf(N("T")), k, R), !missing);
+    if (missing) continue;
+    // Twice: the plans read the current mean and precision, so move them
+    // and compare again.
+    for (const bool moved : {false, true}) {
+      SCOPED_TRACE(moved ? "moved" : "as started");
+      if (moved) {
+        N("mu", 1)->value = 3.5;
+        N("T", 0)->value = 2.5;
       }
-      EXPECT_NEAR(U[i], U0[i], 1e-12 * (1.0 + std::fabs(U0[i]))) << i;
-      EXPECT_NEAR(R[i], R0[i], 1e-12 * (1.0 + std::fabs(R0[i]))) << i;
+      ASSERT_TRUE(Plans_MNormal(RecordOf(N("mu")), mu, U));
+      ASSERT_TRUE(Plans_Wishart(RecordOf(N("T")), k, R));
+      ASSERT_TRUE(ConjDist_MNormal2Parameters(N("mu"), mu0, U0));
+      ASSERT_TRUE(ConjDist_WishartParameters(N("T"), k0, R0));
+      EXPECT_DOUBLE_EQ(k, k0);
+      for (size_t i = 0; i < 4; ++i) {
+        if (i < 2) {
+          EXPECT_NEAR(mu[i], mu0[i], 1e-12 * (1.0 + std::fabs(mu0[i]))) << i;
+        }
+        EXPECT_NEAR(U[i], U0[i], 1e-12 * (1.0 + std::fabs(U0[i]))) << i;
+        EXPECT_NEAR(R[i], R0[i], 1e-12 * (1.0 + std::fabs(R0[i]))) << i;
+      }
     }
   }
 }
