@@ -561,11 +561,18 @@ void FoldPass() {
 // The distribution a keyword names: the row whose keyword it is. dt and
 // dcauchy have no row of their own: they are generated as scale mixtures
 // of dnorm.
+// The rows are matched by keyword once, not for every unrolled relation.
 int32_t DensityOf(int32_t keyword) {
-  const std::string_view text = Scanner_KeywordText(keyword);
-  for (int32_t density = 1; density <= Distrib_last; ++density)
-    if (text == Distrib_Of(density).keyword) return density;
-  return Distrib_dnorm;
+  static const std::vector<int32_t> byKeyword = [] {
+    std::vector<int32_t> table(static_cast<size_t>(Scanner_distributions) + 1, Distrib_dnorm);
+    for (int32_t code = 0; code <= Scanner_distributions; ++code) {
+      const std::string_view text = Scanner_KeywordText(code);
+      for (int32_t density = 1; density <= Distrib_last && !text.empty(); ++density)
+        if (text == Distrib_Of(density).keyword) table[static_cast<size_t>(code)] = density;
+    }
+    return table;
+  }();
+  return keyword >= 0 && keyword <= Scanner_distributions ? byKeyword[static_cast<size_t>(keyword)] : Distrib_dnorm;
 }
 
 struct Parameter {
