@@ -14,6 +14,7 @@
 #include <random>
 #include <string>
 
+#include "commands/Chain.h"
 #include "base/Params.h"
 #include "base/Write.h"
 #include "graph/Determ.h"
@@ -86,6 +87,7 @@ double Counting(Graph_Node* node) {
 }  // namespace
 
 int main() {
+  InitChain();
   bench::ScratchDirectory scratch(true);
   if (!scratch.ok()) return 1;
   bench::BackgroundConsole();
@@ -112,7 +114,7 @@ int main() {
   const auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < sweeps && !error; ++i) {
     Samplers_Update(aborted, error);
-    for (int k = 0; k < 3; ++k) sum[k] += Named(names[k])->value;
+    for (int k = 0; k < 3; ++k) sum[k] += Graph_Own(Named(names[k]));
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (error) {

@@ -13,6 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "commands/Chain.h"
 #include "base/Files.h"
 #include "store/Graph.h"
 #include "language/Data.h"
@@ -133,6 +134,7 @@ void Time(const char* label, int64_t values, const std::string& file, Prepare pr
 }  // namespace
 
 int main() {
+  InitChain();
   bench::ScratchDirectory scratch(false);
   if (!scratch.ok()) return 1;
   const std::filesystem::path& dir = scratch.path();

@@ -11,6 +11,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "commands/Chain.h"
 #include "base/Files.h"
 #include "base/Params.h"
 #include "base/Write.h"
@@ -86,6 +87,7 @@ std::string Values(int n, const char* value) {
 }  // namespace
 
 int main() {
+  InitChain();
   bench::ScratchDirectory scratch(true);
   if (!scratch.ok()) return 1;
   bench::BackgroundConsole();

@@ -37,7 +37,7 @@ class CheckPointTest : public test::Pipeline {
   }
   static void Run(int32_t from, int32_t to) {
     for (int32_t it = from; it <= to; ++it) {
-      N("mu")->value = it * 0.25;
+      Graph_Own(N("mu")) = it * 0.25;
       Monitors_Update(it);
     }
   }

@@ -3,6 +3,7 @@
 #include <csignal>
 
 #include "base/CtrlC.h"
+#include "commands/Chain.h"
 #include "commands/Help.h"
 #include "commands/Model.h"
 #include "commands/Nodes.h"
@@ -93,6 +94,7 @@ bool Wren0600_InitModules(int argc, const char* const* argv) {
   InitWrite();
   if (!InitRead()) return false;
   InitHelp();
+  InitChain();
   InitGraph();
   InitSymTabs();
   InitErrors();

@@ -106,7 +106,7 @@ void Proportion(Graph_Node* tested, const Graph_Node* node, int number) {
 // node itself: a parameter that is not whole is named, not its child.
 void Integer(const Graph_Node* tested, const Graph_Node* node, int number) {
   Defined(tested, node);
-  if (!(std::fabs(Count(tested->value) - tested->value) <= tiny)) Fail(tested, number);
+  if (!(std::fabs(Count(Graph_Own(tested)) - Graph_Own(tested)) <= tiny)) Fail(tested, number);
 }
 
 // A constant or a node observed without a distribution of its own.
@@ -117,7 +117,7 @@ void Fixed(const Graph_Node* tested, const Graph_Node* node, int number) {
 
 void AtLeast(const Graph_Node* tested, const Graph_Node* node, double lowest, int number) {
   Defined(tested, node);
-  if (!(Count(tested->value) >= lowest)) Fail(node, number);
+  if (!(Count(Graph_Own(tested)) >= lowest)) Fail(node, number);
 }
 
 // A whole number of at least 1 that the sampler never changes: degrees of
@@ -144,10 +144,10 @@ void CheckDomain(Distrib_Domain domain, Graph_Node* tested, Graph_Node* node) {
       // k may be whole or half a whole number, at least 0.5: twice it must
       // be a whole number of at least 1. The doubling is undone at once.
       Fixed(tested, node, parameterNotFixed);
-      tested->value *= 2.0;
+      Graph_Own(tested) *= 2.0;
       Integer(tested, node, parameterNotInteger);
       AtLeast(tested, node, 1.0, valueNotPositive);
-      tested->value /= 2.0;
+      Graph_Own(tested) /= 2.0;
       break;
     case Distrib_wholeAtLeastOne:
       Integer(tested, node, parameterNotInteger);
@@ -206,7 +206,7 @@ void CheckValue(Graph_Node* node) {
   };
   if (row.discrete) {
     Integer(node, node, valueNotInteger);
-    const double c = Count(node->value);
+    const double c = Count(Graph_Own(node));
     if (row.lower.kind == Distrib_fixed && row.upper.kind == Distrib_fixed) {
       if (!(c >= row.lower.value && c <= row.upper.value)) FailText(node, notBinary);
       return;
@@ -217,7 +217,7 @@ void CheckValue(Graph_Node* node) {
   }
   if (row.lower.kind == Distrib_parameter && row.upper.kind == Distrib_parameter) {
     const double lower = end(row.lower), upper = end(row.upper);
-    if (!(node->value + tiny >= lower && node->value - tiny <= upper)) FailText(node, outsideUniform);
+    if (!(Graph_Own(node) + tiny >= lower && Graph_Own(node) - tiny <= upper)) FailText(node, outsideUniform);
   } else if (row.lower.kind == Distrib_parameter) {
     HalfRange(node, node, valueNotPositive);
   } else if (row.lower.kind == Distrib_fixed && row.upper.kind == Distrib_fixed) {
@@ -242,7 +242,7 @@ void CheckBounds(Graph_Node* node) {
   Distrib_Support(node, lower, upper);
   // A discrete node's bounds are whole numbers; its value is whole up to the
   // tolerance the integer test allows.
-  const double v = row.discrete ? Count(node->value) : node->value;
+  const double v = row.discrete ? Count(Graph_Own(node)) : Graph_Own(node);
   if (v < lower) Fail(node, valueBelowLowerBound);
   if (v > upper) Fail(node, valueAboveUpperBound);
 }

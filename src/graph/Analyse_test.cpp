@@ -154,13 +154,13 @@ TEST_F(AnalyseTest, ValuesOutsideTheirBoundsAreRefused) {
 
 TEST_F(AnalyseTest, ValuesThatNoIntegerTypeHoldsAreRefusedOrAcceptedSafely) {
   Build("var y; { y ~ dpois(2) }", "list(y = 1)");
-  Node("y")->value = 1.0E+300;  // whole, and far beyond every integer type
+  Graph_Own(Node("y")) = 1.0E+300;  // whole, and far beyond every integer type
   Passes();
   for (double v : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()}) {
-    Node("y")->value = v;
+    Graph_Own(Node("y")) = v;
     EXPECT_EQ(Fails(), "y: Invalid value for node expected an integer value.") << v;
   }
-  Node("y")->value = -1.0E+300;
+  Graph_Own(Node("y")) = -1.0E+300;
   EXPECT_EQ(Fails(), "y: Node value is less then lower allowed value");
 }
 
@@ -169,7 +169,7 @@ TEST_F(AnalyseTest, WishartDegreesOfFreedomMayBeHalfWhole) {
   const std::string r = "list(R = structure(.Data = c(1, 0, 0, 1), .Dim = c(2, 2))";
   Build(model, r + ", k = 2.5)");
   Passes();
-  EXPECT_EQ(Node("k")->value, 2.5);  // doubled for the test only
+  EXPECT_EQ(Graph_Own(Node("k")), 2.5);  // doubled for the test only
   Build(model, r + ", k = 2.3)");
   EXPECT_EQ(Fails(), "k: Invalid value for parameter expected an integer value.");  // k itself
   Build(model, r + ", k = 0)");

@@ -155,7 +155,7 @@ bool SquareMatrix(const Span& s, const Parser_Tree* where, int32_t& n) {
 Graph_Node* NewData(double value) {
   Graph_Node* n = Graph_NewNode();
   n->kind = Graph_data;
-  n->value = value;
+  Graph_Own(n) = value;
   Graph_Link(n);
   return n;
 }
@@ -186,7 +186,7 @@ Graph_Node* NewLogical(const std::vector<int32_t>& code, const std::vector<Graph
 
 // The index a data node holds, with slack for values computed in floating point.
 bool DataIndex(const Graph_Node* n, int32_t& k) {
-  double v = n->value;
+  double v = Graph_Own(n);
   if (!(std::fabs(v) < 2147483647.0)) return false;
   double t = std::trunc(v + 1.0E-6);
   k = static_cast<int32_t>(t);
@@ -510,7 +510,7 @@ void MakeData(Graph_Node* n, double value) {
     n->density = 0;
     n->size = 1;
   }
-  n->value = value;
+  Graph_Own(n) = value;
   n->kind = Graph_data;
   n->stack.clear();
   n->parents.clear();
@@ -540,7 +540,7 @@ void Fold(Graph_Node* n) {
     }
     Graph_Node* target = Graph_Label(base);
     if (target == nullptr) Errors_NodeError(n, undefinedElement);
-    if (target->kind == Graph_data) return MakeData(n, target->value);
+    if (target->kind == Graph_data) return MakeData(n, Graph_Own(target));
     n->stack = {Determ_push, Determ_end};
     n->parents = {target};
     n->numParents = 1;
@@ -686,7 +686,7 @@ bool ScaleMixture(Relation& rel) {
     if (!Single(p)) return false;
   Graph_Node* w = Graph_NewNode();
   w->kind = Graph_stochastic;
-  w->value = 1.0;
+  Graph_Own(w) = 1.0;
   w->density = Distrib_dchisq;
   w->parents = {rel.params[2].node};
   w->numParents = 1;

@@ -45,8 +45,8 @@ TEST_F(CodeGenTest, LinearPredictorGetsPostfixCodeAndOperands) {
   EXPECT_EQ(mu2->stack, (Code{23, 23, 23, 23, 2, 3, 1, 21}));
   EXPECT_EQ(mu2->numParents, 4);
   EXPECT_EQ(mu2->parents, (std::vector<Graph_Node*>{Node("alpha"), Node("beta"), Node("x", 1), Node("xbar")}));
-  Node("alpha")->value = 1.0;
-  Node("beta")->value = 3.0;
+  Graph_Own(Node("alpha")) = 1.0;
+  Graph_Own(Node("beta")) = 3.0;
   EXPECT_DOUBLE_EQ(mu2->valueFunction(mu2), 1.0);
   EXPECT_DOUBLE_EQ(Node("mu", 2)->valueFunction(Node("mu", 2)), 4.0);
 }
@@ -70,11 +70,11 @@ TEST_F(CodeGenTest, DataOnlyLogicalNodesAndPicksAreFolded) {
                      "  g ~ dcat(x[]) s <- h[g]  kk <- b - 1  q <- h[kk]  v <- x[w] }"),
             "");
   EXPECT_EQ(Node("z")->kind, Graph_data);
-  EXPECT_EQ(Node("z")->value, 5.0);
+  EXPECT_EQ(Graph_Own(Node("z")), 5.0);
   EXPECT_TRUE(Node("z")->stack.empty());
   EXPECT_EQ(Node("y", 0)->kind, Graph_data);  // a data index picks a data element
-  EXPECT_EQ(Node("y", 0)->value, 30.0);
-  EXPECT_EQ(Node("v")->value, 20.0);  // 2.0000005 counts as 2
+  EXPECT_EQ(Graph_Own(Node("y", 0)), 30.0);
+  EXPECT_EQ(Graph_Own(Node("v")), 20.0);  // 2.0000005 counts as 2
   // A stochastic index keeps its pick; a folded one becomes a plain reference.
   Graph_Node* pick = Node("s")->parents[0];
   EXPECT_EQ(pick->stack, (Code{20, 1, SymTabs_FindName("h")->firstNode, 3, 1}));
@@ -97,17 +97,17 @@ TEST_F(CodeGenTest, StochasticNodesGetParametersAndBoundSlots) {
   EXPECT_EQ(precision->stack, (Code{23, 23, 3, 23, 4, 21}));
   Graph_Node* w = precision->parents[0];
   EXPECT_EQ(w->density, Distrib_dchisq);
-  EXPECT_EQ(w->value, 1.0);
+  EXPECT_EQ(Graph_Own(w), 1.0);
   EXPECT_EQ(precision->parents[1], Node("tau"));
-  EXPECT_EQ(precision->parents[2]->value, 4.0);
+  EXPECT_EQ(Graph_Own(precision->parents[2]), 4.0);
   Graph_Node* u = Node("u");
   ASSERT_EQ(u->numParents, 4);
   EXPECT_EQ(u->parents[2], u->parents[0]);
   EXPECT_EQ(u->parents[3], u->parents[1]);
-  EXPECT_EQ(Node("c")->parents[1]->parents[2]->value, 1.0);
+  EXPECT_EQ(Graph_Own(Node("c")->parents[1]->parents[2]), 1.0);
   Graph_Node* b = Node("b");
   ASSERT_EQ(b->numParents, 4);
-  EXPECT_EQ(b->parents[2]->value, 0.0);
+  EXPECT_EQ(Graph_Own(b->parents[2]), 0.0);
   EXPECT_EQ(b->parents[3], nullptr);
 }
 
@@ -188,7 +188,7 @@ TEST_F(CodeGenTest, MultivariateParametersAndAggregates) {
   EXPECT_EQ(Node("s")->stack, (Code{29, 1, t + 3, 3, 1}));
   EXPECT_EQ(Node("S", 4)->stack, (Code{31, SymTabs_FindName("S")->firstNode, t, 3, 1, 3, 3}));
   EXPECT_EQ(Node("d")->stack, (Code{11, mu, 3, 1, SymTabs_FindName("x")->firstNode, 1}));
-  EXPECT_EQ(Node("y")->parents[1]->value, 3.0);  // the category count
+  EXPECT_EQ(Graph_Own(Node("y")->parents[1]), 3.0);  // the category count
 }
 
 TEST_F(CodeGenTest, Errors) {
@@ -229,7 +229,7 @@ TEST_F(CodeGenTest, LogicalChainsOfAnyLengthAreGenerated) {
   };
   for (const auto& [n, reader] : cases) {
     ASSERT_EQ(Generate(chain(n, reader)), "") << n << " " << reader;
-    Node("x", 0)->value = 0.5;
+    Graph_Own(Node("x", 0)) = 0.5;
     Graph_Node* end = Node("x", n - 1);
     EXPECT_DOUBLE_EQ(end->valueFunction(end), n - 0.5) << n;
   }

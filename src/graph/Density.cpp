@@ -74,7 +74,7 @@ inline double LogOnePlusExp(double y) {
 // and needs no further guard: a logarithm above 0 (a proportion beyond 1)
 // or one that is not a number fails the last test.
 double Bernoulli(Graph_Node* node) {
-  const double x = node->value;
+  const double x = Graph_Own(node);
   if (!(x == 0.0 || x == 1.0 || (IsCount(x, 0.0) && x <= 1.0 + wholeTolerance))) return impossible;
   double lnP, lnQ;
   Determ_LogProportion(node->parents[0], lnP, lnQ);
@@ -83,7 +83,7 @@ double Bernoulli(Graph_Node* node) {
 }
 
 double Beta(Graph_Node* node) {
-  const double a = Parameter(node, 0), b = Parameter(node, 1), x = node->value;
+  const double a = Parameter(node, 0), b = Parameter(node, 1), x = Graph_Own(node);
   if (!(a > 0.0 && b > 0.0 && x >= 0.0 && x <= 1.0)) return impossible;
   return (a - 1.0) * std::log(x) + (b - 1.0) * std::log(1.0 - x);
 }
@@ -98,7 +98,7 @@ double Beta1(Graph_Node* node) {
 // serve counts that change, check the value at every evaluation.
 double Binomial(Graph_Node* node) {
   double lnP, lnQ;
-  const double n = Parameter(node, 1), x = node->value;
+  const double n = Parameter(node, 1), x = Graph_Own(node);
   Determ_LogProportion(node->parents[0], lnP, lnQ);
   if (!ProportionLogs(lnP, lnQ)) return impossible;
   // A term with no count is 0 even where its logarithm is -infinity (p of 0 or 1).
@@ -106,16 +106,16 @@ double Binomial(Graph_Node* node) {
 }
 
 double Binomial1(Graph_Node* node) {
-  const double n = Parameter(node, 1), x = node->value;
+  const double n = Parameter(node, 1), x = Graph_Own(node);
   if (!(IsCount(n, 0.0) && IsCount(x, 0.0) && x <= n + wholeTolerance)) return impossible;
   const double v = Binomial(node);
   if (v == impossible) return v;  // the coefficient needs 0 <= x <= n
-  return v + SpecFunc_LogBinomialCoef(ToInt(Parameter(node, 1)), ToInt(node->value));
+  return v + SpecFunc_LogBinomialCoef(ToInt(Parameter(node, 1)), ToInt(Graph_Own(node)));
 }
 
 // Categories are numbered from 1.
 double Cat(Graph_Node* node) {
-  const double x = node->value, categories = Parameter(node, 1);
+  const double x = Graph_Own(node), categories = Parameter(node, 1);
   if (!(IsCount(x, 1.0) && x <= categories + wholeTolerance)) return impossible;
   const int32_t first = Determ_Base(node->parents[0]);
   const double p = ComponentValue(first + ToInt(x) - 1);
@@ -123,7 +123,7 @@ double Cat(Graph_Node* node) {
 }
 
 double ChiSqr(Graph_Node* node) {
-  const double half = 0.5 * Parameter(node, 0), x = node->value;
+  const double half = 0.5 * Parameter(node, 0), x = Graph_Own(node);
   if (!(half > 0.0 && x > 0.0)) return impossible;
   return (half - 1.0) * std::log(0.5 * x) - 0.5 * x - SpecFunc_LogGammafunction(half);
 }
@@ -131,24 +131,24 @@ double ChiSqr(Graph_Node* node) {
 double DoubleExp(Graph_Node* node) {
   const double mu = Parameter(node, 0), tau = Parameter(node, 1);
   if (!(tau > 0.0)) return impossible;
-  return std::log(tau) - tau * std::fabs(node->value - mu);
+  return std::log(tau) - tau * std::fabs(Graph_Own(node) - mu);
 }
 
 double Exponential(Graph_Node* node) {
   const double lambda = Parameter(node, 0);
-  if (!(lambda > 0.0 && node->value >= 0.0)) return impossible;
-  return std::log(lambda) - lambda * node->value;
+  if (!(lambda > 0.0 && Graph_Own(node) >= 0.0)) return impossible;
+  return std::log(lambda) - lambda * Graph_Own(node);
 }
 
 double F(Graph_Node* node) {
-  const double n = Parameter(node, 0), m = Parameter(node, 1), x = node->value;
+  const double n = Parameter(node, 0), m = Parameter(node, 1), x = Graph_Own(node);
   if (!(n > 0.0 && m > 0.0 && x > 0.0)) return impossible;
   return (0.5 * n - 1.0) * std::log(x) - 0.5 * (n + m) * std::log(1.0 + n * x / m);
 }
 
 // Shape r, rate mu.
 double Gamma(Graph_Node* node) {
-  const double r = Parameter(node, 0), mu = Parameter(node, 1), x = node->value;
+  const double r = Parameter(node, 0), mu = Parameter(node, 1), x = Graph_Own(node);
   if (!(r > 0.0 && mu > 0.0 && x > 0.0)) return impossible;
   return (r - 1.0) * std::log(mu * x) + std::log(mu) - mu * x;
 }
@@ -161,7 +161,7 @@ double Gamma1(Graph_Node* node) {
 // The number of trials up to and including the first success: 1, 2, ...
 double Geometric(Graph_Node* node) {
   double lnP, lnQ;
-  const double x = node->value;
+  const double x = Graph_Own(node);
   if (!IsCount(x, 1.0)) return impossible;
   Determ_LogProportion(node->parents[0], lnP, lnQ);
   if (!ProportionLogs(lnP, lnQ)) return impossible;
@@ -172,7 +172,7 @@ double Geometric(Graph_Node* node) {
 double Gumbel(Graph_Node* node) {
   const double b = Parameter(node, 1);
   if (!(b > 0.0)) return impossible;
-  const double y = (Parameter(node, 0) - node->value) * b;
+  const double y = (Parameter(node, 0) - Graph_Own(node)) * b;
   return y - std::exp(y);
 }
 
@@ -180,14 +180,14 @@ double Gumbel(Graph_Node* node) {
 double Logistic(Graph_Node* node) {
   const double a = Parameter(node, 0), b = Parameter(node, 1);
   if (!(b > 0.0)) return impossible;
-  const double y = -(node->value - a) * b;
+  const double y = -(Graph_Own(node) - a) * b;
   return std::log(b) + y - 2.0 * LogOnePlusExp(y);
 }
 
 double LogNormal(Graph_Node* node) {
   const double mu = Parameter(node, 0), tau = Parameter(node, 1);
-  if (!(tau > 0.0 && node->value > 0.0)) return impossible;
-  const double lx = std::log(node->value), d = lx - mu;
+  if (!(tau > 0.0 && Graph_Own(node) > 0.0)) return impossible;
+  const double lx = std::log(Graph_Own(node)), d = lx - mu;
   return 0.5 * (std::log(tau) - tau * d * d) - lx;
 }
 
@@ -206,7 +206,7 @@ double MNormal(Graph_Node* node) {
   const int32_t tau = Determ_Base(node->parents[1]);
   double sum = 0.0;
   for (int32_t i = 0; i < n; ++i) {
-    const double d = Graph_Label(node->label + i)->value - ComponentValue(mu + i);
+    const double d = Graph_Own(Graph_Label(node->label + i)) - ComponentValue(mu + i);
     differences[static_cast<size_t>(i)] = d;
     const int32_t row = tau + i * n;
     double term = 0.5 * ComponentValue(row + i) * d * d;
@@ -220,7 +220,7 @@ double Multinomial(Graph_Node* node) {
   const int32_t p = Determ_Base(node->parents[0]);
   double sum = 0.0, total = 0.0;
   for (int32_t i = 0; i < node->size; ++i) {
-    const double x = Graph_Label(node->label + i)->value;
+    const double x = Graph_Own(Graph_Label(node->label + i));
     if (!IsCount(x, 0.0)) return impossible;
     total += x;
     const double pi = ComponentValue(p + i);
@@ -233,7 +233,7 @@ double Multinomial(Graph_Node* node) {
 
 double NegBin(Graph_Node* node) {
   double lnP, lnQ;
-  const double r = Parameter(node, 1), x = node->value;
+  const double r = Parameter(node, 1), x = Graph_Own(node);
   if (!(r > 0.0 && IsCount(x, 0.0))) return impossible;
   Determ_LogProportion(node->parents[0], lnP, lnQ);
   if (!ProportionLogs(lnP, lnQ)) return impossible;
@@ -244,7 +244,7 @@ double NegBin(Graph_Node* node) {
 // value (and on r): without it the full conditional of an unobserved count,
 // or of r, would be wrong.
 double NegBin1(Graph_Node* node) {
-  const double x = node->value, r = Parameter(node, 1);
+  const double x = Graph_Own(node), r = Parameter(node, 1);
   const double v = NegBin(node);
   if (v == impossible) return v;
   return v + SpecFunc_LogGamma(x + r) - SpecFunc_LogGamma(x + 1.0) - SpecFunc_LogGamma(r);
@@ -253,7 +253,7 @@ double NegBin1(Graph_Node* node) {
 double Multinomial1(Graph_Node* node) {
   double coefficient = 0.0, total = 0.0;
   for (int32_t i = 0; i < node->size; ++i) {
-    const double x = Graph_Label(node->label + i)->value;
+    const double x = Graph_Own(Graph_Label(node->label + i));
     coefficient -= SpecFunc_LogGamma(x + 1.0);
     total += x;
   }
@@ -264,20 +264,20 @@ double Multinomial1(Graph_Node* node) {
 
 // Mean mu, precision tau.
 double Normal(Graph_Node* node) {
-  const double mu = Parameter(node, 0), tau = Parameter(node, 1), d = node->value - mu;
+  const double mu = Parameter(node, 0), tau = Parameter(node, 1), d = Graph_Own(node) - mu;
   return 0.5 * (std::log(tau) - tau * d * d);
 }
 
 // Shape alpha, scale c.
 double Pareto(Graph_Node* node) {
-  const double alpha = Parameter(node, 0), c = Parameter(node, 1), x = node->value;
+  const double alpha = Parameter(node, 0), c = Parameter(node, 1), x = Graph_Own(node);
   if (!(alpha > 0.0 && c > 0.0 && x >= c)) return impossible;
   return std::log(alpha / x) + alpha * std::log(c / x);
 }
 
 double Poisson(Graph_Node* node) {
   double lambda, lnLambda;
-  const double x = node->value;
+  const double x = Graph_Own(node);
   Determ_MeanLogMean(node->parents[0], lambda, lnLambda);
   if (!(lambda >= 0.0)) return impossible;
   // No count, no logarithm: a mean of 0 makes 0 certain.
@@ -285,33 +285,33 @@ double Poisson(Graph_Node* node) {
 }
 
 double Poisson1(Graph_Node* node) {
-  if (!IsCount(node->value, 0.0)) return impossible;
+  if (!IsCount(Graph_Own(node), 0.0)) return impossible;
   const double v = Poisson(node);
-  return v == impossible ? v : v - SpecFunc_LogGamma(node->value + 1.0);
+  return v == impossible ? v : v - SpecFunc_LogGamma(Graph_Own(node) + 1.0);
 }
 
 // a x^(a - 1) on (0, 1), the law the forward generator draws from.
 double PowerDist(Graph_Node* node) {
-  const double a = Parameter(node, 0), x = node->value;
+  const double a = Parameter(node, 0), x = Graph_Own(node);
   if (!(a > 0.0 && x >= 0.0 && x <= 1.0)) return impossible;
   return std::log(a) + (a - 1.0) * std::log(x);
 }
 
 double Uniform(Graph_Node* node) {
-  const double a = Parameter(node, 0), b = Parameter(node, 1), x = node->value;
+  const double a = Parameter(node, 0), b = Parameter(node, 1), x = Graph_Own(node);
   if (!(b > a && x >= a && x <= b)) return impossible;
   return -std::log(b - a);
 }
 
 // Shape v, rate lambda.
 double Weibull(Graph_Node* node) {
-  const double v = Parameter(node, 0), lambda = Parameter(node, 1), x = node->value;
+  const double v = Parameter(node, 0), lambda = Parameter(node, 1), x = Graph_Own(node);
   if (!(v > 0.0 && lambda > 0.0 && x >= 0.0)) return impossible;
   return std::log(v * lambda) + (v - 1.0) * std::log(x) - lambda * std::pow(x, v);
 }
 
 double Zipf(Graph_Node* node) {
-  const double a = Parameter(node, 0), x = node->value;
+  const double a = Parameter(node, 0), x = Graph_Own(node);
   if (!(a > 0.0 && IsCount(x, 1.0))) return impossible;
   return -a * std::log(x);
 }

@@ -25,7 +25,7 @@ double LnChoose(double n, double k) { return std::lgamma(n + 1) - std::lgamma(k 
 std::vector<int32_t> calls;  // labels of the recording terms, in evaluation order
 double Recording(Graph_Node* node) {
   calls.push_back(node->label);
-  return node->value;
+  return Graph_Own(node);
 }
 
 class DensityTest : public test::HandGraph {
@@ -203,17 +203,17 @@ TEST_F(DensityTest, VectorParametersAreReadFromTheirBlocks) {
   Graph_Node* row = Logical({20, 1, matrix->label, 2, 3}, {k});
   Graph_Node* cat = Dist(Distrib_dcat, 2.0, {row, count});
   EXPECT_NEAR(Log(cat), std::log(0.3), 1e-15);
-  k->value = 1.0;
+  Graph_Own(k) = 1.0;
   EXPECT_NEAR(cat->logDensity(cat), std::log(0.2), 1e-15);
 
   Graph_Node* multi = Block(Distrib_dmulti, {2.0, 0.0, 5.0}, {Vector({0.3, 0.0, 0.7}), Data(7.0)});
   const double coefficient = std::log(21.0);  // 7! / (2! 0! 5!)
   EXPECT_NEAR(Log(multi), coefficient + 2.0 * std::log(0.3) + 5.0 * std::log(0.7), 1e-9);
-  Graph_Label(multi->label + 1)->value = 1.0;  // an impossible category
-  Graph_Label(multi->label + 2)->value = 4.0;
+  Graph_Own(Graph_Label(multi->label + 1)) = 1.0;  // an impossible category
+  Graph_Own(Graph_Label(multi->label + 2)) = 4.0;
   EXPECT_NEAR(multi->logDensity(multi), -1.0E10 + std::log(105.0) + 2.0 * std::log(0.3) + 4.0 * std::log(0.7),
               1e-3);  // 7! / (2! 1! 4!) = 105
-  Graph_Label(multi->label + 2)->value = 5.0;  // counts that do not add up to N
+  Graph_Own(Graph_Label(multi->label + 2)) = 5.0;  // counts that do not add up to N
   EXPECT_EQ(multi->logDensity(multi), -std::numeric_limits<double>::infinity());
 }
 
@@ -230,9 +230,9 @@ TEST_F(DensityTest, MultivariateNormalUsesTheLowerTriangleOfThePrecision) {
   EXPECT_NEAR(Log(x), -0.5 * quadratic, 1e-14);
   Graph_Node* second = Graph_Label(x->label + 1);  // every component evaluates the whole block
   EXPECT_NEAR(second->logDensity(second), -0.5 * quadratic, 1e-14);
-  Graph_Label(t->label + 2)->value = 99.0;  // above the diagonal: never read
+  Graph_Own(Graph_Label(t->label + 2)) = 99.0;  // above the diagonal: never read
   EXPECT_NEAR(x->logDensity(x), -0.5 * quadratic, 1e-14);
-  Graph_Label(t->label + 6)->value = 0.7;  // below it: read
+  Graph_Own(Graph_Label(t->label + 6)) = 0.7;  // below it: read
   EXPECT_NEAR(x->logDensity(x), -0.5 * quadratic - (0.7 - 0.2) * d[2] * d[0], 1e-14);
 }
 
@@ -244,7 +244,7 @@ TEST_F(DensityTest, LinkedParametersGiveAccurateLogarithms) {
   EXPECT_NEAR(Log(Dist(Distrib_dbin, 3.0, {logit, Data(10.0)}, Graph_data)), 3.0 * lnP + 7.0 * lnQ, 1e-11);
   EXPECT_NEAR(Log(Dist(Distrib_dgeom, 3.0, {logit})), lnP + 2.0 * lnQ, 1e-12);
   EXPECT_NEAR(Log(Dist(Distrib_dnegbin, 2.0, {logit, Data(4.0)}, Graph_data)), 4.0 * lnP + 2.0 * lnQ, 1e-12);
-  eta->value = -12.0;  // p near 0
+  Graph_Own(eta) = -12.0;  // p near 0
   Graph_Node* low = Dist(Distrib_dbern, 1.0, {logit});
   EXPECT_NEAR(Log(low), -12.0 - std::log1p(std::exp(-12.0)), 1e-12);
 
@@ -264,7 +264,7 @@ TEST_F(DensityTest, LinkedParametersGiveAccurateLogarithms) {
   Graph_Node* lambda = Logical({24, 8, 21}, {linear});
   Graph_Node* y = Dist(Distrib_dpois, 3.0, {lambda}, Graph_data);
   EXPECT_NEAR(Log(y), 3.0 * 2.5 - std::exp(2.5), 1e-12);
-  linear->value = -800.0;  // the mean underflows; its log does not
+  Graph_Own(linear) = -800.0;  // the mean underflows; its log does not
   EXPECT_EQ(y->logDensity(y), -2400.0);
 }
 
@@ -291,7 +291,7 @@ TEST_F(DensityTest, FullConditionalAddsTheLikelihoodToTheOwnTerm) {
   Graph_AddNonUnique(theta->likelihood, y2);
   Density_SetDensity();
   for (double candidate : {1.0, -0.5, 2.25}) {
-    theta->value = candidate;
+    Graph_Own(theta) = candidate;
     const double own = 0.5 * (std::log(0.5) - 0.5 * candidate * candidate);
     const double normal = 0.5 * (std::log(4.0) - 4.0 * (2.0 - candidate) * (2.0 - candidate));
     EXPECT_NEAR(Density_LogFullConditional(theta), own + normal + 3.0 * candidate - std::exp(candidate), 1e-12);

@@ -121,7 +121,7 @@ double StackValue(Graph_Node* node) {
         Graph_Node* p = node->parents[operand++];
         if (p == nullptr) Fault(node);
         linkFunc = noLink;
-        s[top++] = op == Determ_push ? Graph_ValueOf(p) : p->value;
+        s[top++] = op == Determ_push ? Graph_ValueOf(p) : Graph_Own(p);
         break;
       }
       default: {
@@ -271,7 +271,7 @@ double LogDeterminantValue(Graph_Node* node) {
 
 double Alias1Value(Graph_Node* node) {
   linkFunc = noLink;
-  return node->parents[0]->value;
+  return Graph_Own(node->parents[0]);
 }
 
 double Alias2Value(Graph_Node* node) {
@@ -285,17 +285,17 @@ double Alias2Value(Graph_Node* node) {
 inline double Term(Graph_Node* const* p, int32_t m, int32_t n, int32_t j) {
   if (j < m) {
     const int32_t first = j - j % 2;
-    return p[first]->value * p[first + 1]->value;
+    return Graph_Own(p[first]) * Graph_Own(p[first + 1]);
   }
-  if (j < n) return p[j]->value;
+  if (j < n) return Graph_Own(p[j]);
   return 0.0;
 }
 
 // The whole sum of a linear form.
 inline double Sum(Graph_Node* const* p, int32_t m, int32_t n) {
   double eta = 0.0;
-  for (int32_t i = 0; i < m; i += 2) eta += p[i]->value * p[i + 1]->value;
-  for (int32_t i = m; i < n; ++i) eta += p[i]->value;
+  for (int32_t i = 0; i < m; i += 2) eta += Graph_Own(p[i]) * Graph_Own(p[i + 1]);
+  for (int32_t i = m; i < n; ++i) eta += Graph_Own(p[i]);
   return eta;
 }
 
@@ -314,8 +314,8 @@ double Eta(Graph_Node* node) {
   const int32_t m = c[1];
   if (Determ_fastLinear && n > 4) {
     const int32_t j = c[2];
-    if (j < n) return node->value + Term(p, m, n, j);
-    return j == n ? node->value : Sum(p, m, n);
+    if (j < n) return Graph_Own(node) + Term(p, m, n, j);
+    return j == n ? Graph_Own(node) : Sum(p, m, n);
   }
   const double eta = Sum(p, m, n);
   if (n <= 4) return eta;
@@ -328,7 +328,7 @@ double Eta(Graph_Node* node) {
     c[2] = n + 1;
   } else {
     c[2] = j;
-    node->value = j < n ? eta - Term(p, m, n, j) : eta;
+    Graph_Own(node) = j < n ? eta - Term(p, m, n, j) : eta;
   }
   return eta;
 }
@@ -633,9 +633,9 @@ void OptLinear(Graph_Node* node, int32_t finalOp) {
     default: node->valueFunction = Linear; break;
   }
   double eta = 0.0;
-  for (int32_t i = 0; i < 2 * products; i += 2) eta += node->parents[i]->value * node->parents[i + 1]->value;
-  for (int32_t i = 2 * products; i < n; ++i) eta += node->parents[i]->value;
-  node->value = eta;
+  for (int32_t i = 0; i < 2 * products; i += 2) eta += Graph_Own(node->parents[i]) * Graph_Own(node->parents[i + 1]);
+  for (int32_t i = 2 * products; i < n; ++i) eta += Graph_Own(node->parents[i]);
+  Graph_Own(node) = eta;
 }
 
 // An inner product of stored values is the linear form of its product
@@ -659,7 +659,7 @@ void OptInnerProduct(Graph_Node* node) {
   node->numParents = count;
   node->stack = {Determ_end, count, count};
   node->valueFunction = Linear;
-  node->value = Sum(node->parents.data(), count, count);
+  Graph_Own(node) = Sum(node->parents.data(), count, count);
 }
 
 // A node whose code is a sum of stored values and of products of two stored
@@ -799,7 +799,7 @@ bool Determ_LinearCoefficient(const Graph_Node* form, const Graph_Node* x, doubl
     if (j < m) {
       const Graph_Node* partner = p[j % 2 == 0 ? j + 1 : j - 1];
       if (partner == x || partner->kind != Graph_data) return false;
-      coefficient = partner->value;
+      coefficient = Graph_Own(partner);
     } else {
       coefficient = 1.0;
     }
@@ -829,7 +829,7 @@ void Determ_Release(const std::vector<Graph_Node*>& forms) {
     const int32_t n = form->numParents;
     form->valueFunction = Linear;
     form->stack[2] = n;
-    form->value = Sum(form->parents.data(), form->stack[1], n);
+    Graph_Own(form) = Sum(form->parents.data(), form->stack[1], n);
   }
   Determ_sums.clear();
 }

@@ -62,10 +62,10 @@ TEST_F(DetermTest, PickFollowsAStochasticIndex) {
   EXPECT_EQ(V(pick), 20.0);
   EXPECT_EQ(Determ_Base(pick), v->label + 1);
   EXPECT_EQ(Determ_Base(k), k->label);
-  k->value = 2.9999995;  // within the tolerance of 3
+  Graph_Own(k) = 2.9999995;  // within the tolerance of 3
   EXPECT_EQ(V(pick), 30.0);
   for (auto [index, message] : {std::pair{4.0, "greater than array bound."}, {0.5, "less than one."}}) {
-    k->value = index;
+    Graph_Own(k) = index;
     EXPECT_EXIT(V(pick), testing::ExitedWithCode(1), "");
     EXPECT_TRUE(Says(std::string("Index expression ") + message)) << index;
   }
@@ -101,20 +101,20 @@ TEST_F(DetermTest, LinksLeaveTheirLogarithms) {
   Determ_LogProportion(p, lnP, lnQ);
   EXPECT_NEAR(lnP, -20.0 - std::log1p(std::exp(-20.0)), 1e-13);  // exact far out, never a floor
   EXPECT_NEAR(lnQ, -std::log1p(std::exp(-20.0)), 1e-24);
-  x->value = -800.0;
+  Graph_Own(x) = -800.0;
   Determ_LogProportion(p, lnP, lnQ);
   EXPECT_EQ(lnP, -800.0);
   Graph_Node* c = Logical({24, 9, 21}, {Node(-800.0)});  // inverse cloglog
   Determ_LogProportion(c, lnP, lnQ);
   EXPECT_EQ(lnP, -800.0);
   EXPECT_EQ(lnQ, -0.0);
-  c->parents[0]->value = -30.0;
+  Graph_Own(c->parents[0]) = -30.0;
   Determ_LogProportion(c, lnP, lnQ);
   EXPECT_NEAR(lnP, -30.0, 1e-12);
   double q = 0.0;
   Determ_LogProportion(Node(1.0E-8), lnP, q);
   EXPECT_NEAR(lnP, std::log(1.0E-8), 1e-14);
-  x->value = 1.0;
+  Graph_Own(x) = 1.0;
   Determ_LogProportion(p, lnP, lnQ);
   EXPECT_NEAR(lnP, -std::log1p(std::exp(-1.0)), 1e-15);
   EXPECT_NEAR(lnQ, -1.0 - std::log1p(std::exp(-1.0)), 1e-15);
@@ -151,7 +151,7 @@ TEST_F(DetermTest, OptimisationRewritesLinearPredictors) {
   EXPECT_EQ(difference->stack, (std::vector<int32_t>{24, 24, 2, 21}));
   EXPECT_EQ(phiPlus->stack[0], 24);
   EXPECT_EQ(V(phiPlus), phiPlusValue);
-  alpha->value = 4.0;
+  Graph_Own(alpha) = 4.0;
   EXPECT_EQ(V(alias), 4.0);
   EXPECT_EQ(V(difference), 2.0);
 }
@@ -177,12 +177,12 @@ TEST_F(DetermTest, FastLinearFormsReuseTheirPartialSum) {
       Determ_fastLinear = false;
       EXPECT_NEAR(V(form), V(full), 1e-14);
       Determ_fastLinear = true;
-      active->value = uniform(random);
+      Graph_Own(active) = uniform(random);
       EXPECT_NEAR(V(form), V(full), 1e-13) << parents.size();
       // A change to another term reaches the value only when no cache is kept.
       const std::vector<Graph_Node*>& singles = form->parents;  // single terms come last
       Graph_Node* other = active == singles.back() ? singles.end()[-2] : singles.back();
-      other->value += 1.0;
+      Graph_Own(other) += 1.0;
       EXPECT_EQ(std::fabs(V(form) - V(full)) < 1e-13, !cached) << parents.size();
     }
     Determ_activeNode = Node(0.0);  // not a parent: the whole sum is kept
@@ -209,7 +209,7 @@ TEST_F(DetermTest, FastLinearFormFollowsANodeHeldInTwoTerms) {
   EXPECT_DOUBLE_EQ(V(form), V(full));
   Determ_fastLinear = true;
   for (double x : {0.0, 1.0, -2.0}) {
-    b->value = x;
+    Graph_Own(b) = x;
     EXPECT_DOUBLE_EQ(V(form), V(full)) << x;
   }
   Determ_fastLinear = false;
@@ -221,7 +221,7 @@ TEST_F(DetermTest, FastLinearFormFollowsANodeHeldInTwoTerms) {
 int reads = 0;
 double CountedRead(Graph_Node* node) {
   ++reads;
-  return node->value;
+  return Graph_Own(node);
 }
 
 // f[1] = f[2] = a, f[i] = f[i-1] + f[i-2]: a node reached along as many
@@ -241,7 +241,7 @@ TEST_F(DetermTest, ANodeReachedAlongManyPathsIsComputedOncePerRead) {
   EXPECT_LE(reads, 3);  // once through each of f[1] and f[2], not Fib(70) times
   const auto start = std::chrono::steady_clock::now();
   for (const double value : {0.5, -1.25, 3.0}) {
-    a->value = value;  // written directly, as samplers do: the next read sees it
+    Graph_Own(a) = value;  // written directly, as samplers do: the next read sees it
     double previous = value, current = value;  // the same recurrence in doubles
     for (int i = 2; i < 1000; ++i) {
       const double next = current + previous;
@@ -267,7 +267,7 @@ TEST_F(DetermTest, ANodeReachedAlongManyPathsIsComputedOncePerRead) {
   // mean's log that an earlier log link left.
   double mean = 0.0, lnMean = 0.0;
   Determ_MeanLogMean(Logical({24, 8, 21}, {Node(3.0)}), mean, lnMean);
-  x->value = 1.0;
+  Graph_Own(x) = 1.0;
   Determ_MeanLogMean(q, mean, lnMean);
   EXPECT_EQ(lnMean, std::log(mean));
 }
@@ -297,9 +297,9 @@ TEST_F(DetermTest, DeepChainsEvaluateWithoutExhaustingTheStack) {
   for (int i = 1; i < length; ++i) f.push_back(Logical({23, 24, 1, 21}, {f.back(), one}));
   EXPECT_EQ(V(f.back()), 0.25 + (length - 1));
   const std::vector<Graph_Node*> g = Fibonacci(a, length, Logical);
-  a->value = 0.0;
+  Graph_Own(a) = 0.0;
   EXPECT_EQ(V(g.back()), 0.0);
-  a->value = -1.0;
+  Graph_Own(a) = -1.0;
   EXPECT_EQ(V(g.back()), -HUGE_VAL);
   EXPECT_EQ(V(g[49]), -12586269025.0);  // Fib(50)
 }
@@ -318,7 +318,7 @@ TEST_F(DetermTest, SelectionsAndLinearFormsInsideASharedRead) {
   reads = 0;
   EXPECT_EQ(V(twice), 40.0);
   EXPECT_EQ(reads, 2);  // once by each of its two readers: each node computed once
-  k->value = 3.0;
+  Graph_Own(k) = 3.0;
   EXPECT_EQ(V(twice), 200.0);
   // A linear form under a general node, while a sampler uses its partial sums.
   std::vector<Graph_Node*> terms;
@@ -330,7 +330,7 @@ TEST_F(DetermTest, SelectionsAndLinearFormsInsideASharedRead) {
   Determ_fastLinear = false;
   EXPECT_EQ(V(square), 225.0);
   Determ_fastLinear = true;
-  terms[2]->value = -1.0;
+  Graph_Own(terms[2]) = -1.0;
   EXPECT_EQ(V(square), 121.0);
   Determ_fastLinear = false;
   Determ_activeNode = nullptr;
@@ -340,7 +340,7 @@ TEST_F(DetermTest, SelectionsAndLinearFormsInsideASharedRead) {
     EXPECT_EQ(V(square), 121.0);
     EXPECT_EQ(V(eta), 11.0);
   }
-  terms[0]->value = 2.0;
+  Graph_Own(terms[0]) = 2.0;
   EXPECT_EQ(V(square), 144.0);
 }
 

@@ -153,7 +153,7 @@ void OptimizeRecord(Record& r) {
   if (r.op == Determ_push) {
     // Data is constant; a stochastic operand is read from its stored value;
     // a logical operand must still be computed.
-    if (r.node->kind == Graph_data) MakeConstant(r, r.node->value, r.node);
+    if (r.node->kind == Graph_data) MakeConstant(r, Graph_Own(r.node), r.node);
     else if (r.node->kind != Graph_logical) r.op = Determ_pushValue;
   } else if (IsOneOperand(r.op)) {
     const Record& a = pool[r.left];
@@ -226,7 +226,7 @@ void FoldNode(Graph_Node& node) {
       // A constant computed here gets a node of its own to hold it.
       operand = Graph_NewNode();
       operand->kind = Graph_data;
-      operand->value = r.constant;
+      Graph_Own(operand) = r.constant;
       Graph_Link(operand);
     }
     node.parents[i] = operand;

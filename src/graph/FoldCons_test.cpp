@@ -33,7 +33,7 @@ class FoldConsTest : public ::testing::Test {
     for (int32_t i = 0; i < 9; ++i) {
       Graph_nodes[i] = Graph_NewNode();
       Graph_nodes[i]->label = i;
-      Graph_nodes[i]->value = values[i];
+      Graph_Own(Graph_nodes[i]) = values[i];
       Graph_nodes[i]->kind = i < 3 ? Graph_stochastic : i == 3 ? Graph_logical : Graph_data;
     }
     Graph_nodes[3]->stack = {Determ_push, Determ_end};
@@ -45,7 +45,7 @@ class FoldConsTest : public ::testing::Test {
   Graph_Node* Literal(double value) {
     Graph_Node* n = Graph_NewNode();
     n->kind = Graph_data;
-    n->value = value;
+    Graph_Own(n) = value;
     Graph_Link(n);
     return n;
   }
@@ -73,7 +73,7 @@ class FoldConsTest : public ::testing::Test {
     Graph_Node* c = N(8)->parents[position];
     EXPECT_EQ(c->kind, Graph_data);
     EXPECT_EQ(c, Graph_Label(Graph_totalNumNodes - 1));
-    return c->value;
+    return Graph_Own(c);
   }
 };
 

@@ -277,7 +277,7 @@ void WalkParameters(Graph_Node* node, bool withIndices, Terminal terminal) {
     if (row.shape == Distrib_scalar) {
       int32_t sizeParameter = 0;
       while (sizeParameter < 31 && !((row.sizeParameters >> sizeParameter) & 1u)) ++sizeParameter;
-      elements = CategoryCount(parameter(sizeParameter)->value);
+      elements = CategoryCount(Graph_Own(parameter(sizeParameter)));
     } else if (shape > row.shape) {
       elements = static_cast<int64_t>(node->size) * node->size;
     }

@@ -50,7 +50,7 @@ bool Store(Reader& r, const SymTabs_Name& name, int64_t k, double value) {
   if (Graph_nodes[number] != nullptr) return Error(r, 22);
   Graph_Node* node = Graph_NewNode();
   node->label = static_cast<int32_t>(number);
-  node->value = value;
+  Graph_Own(node) = value;
   node->kind = r.kind;
   Graph_nodes[number] = node;
   return true;

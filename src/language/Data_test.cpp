@@ -56,7 +56,7 @@ class DataTest : public test::ScratchDir {
   // A missing node reads as NaN, which equals no expected value.
   static double Value(int32_t node) {
     const Graph_Node* n = Graph_nodes.at(node);
-    return n != nullptr ? n->value : std::nan("");
+    return n != nullptr ? Graph_Own(n) : std::nan("");
   }
   bool Logged(const std::string& s) { return Console().find(s) != std::string::npos; }
   static std::string At(int line, int column) {

@@ -75,7 +75,7 @@ Parser_Tree* Literal(double value, int64_t position) {
   Parser_Tree* n = New(Parser_literal, position);
   Graph_Node* node = Graph_NewNode();
   node->kind = Graph_data;
-  node->value = value;
+  Graph_Own(node) = value;
   Graph_Link(node);
   n->node = node;
   return n;
@@ -337,14 +337,14 @@ double Element(const Parser_Tree* tree) {
     Error(tree->position, variableIndex);
     return 0.0;
   }
-  return node->value;
+  return Graph_Own(node);
 }
 
 double Evaluate(const Parser_Tree* tree) {
   if (Parser_error || tree == nullptr) return 0.0;
   double a, b, v;
   switch (tree->kind) {
-    case Parser_literal: return tree->node->value;
+    case Parser_literal: return Graph_Own(tree->node);
     case Parser_constantRef: return tree->name->value;
     case Parser_counterRef: return tree->name->firstNode;
     case Parser_variableRef: return Element(tree);
@@ -714,7 +714,7 @@ void Parser_Declarations(Scanner_Token& t) {
     if (name->kind != SymTabs_constant) continue;
     Graph_Node* node = Graph_NewNode();
     node->kind = Graph_data;
-    node->value = name->value;
+    Graph_Own(node) = name->value;
     node->label = name->firstNode;
     Graph_nodes[name->firstNode] = node;
   }

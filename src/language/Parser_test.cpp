@@ -35,7 +35,7 @@ TEST_F(ParserTest, DeclarationsNumberConstantsAndVariablesTogether) {
   ASSERT_NE(Compile("model m;\nconst N = 3, M = N * 2, E = 1.0000001;\nvar x[N], y, z[E, M];\n{ }"),
             nullptr);
   EXPECT_EQ(Graph_numDeclaredNodes, 3 + 3 + 1 + 6);
-  EXPECT_EQ(Graph_nodes[1]->value, 6.0);
+  EXPECT_EQ(Graph_Own(Graph_nodes[1]), 6.0);
   EXPECT_EQ(Graph_nodes[1]->kind, Graph_data);
   const SymTabs_Name* y = SymTabs_FindName("y");
   EXPECT_EQ(y->firstNode, 6);
@@ -98,15 +98,15 @@ TEST_F(ParserTest, ParameterListsHoldTheLastParameterFirst) {
   ASSERT_NE(head, nullptr);
   const Parser_Tree* cauchy = head->next->right;
   EXPECT_EQ(cauchy->kind, Scanner_dcauchy);
-  EXPECT_EQ(cauchy->next->left->node->value, 1.0);  // the added third parameter
+  EXPECT_EQ(Graph_Own(cauchy->next->left->node), 1.0);  // the added third parameter
   EXPECT_EQ(cauchy->next->next->left->name->name, "t");
   EXPECT_EQ(cauchy->next->next->next->left->name->name, "m");
   const Parser_Tree* normal = head->next->next->right;
   EXPECT_EQ(normal->next->kind, Parser_bound);  // upper, omitted
   EXPECT_EQ(normal->next->left, nullptr);
   EXPECT_EQ(normal->next->next->kind, Parser_bound);
-  EXPECT_EQ(normal->next->next->left->node->value, 0.0);
-  EXPECT_EQ(normal->next->next->next->next->left->node->value, -1.5);
+  EXPECT_EQ(Graph_Own(normal->next->next->left->node), 0.0);
+  EXPECT_EQ(Graph_Own(normal->next->next->next->next->left->node), -1.5);
   // Literals are numbered after the declared nodes, in the order they appear.
   EXPECT_EQ(cauchy->next->left->node->label, 4);
   EXPECT_EQ(normal->next->next->next->next->left->node->label, 5);
@@ -187,8 +187,8 @@ TEST_F(ParserTest, DataAndInitsStatements) {
   Compile("model m; var x[2], y[2], z[2], n; data in \"d.dat\", y, z in \"r.dat\";"
           " inits in \"i.dat\"; { }");
   EXPECT_FALSE(Parser_error);
-  EXPECT_EQ(Graph_nodes[3]->value, 3.0);  // z[2] from the second row
-  EXPECT_EQ(Graph_nodes[5]->value, 4.0);
+  EXPECT_EQ(Graph_Own(Graph_nodes[3]), 3.0);  // z[2] from the second row
+  EXPECT_EQ(Graph_Own(Graph_nodes[5]), 4.0);
   const std::pair<const char*, const char*> cases[] = {
       {"data x y in \"r.dat\";", "Expected key word in."},
       {"data x, w in \"r.dat\";", "Size mismatch in data statement"},

@@ -19,16 +19,12 @@ namespace {
 constexpr int32_t modulus = 2147483647;
 constexpr int32_t multiplier = 16807;
 
-constexpr int tableSize = 1000;
+constexpr int tableSize = RandNum_tableSize;
 constexpr int32_t startSeed = 314159;
 
 // The largest count any discrete generator returns.
 constexpr double maxCount = 2147483647.0;
 
-int32_t iRand = startSeed;
-int32_t table[tableSize];
-bool normalWaiting = false;
-double normal2 = 0.0;
 
 int32_t Step(int32_t seed) {
   const uint64_t product = static_cast<uint64_t>(seed) * multiplier;
@@ -114,36 +110,44 @@ double InsideUnit(double x) {
 
 // The logarithms of the gamma variates of a Dirichlet draw, kept for the
 // draws whose plain ratios fail. Grown once to the largest block seen.
-std::vector<double> logScratch;
+// Scratch within one draw: one per thread.
+thread_local std::vector<double> logScratch;
 
 }  // namespace
 
-void InitRandNum() {
-  iRand = startSeed;
-  normalWaiting = false;
-  normal2 = 0.0;
-  for (int32_t& slot : table) {
-    iRand = Step(iRand);
-    slot = iRand;
+thread_local constinit RandNum_Stream* RandNum_stream = nullptr;
+
+void RandNum_Bind(RandNum_Stream* stream) { RandNum_stream = stream; }
+
+void RandNum_Start(RandNum_Stream& s) {
+  s.seed = startSeed;
+  s.normalWaiting = false;
+  s.normal2 = 0.0;
+  for (int32_t& slot : s.table) {
+    s.seed = Step(s.seed);
+    slot = s.seed;
   }
 }
 
+void InitRandNum() { RandNum_Start(*RandNum_stream); }
+
 bool RandNum_SetSeed(int32_t seed) {
   if (seed < 1 || seed >= modulus) return false;
-  iRand = seed;
+  RandNum_stream->seed = seed;
   return true;
 }
 
-int32_t RandNum_GetSeed() { return iRand; }
+int32_t RandNum_GetSeed() { return RandNum_stream->seed; }
 
 // The new seed chooses the slot; the caller gets what that slot held and
 // the slot keeps the new seed. Slots hold 1 .. 2^31 - 2 only, so the result
 // is never 0 or 1 and its logarithms are always finite.
 double RandNum_Rand() {
-  iRand = Step(iRand);
-  const int j = iRand % tableSize;
-  const int32_t out = table[j];
-  table[j] = iRand;
+  RandNum_Stream& s = *RandNum_stream;
+  s.seed = Step(s.seed);
+  const int j = s.seed % tableSize;
+  const int32_t out = s.table[j];
+  s.table[j] = s.seed;
   return static_cast<double>(out) / static_cast<double>(modulus);
 }
 
@@ -625,9 +629,10 @@ double RandNum_Power(double a) { return std::pow(RandNum_Rand(), 1.0 / a); }
 // The polar method gives two independent deviates per accepted pair; the
 // second waits for the next call of any normal generator.
 double RandNum_StandardNormal() {
-  if (normalWaiting) {
-    normalWaiting = false;
-    return normal2;
+  RandNum_Stream& stream = *RandNum_stream;
+  if (stream.normalWaiting) {
+    stream.normalWaiting = false;
+    return stream.normal2;
   }
   double y1 = 0.0;
   double y2 = 0.0;
@@ -638,8 +643,8 @@ double RandNum_StandardNormal() {
     s = y1 * y1 + y2 * y2;
   } while (!(s < 1.0));
   const double f = std::sqrt(-2.0 * std::log(s) / s);
-  normal2 = f * y2;
-  normalWaiting = true;
+  stream.normal2 = f * y2;
+  stream.normalWaiting = true;
   return f * y1;
 }
 

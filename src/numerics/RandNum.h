@@ -11,12 +11,27 @@
 // n * n) elements are used.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
+
+// One stream's whole state. Each chain of the sampler has its own; the
+// generators draw from the stream bound to the calling thread.
+constexpr int RandNum_tableSize = 1000;
+struct RandNum_Stream {
+  int32_t seed = 0;
+  std::array<int32_t, RandNum_tableSize> table{};
+  bool normalWaiting = false;  // the second deviate of the last pair is still to be given
+  double normal2 = 0.0;
+};
+extern thread_local constinit RandNum_Stream* RandNum_stream;
+void RandNum_Bind(RandNum_Stream* stream);
 
 // Start-up state: seed 314159, no waiting normal deviate, and the shuffle
 // table filled with the 1000 outputs that follow, slot 0 first. The seed is
 // then the 1000th of those outputs.
+void RandNum_Start(RandNum_Stream& stream);
+// Puts the bound stream in its start-up state.
 void InitRandNum();
 
 // Sets the seed and nothing else (the shuffle table and any waiting normal

@@ -40,7 +40,7 @@ class MonitorsTest : public test::Pipeline {
   // Sweeps from..to: mu takes value(it), then the monitors record.
   static void Run(int32_t from, int32_t to, const std::function<double(int32_t)>& value = Same) {
     for (int32_t it = from; it <= to; ++it) {
-      N("mu")->value = value(it);
+      Graph_Own(N("mu")) = value(it);
       Monitors_Update(it);
     }
   }
@@ -81,7 +81,7 @@ TEST_F(MonitorsTest, TracesHoldMultiplesOfTheFrequencyAndClearingStartsAfresh) {
 TEST_F(MonitorsTest, SummariesByPositionOverTheRangeAsked) {
   Monitors_SetMonitor(L("mu"), 1);
   Monitors_SetMonitor(L("c"), 1);
-  N("c")->value = 0.1;
+  Graph_Own(N("c")) = 0.1;
   Run(1, 4, [](int32_t it) { return 5.0 - it; });  // 4, 3, 2, 1: the sort matters
   Stats s = S(L("mu"));
   EXPECT_DOUBLE_EQ(s.sd, std::sqrt(1.25));
@@ -106,9 +106,9 @@ TEST_F(MonitorsTest, PercentilesOfTracesLongerThanAQuarterMillion) {
   std::shuffle(order.begin(), order.end(), std::mt19937(11));
   Monitors_SetMonitor(L("mu"), 1);
   Monitors_SetMonitor(L("b"), 1);  // discrete: heap sort
-  N("b")->value = 0;
+  Graph_Own(N("b")) = 0;
   Run(1, n, [&](int32_t it) {
-    N("b")->value = order[it - 1] % 4 == 0;
+    Graph_Own(N("b")) = order[it - 1] % 4 == 0;
     return order[it - 1];
   });
   // Median at position (n - 1) div 2 + 1; the 2.5 % point at k = 7499 + 1.
@@ -143,7 +143,7 @@ TEST_F(MonitorsTest, DiagnosticOnAKnownSequenceAndDegenerateCases) {
   EXPECT_EQ(std::tuple(d.n, d.mean1, d.mean2, d.sd1, d.sd2, d.Z), std::tuple(8, 2.0, 6.5, 0.0, 0.0, 0.0));
   // A constant trace: batch means that differ in their last bits, Z 0 not 0 / 0.
   Monitors_SetMonitor(L("c"), 1);
-  N("c")->value = 0.3;
+  Graph_Own(N("c")) = 0.3;
   Run(33, 232);
   d = D(L("c"), 25);
   EXPECT_DOUBLE_EQ(d.mean1, 0.3);
@@ -161,7 +161,7 @@ class MonitorsFileTest : public MonitorsTest {
     Monitors_SetMonitor(L("b"), 1);
     Monitors_SetMonitor(L("x", 6), 2);
     Monitors_SetMonitor(L("c"), 1000);
-    N("x", 6)->value = 12.5;
+    Graph_Own(N("x", 6)) = 12.5;
     Run(1, 6);
     Monitors_ClearMonitor(L("b"));
     test::WriteFile("t.out", "old samples\n");
@@ -267,12 +267,12 @@ TEST_F(MonitorsTest, AMonitoredChainIsReadOnceASweep) {
   Graph_Node* first = N("f");
   original = first->valueFunction;
   first->valueFunction = CountedRead;
-  N("a")->value = 0.0;
+  Graph_Own(N("a")) = 0.0;
   reads = 0;
   Monitors_Update(1);
   EXPECT_LE(reads, 3);  // a few, not one or two for every monitored node after it
   for (int k : {0, 9, 299}) EXPECT_EQ(S(L("f", k)).mean, 0.0) << k;
-  N("a")->value = std::ldexp(1.0, -300);
+  Graph_Own(N("a")) = std::ldexp(1.0, -300);
   Monitors_Update(2);
   EXPECT_EQ(S(L("f", 299), 2).mean, 2 * std::ldexp(1.0, -300) * std::ldexp(1.0, 299));
 }

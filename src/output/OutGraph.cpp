@@ -71,7 +71,7 @@ int32_t UsedParents(const Graph_Node* node) {
 void StochasticEntry(const Graph_Node* node) {
   WrInt(node->label);
   WrInt(node->kind);
-  WrLongReal(node->value);
+  WrLongReal(Graph_Own(node));
   if (Distrib_Valid(node->density)) WrStr(Distrib_Of(node->density).listingName);
   const int32_t n = UsedParents(node);
   for (int32_t k = 0; k < n; ++k) {

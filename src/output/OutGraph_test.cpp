@@ -29,7 +29,7 @@ class OutGraphTest : public test::Pipeline {
       Graph_nodes[number] = n;
     }
     n->kind = kind;
-    n->value = value;
+    Graph_Own(n) = value;
     n->density = density;
     n->parents = std::move(parents);
     n->numParents = static_cast<int32_t>(n->parents.size());

@@ -66,7 +66,7 @@ class OutNodeTest : public test::Pipeline {
   static std::map<int32_t, double> StochasticValues() {
     std::map<int32_t, double> values;
     for (int32_t k = 0; k < Graph_numDeclaredNodes; ++k)
-      if (Graph_nodes[k] != nullptr && Graph_nodes[k]->kind == Graph_stochastic) values[k] = Graph_nodes[k]->value;
+      if (Graph_nodes[k] != nullptr && Graph_nodes[k]->kind == Graph_stochastic) values[k] = Graph_Own(Graph_nodes[k]);
     return values;
   }
 };

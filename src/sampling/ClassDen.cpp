@@ -413,7 +413,7 @@ int32_t ClassifyLiklihoodTerm(Graph_Node* term, int32_t label, int32_t size) {
                          [static_cast<size_t>(ClassFun_MapRnToRm(p1, label, size, m * m))];
     }
     case Distrib_dunif:
-      if (p0->kind != Graph_data || std::fabs(p0->value) > zeroTolerance) return generalTerm;
+      if (p0->kind != Graph_data || std::fabs(Graph_Own(p0)) > zeroTolerance) return generalTerm;
       return oneParameter[Distrib_dunif][static_cast<size_t>(C(p1, label, size))];
     case Distrib_ddexp:
     case Distrib_dgamma:
@@ -439,7 +439,7 @@ int32_t ClassifyLiklihood(Graph_Node* node, int32_t label) {
   return c;
 }
 
-bool DataAtLeastOne(Graph_Node* p) { return p->kind == Graph_data && p->value >= 1.0; }
+bool DataAtLeastOne(Graph_Node* p) { return p->kind == Graph_data && Graph_Own(p) >= 1.0; }
 
 // Scalar priors on the whole line whose log density is concave.
 // Every scalar distribution on the whole line (dnorm, ddexp, dgum, dlogis)

@@ -320,7 +320,7 @@ bool IndexNodes(const Graph_Node* node, int32_t count, std::array<Graph_Node*, m
 int32_t ClassifyRef(const Graph_Node* node, int32_t label, int32_t size) {
   const int64_t own = node->label;
   if (own >= label && own < static_cast<int64_t>(label) + size) return ClassFun_identity;
-  if (node->kind == Graph_data) return node->value < 0.0 ? ClassFun_negConst : ClassFun_nonNegConst;
+  if (node->kind == Graph_data) return Graph_Own(node) < 0.0 ? ClassFun_negConst : ClassFun_nonNegConst;
   // The sign a stochastic node's values can take is its distribution's: a
   // Gumbel or uniform node may be negative, a Weibull or Dirichlet one not.
   if (Distrib_NonNegative(node->density)) return ClassFun_nonNegConst;

@@ -43,9 +43,9 @@ inline size_t At(int32_t i) { return static_cast<size_t>(i); }
 // so a term on another component must contribute nothing.
 double Coefficient(Graph_Node* q, Graph_Node* x) {
   if (q->kind != Graph_logical) return q == x ? 1.0 : 0.0;
-  x->value = 1.0;
+  Graph_Own(x) = 1.0;
   const double q1 = Graph_ValueOf(q);
-  x->value = 0.0;
+  Graph_Own(x) = 0.0;
   return q1 - Graph_ValueOf(q);
 }
 
@@ -57,10 +57,10 @@ double Coefficient(Graph_Node* q, Graph_Node* x) {
 void LinearProbe(Graph_Node* mean, Graph_Node* x, double& c, double& d) {
   Determ_fastLinear = false;
   Determ_activeNode = x;
-  x->value = 1.0;
+  Graph_Own(x) = 1.0;
   const double m1 = Graph_ValueOf(mean);
   Determ_fastLinear = true;
-  x->value = 0.0;
+  Graph_Own(x) = 0.0;
   d = Graph_ValueOf(mean);
   Determ_fastLinear = false;
   c = m1 - d;
@@ -84,7 +84,7 @@ void ComponentPrior(Graph_Node* node, double& m, double& precision) {
   precision = Graph_ValueOf(Graph_Label(row + i));
   m = precision * Graph_ValueOf(Graph_Label(mean + i));
   for (int32_t j = 0; j < n; ++j)
-    if (j != i) m -= Graph_ValueOf(Graph_Label(row + j)) * (Member(node, j)->value - Graph_ValueOf(Graph_Label(mean + j)));
+    if (j != i) m -= Graph_ValueOf(Graph_Label(row + j)) * (Graph_Own(Member(node, j)) - Graph_ValueOf(Graph_Label(mean + j)));
 }
 
 // A block of n components, n at most limit, fits a vector of the capacity
@@ -225,7 +225,7 @@ bool MeanTerms(Graph_Node* node, int32_t n, Vector& b, Matrix& P) {
       AddRows(y, held, n, sum);
       held = 0;
     }
-    for (int32_t j = 0; j < n; ++j) y[At(held * n + j)] = Member(term, j)->value;
+    for (int32_t j = 0; j < n; ++j) y[At(held * n + j)] = Graph_Own(Member(term, j));
     ++held;
     count += 1.0;
   }
@@ -257,7 +257,7 @@ bool ResidualTerms(Graph_Node* node, int32_t d, Matrix& S, double& degrees) {
       AddOuter(r, held, d, S);
       held = 0;
     }
-    for (int32_t i = 0; i < d; ++i) r[At(held * d + i)] = Member(term, i)->value - m[At(i)];
+    for (int32_t i = 0; i < d; ++i) r[At(held * d + i)] = Graph_Own(Member(term, i)) - m[At(i)];
     ++held;
     degrees += 1.0;
   }
@@ -286,7 +286,7 @@ void ConjDist_BetaParameters(Graph_Node* node, double& a, double& b) {
     // Only a term whose probability the node enters says anything here.
     if (Distrib_Of(term->density).role[0] != Distrib_probabilityRole) continue;
     if (std::fabs(Coefficient(term->parents[0], node)) <= negligible) continue;
-    const double y = term->value;
+    const double y = Graph_Own(term);
     switch (term->density) {
       case Distrib_dbern:
         a += y;
@@ -346,7 +346,7 @@ void ConjDist_GammaParameters(Graph_Node* node, double& shape, double& rate) {
     if (probed < 0) continue;
     const double c = Coefficient(term->parents[static_cast<size_t>(probed)], node);
     if (std::fabs(c) <= negligible) continue;
-    const double y = term->value;
+    const double y = Graph_Own(term);
     switch (term->density) {
       case Distrib_ddexp:
         rate += c * std::fabs(y - Parameter(term, 0));
@@ -409,7 +409,7 @@ void ConjDist_NormalParameters(Graph_Node* node, double& mean, double& precision
         else if (mu != node)
           break;  // the mean of another component of x's block
         const double t = Parameter(term, 1);
-        const double y = term->density == Distrib_dnorm ? term->value : std::log(term->value);
+        const double y = term->density == Distrib_dnorm ? Graph_Own(term) : std::log(Graph_Own(term));
         precision += c * c * t;
         m += c * t * (y - d);
         break;
@@ -418,11 +418,11 @@ void ConjDist_NormalParameters(Graph_Node* node, double& mean, double& precision
       // difference over -1, 0, 1 is exactly its curvature and half the
       // difference of the ends its slope at 0.
       case Distrib_dmnorm: {
-        node->value = 1.0;
+        Graph_Own(node) = 1.0;
         const double l1 = term->logDensity(term);
-        node->value = 0.0;
+        Graph_Own(node) = 0.0;
         const double l0 = term->logDensity(term);
-        node->value = -1.0;
+        Graph_Own(node) = -1.0;
         const double lm = term->logDensity(term);
         precision -= l1 - 2.0 * l0 + lm;
         m += 0.5 * (l1 - lm);
@@ -439,7 +439,7 @@ void ConjDist_ParetoParameters(Graph_Node* node, double& c, double& alpha) {
   alpha = Parameter(node, 0);
   for (Graph_Node* term : node->likelihood) {
     if (Distrib_Of(term->density).role[1] != Distrib_upperLimitRole) continue;
-    c = std::max(c, term->value);
+    c = std::max(c, Graph_Own(term));
     alpha += 1.0;
   }
 }
@@ -457,12 +457,12 @@ bool ConjDist_DirechletParameters(Graph_Node* node, std::span<double> alpha) {
     if (std::fabs(a) <= negligible) continue;
     if (term->density == Distrib_dcat) {
       // Categories are numbered from 1; one outside the block has no cell.
-      const double k = std::trunc(term->value + integerTolerance) - 1.0;
+      const double k = std::trunc(Graph_Own(term) + integerTolerance) - 1.0;
       if (!(k >= 0.0 && k < n)) return false;
       w[static_cast<size_t>(k)] += a;
     } else {
       if (term->size != n) return false;
-      for (int32_t i = 0; i < n; ++i) w[At(i)] += Member(term, i)->value;
+      for (int32_t i = 0; i < n; ++i) w[At(i)] += Graph_Own(Member(term, i));
     }
   }
   std::copy_n(w.begin(), n, alpha.begin());
@@ -496,14 +496,14 @@ bool ConjDist_MNormal1Parameters(Graph_Node* node, std::span<double> mu, std::sp
   for (Graph_Node* term : node->likelihood) {
     if (term->density != Distrib_dnorm && term->density != Distrib_dlnorm) continue;
     Graph_Node* mean = term->parents[0];
-    for (int32_t i = 0; i < n; ++i) x[At(i)]->value = 0.0;
+    for (int32_t i = 0; i < n; ++i) Graph_Own(x[At(i)]) = 0.0;
     const double t = Parameter(term, 1);
     const double d = Graph_ValueOf(mean);
-    const double r = (term->density == Distrib_dnorm ? term->value : std::log(term->value)) - d;
+    const double r = (term->density == Distrib_dnorm ? Graph_Own(term) : std::log(Graph_Own(term))) - d;
     for (int32_t i = 0; i < n; ++i) {
-      x[At(i)]->value = 1.0;
+      Graph_Own(x[At(i)]) = 1.0;
       c[At(i)] = Graph_ValueOf(mean) - d;
-      x[At(i)]->value = 0.0;
+      Graph_Own(x[At(i)]) = 0.0;
       b[At(i)] += r * c[At(i)] * t;
     }
     for (int32_t i = 0; i < n; ++i)

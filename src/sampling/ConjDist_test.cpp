@@ -80,7 +80,7 @@ TEST_F(ConjDistTest, NormalMeansLinearInTheNode) {
         "  u ~ dunif(0, 1) v ~ dnorm(0, u) }",
         "list(y = 4, ly = 4.4816890703380645, v = 1)");
   EXPECT_EQ(Of<Normal>(N("x")), (Pair{1.0, 3.0}));
-  EXPECT_EQ(N("x")->value, 0.0);  // left by the probe
+  EXPECT_EQ(Graph_Own(N("x")), 0.0);  // left by the probe
   const Pair l = Of<Normal>(N("l"));  // ln y = 1.5
   EXPECT_NEAR(l[0], 1.0, 1e-12);
   EXPECT_DOUBLE_EQ(l[1], 3.0);
@@ -98,7 +98,7 @@ TEST_F(ConjDistTest, FastLinearPathAgreesWithFullEvaluation) {
   const std::array<const char*, 3> names{"a", "b", "c"};
   const std::array<double, 3> start{0.5, 0.3, -1.0};
   auto at = [&](int k) {
-    for (int j = 0; j < 3; ++j) N(names[j])->value = start[j];
+    for (int j = 0; j < 3; ++j) Graph_Own(N(names[j])) = start[j];
     return Of<Normal>(N(names[k]));
   };
   std::array<Pair, 3> before;
@@ -106,9 +106,9 @@ TEST_F(ConjDistTest, FastLinearPathAgreesWithFullEvaluation) {
   // b: precision 1 + 2 sum z^2, weighted mean 2 sum z (y - a - c w).
   double precision = 1.0, m = 0.0;
   for (int i = 0; i < 5; ++i) {
-    const double z = N("z", i)->value;
+    const double z = Graph_Own(N("z", i));
     precision += 2.0 * z * z;
-    m += 2.0 * z * (N("y", i)->value - start[0] - start[2] * N("w", i)->value);
+    m += 2.0 * z * (Graph_Own(N("y", i)) - start[0] - start[2] * Graph_Own(N("w", i)));
   }
   EXPECT_NEAR(before[1][1], precision, 1e-12);
   EXPECT_NEAR(before[1][0], m / precision, 1e-12);
@@ -120,7 +120,7 @@ TEST_F(ConjDistTest, FastLinearPathAgreesWithFullEvaluation) {
     EXPECT_NEAR(after[1], before[k][1], 1e-12) << k;
   }
   EXPECT_FALSE(Determ_fastLinear);
-  N("b")->value = 0.3;
+  Graph_Own(N("b")) = 0.3;
   EXPECT_NEAR(N("mu")->valueFunction(N("mu")), 0.5 + 0.3 * 1.5 - 2.0, 1e-12);
 }
 
@@ -134,7 +134,7 @@ TEST_F(ConjDistTest, NormalFromMultivariateTermsAndPriors) {
   const Pair m = Of<Normal>(N("m"));
   EXPECT_NEAR(m[1], 3.0, 1e-12);
   EXPECT_NEAR(m[0], 3.5 / 3.0, 1e-12);
-  EXPECT_EQ(N("m")->value, -1.0);
+  EXPECT_EQ(Graph_Own(N("m")), -1.0);
   // x[1] given x[2] = 1: prior 2 and 2 * 1 - 0.5 * (1 + 1), then 2 and 2 * 1;
   // the term on x[2], in the shared list, is not x[1]'s.
   EXPECT_EQ(Of<Normal>(N("x", 0)), (Pair{3.0 / 4.0, 4.0}));
@@ -151,7 +151,7 @@ TEST_F(ConjDistTest, MultivariateNormalPosteriors) {
         "list(y1 = 3, y2 = 1.6487212707001282, " + T2 + ")");
   ASSERT_TRUE(ConjDist_MNormal1Parameters(N("x"), mu, U));
   ExpectPosterior(mu, U, {6.0, 8.5, 18.0}, {(18.0 * 13.5 - 8.5 * 24.0) / 35.75, (6.0 * 24.0 - 8.5 * 13.5) / 35.75});
-  EXPECT_EQ(N("x", 1)->value, 0.0);
+  EXPECT_EQ(Graph_Own(N("x", 1)), 0.0);
 
   // z ~ dmnorm(x, S): P = T + S, b = T mu + S z = (2.5, 3.5).
   Model("var x[2], mu[2], T[2, 2], z[2], S[2, 2]; { x[1:2] ~ dmnorm(mu[], T[, ]) z[1:2] ~ dmnorm(x[], S[, ]) }",
@@ -163,7 +163,7 @@ TEST_F(ConjDistTest, MultivariateNormalPosteriors) {
   const auto keptMu = mu;
   const auto keptU = U;
   EXPECT_FALSE(ConjDist_MNormal2Parameters(N("x"), mu, std::span<double>(U).first(3)));
-  N("S", 3)->value = -10.0;
+  Graph_Own(N("S", 3)) = -10.0;
   EXPECT_FALSE(ConjDist_MNormal2Parameters(N("x"), mu, U));
   EXPECT_EQ(mu, keptMu);
   EXPECT_EQ(U, keptU);
@@ -197,7 +197,7 @@ TEST_F(ConjDistTest, MeanTermsEachTakeTheirOwnPrecision) {
   ExpectPosterior(mu, U, P, mean);
   // Moving every term to Q[2, , ] moves the posterior with it: P = T + 4 S2,
   // b = T mu + S2 (2, 3) = (10.5, 7.5).
-  N("g", 0)->value = N("g", 1)->value = N("g", 3)->value = 2.0;
+  Graph_Own(N("g", 0)) = Graph_Own(N("g", 1)) = Graph_Own(N("g", 3)) = 2.0;
   ASSERT_TRUE(ConjDist_MNormal2Parameters(N("x"), mu, U));
   ExpectPosterior(mu, U, {14.0, 4.5, 9.0}, {(9.0 * 10.5 - 4.5 * 7.5) / 105.75, (14.0 * 7.5 - 4.5 * 10.5) / 105.75});
 }

@@ -144,7 +144,7 @@ class FastPathScope {
 // that is not a number, or +inf, which no log-concave density reaches,
 // counts as outside the support.
 double Value(double t) {
-  node->value = t;
+  Graph_Own(node) = t;
   double h;
   if (normalPrior) {
     const double d = mu - t;
@@ -1002,7 +1002,7 @@ void Report(Samplers_Sampler& s, Step why, const char* more) {
 void Update(Samplers_Sampler& s) {
   Graph_Node* nd = s.node;
   if (nd == nullptr) return Samplers_FailWith(s, "The update has no node.");
-  const double old = nd->value;
+  const double old = Graph_Own(nd);
   const FastPathScope scope;
   double lo = 0.0, hi = 0.0;
   if (!Support(s, lo, hi) || !ReadPrior(s)) return;
@@ -1020,7 +1020,7 @@ void Update(Samplers_Sampler& s) {
     step = flatDraw ? FlatDraw(result) : Ars(result);
   }
   if (step == Step::ok) {
-    nd->value = result;
+    Graph_Own(nd) = result;
     if (!flatDraw) return KeepCentiles(s);
     for (size_t i = 0; i < 4; ++i)
       s.centiles[i] = hull.lowerBound + (hull.upperBound - hull.lowerBound) * flatCentiles[i];
@@ -1032,17 +1032,17 @@ void Update(Samplers_Sampler& s) {
   s.haveCentiles = false;
   if (!free) {
     if (FallBack(lo, hi, old, result)) {
-      nd->value = result;
+      Graph_Own(nd) = result;
       return;
     }
-    nd->value = old;
+    Graph_Own(nd) = old;
     std::array<char, 160> more{};
     std::snprintf(more.data(), more.size(),
                   " Nor had any point of the support (%g, %g) tried by the fall-back step a finite log density.", lo,
                   hi);
     return Report(s, step, more.data());
   }
-  nd->value = old;
+  Graph_Own(nd) = old;
   Report(s, step, "");
 }
 

@@ -94,7 +94,7 @@ double LogisticLik(double a, double b, double c) {
 
 // A log density set by the test in place of a node's own.
 std::function<double(double)> custom;
-double Custom(Graph_Node* node) { return custom(node->value); }
+double Custom(Graph_Node* node) { return custom(Graph_Own(node)); }
 
 class DFreeARSTest : public test::Pipeline {
  protected:
@@ -116,7 +116,7 @@ class DFreeARSTest : public test::Pipeline {
     std::vector<double> draws;
     for (int i = 0; i < n && !s.error; ++i) {
       update(s);
-      draws.push_back(s.node->value);
+      draws.push_back(Graph_Own(s.node));
       EXPECT_FALSE(Determ_fastLinear);
       EXPECT_EQ(Determ_activeNode, nullptr);
     }
@@ -126,10 +126,10 @@ class DFreeARSTest : public test::Pipeline {
   // One update that must fail, with the value as it was and a report,
   // naming the node, that holds the text given.
   void ExpectFailure(Samplers_Proc update, Samplers_Sampler& s, const std::string& reason) {
-    const double before = s.node->value;
+    const double before = Graph_Own(s.node);
     update(s);
     EXPECT_TRUE(s.error);
-    EXPECT_EQ(s.node->value, before);
+    EXPECT_EQ(Graph_Own(s.node), before);
     EXPECT_FALSE(Determ_fastLinear);
     Samplers_ReportFailure();
     EXPECT_TRUE(Says(reason)) << Console();
@@ -266,8 +266,8 @@ TEST_F(DFreeARSTest, LogisticRegressionCoefficients) {
     DFreeARS_FullArs(sa);
     DFreeARS_FullArs(sb);
     ASSERT_FALSE(sa.error || sb.error) << Console();
-    as.push_back(N("a")->value);
-    bs.push_back(N("b")->value);
+    as.push_back(Graph_Own(N("a")));
+    bs.push_back(Graph_Own(N("b")));
   }
   const int n = 300;
   const double lo = -8.0, step = 16.0 / n;
@@ -383,7 +383,7 @@ TEST_F(DFreeARSTest, HeavyTailsThroughATPrior) {
     GibbsSam_Gamma(sw);
     DFreeARS_FullArs(sb);
     ASSERT_FALSE(sb.error || sw.error) << Console();
-    bs.push_back(N("b")->value);
+    bs.push_back(Graph_Own(N("b")));
   }
   const auto cond = [](double b) {
     return -3.0 * std::log1p(b * b / 5.0) + Logistic(1, b) + Logistic(1, 0.5 * b) + Logistic(0, -0.5 * b);
@@ -456,7 +456,7 @@ TEST_F(DFreeARSTest, BoundedFailuresFallBackToAMetropolisStep) {
   for (int i = 0; i < 3000 && !s.error; ++i) {
     calls = 0;
     DFreeARS_TruncArs(s);
-    vs.push_back(N("v")->value);
+    vs.push_back(Graph_Own(N("v")));
     EXPECT_GT(calls, 256);  // the grid was built
   }
   ASSERT_FALSE(s.error) << Console();
@@ -467,7 +467,7 @@ TEST_F(DFreeARSTest, BoundedFailuresFallBackToAMetropolisStep) {
   ExpectFailure(DFreeARS_TruncArs, s, "Nor had any point of the support (0, 1)");
 
   // Bounds that cross leave nothing to draw.
-  N("lo")->value = 2.0;
+  Graph_Own(N("lo")) = 2.0;
   s = Samplers_Sampler{};
   s.node = N("x");
   ExpectFailure(DFreeARS_TruncArs, s, "lower end 2 is not below its upper end 1");

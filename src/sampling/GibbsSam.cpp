@@ -62,7 +62,7 @@ inline Graph_Node* ComponentNode(Graph_Node* node, int32_t i) {
   return i == 0 ? node : Graph_Label(node->label + i);
 }
 
-inline void SetComponent(Graph_Node* node, int32_t i, double value) { ComponentNode(node, i)->value = value; }
+inline void SetComponent(Graph_Node* node, int32_t i, double value) { Graph_Own(ComponentNode(node, i)) = value; }
 
 inline bool Positive(double x) { return std::isfinite(x) && x > 0.0; }
 
@@ -75,15 +75,15 @@ inline bool Positive(double x) { return std::isfinite(x) && x > 0.0; }
 class Saved {
  public:
   Saved(Graph_Node* node, int32_t count) : node_(node), count_(std::clamp<int32_t>(count, 1, matrixEntries)) {
-    for (int32_t i = 0; i < count_; ++i) values_[static_cast<size_t>(i)] = ComponentNode(node_, i)->value;
+    for (int32_t i = 0; i < count_; ++i) values_[static_cast<size_t>(i)] = Graph_Own(ComponentNode(node_, i));
   }
   void Restore() const {
-    for (int32_t i = 0; i < count_; ++i) ComponentNode(node_, i)->value = values_[static_cast<size_t>(i)];
+    for (int32_t i = 0; i < count_; ++i) Graph_Own(ComponentNode(node_, i)) = values_[static_cast<size_t>(i)];
   }
   // Whether every component now holds a finite number.
   bool NowFinite() const {
     for (int32_t i = 0; i < count_; ++i)
-      if (!std::isfinite(ComponentNode(node_, i)->value)) return false;
+      if (!std::isfinite(Graph_Own(ComponentNode(node_, i)))) return false;
     return true;
   }
 
@@ -188,14 +188,14 @@ bool ExactBoundedPrior(Graph_Node* node, double a, double b, Outcome& outcome) {
       if (std::isnan(za) || std::isnan(zb) || LogNormalMass(za, zb) >= std::log(RandNum_rejectionMass)) return false;
       double z = 0.0;
       outcome = TruncatedStandardNormal(za, zb, z);
-      if (outcome == Outcome::drawn) node->value = std::clamp(z * sd + p0, a, b);
+      if (outcome == Outcome::drawn) Graph_Own(node) = std::clamp(z * sd + p0, a, b);
       return true;
     }
     default:
       return false;
   }
   outcome = std::isnan(x) ? Outcome::empty : Outcome::drawn;
-  if (outcome == Outcome::drawn) node->value = x;
+  if (outcome == Outcome::drawn) Graph_Own(node) = x;
   return true;
 }
 
@@ -239,18 +239,18 @@ Outcome BoundedPrior(Graph_Node* node, bool lower, bool upper) {
   const Outcome read = ReadBounds(node, lower, upper, a, b);
   if (read != Outcome::drawn) return read;
   if (Outcome exact = Outcome::drawn; ExactBoundedPrior(node, a, b, exact)) return exact;
-  const double old = node->value;
+  const double old = Graph_Own(node);
   bool drawFailed = false;
   double x = 0.0;
   const Outcome found = Within(
       [&] {
-        if (GibbsSam_DirectSample(node)) return node->value;
+        if (GibbsSam_DirectSample(node)) return Graph_Own(node);
         drawFailed = true;
         return std::numeric_limits<double>::quiet_NaN();
       },
       a, b, x);
   if (found == Outcome::drawn) return found;
-  node->value = old;
+  Graph_Own(node) = old;
   return drawFailed ? Outcome::drawFailed : found;
 }
 
@@ -293,7 +293,7 @@ bool GibbsSam_DirectSample(Graph_Node* node) {
   // as 0, outside its support: it is taken as the least positive normal
   // number instead, which every sampler, and a restart, can start from.
   if (x == 0.0 && Distrib_PositiveHalfLine(node->density)) x = std::numeric_limits<double>::min();
-  node->value = x;
+  Graph_Own(node) = x;
   return true;
 }
 
@@ -304,13 +304,13 @@ bool GibbsSam_TDirectSample(Graph_Node* node) { return BoundedPrior(node, true, 
 bool GibbsSam_WeibullTail(Graph_Node* node) {
   if (node->numParents < 3 || node->parents[2] == nullptr) return false;
   // Every Weibull draw is positive: a negative bound restricts nothing.
-  node->value = RandNum_WeibullTail(Parameter(node, 0), Parameter(node, 1), std::max(Parameter(node, 2), 0.0));
+  Graph_Own(node) = RandNum_WeibullTail(Parameter(node, 0), Parameter(node, 1), std::max(Parameter(node, 2), 0.0));
   return true;
 }
 
 bool GibbsSam_GumbelRightTail(Graph_Node* node) {
   if (node->numParents < 3 || node->parents[2] == nullptr) return false;
-  node->value = RandNum_GumbelRightTail(Parameter(node, 0), Parameter(node, 1), Parameter(node, 2));
+  Graph_Own(node) = RandNum_GumbelRightTail(Parameter(node, 0), Parameter(node, 1), Parameter(node, 2));
   return true;
 }
 
@@ -443,7 +443,7 @@ void BoundedConjugate(Samplers_Sampler& s, Conjugate kind, bool lower, bool uppe
     saved.Restore();
     return FailSearch(s, found, lo, hi);
   }
-  node->value = x;
+  Graph_Own(node) = x;
 }
 
 // --- Normal ----------------------------------------------------------------
@@ -498,7 +498,7 @@ void BoundedNormal(Samplers_Sampler& s, bool lower, bool upper) {
   if (const Outcome read = ReadBounds(node, lower, upper, lo, hi); read != Outcome::drawn)
     return FailSearch(s, read, lo, hi);
   const Saved saved(node, 1);
-  const double from = node->value;
+  const double from = Graph_Own(node);
   double mean = 0.0, precision = 0.0;
   if (!Plans_Normal(s, mean, precision)) ConjDist_NormalParameters(node, mean, precision);
   if (!Positive(precision) || !std::isfinite(mean)) {
@@ -514,7 +514,7 @@ void BoundedNormal(Samplers_Sampler& s, bool lower, bool upper) {
       saved.Restore();
       return FailSearch(s, Outcome::notFinite, lo, hi);
     }
-    node->value = x;
+    Graph_Own(node) = x;
     return Plans_NormalMoved(s, from, x);
   }
   const double sd = 1.0 / std::sqrt(precision);
@@ -530,8 +530,8 @@ void BoundedNormal(Samplers_Sampler& s, bool lower, bool upper) {
     saved.Restore();
     return FailSearch(s, found, lo, hi);
   }
-  node->value = Clamp(z * sd + mean, lo, hi);
-  Plans_NormalMoved(s, from, node->value);
+  Graph_Own(node) = Clamp(z * sd + mean, lo, hi);
+  Plans_NormalMoved(s, from, Graph_Own(node));
 }
 
 // --- Blocks ----------------------------------------------------------------
@@ -787,7 +787,7 @@ bool StartingWindow(Samplers_Sampler& s, double old, int64_t lower, int64_t uppe
 // The log full conditional at point k, kept as its weight for now; the node
 // is left at k.
 void Evaluate(Enumeration& e, int64_t k) {
-  e.node->value = static_cast<double>(k);
+  Graph_Own(e.node) = static_cast<double>(k);
   const double v = Density_LogFullConditional(e.node);
   e.At(k) = v;
   if (v > e.best) e.best = v;
@@ -815,7 +815,7 @@ bool GrowWindow(Samplers_Sampler& s, Enumeration& e, double old, int64_t lower, 
     else Evaluate(e, --e.lo);
   }
   if (!tooWide) return true;
-  e.node->value = old;
+  Graph_Own(e.node) = old;
   Samplers_FailWith(s, tooWideText, static_cast<long long>(maxSupport));
   return false;
 }
@@ -825,7 +825,7 @@ bool GrowWindow(Samplers_Sampler& s, Enumeration& e, double old, int64_t lower, 
 // node's value back and failing the update, otherwise.
 bool SomethingToDraw(Samplers_Sampler& s, const Enumeration& e, double old) {
   if (e.best > ruledOut && e.best != infinity) return true;
-  e.node->value = old;
+  Graph_Own(e.node) = old;
   if (e.best == infinity)
     Samplers_FailWith(s, "The log full conditional of the node is infinite within its support.");
   else
@@ -889,10 +889,10 @@ using TailDraw = bool (*)(Graph_Node*);
 
 void Tail(Samplers_Sampler& s, TailDraw draw) {
   Graph_Node* node = s.node;
-  const double old = node->value;
+  const double old = Graph_Own(node);
   if (!draw(node)) return Samplers_FailWith(s, "The node has no lower bound to draw above.");
-  if (!std::isfinite(node->value)) {
-    node->value = old;
+  if (!std::isfinite(Graph_Own(node))) {
+    Graph_Own(node) = old;
     FailSearch(s, Outcome::notFinite, 0.0, 0.0);
   }
 }
@@ -932,7 +932,7 @@ void GibbsSam_Pareto(Samplers_Sampler& s) {
     saved.Restore();
     return FailSearch(s, Outcome::notFinite, 0.0, 0.0);
   }
-  node->value = x;
+  Graph_Own(node) = x;
 }
 
 void GibbsSam_Direchlet(Samplers_Sampler& s) {
@@ -994,7 +994,7 @@ void GibbsSam_Wishart(Samplers_Sampler& s) {
 // conditional; points far below the best weigh nothing.
 void GibbsSam_DiscreteSample(Samplers_Sampler& s) {
   Graph_Node* node = s.node;
-  const double old = node->value;
+  const double old = Graph_Own(node);
   int64_t lower = 0, upper = 0;
   bool open = false;
   if (!GetBounds(s, lower, upper, open)) return;
@@ -1005,5 +1005,5 @@ void GibbsSam_DiscreteSample(Samplers_Sampler& s) {
   if (open && !GrowWindow(s, e, old, lower, upper)) return;
   if (!SomethingToDraw(s, e, old)) return;
   const double total = CumulativeWeights(e);
-  node->value = static_cast<double>(DrawPoint(e, total));
+  Graph_Own(node) = static_cast<double>(DrawPoint(e, total));
 }

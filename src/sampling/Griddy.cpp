@@ -91,15 +91,15 @@ bool Bounds(Samplers_Sampler& s, Grid& grid) {
 // recorded, when no grid point carries mass.
 bool BuildProposal(Samplers_Sampler& s, const Grid& grid) {
   Graph_Node* node = s.node;
-  const double remembered = node->value;
+  const double remembered = Graph_Own(node);
   const size_t n = static_cast<size_t>(grid.n);
   double max = -infinity;  // the best finite value
   for (size_t j = 0; j <= n; ++j) {
-    node->value = grid.Point(static_cast<int32_t>(j));
+    Graph_Own(node) = grid.Point(static_cast<int32_t>(j));
     f[j] = Density_LogFullConditional(node);
     if (std::isfinite(f[j]) && f[j] > max) max = f[j];
   }
-  node->value = remembered;
+  Graph_Own(node) = remembered;
   if (max == -infinity) {
     Samplers_FailWith(s, "The full conditional is not a finite number at any of the %d grid points on (%g, %g): it has no mass to "
             "propose from.",
@@ -178,12 +178,12 @@ void Griddy_Updater(Samplers_Sampler& s) {
   Grid grid;
   if (!Bounds(s, grid) || !BuildProposal(s, grid)) return;
 
-  const double xOld = node->value;
+  const double xOld = Graph_Own(node);
   const double lOld = Density_LogFullConditional(node);
   const double qOld = Proposal(xOld, grid);
 
   const double xNew = Sample(grid);
-  node->value = xNew;
+  Graph_Own(node) = xNew;
   const double lNew = Density_LogFullConditional(node);
   const double qNew = Proposal(xNew, grid);
 
@@ -201,5 +201,5 @@ void Griddy_Updater(Samplers_Sampler& s) {
     const double logR = (lNew - lOld) + std::log(qOld) - std::log(qNew);
     accept = logR > 0.0 || std::log(RandNum_Rand()) < logR;
   }
-  if (!accept) node->value = xOld;
+  if (!accept) Graph_Own(node) = xOld;
 }

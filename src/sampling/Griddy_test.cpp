@@ -33,7 +33,7 @@ class GriddyTest : public test::Pipeline {
     std::vector<double> values;
     for (int i = 0; i < n && !s.error; ++i) {
       Griddy_Updater(s);
-      if (!s.error) values.push_back(s.node->value);
+      if (!s.error) values.push_back(Graph_Own(s.node));
     }
     return values;
   }
@@ -99,7 +99,7 @@ TEST_F(GriddyTest, SamplingIntervalComesFromTheDensityAndTheBounds) {
   // Grid points where the full conditional is NaN (the log of a negative
   // value) weigh nothing: a start value there is left at once for good.
   ASSERT_TRUE(Build("var x, m, y; { x ~ dunif(-1, 1) " + logLink, "list(y = -1)", "list(x = 0.5)")) << Console();
-  N("x")->value = -0.5;
+  Graph_Own(N("x")) = -0.5;
   ExpectSpread("x", 500, 0.0, 1.0, 0.1, 0.9);
 }
 
@@ -160,15 +160,15 @@ TEST_F(GriddyTest, UpdatesThatCannotDrawFailAndKeepTheValue) {
   for (const Case& c : {Case{2, 1, 1, "not below the upper limit"}, Case{1, 1, 1, "not below the upper limit"},
                         Case{nan, 2, 1, "not a number"}, Case{-inf, 2, 1, "not finite"},
                         Case{1, 2, -1, "no mass"}}) {
-    N("lo")->value = c.lo;
-    N("hi")->value = c.hi;
-    N("t")->value = c.t;
+    Graph_Own(N("lo")) = c.lo;
+    Graph_Own(N("hi")) = c.hi;
+    Graph_Own(N("t")) = c.t;
     const size_t seen = Console().size();
     Samplers_Sampler s;
     s.node = N("x");
     Griddy_Updater(s);
     EXPECT_TRUE(s.error) << c.says;
-    EXPECT_EQ(N("x")->value, 1.5) << c.says;
+    EXPECT_EQ(Graph_Own(N("x")), 1.5) << c.says;
     Samplers_ReportFailure();
     EXPECT_NE(Console().find(c.says, seen), std::string::npos) << c.says << "\n" << Console();
   }

@@ -135,7 +135,7 @@ void DiscreteSample(Graph_Node* node, bool& failed) {
   if (weights.size() < static_cast<size_t>(hi) + 1) weights.resize(static_cast<size_t>(hi) + 1);
   int64_t zeros = 0;
   for (int64_t k = lo; k <= hi; ++k) {
-    node->value = static_cast<double>(k);
+    Graph_Own(node) = static_cast<double>(k);
     const double L = node->logDensity(node);
     double w = 0.0;
     if (L < cutOff || std::isnan(L)) {
@@ -152,7 +152,7 @@ void DiscreteSample(Graph_Node* node, bool& failed) {
   const double u = RandNum_Rand() * weights[static_cast<size_t>(hi)];
   int64_t k = lo;
   while (k < hi && u > weights[static_cast<size_t>(k)]) ++k;
-  node->value = static_cast<double>(k);
+  Graph_Own(node) = static_cast<double>(k);
   node->kind = Graph_forwardSampled;
 }
 
@@ -205,7 +205,7 @@ bool Enumerate(Graph_Node* node, const Graph_List& terms) {
   double best = -std::numeric_limits<double>::infinity();
   int64_t last = lo - 1;
   for (int64_t k = lo; k <= hi; ++k) {
-    node->value = static_cast<double>(k);
+    Graph_Own(node) = static_cast<double>(k);
     const double L = Conditional(node, terms);
     const size_t at = static_cast<size_t>(k - lo);
     if (weights.size() <= at) weights.resize(at + 1);
@@ -225,7 +225,7 @@ bool Enumerate(Graph_Node* node, const Graph_List& terms) {
   const double u = RandNum_Rand() * total;
   int64_t k = lo;
   while (k < last && u > weights[static_cast<size_t>(k - lo)]) ++k;
-  node->value = static_cast<double>(k);
+  Graph_Own(node) = static_cast<double>(k);
   return true;
 }
 
@@ -256,7 +256,7 @@ bool Wishart(Graph_Node* node) {
   for (int32_t i = 0; i < size; ++i) R[static_cast<size_t>(i)] = Graph_ValueOf(Graph_Label(base + i));
   const double k = Parameter(node, 1);
   if (!RandNum_Wishart(R, W, k, d)) return false;
-  for (int32_t i = 0; i < size; ++i) Graph_Label(node->label + i)->value = W[static_cast<size_t>(i)];
+  for (int32_t i = 0; i < size; ++i) Graph_Own(Graph_Label(node->label + i)) = W[static_cast<size_t>(i)];
   return true;
 }
 
@@ -267,12 +267,12 @@ bool DirectSample(Graph_Node* node) {
   if (Enumerated(node)) return true;
   switch (node->density) {
     case Distrib_dnegbin:
-    case Distrib_dhypo: node->value = Distrib_Of(node->density).lower.value; return true;
+    case Distrib_dhypo: Graph_Own(node) = Distrib_Of(node->density).lower.value; return true;
     case Distrib_dzipf: {
       // The law is proper only for an exponent above 1; otherwise the
       // start is the low end of the support.
       const double a = Parameter(node, 0);
-      node->value = a > 1.0 && std::isfinite(a) ? RandNum_Zipf(a) : Distrib_Of(Distrib_dzipf).lower.value;
+      Graph_Own(node) = a > 1.0 && std::isfinite(a) ? RandNum_Zipf(a) : Distrib_Of(Distrib_dzipf).lower.value;
       return true;
     }
     case Distrib_dwish: return Wishart(node);
@@ -307,7 +307,7 @@ bool Bounded(Graph_Node* node, bool lower, bool upper, double lowerValue, double
   }
   for (long tries = 0; tries < GibbsSam_maxTries; ++tries) {
     if (!DirectSample(node)) return false;
-    const double x = node->value;
+    const double x = Graph_Own(node);
     if (std::isnan(x)) return false;
     if ((!lower || x >= lowerValue) && (!upper || x <= upperValue)) return true;
   }
@@ -329,7 +329,7 @@ bool TailSample(Graph_Node* node) {
   for (long tries = 0; tries < GibbsSam_maxTries; ++tries) {
     const double x = node->density == Distrib_dweib ? RandNum_WeibullTail(v, lambda, std::max(c, 0.0))
                                                     : RandNum_GumbelRightTail(v, lambda, c);
-    node->value = x;
+    Graph_Own(node) = x;
     if (std::isnan(x)) return false;
     if (upper == nullptr || x <= b) return true;
   }

@@ -90,7 +90,7 @@ bool active = false;
 int32_t sweeps = 0;
 
 inline double Observation(size_t k) {
-  const double v = observed[k]->value;
+  const double v = Graph_Own(observed[k]);
   return terms[k].logScale ? std::log(v) : v;
 }
 
@@ -197,15 +197,15 @@ void MakeStats(Block& b) {
     for (size_t j = 0; j < n && b.fixed; ++j) b.fixed = Graph_Label(head->label + static_cast<int32_t>(j))->kind == Graph_data;
   if (!b.fixed) return;
   for (Graph_Node* head : b.heads)
-    for (size_t j = 0; j < n; ++j) b.stats[j] += Graph_Label(head->label + static_cast<int32_t>(j))->value;
+    for (size_t j = 0; j < n; ++j) b.stats[j] += Graph_Own(Graph_Label(head->label + static_cast<int32_t>(j)));
   if (b.ofMean) return;  // the sum is all a mean plan needs
   for (size_t j = 0; j < n; ++j) b.stats[j] /= b.count;
   double* scatter = b.stats.data() + n;
   for (Graph_Node* head : b.heads)
     for (size_t i = 0; i < n; ++i) {
-      const double ei = Graph_Label(head->label + static_cast<int32_t>(i))->value - b.stats[i];
+      const double ei = Graph_Own(Graph_Label(head->label + static_cast<int32_t>(i))) - b.stats[i];
       for (size_t j = 0; j < n; ++j)
-        scatter[i * n + j] += ei * (Graph_Label(head->label + static_cast<int32_t>(j))->value - b.stats[j]);
+        scatter[i * n + j] += ei * (Graph_Own(Graph_Label(head->label + static_cast<int32_t>(j))) - b.stats[j]);
     }
 }
 
@@ -374,7 +374,7 @@ bool Plans_Normal(const Samplers_Sampler& s, double& mean, double& precision) {
     precision += p.cc * tau;
     m += p.cy * tau;
   } else {
-    const double x = p.node->value;
+    const double x = Graph_Own(p.node);
     const double* sums = Determ_sums.data();
     const bool shared = p.precision != nullptr;
     double cc = 0.0, cr = 0.0;

@@ -47,10 +47,10 @@ class PlansTest : public test::Pipeline {
   static void ExpectNormalAsGeneral(Graph_Node* x) {
     double mean = 0.0, precision = 0.0, m0 = 0.0, p0 = 0.0;
     ASSERT_TRUE(Plans_Normal(RecordOf(x), mean, precision));
-    const double kept = x->value;
+    const double kept = Graph_Own(x);
     Plans_End();  // the general procedure reads the forms by their terms
     ConjDist_NormalParameters(x, m0, p0);
-    x->value = kept;
+    Graph_Own(x) = kept;
     Plans_Begin();
     EXPECT_NEAR(precision, p0, 1e-9 * std::fabs(p0));
     EXPECT_NEAR(mean, m0, 1e-9 * (1.0 + std::fabs(m0)));
@@ -97,15 +97,15 @@ TEST_F(PlansTest, MaintainedSumsFollowEverySweepAndFormsComputeAgainAfterwards) 
     Graph_Node* mu = N("mu", i);
     const double kept = Graph_ValueOf(mu);
     double fresh = 0.0;
-    for (int k = 0; k < 3; ++k) fresh += N("b", k)->value * N("x", 3 * i + k)->value;
+    for (int k = 0; k < 3; ++k) fresh += Graph_Own(N("b", k)) * Graph_Own(N("x", 3 * i + k));
     EXPECT_NEAR(kept, fresh, 1e-12 * (1.0 + std::fabs(fresh))) << i;
   }
   // Mid-run, the plans still agree with the general procedure.
   for (int k = 0; k < 3; ++k) ExpectNormalAsGeneral(N("b", k));
   Plans_End();
-  N("b", 0)->value += 1.0;  // outside an update the forms read their terms
+  Graph_Own(N("b", 0)) += 1.0;  // outside an update the forms read their terms
   EXPECT_NEAR(Graph_ValueOf(N("mu", 0)),
-              N("b", 0)->value + N("b", 1)->value * 0.5 - N("b", 2)->value, 1e-12);
+              Graph_Own(N("b", 0)) + Graph_Own(N("b", 1)) * 0.5 - Graph_Own(N("b", 2)), 1e-12);
   bool aborted = false, error = false;
   Samplers_Update(aborted, error);  // no plan in use outside an update: the general procedures run
   EXPECT_FALSE(error);
@@ -150,7 +150,7 @@ TEST_F(PlansTest, OneFormReadByTwoTermsMovesOnceAndSharedMeansAreHandled) {
   Sweeps(5);
   ExpectNormalAsGeneral(N("a"));
   ExpectNormalAsGeneral(N("theta"));
-  EXPECT_NEAR(Graph_ValueOf(N("mu")), N("a")->value + 2.0 * N("theta")->value, 1e-12);
+  EXPECT_NEAR(Graph_ValueOf(N("mu")), Graph_Own(N("a")) + 2.0 * Graph_Own(N("theta")), 1e-12);
 }
 
 TEST_F(PlansTest, HierarchyPlansAgreeWithTheGeneralProceduresFarFromZeroAndWithAMissingValue) {
@@ -165,7 +165,7 @@ TEST_F(PlansTest, HierarchyPlansAgreeWithTheGeneralProceduresFarFromZeroAndWithA
           "list(theta = c(1000000, 1000001, 999999), mu = 1000000, tauW = 0.5, tauB = 2)");
   EXPECT_EQ(Plans_Count(), 6);
   Plans_Begin();
-  N("y", 5)->value = 1000003.25;
+  Graph_Own(N("y", 5)) = 1000003.25;
   for (int j = 0; j < 3; ++j) ExpectNormalAsGeneral(N("theta", j));
   ExpectNormalAsGeneral(N("mu"));
   for (const char* name : {"tauW", "tauB"}) {
@@ -211,8 +211,8 @@ TEST_F(PlansTest, BlockPlansAgreeWithTheGeneralProceduresAndStepAsideForAMissing
     for (const bool moved : {false, true}) {
       SCOPED_TRACE(moved ? "moved" : "as started");
       if (moved) {
-        N("mu", 1)->value = 3.5;
-        N("T", 0)->value = 2.5;
+        Graph_Own(N("mu", 1)) = 3.5;
+        Graph_Own(N("T", 0)) = 2.5;
       }
       ASSERT_TRUE(Plans_MNormal(RecordOf(N("mu")), mu, U));
       ASSERT_TRUE(Plans_Wishart(RecordOf(N("T")), k, R));

@@ -14,8 +14,8 @@ std::vector<double> ran;
 double failAt = -1.0;
 
 void Record(Samplers_Sampler& s) {
-  ran.push_back(s.node->value);
-  if (s.node->value == failAt) Samplers_Fail(s, "The draw could not be made.");
+  ran.push_back(Graph_Own(s.node));
+  if (Graph_Own(s.node) == failAt) Samplers_Fail(s, "The draw could not be made.");
 }
 
 class SamplersTest : public test::HandGraph {

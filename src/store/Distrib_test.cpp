@@ -35,7 +35,7 @@ TEST_F(DistribTest, SupportIsTheLawsOwnNarrowedByTheBounds) {
     EXPECT_EQ(upper, c.upper) << c.name;
   }
   // The ends follow the parameters' current values.
-  N("b")->value = 5.0;
+  Graph_Own(N("b")) = 5.0;
   double lower = 0.0, upper = 0.0;
   Distrib_Support(N("u"), lower, upper);
   EXPECT_EQ(upper, 5.0);

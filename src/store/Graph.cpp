@@ -5,6 +5,8 @@
 
 #include "base/Write.h"
 
+thread_local constinit Graph_Values* Graph_values = nullptr;
+thread_local constinit double* Graph_valueData = nullptr;
 std::vector<Graph_Node*> Graph_nodes;
 int32_t Graph_numDeclaredNodes = 0;
 int32_t Graph_totalNumNodes = 0;
@@ -20,6 +22,7 @@ size_t usedInLastBlock = blockSize;
 // Anonymous nodes by number - Graph_numDeclaredNodes, in the order numbered.
 std::vector<Graph_Node*> anonymous;
 bool allocated = false;
+int32_t numSlots = 0;  // nodes created since the store was reset
 
 // A broken invariant of the graph: say so and end the run like any other
 // fatal error, rather than read or write out of bounds.
@@ -40,13 +43,23 @@ void InitGraph() {
   anonymous.clear();
   blocks.clear();
   usedInLastBlock = blockSize;
+  numSlots = 0;
+  if (Graph_values != nullptr) {
+    Graph_values->clear();
+    Graph_valueData = Graph_values->data();
+  }
   Graph_numDeclaredNodes = 0;
   Graph_totalNumNodes = 0;
   allocated = false;
 }
 
+void Graph_BindValues(Graph_Values* values) {
+  Graph_values = values;
+  Graph_valueData = values != nullptr ? values->data() : nullptr;
+}
+
 void Graph_Init(Graph_Node& node) {
-  node.value = 0.0;
+  if (node.slot >= 0 && Graph_values != nullptr) Graph_Own(&node) = 0.0;
   node.logDensity = Graph_LogDensity;
   node.valueFunction = Graph_Value;
   node.parents.clear();
@@ -65,6 +78,12 @@ Graph_Node* Graph_NewNode() {
     usedInLastBlock = 0;
   }
   Graph_Node& node = blocks.back()[usedInLastBlock++];
+  node.slot = numSlots++;
+  if (Graph_values == nullptr) Fault("a node was created with no chain's values bound");
+  if (Graph_values->size() < static_cast<size_t>(numSlots)) {
+    Graph_values->resize(static_cast<size_t>(numSlots), 0.0);
+    Graph_valueData = Graph_values->data();
+  }
   Graph_Init(node);
   return &node;
 }
@@ -116,6 +135,6 @@ void Graph_AddNonUnique(Graph_List& list, Graph_Node* node) { list.push_front(no
 
 void Graph_DisposeList(Graph_List& list) { list.clear(); }
 
-double Graph_Value(Graph_Node* node) { return node->value; }
+double Graph_Value(Graph_Node* node) { return Graph_Own(node); }
 
 double Graph_LogDensity(Graph_Node*) { Fault("log density asked of a node without a distribution"); }

@@ -31,18 +31,28 @@ constexpr int32_t Graph_maxParents = 51;  // entries of a parents array
 constexpr int32_t Graph_maxCode = 201;    // entries of a code array
 
 struct Graph_Node {
-  double value;
   Graph_Proc logDensity;
   Graph_Proc valueFunction;          // every reader obtains the value through it
   std::vector<Graph_Node*> parents;  // parameters then bounds, or operands
   Graph_List likelihood;
   std::vector<int32_t> stack;        // logical code; entry 0 picks the evaluator
   int32_t label;                     // the node's number
+  int32_t slot = -1;                 // its place in the store: where a chain keeps its value
   int32_t size;                      // components of its multivariate block
   int32_t numParents;
   int32_t kind;                      // Graph_NodeKind
   int32_t density;                   // distribution identifier, 0 for none
 };
+
+// The stored values of every node, one per slot. Each chain of the sampler
+// has its own; a thread reads and writes the one bound to it, so that the
+// nodes themselves are never written once compiled.
+using Graph_Values = std::vector<double>;
+extern thread_local constinit Graph_Values* Graph_values;
+extern thread_local constinit double* Graph_valueData;  // Graph_values->data(), kept beside it
+// Binds a chain's values to the calling thread. Nodes created while they are
+// bound get their slot in them.
+void Graph_BindValues(Graph_Values* values);
 
 extern std::vector<Graph_Node*> Graph_nodes;  // declared nodes by number; null until created
 extern int32_t Graph_numDeclaredNodes;
@@ -77,12 +87,14 @@ void Graph_AddToList(Graph_List& list, Graph_Node* node);
 void Graph_AddNonUnique(Graph_List& list, Graph_Node* node);
 void Graph_DisposeList(Graph_List& list);
 
+// The value stored for the node in the values bound to this thread.
+inline double& Graph_Own(const Graph_Node* node) { return Graph_valueData[node->slot]; }
 // Default value procedure: the node's own value.
 double Graph_Value(Graph_Node* node);
 // The value every reader sees: through the node's value procedure, without
 // the indirect call for a node that simply holds its value.
 inline double Graph_ValueOf(Graph_Node* node) {
-  return node->valueFunction == Graph_Value ? node->value : node->valueFunction(node);
+  return node->valueFunction == Graph_Value ? Graph_Own(node) : node->valueFunction(node);
 }
 // Default log density: reaching it means a stochastic node was left without
 // a density, a program fault; it stops the program.

@@ -31,7 +31,7 @@ class HandGraph : public ScratchDir {
     Graph_Node* n = Graph_NewNode();
     Graph_Link(n);
     n->kind = kind;
-    n->value = value;
+    Graph_Own(n) = value;
     return n;
   }
 

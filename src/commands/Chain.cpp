@@ -1,0 +1,28 @@
+#include "commands/Chain.h"
+
+#include <memory>
+
+namespace {
+
+std::unique_ptr<Chain_Record> first;
+
+}  // namespace
+
+void Chain_Bind(Chain_Record& record) {
+  Graph_BindValues(&record.values);
+  RandNum_Bind(&record.stream);
+}
+
+std::unique_ptr<Chain_Record> Chain_Copy() {
+  auto copy = std::make_unique<Chain_Record>();
+  copy->values = *Graph_values;
+  copy->stream = *RandNum_stream;
+  return copy;
+}
+
+void InitChain() {
+  first = std::make_unique<Chain_Record>();
+  Chain_Bind(*first);
+}
+
+Chain_Record& Chain_First() { return *first; }

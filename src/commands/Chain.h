@@ -1,0 +1,29 @@
+// Chain: the record of one run of the sampler. Everything a sweep changes
+// lives in it: the stored values of the nodes, the random stream, and the
+// parts other modules keep for a chain. The compiled model (nodes, code,
+// parents, likelihood lists, update methods, plans) is shared by every
+// record and is not written during a sweep, so records bound to different
+// threads can sweep the same model at once.
+#pragma once
+
+#include <memory>
+
+#include "numerics/RandNum.h"
+#include "store/Graph.h"
+
+struct Chain_Record {
+  Graph_Values values;    // every node's stored value, by slot
+  RandNum_Stream stream;  // the random stream with its shuffle table
+};
+
+// Binds every part of the record to the calling thread: the modules read
+// and write the bound record's parts until another is bound.
+void Chain_Bind(Chain_Record& record);
+// A new record with the bound record's values and stream, for a second
+// chain of the same compiled model; bind it in the thread that sweeps it.
+std::unique_ptr<Chain_Record> Chain_Copy();
+
+// The record of the run's chain, bound to the calling thread (start-up
+// binds it to the main thread). Makes a fresh record first.
+void InitChain();
+Chain_Record& Chain_First();
