@@ -3,6 +3,7 @@
 # the tests and the posterior suite also need GoogleTest.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 JOBS       ?= 2
 # "make install" puts the program in $(PREFIX)/bin.
@@ -12,7 +13,7 @@ FUZZ_SECONDS ?= 120
 FUZZ_TARGETS = fuzz_model fuzz_data fuzz_session
 BENCH_TARGETS = wren_bench_data wren_bench_parents wren_bench_ars wren_bench_compare
 
-.PHONY: all build demo install test test-asan bench validate fuzz clean
+.PHONY: all build demo install test test-asan test-tsan bench validate fuzz clean
 
 all: build
 
@@ -73,6 +74,16 @@ test-asan: $(ASAN_BUILD)/CMakeCache.txt
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
+# The unit tests under ThreadSanitizer, among them chains of one model
+# sweeping in threads of their own: any data race fails the run.
+$(TSAN_BUILD)/CMakeCache.txt:
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWREN_TSAN=ON -DWREN_TESTS=ON
+
+test-tsan: $(TSAN_BUILD)/CMakeCache.txt
+	$(call tests_on,$(TSAN_BUILD))
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target wren_tests
+	cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ./wren_tests
+
 # The fuzz targets, built with clang and both sanitizers, each run for
 # FUZZ_SECONDS on its corpus (seeded from the scenarios and the examples, and
 # kept between runs). An input running over 10 seconds counts as a hang; a
@@ -97,4 +108,4 @@ fuzz: $(FUZZ_BUILD)/CMakeCache.txt
 	done
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
