@@ -11,6 +11,7 @@ std::unique_ptr<Chain_Record> first;
 void Chain_Bind(Chain_Record& record) {
   Graph_BindValues(&record.values);
   RandNum_Bind(&record.stream);
+  Monitors_Bind(&record.traces);
 }
 
 std::unique_ptr<Chain_Record> Chain_Copy() {
