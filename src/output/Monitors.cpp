@@ -257,12 +257,12 @@ void Monitors_ClearMonitor(int32_t label) {
   // walk over every monitor, which would make clearing an array quadratic);
   // other chains free theirs when they next catch up.
   Monitors_Traces* bound = Monitors_traces;
-  const bool boundCurrent = bound != nullptr && UpToDate(*bound);
+  const bool boundCurrent = bound != nullptr && bound->generation == generation && bound->clearings == clearings;
   monitorList[position].label = -1;
   byLabel.erase(it);
   ++clearings;
   if (boundCurrent) {
-    bound->traces[position] = Monitors_Trace{};
+    if (position < bound->traces.size()) bound->traces[position] = Monitors_Trace{};
     bound->clearings = clearings;
   }
   if (2 * ++clearedInActive > active.size()) {
