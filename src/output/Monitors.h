@@ -16,7 +16,6 @@
 // each left-justified in a field of 15. Line numbers count from 1.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
