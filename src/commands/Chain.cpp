@@ -11,12 +11,15 @@ std::unique_ptr<Chain_Record> first;
 void Chain_Bind(Chain_Record& record) {
   Graph_BindValues(&record.values);
   RandNum_Bind(&record.stream);
+  Model_Bind(&record.progress);
+  Monitors_Bind(&record.traces);
 }
 
 std::unique_ptr<Chain_Record> Chain_Copy() {
   auto copy = std::make_unique<Chain_Record>();
   copy->values = *Graph_values;
   copy->stream = *RandNum_stream;
+  copy->progress = *Model_progress;
   return copy;
 }
 

@@ -8,19 +8,24 @@
 
 #include <memory>
 
+#include "commands/Model.h"
 #include "numerics/RandNum.h"
+#include "output/Monitors.h"
 #include "store/Graph.h"
 
 struct Chain_Record {
   Graph_Values values;    // every node's stored value, by slot
   RandNum_Stream stream;  // the random stream with its shuffle table
+  Model_Progress progress;  // the iteration count
+  Monitors_Traces traces;   // the monitors' samples of this chain
 };
 
 // Binds every part of the record to the calling thread: the modules read
 // and write the bound record's parts until another is bound.
 void Chain_Bind(Chain_Record& record);
-// A new record with the bound record's values and stream, for a second
-// chain of the same compiled model; bind it in the thread that sweeps it.
+// A new record with the bound record's values, stream and iteration count,
+// for a second chain of the same compiled model; its traces start empty.
+// Bind it in the thread that sweeps it.
 std::unique_ptr<Chain_Record> Chain_Copy();
 
 // The record of the run's chain, bound to the calling thread (start-up

@@ -24,11 +24,11 @@
 
 bool Model_error = false;
 int32_t Model_checkPointFreq = 2147483647;
+thread_local constinit Model_Progress* Model_progress = nullptr;
 
 namespace {
 
 bool compiled = false;
-int32_t iteration = 0;
 std::string modelFile;
 std::string dataFile;
 std::string initsFile;
@@ -146,10 +146,12 @@ std::string Model_ElapsedText(Model_Clock start, Model_Clock now) {
   return text;
 }
 
+void Model_Bind(Model_Progress* progress) { Model_progress = progress; }
+
 void InitModel() {
   compiled = false;
   Model_error = false;
-  iteration = 0;
+  Model_progress->iteration = 0;
   Model_checkPointFreq = 2147483647;
   modelFile.clear();
   dataFile.clear();
@@ -169,7 +171,7 @@ void Model_Compile() {
   Display(modelFile);
   // Each phase reports its own error; a failed phase ends the run.
   const bool compiledWhole = Compile_Run(unit);
-  iteration = unit.files.iteration;
+  Model_progress->iteration = unit.files.iteration;
   dataFile = unit.files.dataFile;
   initsFile = unit.files.initsFile;
   if (!compiledWhole) {
@@ -188,6 +190,7 @@ void Model_Update() {
   if (t.kind != Scanner_integer || t.intValue < 1) return Complain(expectedUpdates);
   const int32_t n = t.intValue;
   if (!ClosingParenthesis()) return;
+  int32_t& iteration = Model_progress->iteration;
   const Model_Clock start = Now();
   const int32_t first = iteration;
   Write_String("     ");
@@ -220,12 +223,12 @@ void Model_Save() {
   Read_Get(t);
   if (t.kind != Scanner_string) return Complain(expectedSaveName);
   if (RunFile(t.text, false)) return RefuseRunFile(t.text);
-  OutNode_SaveAction(t.text, iteration);
+  OutNode_SaveAction(t.text, Model_progress->iteration);
 }
 
 void Model_Iter() {
   if (!HaveModel() || !ClosingParenthesis()) return;
-  Write_Int(iteration, 10);
+  Write_Int(Model_progress->iteration, 10);
 }
 
 void Model_DisplayData() {
@@ -350,7 +353,7 @@ void Model_Quit() {
   const bool move = t.kind == Scanner_string && !RunFile(t.text, true);
   if (t.kind == Scanner_string && !move) RefuseRunFile(t.text);
   Write_Ln();
-  Monitors_DumpMonitors(iteration, Params_outFile, Params_indexFile);
+  Monitors_DumpMonitors(Model_progress->iteration, Params_outFile, Params_indexFile);
   Write_Close();
   if (move && !Files_Rename(Params_logFile, t.text)) {
     // The log is closed, so the terminal is the only place left to say it.
@@ -360,6 +363,6 @@ void Model_Quit() {
 }
 
 void Model_RunTimeError() {
-  Monitors_DumpMonitors(iteration, Params_outFile, Params_indexFile);
+  Monitors_DumpMonitors(Model_progress->iteration, Params_outFile, Params_indexFile);
   Write_Close();
 }

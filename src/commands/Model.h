@@ -13,6 +13,16 @@ extern bool Model_error;  // the last compile or update failed; the run ends
 // A checkpoint is written after every sweep whose number is a multiple of it.
 extern int32_t Model_checkPointFreq;
 
+// What the model commands keep for one chain and change while it sweeps: the
+// number of sweeps done, which restarts set from a state file's iteration and
+// which save, checkpoints and iter() report.
+struct Model_Progress {
+  int32_t iteration = 0;
+};
+// The progress of the chain bound to this thread.
+extern thread_local constinit Model_Progress* Model_progress;
+void Model_Bind(Model_Progress* progress);
+
 // A clock time of day.
 struct Model_Clock {
   int h, m, s;

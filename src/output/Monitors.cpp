@@ -17,7 +17,8 @@
 #include "output/Sort.h"
 #include "store/Distrib.h"
 
-bool Monitors_enoughStorage = true;
+thread_local constinit Monitors_Traces* Monitors_traces = nullptr;
+thread_local constinit bool Monitors_enoughStorage = true;
 
 namespace {
 
@@ -29,46 +30,77 @@ constexpr double sdFloor = 1.0e-25;
 // followed by one space).
 constexpr size_t nameField = 20;
 
-// One monitored node. The trace is two parallel arrays rather than a cell per
-// sample: 12 bytes a sample, so a hundred nodes over a million sweeps fit in
-// about 1.2 GB, and ranges are found by binary search on the iterations.
+// One monitored node, as every chain sees it; the samples are in the chains'
+// traces at the monitor's position.
 struct Monitor {
   int32_t label = -1;  // the node's number; -1 once cleared
   int32_t freq = 1;
   bool discrete = false;  // picks heap sort for the percentiles
   Graph_Node* node = nullptr;
-  std::vector<int32_t> iterations;  // strictly increasing
-  std::vector<double> values;
 };
 
-// Every monitor ever made, in order of creation; cleared ones stay, empty.
+// Every monitor ever made, in order of creation; cleared ones stay.
 std::vector<Monitor> monitorList;
-// Positions in monitorList of the monitors not cleared, in increasing order,
-// so that a sweep touches only live monitors. Clearing marks it stale; it is
-// compacted once before its next use, not once per clear, which keeps
-// clearing a large array linear.
+// Positions in monitorList of the monitors, in increasing order, so that a
+// sweep touches only live ones, or nearly: clearing leaves a position in
+// place (readers skip it) until cleared positions make up half the list,
+// and then compacts the list. Clearing a large array thus stays linear, and
+// the list only changes between updates, never while chains sweep.
 std::vector<size_t> active;
-bool activeStale = false;
+size_t clearedInActive = 0;
 // The live monitor of each monitored node.
 std::unordered_map<int32_t, size_t> byLabel;
+// Counts of InitMonitors and ClearMonitor calls, never reset, against which
+// a chain's traces tell whether they are up to date.
+uint64_t generation = 1;
+uint64_t clearings = 0;
 
 // Work arrays of the percentiles (positions 1..n; 0 unused) and the batch
-// means. They grow to the largest request and are kept, so repeated requests
-// allocate nothing.
-std::vector<double> work;
-std::vector<double> batchMeans;
+// means, one pair per thread. They grow to the largest request and are kept,
+// so repeated requests allocate nothing.
+thread_local std::vector<double> work;
+thread_local std::vector<double> batchMeans;
 
-const std::vector<size_t>& Active() {
-  if (activeStale) {
-    std::erase_if(active, [](size_t i) { return monitorList[i].label < 0; });
-    activeStale = false;
+// Brings a chain's traces up to date with the shared list: every trace is
+// dropped after InitMonitors, a cleared monitor's trace is freed, and a new
+// monitor gets an empty trace. Only the chain's own traces are written.
+void CatchUp(Monitors_Traces& t) {
+  if (t.generation != generation) {
+    std::vector<Monitors_Trace>().swap(t.traces);
+    t.generation = generation;
+    t.clearings = clearings;
   }
-  return active;
+  if (t.clearings != clearings) {
+    const size_t known = std::min(t.traces.size(), monitorList.size());
+    for (size_t i = 0; i < known; ++i)
+      if (monitorList[i].label < 0) t.traces[i] = Monitors_Trace{};
+    t.clearings = clearings;
+  }
+  if (t.traces.size() < monitorList.size()) t.traces.resize(monitorList.size());
 }
 
-const Monitor* Find(int32_t label) {
+bool UpToDate(const Monitors_Traces& t) {
+  return t.generation == generation && t.clearings == clearings && t.traces.size() == monitorList.size();
+}
+
+// The bound chain's traces, brought up to date.
+std::vector<Monitors_Trace>& Traces() {
+  Monitors_Traces& t = *Monitors_traces;
+  if (!UpToDate(t)) CatchUp(t);
+  return t.traces;
+}
+
+// A monitor as the bound chain sees it: the shared record and the chain's
+// samples; both null when the node has no monitor.
+struct Seen {
+  const Monitor* monitor = nullptr;
+  const Monitors_Trace* trace = nullptr;
+};
+
+Seen Find(int32_t label) {
   const auto it = byLabel.find(label);
-  return it == byLabel.end() ? nullptr : &monitorList[it->second];
+  if (it == byLabel.end()) return {};
+  return {&monitorList[it->second], &Traces()[it->second]};
 }
 
 // Traces of counts are full of ties, which heap sort takes in its stride
@@ -85,11 +117,11 @@ bool IsDiscrete(Graph_Node* node) {
 }
 
 // First sample with iteration >= it, and first with iteration > it.
-size_t AtOrAfter(const Monitor& m, int32_t it) {
+size_t AtOrAfter(const Monitors_Trace& m, int32_t it) {
   return static_cast<size_t>(std::lower_bound(m.iterations.begin(), m.iterations.end(), it) -
                              m.iterations.begin());
 }
-size_t After(const Monitor& m, int32_t it) {
+size_t After(const Monitors_Trace& m, int32_t it) {
   return static_cast<size_t>(std::upper_bound(m.iterations.begin(), m.iterations.end(), it) -
                              m.iterations.begin());
 }
@@ -114,7 +146,7 @@ bool GrowWork(size_t size) {
 }
 
 // Median and percentile points of the samples at positions [lo, hi).
-void Percentiles(const Monitor& m, size_t lo, size_t hi, double pLow, double pHigh, double& median,
+void Percentiles(const Monitors_Trace& m, bool discrete, size_t lo, size_t hi, double pLow, double pHigh, double& median,
                  double& lower, double& upper) {
   const size_t n = hi - lo;
   Monitors_enoughStorage = GrowWork(n + 1);
@@ -129,7 +161,7 @@ void Percentiles(const Monitor& m, size_t lo, size_t hi, double pLow, double pHi
     auto swap = [v](int32_t i, int32_t j) { std::swap(v[i], v[j]); };
     // Discrete traces are full of ties, on which first-element quicksort is
     // quadratic; heap sort is not.
-    if (m.discrete) {
+    if (discrete) {
       Sort_HeapSort(static_cast<int32_t>(n), less, swap);
     } else {
       Sort_QuickSort(static_cast<int32_t>(n), less, swap);
@@ -146,7 +178,7 @@ void Percentiles(const Monitor& m, size_t lo, size_t hi, double pLow, double pHi
 // (divisor batches); measured is false when there are fewer samples than
 // batches, and then the mean is that of all the samples and the variance 0,
 // as no spread of batch means can be had from them.
-void BatchMeans(const Monitor& m, size_t lo, size_t hi, int32_t batches, double& mean, double& variance,
+void BatchMeans(const Monitors_Trace& m, size_t lo, size_t hi, int32_t batches, double& mean, double& variance,
                 bool& measured) {
   const size_t count = hi - lo;
   const size_t b = static_cast<size_t>(batches);
@@ -183,11 +215,15 @@ void CouldNotWrite(const std::string& name) {
 
 }  // namespace
 
+void Monitors_Bind(Monitors_Traces* traces) { Monitors_traces = traces; }
+
 void InitMonitors() {
   monitorList.clear();
   active.clear();
-  activeStale = false;
+  clearedInActive = 0;
   byLabel.clear();
+  ++generation;
+  if (Monitors_traces != nullptr) CatchUp(*Monitors_traces);
   std::vector<double>().swap(work);
   std::vector<double>().swap(batchMeans);
   Monitors_enoughStorage = true;
@@ -216,24 +252,37 @@ void Monitors_SetMonitor(int32_t label, int32_t freq) {
 void Monitors_ClearMonitor(int32_t label) {
   const auto it = byLabel.find(label);
   if (it == byLabel.end()) return;
-  Monitor& m = monitorList[it->second];
-  m.label = -1;
-  std::vector<int32_t>().swap(m.iterations);
-  std::vector<double>().swap(m.values);
+  const size_t position = it->second;
+  // The bound chain's samples go at once (and it stays up to date without a
+  // walk over every monitor, which would make clearing an array quadratic);
+  // other chains free theirs when they next catch up.
+  Monitors_Traces* bound = Monitors_traces;
+  const bool boundCurrent = bound != nullptr && bound->generation == generation && bound->clearings == clearings;
+  monitorList[position].label = -1;
   byLabel.erase(it);
-  activeStale = true;
+  ++clearings;
+  if (boundCurrent) {
+    if (position < bound->traces.size()) bound->traces[position] = Monitors_Trace{};
+    bound->clearings = clearings;
+  }
+  if (2 * ++clearedInActive > active.size()) {
+    std::erase_if(active, [](size_t i) { return monitorList[i].label < 0; });
+    clearedInActive = 0;
+  }
 }
 
 void Monitors_Update(int32_t iteration) {
+  std::vector<Monitors_Trace>& traces = Traces();
   // One read for all monitors: the logical ancestors that monitored nodes
   // share (a whole chain monitored) are computed once a sweep.
   Determ_Snapshot snapshot;
-  for (const size_t i : Active()) {
-    Monitor& m = monitorList[i];
-    if (iteration % m.freq != 0) continue;
-    if (!m.iterations.empty() && iteration <= m.iterations.back()) continue;
-    m.iterations.push_back(iteration);
-    m.values.push_back(m.node->valueFunction(m.node));
+  for (const size_t i : active) {
+    const Monitor& m = monitorList[i];
+    if (m.label < 0 || iteration % m.freq != 0) continue;
+    Monitors_Trace& t = traces[i];
+    if (!t.iterations.empty() && iteration <= t.iterations.back()) continue;
+    t.iterations.push_back(iteration);
+    t.values.push_back(m.node->valueFunction(m.node));
   }
 }
 
@@ -242,38 +291,40 @@ void Monitors_CalculateStatistics(int32_t label, int32_t& start, int32_t& end, d
                                   double pHigh) {
   mean = sd = median = lower = upper = 0.0;
   n = 0;
-  const Monitor* m = Find(label);
-  if (m == nullptr) return;
-  const size_t lo = AtOrAfter(*m, start);
-  const size_t hi = After(*m, end);
-  if (hi == m->iterations.size() && hi > 0) end = m->iterations.back();
+  const Seen seen = Find(label);
+  if (seen.trace == nullptr) return;
+  const Monitors_Trace& m = *seen.trace;
+  const size_t lo = AtOrAfter(m, start);
+  const size_t hi = After(m, end);
+  if (hi == m.iterations.size() && hi > 0) end = m.iterations.back();
   if (lo >= hi) return;
-  start = m->iterations[lo];
+  start = m.iterations[lo];
   const size_t count = hi - lo;
   n = static_cast<int32_t>(count);
   // Two passes: the mean first, then the squares about it. The one-pass
   // sum of squares minus n mean^2 loses every digit of a small spread around
   // a large mean.
   double sum = 0.0;
-  for (size_t i = lo; i < hi; ++i) sum += m->values[i];
+  for (size_t i = lo; i < hi; ++i) sum += m.values[i];
   mean = sum / static_cast<double>(count);
   double squares = 0.0;
-  for (size_t i = lo; i < hi; ++i) squares += (m->values[i] - mean) * (m->values[i] - mean);
+  for (size_t i = lo; i < hi; ++i) squares += (m.values[i] - mean) * (m.values[i] - mean);
   const double variance = squares / static_cast<double>(count);
   sd = variance < tinyVariance ? 0.0 : std::sqrt(variance);
-  Percentiles(*m, lo, hi, pLow, pHigh, median, lower, upper);
+  Percentiles(m, seen.monitor->discrete, lo, hi, pLow, pHigh, median, lower, upper);
 }
 
 void Monitors_Diagnostics(int32_t label, int32_t numBatches, int32_t& start, int32_t end, double& mean1,
                           double& sd1, double& mean2, double& sd2, double& Z, int32_t& n) {
   mean1 = sd1 = mean2 = sd2 = Z = 0.0;
   n = 0;
-  const Monitor* m = Find(label);
-  if (m == nullptr) return;
-  const size_t first = AtOrAfter(*m, start);
-  if (first == m->iterations.size()) return;
-  start = m->iterations[first];
-  const size_t beforeEnd = AtOrAfter(*m, end);
+  const Seen seen = Find(label);
+  if (seen.trace == nullptr) return;
+  const Monitors_Trace& m = *seen.trace;
+  const size_t first = AtOrAfter(m, start);
+  if (first == m.iterations.size()) return;
+  start = m.iterations[first];
+  const size_t beforeEnd = AtOrAfter(m, end);
   if (beforeEnd <= first) return;
   const size_t count = beforeEnd - first;
   n = static_cast<int32_t>(count);
@@ -282,8 +333,8 @@ void Monitors_Diagnostics(int32_t label, int32_t numBatches, int32_t& start, int
   // stay the first quarter and the second half whatever the frequency.
   double var1 = 0.0, var2 = 0.0;
   bool measured1 = false, measured2 = false;
-  BatchMeans(*m, first, first + count / 4 + 1, batches, mean1, var1, measured1);
-  BatchMeans(*m, first + count / 2, After(*m, end), batches, mean2, var2, measured2);
+  BatchMeans(m, first, first + count / 4 + 1, batches, mean1, var1, measured1);
+  BatchMeans(m, first + count / 2, After(m, end), batches, mean2, var2, measured2);
   sd1 = measured1 ? std::sqrt(var1 + sdFloor) : 0.0;
   sd2 = measured2 ? std::sqrt(var2 + sdFloor) : 0.0;
   // Without spread in either segment there is nothing to scale the
@@ -293,14 +344,15 @@ void Monitors_Diagnostics(int32_t label, int32_t numBatches, int32_t& start, int
 }
 
 int64_t Monitors_OutMonitor(Files_Rider& rider, int32_t label, int32_t from, int32_t to) {
-  const Monitor* m = Find(label);
-  if (m == nullptr) return 0;
-  const size_t lo = AtOrAfter(*m, from);
-  const size_t hi = After(*m, to);
+  const Seen seen = Find(label);
+  if (seen.trace == nullptr) return 0;
+  const Monitors_Trace& m = *seen.trace;
+  const size_t lo = AtOrAfter(m, from);
+  const size_t hi = After(m, to);
   for (size_t i = lo; i < hi; ++i) {
-    TextFile_WriteInt(rider, m->iterations[i], 10);
+    TextFile_WriteInt(rider, m.iterations[i], 10);
     TextFile_Write(rider, ' ');
-    TextFile_WriteLongReal(rider, m->values[i], 20);
+    TextFile_WriteLongReal(rider, m.values[i], 20);
     TextFile_WriteLine(rider);
   }
   return hi > lo ? static_cast<int64_t>(hi - lo) : 0;
@@ -331,8 +383,9 @@ void Monitors_WriteIndexEntry(Files_Rider& rider, int32_t label, int64_t firstLi
 
 void Monitors_WriteTraces(Files_Rider& samples, Files_Rider& index, int32_t lastIteration) {
   int64_t line = 1;
-  for (const size_t i : Active()) {
+  for (const size_t i : active) {
     const int32_t label = monitorList[i].label;
+    if (label < 0) continue;
     const int64_t count = Monitors_OutMonitor(samples, label, 0, lastIteration);
     Monitors_WriteIndexEntry(index, label, line, count);
     line += count;

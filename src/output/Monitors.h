@@ -18,15 +18,46 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/Files.h"
 
-// True after every percentile request whose median and interval were
-// computed. It is false only when memory for sorting the requested range
-// could not be had; the median and interval are then 0.
-extern bool Monitors_enoughStorage;
+// Which nodes are monitored, their frequencies, their order and the lookup
+// by node number are shared by every chain of the run; the samples are not.
+// Each chain keeps its own traces in a Monitors_Traces, a part of its chain
+// record, and the monitors read and write the traces bound to the calling
+// thread. Setting and clearing monitors happens between updates; a chain's
+// traces catch up with the shared list the next time they are used, so every
+// chain that exists gets a trace for a new monitor and loses the samples of
+// a cleared one.
 
-// Forgets every monitor and its samples.
+// One chain's samples of one monitor, two parallel arrays rather than a cell
+// per sample: 12 bytes a sample, so a hundred nodes over a million sweeps
+// fit in about 1.2 GB, and ranges are found by binary search on the
+// iterations.
+struct Monitors_Trace {
+  std::vector<int32_t> iterations;  // strictly increasing
+  std::vector<double> values;
+};
+
+// One chain's traces, by position in the shared list of monitors. The two
+// counts say which state of that list the traces last caught up with.
+struct Monitors_Traces {
+  std::vector<Monitors_Trace> traces;
+  uint64_t generation = 0;  // InitMonitors calls seen
+  uint64_t clearings = 0;   // monitors cleared seen
+};
+
+// The traces of the chain bound to this thread.
+extern thread_local constinit Monitors_Traces* Monitors_traces;
+void Monitors_Bind(Monitors_Traces* traces);
+
+// True after every percentile request of this thread whose median and
+// interval were computed. It is false only when memory for sorting the
+// requested range could not be had; the median and interval are then 0.
+extern thread_local constinit bool Monitors_enoughStorage;
+
+// Forgets every monitor, and the samples of every chain.
 void InitMonitors();
 
 // Starts monitoring node label every freq iterations, or, when the node is
@@ -36,11 +67,15 @@ void Monitors_SetMonitor(int32_t label, int32_t freq);
 // Discards the node's samples and stops monitoring it. Nothing when the node
 // has no monitor.
 void Monitors_ClearMonitor(int32_t label);
-// Records the current value of every monitored node whose frequency divides
-// iteration. Call once per sweep with the running iteration number; an
-// iteration not above a monitor's last stored one is not stored again.
+// Records, in the bound chain's traces, the current value of every monitored
+// node whose frequency divides iteration. Call once per sweep with the
+// chain's running iteration number; an iteration not above a monitor's last
+// stored one is not stored again. Writes nothing that other chains read, so
+// chains bound to different threads may call it at once.
 void Monitors_Update(int32_t iteration);
 
+// The summaries and writers below read the bound chain's traces.
+//
 // Summaries of the samples with start <= iteration <= end. n is the number of
 // samples used; every result is 0 when there are none (and when the node has
 // no monitor). On return start is the iteration of the first sample used,

@@ -13,6 +13,7 @@
 
 #include "Pipeline.h"
 #include "base/TextFile.h"
+#include "commands/Chain.h"
 
 namespace {
 
@@ -242,6 +243,96 @@ TEST_F(MonitorsTest, IndexLinesKeepASpaceAfterNamesOfAnyLength) {
     Monitors_WriteIndexEntry(r, L(name, offset), 1, 5);
     Files_Close(h);
     EXPECT_EQ(test::ReadFile("one.ind"), start + "1              5              \n") << name;
+  }
+}
+
+// Binds the run's first record again when a test that bound another ends;
+// declared after the records it outlives none of.
+struct FirstBoundAtEnd {
+  ~FirstBoundAtEnd() { Chain_Bind(Chain_First()); }
+};
+
+// The samples a record holds, over all its traces.
+size_t Held(const Chain_Record& record) {
+  size_t n = 0;
+  for (const Monitors_Trace& t : record.traces.traces) n += t.iterations.size();
+  return n;
+}
+
+// Chain 1 records sweeps 1..4, a copy of it sweeps 5..7 with other values:
+// each record's summaries and trace files hold only its own samples.
+TEST_F(MonitorsTest, EachChainRecordKeepsItsOwnTraces) {
+  Monitors_SetMonitor(L("mu"), 1);
+  Monitors_SetMonitor(L("x", 6), 2);
+  Graph_Own(N("x", 6)) = 1.5;
+  Run(1, 4);
+  const std::unique_ptr<Chain_Record> second = Chain_Copy();
+  const FirstBoundAtEnd rebind;
+  Chain_Bind(*second);
+  Graph_Own(N("x", 6)) = 2.5;
+  Run(5, 7, [](int32_t it) { return 10.0 * it; });
+  const std::string pad(18, ' ');
+  struct Case {
+    Chain_Record* record;
+    int32_t n, start, end;
+    double mean, median;
+    std::string samples, index;
+  };
+  const Case cases[] = {
+      {&Chain_First(), 4, 1, 4, 2.5, 2.0, Line(1, 1) + Line(2, 2) + Line(3, 3) + Line(4, 4) + Line(2, 1.5) + Line(4, 1.5),
+       "mu" + pad + "1              4              \n" + "x[2,3]" + std::string(19, ' ') +
+           "5              6              \n"},
+      {second.get(), 3, 5, 7, 60.0, 60.0, Line(5, 50) + Line(6, 60) + Line(7, 70) + Line(6, 2.5),
+       "mu" + pad + "1              3              \n" + "x[2,3]" + std::string(19, ' ') +
+           "4              4              \n"},
+  };
+  for (const Case& c : cases) {
+    Chain_Bind(*c.record);
+    const Stats s = S(L("mu"));
+    EXPECT_EQ(std::tuple(s.n, s.start, s.end, s.mean, s.median), std::tuple(c.n, c.start, c.end, c.mean, c.median))
+        << c.n;
+    ASSERT_TRUE(Monitors_DumpMonitors(100, "t.out", "t.ind"));
+    EXPECT_EQ(test::ReadFile("t.out"), c.samples) << c.n;
+    EXPECT_EQ(test::ReadFile("t.ind"), c.index) << c.n;
+  }
+}
+
+// Monitors set, cleared or forgotten while one record is bound reach every
+// record that exists: a new monitor gets a trace in each, a cleared one's
+// samples are freed in each, and after InitMonitors no record shows samples
+// of the monitors before it, though the new monitors take the same places.
+TEST_F(MonitorsTest, MonitorsSetOrClearedBetweenUpdatesReachEveryRecord) {
+  Monitors_SetMonitor(L("mu"), 1);
+  const std::unique_ptr<Chain_Record> second = Chain_Copy();
+  const FirstBoundAtEnd rebind;
+  Chain_Record* const records[] = {&Chain_First(), second.get()};
+  const auto sweep = [&](int32_t from, int32_t to) {
+    for (int k = 0; k < 2; ++k) {
+      Chain_Bind(*records[k]);
+      Graph_Own(N("c")) = 100.0 * (k + 1);
+      Run(from, to, [k](int32_t it) { return it + 1000.0 * k; });
+    }
+  };
+  sweep(1, 3);
+  Chain_Bind(Chain_First());
+  Monitors_SetMonitor(L("c"), 1);
+  Monitors_ClearMonitor(L("mu"));
+  Monitors_SetMonitor(L("mu"), 2);
+  sweep(4, 6);
+  for (int k = 0; k < 2; ++k) {
+    Chain_Bind(*records[k]);
+    const Stats c = S(L("c")), mu = S(L("mu"));
+    EXPECT_EQ(std::tuple(c.n, c.start, c.mean), std::tuple(3, 4, 100.0 * (k + 1))) << k;
+    EXPECT_EQ(std::tuple(mu.n, mu.start, mu.end, mu.mean), std::tuple(2, 4, 6, 5 + 1000.0 * k)) << k;
+    EXPECT_EQ(Held(*records[k]), 5u) << k;  // the three samples of the cleared monitor are gone
+  }
+  InitMonitors();
+  Monitors_SetMonitor(L("c"), 1);
+  for (int k = 0; k < 2; ++k) {
+    Chain_Bind(*records[k]);
+    EXPECT_EQ(S(L("c")).n, 0) << k;
+    Monitors_Update(7);
+    EXPECT_EQ(std::tuple(S(L("c")).n, Held(*records[k])), std::tuple(1, 1u)) << k;
   }
 }
 
