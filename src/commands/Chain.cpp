@@ -11,12 +11,18 @@ std::unique_ptr<Chain_Record> first;
 void Chain_Bind(Chain_Record& record) {
   Graph_BindValues(&record.values);
   RandNum_Bind(&record.stream);
+  Determ_Bind(&record.linear);
+  Samplers_Bind(&record.sweep);
+  Plans_Bind(&record.plans);
 }
 
 std::unique_ptr<Chain_Record> Chain_Copy() {
   auto copy = std::make_unique<Chain_Record>();
   copy->values = *Graph_values;
   copy->stream = *RandNum_stream;
+  copy->linear = *Determ_part;
+  copy->sweep = *Samplers_part;
+  copy->plans = *Plans_part;
   return copy;
 }
 

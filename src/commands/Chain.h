@@ -8,12 +8,18 @@
 
 #include <memory>
 
+#include "graph/Determ.h"
 #include "numerics/RandNum.h"
+#include "sampling/Plans.h"
+#include "sampling/Samplers.h"
 #include "store/Graph.h"
 
 struct Chain_Record {
   Graph_Values values;    // every node's stored value, by slot
   RandNum_Stream stream;  // the random stream with its shuffle table
+  Determ_ChainPart linear;      // maintained sums, the terms linear forms leave out
+  Samplers_ChainPart sweep;     // the sweep's cursor, each record's state, the last failure
+  Plans_ChainPart plans;        // completed sweeps of the update command
 };
 
 // Binds every part of the record to the calling thread: the modules read
