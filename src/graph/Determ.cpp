@@ -398,15 +398,24 @@ struct Kept {
   int32_t link = 0;
 };
 thread_local std::vector<Kept> kept;
+// Its entries and their count, kept beside it for the hot path: plain
+// thread-local values are read directly, while the table itself, which has
+// a destructor, is reached through a check of whether this thread has made
+// it yet.
+thread_local constinit Kept* keptData = nullptr;
+thread_local constinit size_t keptCount = 0;
 
 // Makes room for every node; the table grows only when nodes were added
 // since the last read, so never within a sampler's sweep.
 void MakeRoom() {
-  if (kept.size() < static_cast<size_t>(Graph_totalNumNodes)) kept.resize(static_cast<size_t>(Graph_totalNumNodes));
+  if (keptCount >= static_cast<size_t>(Graph_totalNumNodes)) return;
+  kept.resize(static_cast<size_t>(Graph_totalNumNodes));
+  keptData = kept.data();
+  keptCount = kept.size();
 }
 
-bool Tracked(const Graph_Node* node) { return node->label >= 0 && static_cast<size_t>(node->label) < kept.size(); }
-Kept& Entry(const Graph_Node* node) { return kept[static_cast<size_t>(node->label)]; }
+bool Tracked(const Graph_Node* node) { return node->label >= 0 && static_cast<size_t>(node->label) < keptCount; }
+Kept& Entry(const Graph_Node* node) { return keptData[node->label]; }
 
 // A logical node whose evaluator reads computed operands: the walk
 // evaluates it before its readers. The other evaluators read stored values
@@ -722,6 +731,8 @@ void InitDeterm() {
   ready = nullptr;
   frames.clear();
   kept.clear();
+  keptData = nullptr;
+  keptCount = 0;
 }
 
 void Determ_SetValueFunction(Graph_Node* node) {
