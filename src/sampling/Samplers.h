@@ -68,10 +68,10 @@ Samplers_Sampler& Samplers_At(int32_t i);
 // sweep, in the order given; the others keep their order.
 void Samplers_DrawLast(const std::vector<Samplers_Sampler*>& last);
 
-// Runs one sweep. A procedure that sets its error flag ends the sweep after
-// itself with error true; an interrupt request, asked after
-// every record including the last, ends it after the current record with
-// aborted true. The caller says how to ask: interrupted is called after each
+// Runs one sweep of the chain bound to the calling thread. A procedure that
+// sets its error flag ends the sweep after itself with error true; an
+// interrupt request, asked after every record including the last, ends it
+// after the current record with aborted true. The caller says how to ask: interrupted is called after each
 // record, and null never interrupts. Either way the next call resumes with the record after the
 // one that ran last; when that was the last record the sweep is complete and
 // the next call starts a new one. An empty list runs nothing and reports
@@ -82,7 +82,8 @@ void Samplers_Update(bool& aborted, bool& error, bool (*interrupted)() = nullptr
 bool Samplers_MidSweep();
 
 // For an update procedure that cannot make a sound draw: sets the record's
-// error flag in the bound chain and keeps the node and the reason for Samplers_ReportFailure.
+// error flag in the bound chain and keeps the node and the reason for
+// Samplers_ReportFailure.
 // The node keeps the value it had.
 void Samplers_Fail(Samplers_Sampler& sampler, std::string_view reason);
 // Samplers_Fail with the numbers of the case filled into the reason,
@@ -97,6 +98,6 @@ void Samplers_FailWith(Samplers_Sampler& sampler, const char* format, Args... ar
     Samplers_Fail(sampler, text.data());
   }
 }
-// Writes the report of the last failure, naming the node, and forgets it.
+// Writes the report of the bound chain's last failure, naming the node, and forgets it.
 // Nothing when there is none.
 void Samplers_ReportFailure();
