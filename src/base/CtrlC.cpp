@@ -1,26 +1,30 @@
 #include "base/CtrlC.h"
 
+#include <atomic>
 #include <csignal>
 
 #include "base/Params.h"
 
 namespace {
 
-volatile std::sig_atomic_t requested = 0;
+// Set by the signal handler and read by every thread that sweeps: a
+// lock-free atomic is both safe to set in a handler and free of data races.
+std::atomic<bool> requested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 bool armed = false;
 struct sigaction previous {};
 
-extern "C" void OnInterrupt(int) { requested = 1; }
+extern "C" void OnInterrupt(int) { requested.store(true, std::memory_order_relaxed); }
 
 }  // namespace
 
 void InitCtrlC() {
   CtrlC_Disarm();
-  requested = 0;
+  requested.store(false, std::memory_order_relaxed);
 }
 
 void CtrlC_Arm() {
-  requested = 0;
+  requested.store(false, std::memory_order_relaxed);
   if (armed || Params_backGround) return;
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
@@ -35,7 +39,7 @@ void CtrlC_Disarm() {
   armed = false;
 }
 
-bool CtrlC_Abort() { return requested != 0; }
+bool CtrlC_Abort() { return requested.load(std::memory_order_relaxed); }
 
 // A seam for the tests, which declare it for themselves.
-void CtrlC_Request() { requested = 1; }
+void CtrlC_Request() { requested.store(true, std::memory_order_relaxed); }

@@ -11,6 +11,9 @@ std::unique_ptr<Chain_Record> first;
 void Chain_Bind(Chain_Record& record) {
   Graph_BindValues(&record.values);
   RandNum_Bind(&record.stream);
+  Determ_Bind(&record.linear);
+  Samplers_Bind(&record.sweep);
+  Plans_Bind(&record.plans);
   Model_Bind(&record.progress);
   Monitors_Bind(&record.traces);
 }
@@ -19,6 +22,9 @@ std::unique_ptr<Chain_Record> Chain_Copy() {
   auto copy = std::make_unique<Chain_Record>();
   copy->values = *Graph_values;
   copy->stream = *RandNum_stream;
+  copy->linear = *Determ_part;
+  copy->sweep = *Samplers_part;
+  copy->plans = *Plans_part;
   copy->progress = *Model_progress;
   return copy;
 }

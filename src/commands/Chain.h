@@ -9,15 +9,21 @@
 #include <memory>
 
 #include "commands/Model.h"
+#include "graph/Determ.h"
 #include "numerics/RandNum.h"
 #include "output/Monitors.h"
+#include "sampling/Plans.h"
+#include "sampling/Samplers.h"
 #include "store/Graph.h"
 
 struct Chain_Record {
-  Graph_Values values;    // every node's stored value, by slot
-  RandNum_Stream stream;  // the random stream with its shuffle table
-  Model_Progress progress;  // the iteration count
-  Monitors_Traces traces;   // the monitors' samples of this chain
+  Graph_Values values;       // every node's stored value, by slot
+  RandNum_Stream stream;     // the random stream with its shuffle table
+  Determ_ChainPart linear;   // maintained sums, the terms linear forms leave out
+  Samplers_ChainPart sweep;  // the sweep's cursor, each update record's state, the last failure
+  Plans_ChainPart plans;     // completed sweeps of the update command
+  Model_Progress progress;   // the iteration count
+  Monitors_Traces traces;    // the monitors' samples of this chain
 };
 
 // Binds every part of the record to the calling thread: the modules read

@@ -197,6 +197,7 @@ void Model_Update() {
   Write_String(" time for ");
   CtrlC_Arm();
   Plans_Begin();
+  Plans_BeginChain();
   bool aborted = false;
   for (int32_t i = 0; i < n && !aborted && !Model_error; ++i) {
     // The count is a 32-bit number of sweeps; a run never wraps it.
@@ -208,6 +209,7 @@ void Model_Update() {
     Monitors_Update(iteration);
     if (iteration > 1 && iteration % Model_checkPointFreq == 0) Model_WriteCheckPoint(iteration);
   }
+  Plans_EndChain();
   Plans_End();
   CtrlC_Disarm();
   Write_String("   ");

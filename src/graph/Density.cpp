@@ -191,9 +191,10 @@ double LogNormal(Graph_Node* node) {
   return 0.5 * (std::log(tau) - tau * d * d) - lx;
 }
 
-// The differences x - mu of a multivariate normal block. It only grows, so
-// after the first evaluation of the largest block nothing is allocated.
-std::vector<double> differences;
+// The differences x - mu of a multivariate normal block, one array for each
+// thread that evaluates. It only grows, so after the first evaluation of the
+// largest block nothing is allocated.
+thread_local std::vector<double> differences;
 
 // The block starting at this node's number; the precision matrix is read
 // row by row, and only its diagonal and lower triangle enter.

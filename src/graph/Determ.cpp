@@ -1,5 +1,6 @@
 #include "graph/Determ.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <vector>
@@ -11,9 +12,9 @@
 #include "language/SymTabs.h"
 #include "numerics/MatrixAl.h"
 
-Graph_Node* Determ_activeNode = nullptr;
-bool Determ_fastLinear = false;
-std::vector<double> Determ_sums;
+thread_local constinit Graph_Node* Determ_activeNode = nullptr;
+thread_local constinit bool Determ_fastLinear = false;
+thread_local constinit Determ_ChainPart* Determ_part = nullptr;
 
 namespace {
 
@@ -24,10 +25,11 @@ namespace {
 // the other kind computes the logs from the value instead of reading logs
 // that some earlier evaluation left.
 enum Link : int32_t { noLink = 0, meanLink = 1, proportionLink = 2 };
-double lnMean = 0.0;
-double lnP = 0.0;
-double lnQ = 0.0;
-int32_t linkFunc = noLink;
+// Like all the scratch of one read below, each thread has its own.
+thread_local constinit double lnMean = 0.0;
+thread_local constinit double lnP = 0.0;
+thread_local constinit double lnQ = 0.0;
+thread_local constinit int32_t linkFunc = noLink;
 
 constexpr double lnFloor = -1.0E10;   // stands in for the log of a proportion or mean of 0
 constexpr double indexTolerance = 1.0E-6;
@@ -302,18 +304,17 @@ inline double Sum(Graph_Node* const* p, int32_t m, int32_t n) {
 // The linear predictor eta of a linear form. With the fast path off (or too
 // few parents for it to pay) the whole sum is formed and, for five or more
 // parents, the sum without the active node's term is kept in value with
-// that term's position in code entry 2 (n when the node is no parent). An
-// active node that holds more than one term (a + b * z + b * w) leaves no
-// single term to re-form: code entry 2 is then n + 1 and the fast path forms
+// that term's position in the chain's leftOut (n when the node is no parent).
+// An active node that holds more than one term (a + b * z + b * w) leaves no
+// single term to re-form: leftOut is then n + 1 and the fast path forms
 // the whole sum. With the fast path on, only the active node's term is
 // formed afresh.
 double Eta(Graph_Node* node) {
   Graph_Node* const* p = node->parents.data();
   const int32_t n = node->numParents;
-  int32_t* c = node->stack.data();
-  const int32_t m = c[1];
+  const int32_t m = node->stack[1];
   if (Determ_fastLinear && n > 4) {
-    const int32_t j = c[2];
+    const int32_t j = Determ_part->leftOut[static_cast<size_t>(node->slot)];
     if (j < n) return Graph_Own(node) + Term(p, m, n, j);
     return j == n ? Graph_Own(node) : Sum(p, m, n);
   }
@@ -324,10 +325,11 @@ double Eta(Graph_Node* node) {
   // The term at j is a product pair below m, else a single value.
   int32_t k = j < m ? j - j % 2 + 2 : j + 1;
   while (k < n && p[k] != Determ_activeNode) ++k;
+  int32_t& leftOut = Determ_part->leftOut[static_cast<size_t>(node->slot)];
   if (j < n && k < n) {
-    c[2] = n + 1;
+    leftOut = n + 1;
   } else {
-    c[2] = j;
+    leftOut = j;
     Graph_Own(node) = j < n ? eta - Term(p, m, n, j) : eta;
   }
   return eta;
@@ -342,7 +344,7 @@ double LinearValue(Graph_Node* node) {
 // sum is in the maintained sums, at the position code entry 2 holds.
 double MaintainedValue(Graph_Node* node) {
   linkFunc = noLink;
-  return Determ_sums[static_cast<size_t>(node->stack[2])];
+  return Determ_part->sums[static_cast<size_t>(node->stack[2])];
 }
 
 double Exp1Value(Graph_Node* node) { return ExpLink(Eta(node)); }
@@ -365,16 +367,18 @@ double ProbitValue(Graph_Node* node) { return Phi(Eta(node)); }
 // never used by a later read (each outermost read has a new number), so
 // samplers and whoever else writes stored values need not tell anyone.
 
-uint64_t stamp = 0;               // the number of the outermost read running or last run
-bool inside = false;              // an outermost read is running
-Graph_Node* ready = nullptr;      // a node whose operands the walk has just evaluated
+// A thread's reads share nothing with another thread's: every piece of
+// this bookkeeping is the thread's own.
+thread_local constinit uint64_t stamp = 0;           // the number of the outermost read running or last run
+thread_local constinit bool inside = false;          // an outermost read is running
+thread_local constinit Graph_Node* ready = nullptr;  // a node whose operands the walk has just evaluated
 constexpr int32_t pending = -1;   // the kept link of a node on the walk's stack
 
 struct Frame {
   Graph_Node* node;
   int64_t next;  // the operand to look at next
 };
-std::vector<Frame> frames;  // kept from read to read: no allocation once grown
+thread_local std::vector<Frame> frames;  // kept from read to read: no allocation once grown
 
 // The evaluators installed in logical nodes (defined below).
 double Stack(Graph_Node* node);
@@ -393,16 +397,25 @@ struct Kept {
   double logs[2] = {0.0, 0.0};  // what its inverse link left: ln mean, or ln p and ln(1 - p)
   int32_t link = 0;
 };
-std::vector<Kept> kept;
+thread_local std::vector<Kept> kept;
+// Its entries and their count, kept beside it for the hot path: plain
+// thread-local values are read directly, while the table itself, which has
+// a destructor, is reached through a check of whether this thread has made
+// it yet.
+thread_local constinit Kept* keptData = nullptr;
+thread_local constinit size_t keptCount = 0;
 
 // Makes room for every node; the table grows only when nodes were added
 // since the last read, so never within a sampler's sweep.
 void MakeRoom() {
-  if (kept.size() < static_cast<size_t>(Graph_totalNumNodes)) kept.resize(static_cast<size_t>(Graph_totalNumNodes));
+  if (keptCount >= static_cast<size_t>(Graph_totalNumNodes)) return;
+  kept.resize(static_cast<size_t>(Graph_totalNumNodes));
+  keptData = kept.data();
+  keptCount = kept.size();
 }
 
-bool Tracked(const Graph_Node* node) { return node->label >= 0 && static_cast<size_t>(node->label) < kept.size(); }
-Kept& Entry(const Graph_Node* node) { return kept[static_cast<size_t>(node->label)]; }
+bool Tracked(const Graph_Node* node) { return node->label >= 0 && static_cast<size_t>(node->label) < keptCount; }
+Kept& Entry(const Graph_Node* node) { return keptData[node->label]; }
 
 // A logical node whose evaluator reads computed operands: the walk
 // evaluates it before its readers. The other evaluators read stored values
@@ -595,6 +608,15 @@ double Probit(Graph_Node* node) { return Leaf<ProbitValue>(node); }
 
 bool IsLinkOp(int32_t op) { return Ops_Of(op).link; }
 
+// The bound chain's stored value of the linear form is its whole sum: no
+// term is left out.
+void HoldsWholeSum(const Graph_Node* node) {
+  std::vector<int32_t>& leftOut = Determ_part->leftOut;
+  const auto at = static_cast<size_t>(node->slot);
+  if (leftOut.size() <= at) leftOut.resize(std::max(Graph_values->size(), at + 1), 0);
+  leftOut[at] = node->numParents;
+}
+
 // Rewrites an accepted linear predictor: the product pairs first, each
 // most recent factor first, then the single terms, most recent first.
 void OptLinear(Graph_Node* node, int32_t finalOp) {
@@ -636,6 +658,7 @@ void OptLinear(Graph_Node* node, int32_t finalOp) {
   for (int32_t i = 0; i < 2 * products; i += 2) eta += Graph_Own(node->parents[i]) * Graph_Own(node->parents[i + 1]);
   for (int32_t i = 2 * products; i < n; ++i) eta += Graph_Own(node->parents[i]);
   Graph_Own(node) = eta;
+  HoldsWholeSum(node);
 }
 
 // An inner product of stored values is the linear form of its product
@@ -660,6 +683,7 @@ void OptInnerProduct(Graph_Node* node) {
   node->stack = {Determ_end, count, count};
   node->valueFunction = Linear;
   Graph_Own(node) = Sum(node->parents.data(), count, count);
+  HoldsWholeSum(node);
 }
 
 // A node whose code is a sum of stored values and of products of two stored
@@ -700,13 +724,15 @@ void Optimize(Graph_Node* node) {
 void InitDeterm() {
   Determ_activeNode = nullptr;
   Determ_fastLinear = false;
-  Determ_sums.clear();
+  if (Determ_part != nullptr) *Determ_part = {};
   lnMean = lnP = lnQ = 0.0;
   linkFunc = noLink;
   inside = false;
   ready = nullptr;
   frames.clear();
   kept.clear();
+  keptData = nullptr;
+  keptCount = 0;
 }
 
 void Determ_SetValueFunction(Graph_Node* node) {
@@ -815,21 +841,35 @@ int32_t Determ_LinearUnknowns(const Graph_Node* form) {
 }
 
 void Determ_Maintain(const std::vector<Graph_Node*>& forms) {
-  Determ_sums.resize(forms.size());
   for (size_t i = 0; i < forms.size(); ++i) {
     Graph_Node* form = forms[i];
     form->valueFunction = Maintained;
     form->stack[2] = static_cast<int32_t>(i);
-    Determ_sums[i] = Sum(form->parents.data(), form->stack[1], form->numParents);
   }
 }
 
 void Determ_Release(const std::vector<Graph_Node*>& forms) {
   for (Graph_Node* form : forms) {
-    const int32_t n = form->numParents;
     form->valueFunction = Linear;
-    form->stack[2] = n;
-    Graph_Own(form) = Sum(form->parents.data(), form->stack[1], n);
+    form->stack[2] = form->numParents;
   }
-  Determ_sums.clear();
 }
+
+void Determ_Resum(const std::vector<Graph_Node*>& forms) {
+  std::vector<double>& sums = Determ_part->sums;
+  sums.resize(forms.size());
+  for (size_t i = 0; i < forms.size(); ++i) {
+    const Graph_Node* form = forms[i];
+    sums[i] = Sum(form->parents.data(), form->stack[1], form->numParents);
+  }
+}
+
+void Determ_Unmaintain(const std::vector<Graph_Node*>& forms) {
+  for (const Graph_Node* form : forms) {
+    Graph_Own(form) = Sum(form->parents.data(), form->stack[1], form->numParents);
+    HoldsWholeSum(form);
+  }
+  Determ_part->sums.clear();
+}
+
+void Determ_Bind(Determ_ChainPart* part) { Determ_part = part; }

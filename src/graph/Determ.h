@@ -31,9 +31,24 @@ enum Determ_Op : int32_t {
 constexpr int Determ_stackSize = 10;  // the interpreter's value stack
 
 // The stochastic node a sampler is updating, and whether linear forms may
-// use their cached partial sums meanwhile.
-extern Graph_Node* Determ_activeNode;
-extern bool Determ_fastLinear;
+// use their cached partial sums meanwhile. Each thread sets its own: they
+// speak for the update that thread is making.
+extern thread_local constinit Graph_Node* Determ_activeNode;
+extern thread_local constinit bool Determ_fastLinear;
+
+// What a chain keeps of the linear forms from one update to the next: the
+// maintained sums (see Determ_Maintain) and, for every linear form by its
+// slot, which term the partial sum in its stored value leaves out: the
+// term's position, n (its count of terms) when the value is the whole sum,
+// n + 1 when the active node holds more than one term and the fast path
+// forms the whole sum.
+struct Determ_ChainPart {
+  std::vector<double> sums;
+  std::vector<int32_t> leftOut;
+};
+extern thread_local constinit Determ_ChainPart* Determ_part;
+// Binds a chain's part to the calling thread.
+void Determ_Bind(Determ_ChainPart* part);
 
 void InitDeterm();
 // Installs the evaluator chosen by the node's code entry 0.
@@ -72,12 +87,18 @@ bool Determ_IsLinearForm(const Graph_Node* node);
 bool Determ_LinearCoefficient(const Graph_Node* form, const Graph_Node* x, double& coefficient);
 // The terms of the form that are not fixed values, counted with repeats.
 int32_t Determ_LinearUnknowns(const Graph_Node* form);
-// Maintained forms: each holds its whole sum at position i of Determ_sums
-// (i its position in the list given) and every read returns it, so whoever
-// changes one of its unknowns must add the change there (the samplers with
-// precomputed full conditionals do). Maintain forms every sum afresh, also
-// when called again on the same list; Release has the forms compute their
-// values from their terms again.
-extern std::vector<double> Determ_sums;
+// Maintained forms: each holds its whole sum at position i of the bound
+// chain's sums (i its position in the list given) and every read returns
+// it, so whoever changes one of its unknowns must add the change there (the
+// samplers with precomputed full conditionals do).
+//
+// Maintain and Release switch the shared forms, once for every chain, and
+// write no chain's values; the main thread calls them while no chain
+// sweeps. Between them each chain forms its sums with Determ_Resum (afresh
+// every time, also when called again on the same list), and before Release
+// has its forms hold their whole sums again with Determ_Unmaintain, which
+// empties its sums.
 void Determ_Maintain(const std::vector<Graph_Node*>& forms);
 void Determ_Release(const std::vector<Graph_Node*>& forms);
+void Determ_Resum(const std::vector<Graph_Node*>& forms);
+void Determ_Unmaintain(const std::vector<Graph_Node*>& forms);

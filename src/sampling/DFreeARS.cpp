@@ -101,20 +101,24 @@ constexpr const char* locateText = "Can not locate mode of sampling density.";
 constexpr const char* budgetText = "Allowed number of function evaluations exceeded for ARS.";
 
 // --- Module state: one draw at a time ---------------------------------------
+//
+// All of it lives within one draw; each thread that sweeps has its own.
+// What a node keeps from one draw to the next (its centiles) is in the
+// chain's Samplers_State.
 
-Graph_Node* node = nullptr;
+thread_local constinit Graph_Node* node = nullptr;
 
 // How steeply a free tail's outermost chord must rise towards the inside
 // in this draw: fullTailRise on the whole line, else oneSidedTailRise.
-double tailRise = fullTailRise;
+thread_local constinit double tailRise = fullTailRise;
 
 // The node's own normal term, read once per draw.
-bool normalPrior = false;
-double mu = 0.0, tau = 0.0;
+thread_local constinit bool normalPrior = false;
+thread_local constinit double mu = 0.0, tau = 0.0;
 
 // Fall-back grid: log density at the nodes, cumulative areas of the pieces.
-std::array<double, gridSize> gridLog{};
-std::array<double, gridSize + 2> gridArea{};
+thread_local constinit std::array<double, gridSize> gridLog{};
+thread_local constinit std::array<double, gridSize + 2> gridArea{};
 
 // Linear predictors may use the partial sums they keep for the active node
 // only between the first evaluation of a draw and its end; on every way out
@@ -271,7 +275,7 @@ struct Hull {
   double Squeeze(int k, double t) const;
 };
 
-Hull hull;
+thread_local constinit Hull hull;
 
 void Hull::Reset(bool lower, double lowerEnd, bool upper, double upperEnd) {
   n = 0;
@@ -633,10 +637,10 @@ Step Ars(double& result) {
 
 // Stored centiles that can start a draw: finite, increasing, inside the support.
 bool UsableCentiles(const Samplers_Sampler& s) {
-  if (!s.haveCentiles) return false;
+  if (!Samplers_StateOf(s).haveCentiles) return false;
   for (size_t i = 0; i < 4; ++i) {
-    const double c = s.centiles[i];
-    if (!std::isfinite(c) || (i > 0 && !(c > s.centiles[i - 1]))) return false;
+    const double c = Samplers_StateOf(s).centiles[i];
+    if (!std::isfinite(c) || (i > 0 && !(c > Samplers_StateOf(s).centiles[i - 1]))) return false;
     if ((hull.lBounded && !(c > hull.lowerBound)) || (hull.uBounded && !(c < hull.upperBound))) return false;
   }
   return true;
@@ -665,7 +669,7 @@ bool FindFinite(double& x0, double& f0) {
 Step FullStart(const Samplers_Sampler& s, double current) {
   double a, b, c, fa, fb, fc;
   if (UsableCentiles(s)) {
-    const auto& q = s.centiles;
+    const auto& q = Samplers_StateOf(s).centiles;
     const double m = 0.5 * (q[1] + q[2]);
     const double f1 = Evaluate(q[0]), f2 = Evaluate(q[1]), f3 = Evaluate(q[2]), f4 = Evaluate(q[3]);
     const double fm = Evaluate(m);
@@ -740,7 +744,7 @@ double Inside(double v) {
 Step BoundedStart(const Samplers_Sampler& s, double current) {
   double prev, last, next = 0.0, fprev, flast, fnext = 0.0;
   if (UsableCentiles(s)) {
-    const auto& q = s.centiles;
+    const auto& q = Samplers_StateOf(s).centiles;
     const std::array<double, 5> p = {q[0], q[1], 0.5 * (q[1] + q[2]), q[2], q[3]};
     std::array<double, 5> f{};
     size_t j = 0;
@@ -825,15 +829,15 @@ Step FlatDraw(double& result) {
 
 // The centiles of the final envelope, which start the node's next draw.
 void KeepCentiles(Samplers_Sampler& s) {
-  s.haveCentiles = false;
+  Samplers_StateOf(s).haveCentiles = false;
   if (!hull.Build()) return;
   std::array<double, 4> c{};
   for (size_t i = 0; i < 4; ++i) {
     c[i] = hull.Sample(centileLevels[i]).x;
     if (!std::isfinite(c[i]) || (i > 0 && !(c[i] > c[i - 1]))) return;
   }
-  s.centiles = c;
-  s.haveCentiles = true;
+  Samplers_StateOf(s).centiles = c;
+  Samplers_StateOf(s).haveCentiles = true;
 }
 
 // --- The fall-back Metropolis step -------------------------------------------
@@ -1023,13 +1027,13 @@ void Update(Samplers_Sampler& s) {
     Graph_Own(nd) = result;
     if (!flatDraw) return KeepCentiles(s);
     for (size_t i = 0; i < 4; ++i)
-      s.centiles[i] = hull.lowerBound + (hull.upperBound - hull.lowerBound) * flatCentiles[i];
-    s.haveCentiles = true;
+      Samplers_StateOf(s).centiles[i] = hull.lowerBound + (hull.upperBound - hull.lowerBound) * flatCentiles[i];
+    Samplers_StateOf(s).haveCentiles = true;
     return;
   }
   // The stored centiles may be what led the draw astray: the next one
   // starts afresh from the node's value.
-  s.haveCentiles = false;
+  Samplers_StateOf(s).haveCentiles = false;
   if (!free) {
     if (FallBack(lo, hi, old, result)) {
       Graph_Own(nd) = result;

@@ -5,8 +5,8 @@
 // distribution and bounds, and a point where the log full conditional is
 // not finite ends the support on its side. The
 // envelope is built from secants through stored points of the log density;
-// the quantiles of the last envelope are kept in the node's Sampler record
-// and start the next draw.
+// the quantiles of the last envelope are kept in the chain's state of the
+// node's Sampler record and start the next draw.
 #pragma once
 
 #include <cstdint>

@@ -111,16 +111,16 @@ class DFreeARSTest : public test::Pipeline {
   // n updates of one node, none of which may fail; each leaves the fast
   // path off and the active node as it was.
   std::vector<double> Run(Samplers_Proc update, const std::string& name, int n) {
-    Samplers_Sampler s;
+    Samplers_Sampler& s = Samplers_Add();
     s.node = N(name);
     std::vector<double> draws;
-    for (int i = 0; i < n && !s.error; ++i) {
+    for (int i = 0; i < n && !Samplers_StateOf(s).error; ++i) {
       update(s);
       draws.push_back(Graph_Own(s.node));
       EXPECT_FALSE(Determ_fastLinear);
       EXPECT_EQ(Determ_activeNode, nullptr);
     }
-    EXPECT_FALSE(s.error) << name << Console();
+    EXPECT_FALSE(Samplers_StateOf(s).error) << name << Console();
     return draws;
   }
   // One update that must fail, with the value as it was and a report,
@@ -128,7 +128,7 @@ class DFreeARSTest : public test::Pipeline {
   void ExpectFailure(Samplers_Proc update, Samplers_Sampler& s, const std::string& reason) {
     const double before = Graph_Own(s.node);
     update(s);
-    EXPECT_TRUE(s.error);
+    EXPECT_TRUE(Samplers_StateOf(s).error);
     EXPECT_EQ(Graph_Own(s.node), before);
     EXPECT_FALSE(Determ_fastLinear);
     Samplers_ReportFailure();
@@ -232,15 +232,15 @@ TEST(DFreeARSPoints, EnvelopeOfATentIsInvertedExactly) {
 
 TEST_F(DFreeARSTest, StandardNormalDrawsAndTheirFirstCentiles) {
   Model("var x; { x ~ dnorm(0, 1) }", "", "list(x = 0.3)");
-  Samplers_Sampler s;
+  Samplers_Sampler& s = Samplers_Add();
   s.node = N("x");
   DFreeARS_FullArs(s);
-  ASSERT_FALSE(s.error);
-  ASSERT_TRUE(s.haveCentiles);
+  ASSERT_FALSE(Samplers_StateOf(s).error);
+  ASSERT_TRUE(Samplers_StateOf(s).haveCentiles);
   // The envelope's 12.5, 40, 60 and 87.5 % points, near the normal ones
   // (the envelope's tails are the heavier).
   const std::array<double, 4> normal = {-1.1503, -0.2533, 0.2533, 1.1503};
-  for (size_t i = 0; i < 4; ++i) EXPECT_NEAR(s.centiles[i], normal[i], 0.35) << i;
+  for (size_t i = 0; i < 4; ++i) EXPECT_NEAR(Samplers_StateOf(s).centiles[i], normal[i], 0.35) << i;
   ExpectMoments(Run(DFreeARS_FullArs, "x", 20000), {0.0, 1.0}, "standard normal");
 }
 
@@ -258,14 +258,14 @@ TEST_F(DFreeARSTest, LogisticRegressionCoefficients) {
   ExpectMoments(Run(DFreeARS_FullArs, "b", 4000), Exact(condB, -15.0, 15.0), "b given a and c");
 
   // Two coefficients, Gibbs-style, against their joint posterior with c held.
-  Samplers_Sampler sa, sb;
+  Samplers_Sampler &sa = Samplers_Add(), &sb = Samplers_Add();
   sa.node = N("a");
   sb.node = N("b");
   std::vector<double> as, bs;
   for (int i = 0; i < 6000; ++i) {
     DFreeARS_FullArs(sa);
     DFreeARS_FullArs(sb);
-    ASSERT_FALSE(sa.error || sb.error) << Console();
+    ASSERT_FALSE(Samplers_StateOf(sa).error || Samplers_StateOf(sb).error) << Console();
     as.push_back(Graph_Own(N("a")));
     bs.push_back(Graph_Own(N("b")));
   }
@@ -373,7 +373,7 @@ TEST_F(DFreeARSTest, HeavyTailsThroughATPrior) {
   // prior times the likelihood of three observations.
   Model("var b, p[3], r[3], z[3]; { b ~ dt(0, 1, 5) for (i in 1:3) { logit(p[i]) <- b * z[i] r[i] ~ dbern(p[i]) } }",
         "list(r = c(1, 1, 0), z = c(1, 0.5, -0.5))", "list(b = 0)");
-  Samplers_Sampler sb, sw;
+  Samplers_Sampler &sb = Samplers_Add(), &sw = Samplers_Add();
   sb.node = N("b");
   for (int32_t k = 0; k < Graph_totalNumNodes; ++k)
     if (Graph_Node* n = Graph_Label(k); n != nullptr && n->density == Distrib_dchisq) sw.node = n;
@@ -382,7 +382,7 @@ TEST_F(DFreeARSTest, HeavyTailsThroughATPrior) {
   for (int i = 0; i < 20000; ++i) {
     GibbsSam_Gamma(sw);
     DFreeARS_FullArs(sb);
-    ASSERT_FALSE(sb.error || sw.error) << Console();
+    ASSERT_FALSE(Samplers_StateOf(sb).error || Samplers_StateOf(sw).error) << Console();
     bs.push_back(Graph_Own(N("b")));
   }
   const auto cond = [](double b) {
@@ -393,13 +393,13 @@ TEST_F(DFreeARSTest, HeavyTailsThroughATPrior) {
 
 TEST_F(DFreeARSTest, FlatUnitIntervalAndASupportNarrowerThanTheBounds) {
   Model("var u, v; { u ~ dunif(0, 1) v ~ dbeta(1, 1) }", "", "list(u = 0.3, v = 0.92)");
-  Samplers_Sampler s;
+  Samplers_Sampler& s = Samplers_Add();
   s.node = N("u");
   DFreeARS_TruncArs(s);
-  ASSERT_FALSE(s.error);
-  ASSERT_TRUE(s.haveCentiles);
+  ASSERT_FALSE(Samplers_StateOf(s).error);
+  ASSERT_TRUE(Samplers_StateOf(s).haveCentiles);
   const std::array<double, 4> flatCentiles = {0.15, 0.25, 0.75, 0.85};
-  for (size_t i = 0; i < 4; ++i) EXPECT_NEAR(s.centiles[i], flatCentiles[i], 1e-12);
+  for (size_t i = 0; i < 4; ++i) EXPECT_NEAR(Samplers_StateOf(s).centiles[i], flatCentiles[i], 1e-12);
   ExpectMoments(Run(DFreeARS_TruncArs, "u", 4000), {0.5, 1.0 / 12.0}, "flat");
 
   // Density only on (0.9, 0.95), not a number elsewhere: the points of zero
@@ -417,25 +417,25 @@ TEST_F(DFreeARSTest, FlatUnitIntervalAndASupportNarrowerThanTheBounds) {
 TEST_F(DFreeARSTest, WholeLineFailuresStopTheSweepWithTheReason) {
   Model("var x; { x ~ dlogis(0, 1) }", "", "list(x = 0)");
   N("x")->logDensity = Custom;
-  Samplers_Sampler s;
+  Samplers_Sampler& s = Samplers_Add();
   s.node = N("x");
   custom = [](double x) { return x; };  // rises for ever
   ExpectFailure(DFreeARS_FullArs, s, "Can not bracket mode of sampling density. The log full conditional still rose");
-  s.error = false;
+  Samplers_StateOf(s).error = false;
   custom = [](double x) { return -1.0E15 * x * x; };  // too narrow to locate in 50 steps
   ExpectFailure(DFreeARS_FullArs, s, "Can not locate mode of sampling density. 50 evaluations");
-  s.error = false;
+  Samplers_StateOf(s).error = false;
   custom = [](double) { return NAN; };
   ExpectFailure(DFreeARS_FullArs, s, "not a finite number at any point tried");
-  s.error = false;
+  Samplers_StateOf(s).error = false;
   custom = [](double) { return 0.0; };  // flat: no envelope falls away
   ExpectFailure(DFreeARS_FullArs, s, "does not fall away to the left");
 
   // A start from centiles costs five evaluations of a function that is
   // fine there; every candidate after them is 10^6 below: all rejected.
-  s.error = false;
-  s.centiles = {-2.0, -1.0, 1.0, 2.0};
-  s.haveCentiles = true;
+  Samplers_StateOf(s).error = false;
+  Samplers_StateOf(s).centiles = {-2.0, -1.0, 1.0, 2.0};
+  Samplers_StateOf(s).haveCentiles = true;
   int calls = 0;
   custom = [&calls](double x) { return ++calls <= 5 ? -9.9 * x * x : -1.0E6; };
   ExpectFailure(DFreeARS_FullArs, s, "Allowed number of function evaluations exceeded for ARS. All 50 candidates");
@@ -450,16 +450,16 @@ TEST_F(DFreeARSTest, BoundedFailuresFallBackToAMetropolisStep) {
   N("v")->logDensity = Custom;
   int calls = 0;
   custom = [&calls](double x) { return ++calls <= 3 ? NAN : 3.0 * std::log(x) + 5.0 * std::log(1.0 - x); };
-  Samplers_Sampler s;
+  Samplers_Sampler& s = Samplers_Add();
   s.node = N("v");
   std::vector<double> vs;
-  for (int i = 0; i < 3000 && !s.error; ++i) {
+  for (int i = 0; i < 3000 && !Samplers_StateOf(s).error; ++i) {
     calls = 0;
     DFreeARS_TruncArs(s);
     vs.push_back(Graph_Own(N("v")));
     EXPECT_GT(calls, 256);  // the grid was built
   }
-  ASSERT_FALSE(s.error) << Console();
+  ASSERT_FALSE(Samplers_StateOf(s).error) << Console();
   ExpectMoments(vs, {0.4, 0.24 / 11.0}, "fall-back Beta(4, 6)");
 
   // With no finite density anywhere even the fall-back fails.
@@ -468,9 +468,9 @@ TEST_F(DFreeARSTest, BoundedFailuresFallBackToAMetropolisStep) {
 
   // Bounds that cross leave nothing to draw.
   Graph_Own(N("lo")) = 2.0;
-  s = Samplers_Sampler{};
-  s.node = N("x");
-  ExpectFailure(DFreeARS_TruncArs, s, "lower end 2 is not below its upper end 1");
+  Samplers_Sampler& t = Samplers_Add();
+  t.node = N("x");
+  ExpectFailure(DFreeARS_TruncArs, t, "lower end 2 is not below its upper end 1");
 }
 
 }  // namespace

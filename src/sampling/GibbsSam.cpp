@@ -570,8 +570,8 @@ void MNormalBlock(Samplers_Sampler& s, MNormalParameters parameters) {
 
 // Log full conditionals of the support points, then their running weight
 // sums, at index k - origin. Sized once for the widest window and its
-// growth either way: no update allocates.
-std::array<double, 2 * maxSupport> weights;
+// growth either way: no update allocates. Each thread draws with its own.
+thread_local constinit std::array<double, 2 * maxSupport> weights{};
 
 // A count or a bound held as a real, truncated towards zero. Values beyond
 // any support are held at a far end so the conversion is always defined;

@@ -212,24 +212,24 @@ class GibbsSamUpdate : public test::Pipeline {
   // draws of each of its first `components` components.
   std::vector<Sample> Run(Samplers_Proc update, const std::string& name, int n, int components = 1) {
     std::vector<Sample> draws(static_cast<size_t>(components));
-    Samplers_Sampler s;
+    Samplers_Sampler& s = Samplers_Add();
     s.node = N(name);
-    for (int i = 0; i < n && !s.error; ++i) {
+    for (int i = 0; i < n && !Samplers_StateOf(s).error; ++i) {
       update(s);
       for (int c = 0; c < components; ++c) draws[static_cast<size_t>(c)].x.push_back(Graph_Own(N(name, c)));
     }
-    EXPECT_FALSE(s.error) << name << Console();
+    EXPECT_FALSE(Samplers_StateOf(s).error) << name << Console();
     return draws;
   }
   Sample Run1(Samplers_Proc update, const std::string& name, int n) { return Run(update, name, n)[0]; }
   // One update that must fail, leaving the node's value as it was, with a
   // report that holds the text given.
   void ExpectFailure(Samplers_Proc update, const std::string& name, const std::string& reason) {
-    Samplers_Sampler s;
+    Samplers_Sampler& s = Samplers_Add();
     s.node = N(name);
     const double before = Graph_Own(s.node);
     update(s);
-    EXPECT_TRUE(s.error) << name;
+    EXPECT_TRUE(Samplers_StateOf(s).error) << name;
     EXPECT_EQ(Graph_Own(N(name)), before) << name;
     Samplers_ReportFailure();
     EXPECT_TRUE(Says(reason)) << name << ": " << Console();
@@ -447,10 +447,10 @@ TEST_F(GibbsSamUpdate, FailuresKeepTheValueAndSayWhy) {
   const std::tuple<Samplers_Proc, const char*, double> tails[] = {{GibbsSam_LGamma, "g", 30.0},
                                                                   {GibbsSam_LDirectSample, "v", 40.0}};
   for (const auto& [update, name, bound] : tails) {
-    Samplers_Sampler s;
+    Samplers_Sampler& s = Samplers_Add();
     s.node = N(name);
     update(s);
-    EXPECT_FALSE(s.error) << name << Console();
+    EXPECT_FALSE(Samplers_StateOf(s).error) << name << Console();
     EXPECT_TRUE(Graph_Own(N(name)) >= bound && Graph_Own(N(name)) < bound + 2.0) << name << " " << Graph_Own(N(name));
   }
   // An exponential below -1 has nothing to draw.

@@ -29,8 +29,9 @@ constexpr double indexNudge = 1.0E-20;
 
 // The proposal, rebuilt at every update: the density at the grid points and
 // its integral up to each of them. Only entries 0 .. Griddy_numBins are used.
-std::array<double, maxBins + 1> f{};
-std::array<double, maxBins + 1> F{};
+// Each thread updates with its own.
+thread_local constinit std::array<double, maxBins + 1> f{};
+thread_local constinit std::array<double, maxBins + 1> F{};
 
 // The grid of the current update.
 struct Grid {

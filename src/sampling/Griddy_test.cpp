@@ -28,12 +28,12 @@ class GriddyTest : public test::Pipeline {
 
   // n updates of the node and the values it took; fewer when one failed.
   std::vector<double> Run(const std::string& name, int n) {
-    Samplers_Sampler s;
+    Samplers_Sampler& s = Samplers_Add();
     s.node = N(name);
     std::vector<double> values;
-    for (int i = 0; i < n && !s.error; ++i) {
+    for (int i = 0; i < n && !Samplers_StateOf(s).error; ++i) {
       Griddy_Updater(s);
-      if (!s.error) values.push_back(Graph_Own(s.node));
+      if (!Samplers_StateOf(s).error) values.push_back(Graph_Own(s.node));
     }
     return values;
   }
@@ -164,10 +164,10 @@ TEST_F(GriddyTest, UpdatesThatCannotDrawFailAndKeepTheValue) {
     Graph_Own(N("hi")) = c.hi;
     Graph_Own(N("t")) = c.t;
     const size_t seen = Console().size();
-    Samplers_Sampler s;
+    Samplers_Sampler& s = Samplers_Add();
     s.node = N("x");
     Griddy_Updater(s);
-    EXPECT_TRUE(s.error) << c.says;
+    EXPECT_TRUE(Samplers_StateOf(s).error) << c.says;
     EXPECT_EQ(Graph_Own(N("x")), 1.5) << c.says;
     Samplers_ReportFailure();
     EXPECT_NE(Console().find(c.says, seen), std::string::npos) << c.says << "\n" << Console();

@@ -31,9 +31,9 @@ constexpr double cutOff = -100.0;             // a support point less likely tha
 constexpr int generatingValues = 7;           // message
 constexpr int cannotGenerate = 91;            // error
 
-// Running sums of the discrete weights. They only grow, so one allocation
-// serves every later draw.
-std::vector<double> weights;
+// Running sums of the discrete weights, for each thread that draws. They
+// only grow, so one allocation serves every later draw.
+thread_local std::vector<double> weights;
 
 // Set with InitVals_error by a fault that no later pass can mend: the
 // generation stops at once.

@@ -86,8 +86,7 @@ std::vector<Run> runs;
 std::vector<Plan> plans;
 std::vector<Block> blocks;
 std::vector<Graph_Node*> maintained;  // by position among the sums
-bool active = false;
-int32_t sweeps = 0;
+bool active = false;  // an update command runs: set and cleared by the main thread alone
 
 inline double Observation(size_t k) {
   const double v = Graph_Own(observed[k]);
@@ -228,7 +227,7 @@ void InitPlans() {
   blocks.clear();
   maintained.clear();
   active = false;
-  sweeps = 0;
+  if (Plans_part != nullptr) *Plans_part = {};
 }
 
 void Plans_Build() {
@@ -329,9 +328,12 @@ void MakeRuns(Plan& p) {
 
 }  // namespace
 
+thread_local constinit Plans_ChainPart* Plans_part = nullptr;
+
+void Plans_Bind(Plans_ChainPart* part) { Plans_part = part; }
+
 void Plans_Begin() {
   active = !plans.empty();
-  sweeps = 0;
   if (!active) return;
   for (size_t k = 0; k < terms.size(); ++k) {
     terms[k].live = observed[k]->kind != Graph_data;
@@ -352,14 +354,23 @@ void Plans_Begin() {
   Determ_Maintain(maintained);
 }
 
+void Plans_BeginChain() {
+  Plans_part->sweeps = 0;
+  if (active) Determ_Resum(maintained);
+}
+
+void Plans_SweepDone() {
+  if (active && ++Plans_part->sweeps % Plans_resumEvery == 0) Determ_Resum(maintained);
+}
+
+void Plans_EndChain() {
+  if (active) Determ_Unmaintain(maintained);
+}
+
 void Plans_End() {
   if (!active) return;
   Determ_Release(maintained);
   active = false;
-}
-
-void Plans_SweepDone() {
-  if (active && ++sweeps % Plans_resumEvery == 0) Determ_Maintain(maintained);
 }
 
 bool Plans_Normal(const Samplers_Sampler& s, double& mean, double& precision) {
@@ -375,7 +386,7 @@ bool Plans_Normal(const Samplers_Sampler& s, double& mean, double& precision) {
     m += p.cy * tau;
   } else {
     const double x = Graph_Own(p.node);
-    const double* sums = Determ_sums.data();
+    const double* sums = Determ_part->sums.data();
     const bool shared = p.precision != nullptr;
     double cc = 0.0, cr = 0.0;
     for (size_t k = p.firstTerm; k < p.endTerm; ++k) {
@@ -399,7 +410,7 @@ void Plans_NormalMoved(const Samplers_Sampler& s, double from, double to) {
   const Plan& p = plans[static_cast<size_t>(s.plan)];
   const double change = to - from;
   if (change == 0.0) return;
-  double* sums = Determ_sums.data();
+  double* sums = Determ_part->sums.data();
   for (size_t k = p.firstMove; k < p.endMove; ++k) sums[moves[k].sum] += moves[k].coefficient * change;
 }
 
@@ -407,7 +418,7 @@ bool Plans_Gamma(const Samplers_Sampler& s, double& shape, double& rate) {
   if (!active || s.plan < 0) return false;
   const Plan& p = plans[static_cast<size_t>(s.plan)];
   ConjDist_GammaPrior(p.node, shape, rate);
-  const double* sums = Determ_sums.data();
+  const double* sums = Determ_part->sums.data();
   double squares = 0.0;
   for (size_t k = p.firstRun; k < p.endRun; ++k) {
     const Run& r = runs[k];

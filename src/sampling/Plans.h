@@ -42,13 +42,28 @@ void InitPlans();
 // one. Run once the update methods are chosen and the logical nodes are in
 // their final form.
 void Plans_Build();
-// Bracket the sweeps of one update command: Begin reads the fixed values
-// the plans copy and switches the linear forms to maintained sums; End
-// switches them back. SweepDone, after each completed sweep, forms the sums
-// afresh every Plans_resumEvery sweeps.
+// What a chain keeps of the plans: its completed sweeps in this update
+// command, which say when to form its sums afresh.
+struct Plans_ChainPart {
+  int32_t sweeps = 0;
+};
+extern thread_local constinit Plans_ChainPart* Plans_part;
+// Binds a chain's part to the calling thread.
+void Plans_Bind(Plans_ChainPart* part);
+
+// Bracket the sweeps of one update command. In the main thread, once,
+// while no chain sweeps: Begin reads the fixed values the plans copy (data,
+// the same in every chain) and switches the linear forms to maintained
+// sums; End, after every chain's EndChain, switches them back. In each
+// chain's thread, with its record bound: BeginChain forms the chain's sums;
+// SweepDone, after each completed sweep, forms them afresh every
+// Plans_resumEvery sweeps; EndChain leaves the chain's forms holding their
+// whole sums again. None of the chain procedures writes a node.
 void Plans_Begin();
-void Plans_End();
+void Plans_BeginChain();
 void Plans_SweepDone();
+void Plans_EndChain();
+void Plans_End();
 
 // The normal full conditional of the record's node, as
 // ConjDist_NormalParameters gives it. False, changing nothing, when the

@@ -22,6 +22,7 @@ class PlansTest : public test::Pipeline {
     InitPlans();
   }
   void TearDown() override {
+    Plans_EndChain();
     Plans_End();
     InitPlans();
     test::Pipeline::TearDown();
@@ -48,16 +49,19 @@ class PlansTest : public test::Pipeline {
     double mean = 0.0, precision = 0.0, m0 = 0.0, p0 = 0.0;
     ASSERT_TRUE(Plans_Normal(RecordOf(x), mean, precision));
     const double kept = Graph_Own(x);
+    Plans_EndChain();
     Plans_End();  // the general procedure reads the forms by their terms
     ConjDist_NormalParameters(x, m0, p0);
     Graph_Own(x) = kept;
     Plans_Begin();
+    Plans_BeginChain();
     EXPECT_NEAR(precision, p0, 1e-9 * std::fabs(p0));
     EXPECT_NEAR(mean, m0, 1e-9 * (1.0 + std::fabs(m0)));
   }
   // Runs sweeps the way the update command does.
   static void Sweeps(int n) {
     Plans_Begin();
+    Plans_BeginChain();
     for (int i = 0; i < n; ++i) {
       bool aborted = false, error = false;
       Samplers_Update(aborted, error);
@@ -80,9 +84,11 @@ TEST_F(PlansTest, RegressionCoefficientsAndPrecisionGetPlansThatAgreeWithTheGene
   EXPECT_EQ(Plans_Count(), 4);
   EXPECT_EQ(Plans_MaintainedForms(), 6);
   Plans_Begin();
+  Plans_BeginChain();
   for (int k = 0; k < 3; ++k) ExpectNormalAsGeneral(N("b", k));
   double shape = 0.0, rate = 0.0;
   ASSERT_TRUE(Plans_Gamma(RecordOf(N("tau")), shape, rate));
+  Plans_EndChain();
   Plans_End();
   double s0 = 0.0, r0 = 0.0;
   ConjDist_GammaParameters(N("tau"), s0, r0);
@@ -102,6 +108,7 @@ TEST_F(PlansTest, MaintainedSumsFollowEverySweepAndFormsComputeAgainAfterwards) 
   }
   // Mid-run, the plans still agree with the general procedure.
   for (int k = 0; k < 3; ++k) ExpectNormalAsGeneral(N("b", k));
+  Plans_EndChain();
   Plans_End();
   Graph_Own(N("b", 0)) += 1.0;  // outside an update the forms read their terms
   EXPECT_NEAR(Graph_ValueOf(N("mu", 0)),
@@ -120,6 +127,7 @@ TEST_F(PlansTest, FormsWithAnUnknownOutsideThePlansAreNotMaintained) {
           "list(x = c(1, 2, 3), y = c(1, 2, 2.5))", "list(a = 0, c = 1, d = 0, tau = 1)");
   EXPECT_EQ(Plans_MaintainedForms(), 0);
   Plans_Begin();
+  Plans_BeginChain();
   double mean = 0.0, precision = 0.0;
   EXPECT_FALSE(Plans_Normal(RecordOf(N("a")), mean, precision));
   // tau's terms all have it as their precision: its plan needs no form.
@@ -133,6 +141,7 @@ TEST_F(PlansTest, ATermThatIsNotNormalOrAProductOfUnknownsLeavesTheGeneralPath) 
           "list(y = 1, z = 2, w = 0.5)", "list(a = 1, b = 2, t = 1)");
   EXPECT_EQ(Plans_MaintainedForms(), 0);
   Plans_Begin();
+  Plans_BeginChain();
   double p = 0.0, q = 0.0;
   for (const char* name : {"a", "b"})
     if (RecordOf(N(name)).plan >= 0) ADD_FAILURE() << name << " has a plan";
@@ -165,6 +174,7 @@ TEST_F(PlansTest, HierarchyPlansAgreeWithTheGeneralProceduresFarFromZeroAndWithA
           "list(theta = c(1000000, 1000001, 999999), mu = 1000000, tauW = 0.5, tauB = 2)");
   EXPECT_EQ(Plans_Count(), 6);
   Plans_Begin();
+  Plans_BeginChain();
   Graph_Own(N("y", 5)) = 1000003.25;
   for (int j = 0; j < 3; ++j) ExpectNormalAsGeneral(N("theta", j));
   ExpectNormalAsGeneral(N("mu"));
@@ -201,6 +211,7 @@ TEST_F(PlansTest, BlockPlansAgreeWithTheGeneralProceduresAndStepAsideForAMissing
                 (missing ? "NA, NA" : "-1.7, 2.2") + "), .Dim = c(4, 2)), " + fixedPart + ")",
             inits);
     Plans_Begin();
+    Plans_BeginChain();
     std::array<double, 4> mu{}, U{}, mu0{}, U0{}, R{}, R0{};
     double k = 0.0, k0 = 0.0;
     EXPECT_EQ(Plans_MNormal(RecordOf(N("mu")), mu, U), !missing);

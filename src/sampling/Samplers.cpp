@@ -8,39 +8,42 @@
 
 #include "language/Errors.h"
 
+thread_local constinit Samplers_ChainPart* Samplers_part = nullptr;
+
 namespace {
 
 // Records in registration order; a deque keeps every address stable.
 std::deque<Samplers_Sampler> records;
 // The records in the order a sweep runs them: the reverse of registration,
 // except those moved to the end by Samplers_DrawLast. Rebuilt when records
-// have been added since it was last made.
+// have been added since it was last made, which happens only while the
+// model compiles, never while chains sweep.
 std::vector<Samplers_Sampler*> order;
-// The position in order that the next call runs first; 0 starts a new sweep.
-size_t cursor = 0;
 
 void MakeOrder() {
   if (order.size() == records.size()) return;
   order.clear();
   order.reserve(records.size());
   for (auto it = records.rbegin(); it != records.rend(); ++it) order.push_back(&*it);
-  cursor = 0;
+  Samplers_part->cursor = 0;
 }
-
-const Graph_Node* failedNode = nullptr;
-std::string failure;
 
 }  // namespace
 
 void InitSamplers() {
   records.clear();
   order.clear();
-  cursor = 0;
-  failedNode = nullptr;
-  failure.clear();
+  if (Samplers_part != nullptr) *Samplers_part = {};
 }
 
-Samplers_Sampler& Samplers_Add() { return records.emplace_back(); }
+void Samplers_Bind(Samplers_ChainPart* part) { Samplers_part = part; }
+
+Samplers_Sampler& Samplers_Add() {
+  Samplers_Sampler& s = records.emplace_back();
+  s.position = static_cast<int32_t>(records.size()) - 1;
+  if (Samplers_part->states.size() < records.size()) Samplers_part->states.resize(records.size());
+  return s;
+}
 
 int32_t Samplers_Count() { return static_cast<int32_t>(records.size()); }
 
@@ -59,19 +62,24 @@ void Samplers_DrawLast(const std::vector<Samplers_Sampler*>& last) {
   for (Samplers_Sampler* s : last) next.push_back(s);
   if (next.size() != order.size()) return;  // a record not in the list: keep the order as it was
   order = std::move(next);
-  cursor = 0;
+  Samplers_part->cursor = 0;
 }
 
 void Samplers_Update(bool& aborted, bool& error, bool (*interrupted)()) {
   aborted = false;
   error = false;
   MakeOrder();
+  Samplers_ChainPart& part = *Samplers_part;
+  // A chain made before the last records were registered has no state for them yet.
+  if (part.states.size() < records.size()) part.states.resize(records.size());
   const size_t n = order.size();
+  size_t& cursor = part.cursor;
   while (cursor < n) {
     Samplers_Sampler& s = *order[cursor];
-    s.error = false;
+    Samplers_State& state = part.states[static_cast<size_t>(s.position)];
+    state.error = false;
     s.update(s);
-    error = s.error;
+    error = state.error;
     ++cursor;
     if (cursor == n) cursor = 0;
     if (error) return;
@@ -85,17 +93,18 @@ void Samplers_Update(bool& aborted, bool& error, bool (*interrupted)()) {
   }
 }
 
-bool Samplers_MidSweep() { return cursor != 0; }
+bool Samplers_MidSweep() { return Samplers_part->cursor != 0; }
 
 void Samplers_Fail(Samplers_Sampler& sampler, std::string_view reason) {
-  sampler.error = true;
-  failedNode = sampler.node;
-  failure = reason;
+  Samplers_StateOf(sampler).error = true;
+  Samplers_part->failedNode = sampler.node;
+  Samplers_part->failure = reason;
 }
 
 void Samplers_ReportFailure() {
-  if (failedNode == nullptr) return;
-  Errors_NodeReport(failedNode, failure);
-  failedNode = nullptr;
-  failure.clear();
+  Samplers_ChainPart& part = *Samplers_part;
+  if (part.failedNode == nullptr) return;
+  Errors_NodeReport(part.failedNode, part.failure);
+  part.failedNode = nullptr;
+  part.failure.clear();
 }

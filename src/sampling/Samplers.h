@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -19,17 +20,41 @@
 struct Samplers_Sampler;
 using Samplers_Proc = void (*)(Samplers_Sampler& sampler);
 
+// The record of a node in the update list, shared by every chain: what a
+// procedure keeps for a chain is in that chain's Samplers_State.
 struct Samplers_Sampler {
   Samplers_Proc update = nullptr;  // the procedure chosen for the node
   Graph_Node* node = nullptr;      // the node, or the first component of a block
+  int32_t plan = -1;               // the node's precomputed full conditional, when it has one
+  int32_t position = -1;           // its place in registration order, set by Samplers_Add
+};
+
+// What one chain keeps of one record between updates.
+struct Samplers_State {
   // Working data adaptive rejection sampling keeps between sweeps: the
   // quantiles of the last envelope, once there is one.
   std::array<double, 4> centiles{};
   bool haveCentiles = false;
   bool error = false;  // set by a procedure that failed; ends the sweep
-  int32_t plan = -1;   // the node's precomputed full conditional, when it has one
 };
 
+// A chain's part of the sweep: each record's state by position, where the
+// next call of Samplers_Update starts, and the last failure.
+struct Samplers_ChainPart {
+  std::vector<Samplers_State> states;
+  size_t cursor = 0;  // the position in the sweep's order that runs next; 0 starts a new sweep
+  const Graph_Node* failedNode = nullptr;
+  std::string failure;
+};
+extern thread_local constinit Samplers_ChainPart* Samplers_part;
+// Binds a chain's part to the calling thread.
+void Samplers_Bind(Samplers_ChainPart* part);
+// The bound chain's state of a registered record.
+inline Samplers_State& Samplers_StateOf(const Samplers_Sampler& sampler) {
+  return Samplers_part->states[static_cast<size_t>(sampler.position)];
+}
+
+// Empties the update list and the bound chain's part.
 void InitSamplers();
 // A new record at the front of the update list. Its address stays valid for
 // the rest of the run.
@@ -43,10 +68,10 @@ Samplers_Sampler& Samplers_At(int32_t i);
 // sweep, in the order given; the others keep their order.
 void Samplers_DrawLast(const std::vector<Samplers_Sampler*>& last);
 
-// Runs one sweep. A procedure that sets its error flag ends the sweep after
-// itself with error true; an interrupt request, asked after
-// every record including the last, ends it after the current record with
-// aborted true. The caller says how to ask: interrupted is called after each
+// Runs one sweep of the chain bound to the calling thread. A procedure that
+// sets its error flag ends the sweep after itself with error true; an
+// interrupt request, asked after every record including the last, ends it
+// after the current record with aborted true. The caller says how to ask: interrupted is called after each
 // record, and null never interrupts. Either way the next call resumes with the record after the
 // one that ran last; when that was the last record the sweep is complete and
 // the next call starts a new one. An empty list runs nothing and reports
@@ -57,7 +82,8 @@ void Samplers_Update(bool& aborted, bool& error, bool (*interrupted)() = nullptr
 bool Samplers_MidSweep();
 
 // For an update procedure that cannot make a sound draw: sets the record's
-// error flag and keeps the node and the reason for Samplers_ReportFailure.
+// error flag in the bound chain and keeps the node and the reason for
+// Samplers_ReportFailure.
 // The node keeps the value it had.
 void Samplers_Fail(Samplers_Sampler& sampler, std::string_view reason);
 // Samplers_Fail with the numbers of the case filled into the reason,
@@ -72,6 +98,6 @@ void Samplers_FailWith(Samplers_Sampler& sampler, const char* format, Args... ar
     Samplers_Fail(sampler, text.data());
   }
 }
-// Writes the report of the last failure, naming the node, and forgets it.
+// Writes the report of the bound chain's last failure, naming the node, and forgets it.
 // Nothing when there is none.
 void Samplers_ReportFailure();

@@ -1,0 +1,185 @@
+// Two chain records of one compiled model, swept in turns in one thread,
+// must each draw exactly what a run of that record alone draws with its
+// seed: anything a sweep carries from one update to the next outside the
+// bound record would leak from one chain into the other.
+#include <bit>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Hooks.h"
+#include "Pipeline.h"
+#include "commands/Chain.h"
+#include "graph/Determ.h"
+#include "numerics/RandNum.h"
+#include "sampling/ClassDen.h"
+#include "sampling/DFreeARS.h"
+#include "sampling/GibbsSam.h"
+#include "sampling/Plans.h"
+#include "sampling/Samplers.h"
+
+namespace {
+
+// A regression whose coefficients and precision have plans (the means are
+// maintained sums), a logistic regression whose coefficients are drawn by
+// adaptive rejection sampling (five terms in each linear predictor, so the
+// predictor keeps a partial sum while one of them is drawn), and a Poisson
+// rate with a conjugate gamma draw.
+const std::string model =
+    "const N = 8;\n"
+    "var x[N], z[N], y[N], mu[N], b0, b1, tau, r[N], p[N], c0, c1, c2, k[N], lambda;\n"
+    "{ for (i in 1:N) { mu[i] <- b0 + b1 * x[i] y[i] ~ dnorm(mu[i], tau) }\n"
+    "  b0 ~ dnorm(0, 0.01) b1 ~ dnorm(0, 0.01) tau ~ dgamma(1, 1)\n"
+    "  for (i in 1:N) { logit(p[i]) <- c0 + c1 * x[i] + c2 * z[i] r[i] ~ dbern(p[i]) }\n"
+    "  c0 ~ dnorm(0, 0.1) c1 ~ dnorm(0, 0.1) c2 ~ dnorm(0, 0.1)\n"
+    "  for (i in 1:N) { k[i] ~ dpois(lambda) } lambda ~ dgamma(2, 1) }";
+const std::string data =
+    "list(x = c(-1.5, -0.8, -0.2, 0.1, 0.6, 0.9, 1.4, 2.0), z = c(0.3, -1.1, 0.8, 1.6, -0.4, 0.2, -1.3, 0.7),"
+    " y = c(-1.9, -0.4, 0.8, 1.1, 1.5, 2.6, 3.1, 4.4), r = c(0, 0, 1, 0, 1, 1, 0, 1),"
+    " k = c(3, 1, 4, 2, 2, 5, 0, 3))";
+const std::string inits = "list(b0 = 0.5, b1 = -0.2, tau = 2, c0 = 0.1, c1 = 0.4, c2 = -0.3, lambda = 1.5)";
+
+constexpr int sweeps = 2 * Plans_resumEvery + 12;  // the sums are formed afresh twice on the way
+
+// The records a turn may still run before it stops; the sweep asks after each.
+int budget = 0;
+bool Spent() { return --budget <= 0; }
+
+// Every value of the bound record, after each completed sweep and at the end.
+using Trace = std::vector<Graph_Values>;
+
+bool SameBits(const Graph_Values& a, const Graph_Values& b, size_t& at) {
+  for (at = 0; at < a.size() && at < b.size(); ++at)
+    if (std::bit_cast<uint64_t>(a[at]) != std::bit_cast<uint64_t>(b[at])) return false;
+  return a.size() == b.size();
+}
+
+// One chain in the run: its record, the sweeps it has completed, its trace.
+struct ChainRun {
+  std::unique_ptr<Chain_Record> record;
+  int done = 0;
+  Trace trace;
+};
+
+class SweepTest : public test::Pipeline {
+ protected:
+  void SetUp() override {
+    test::Pipeline::SetUp();
+    InitClassDen();
+    InitSamplers();
+    InitPlans();
+  }
+  void TearDown() override {
+    Chain_Bind(Chain_First());
+    InitPlans();
+    InitSamplers();
+    test::Pipeline::TearDown();
+  }
+  void Compile() {
+    ASSERT_TRUE(Build(model, data, inits)) << Console();
+    ClassDen_ChooseUpdateMethod();
+    ASSERT_FALSE(ClassDen_error) << Console();
+    Determ_OptDeterm();
+    Plans_Build();
+  }
+  static Samplers_Sampler* RecordOf(const Graph_Node* node) {
+    for (int32_t i = 0; i < Samplers_Count(); ++i)
+      if (Samplers_At(i).node == node) return &Samplers_At(i);
+    return nullptr;
+  }
+  // A copy of the compiled state with its own seed, bound to no thread.
+  static ChainRun Start(Chain_Record& compiled, int32_t seed) {
+    Chain_Bind(compiled);
+    ChainRun run{Chain_Copy(), 0, {}};
+    Chain_Bind(*run.record);
+    EXPECT_TRUE(RandNum_SetSeed(seed));
+    Chain_Bind(compiled);
+    return run;
+  }
+  // Runs the bound chain for at most `records` updates, stopping early when
+  // its sweeps are all done.
+  static void Turn(ChainRun& run, int records) {
+    Chain_Bind(*run.record);
+    budget = records;
+    while (budget > 0 && run.done < sweeps) {
+      bool aborted = false, error = false;
+      Samplers_Update(aborted, error, Spent);
+      ASSERT_FALSE(error) << Samplers_part->failure;
+      if (Samplers_MidSweep()) continue;
+      Plans_SweepDone();
+      ++run.done;
+      run.trace.push_back(*Graph_values);
+    }
+  }
+  static void Finish(ChainRun& run) {
+    Chain_Bind(*run.record);
+    Plans_EndChain();
+    run.trace.push_back(*Graph_values);
+  }
+};
+
+TEST_F(SweepTest, ChainsSweptInTurnsDrawWhatEachDrawsAlone) {
+  Compile();
+  // The model exercises what it is meant to.
+  EXPECT_GE(Plans_Count(), 3);
+  EXPECT_EQ(Plans_MaintainedForms(), 8);
+  const Samplers_Sampler* ars = RecordOf(N("c1"));
+  const Samplers_Sampler* gamma = RecordOf(N("lambda"));
+  ASSERT_TRUE(ars != nullptr && gamma != nullptr);
+  EXPECT_EQ(ars->update, DFreeARS_FullArs);
+  EXPECT_EQ(gamma->update, GibbsSam_Gamma);
+  EXPECT_LT(gamma->plan, 0);
+  ASSERT_EQ(N("p")->numParents, 5);
+  const auto n = Samplers_Count();
+
+  Chain_Record& compiled = Chain_First();
+  const int32_t seeds[2] = {12345, 987654};
+  // Each record alone, in whole sweeps.
+  Trace alone[2];
+  for (int c = 0; c < 2; ++c) {
+    ChainRun run = Start(compiled, seeds[c]);
+    Plans_Begin();
+    Chain_Bind(*run.record);
+    Plans_BeginChain();
+    Turn(run, sweeps * n);
+    Finish(run);
+    Plans_End();
+    EXPECT_TRUE(Samplers_StateOf(*ars).haveCentiles);
+    alone[c] = std::move(run.trace);
+    ASSERT_EQ(alone[c].size(), static_cast<size_t>(sweeps + 1));
+  }
+  ASSERT_NE(alone[0].back(), alone[1].back());  // the seeds tell the chains apart
+
+  // Updates per turn of each chain: single records, stretches that end
+  // mid-sweep at changing places, and whole sweeps.
+  const struct {
+    int first, second;
+  } schedules[] = {{1, 1}, {3, 7}, {n + 2, 2 * n - 1}, {5 * n, 2 * n}};
+  for (const auto& schedule : schedules) {
+    ChainRun runs[2] = {Start(compiled, seeds[0]), Start(compiled, seeds[1])};
+    Plans_Begin();
+    for (ChainRun& run : runs) {
+      Chain_Bind(*run.record);
+      Plans_BeginChain();
+    }
+    while (runs[0].done < sweeps || runs[1].done < sweeps) {
+      Turn(runs[0], schedule.first);
+      Turn(runs[1], schedule.second);
+      if (HasFatalFailure()) return;
+    }
+    for (ChainRun& run : runs) Finish(run);
+    Plans_End();
+    for (int c = 0; c < 2; ++c) {
+      ASSERT_EQ(runs[c].trace.size(), alone[c].size());
+      for (size_t s = 0; s < alone[c].size(); ++s) {
+        size_t at = 0;
+        ASSERT_TRUE(SameBits(runs[c].trace[s], alone[c][s], at))
+            << "chain " << c + 1 << ", turns of " << schedule.first << " and " << schedule.second
+            << " updates: sweep " << s + 1 << " differs at slot " << at;
+      }
+    }
+  }
+}
+
+}  // namespace
