@@ -282,23 +282,39 @@ double Alias2Value(Graph_Node* node) {
   return Graph_ValueOf(p);
 }
 
+// A linear form's code: entry 0 its final op, entry 1 twice its number of
+// product pairs, entry 2 the place of its maintained sum, then the slots of
+// its operands in order, so that its sum reads the chain's values without
+// visiting each operand's record.
+constexpr size_t firstSlot = 3;
+
+void KeepSlots(Graph_Node* form) {
+  const auto n = static_cast<size_t>(form->numParents);
+  form->stack.resize(firstSlot + n);
+  for (size_t i = 0; i < n; ++i) form->stack[firstSlot + i] = form->parents[i]->slot;
+}
+
 // The term of a linear form that holds position j: a product pair or a
 // single value; nothing when j lies beyond the parents.
-inline double Term(Graph_Node* const* p, int32_t m, int32_t n, int32_t j) {
+inline double Term(const int32_t* s, const double* v, int32_t m, int32_t n, int32_t j) {
   if (j < m) {
     const int32_t first = j - j % 2;
-    return Graph_Own(p[first]) * Graph_Own(p[first + 1]);
+    return v[s[first]] * v[s[first + 1]];
   }
-  if (j < n) return Graph_Own(p[j]);
+  if (j < n) return v[s[j]];
   return 0.0;
 }
 
 // The whole sum of a linear form.
-inline double Sum(Graph_Node* const* p, int32_t m, int32_t n) {
+inline double Sum(const int32_t* s, const double* v, int32_t m, int32_t n) {
   double eta = 0.0;
-  for (int32_t i = 0; i < m; i += 2) eta += Graph_Own(p[i]) * Graph_Own(p[i + 1]);
-  for (int32_t i = m; i < n; ++i) eta += Graph_Own(p[i]);
+  for (int32_t i = 0; i < m; i += 2) eta += v[s[i]] * v[s[i + 1]];
+  for (int32_t i = m; i < n; ++i) eta += v[s[i]];
   return eta;
+}
+
+inline double FormSum(const Graph_Node* form) {
+  return Sum(form->stack.data() + firstSlot, Graph_valueData, form->stack[1], form->numParents);
 }
 
 // The linear predictor eta of a linear form. With the fast path off (or too
@@ -310,16 +326,19 @@ inline double Sum(Graph_Node* const* p, int32_t m, int32_t n) {
 // the whole sum. With the fast path on, only the active node's term is
 // formed afresh.
 double Eta(Graph_Node* node) {
-  Graph_Node* const* p = node->parents.data();
+  const int32_t* c = node->stack.data();
+  const int32_t* s = c + firstSlot;
+  double* v = Graph_valueData;
   const int32_t n = node->numParents;
-  const int32_t m = node->stack[1];
+  const int32_t m = c[1];
   if (Determ_fastLinear && n > 4) {
     const int32_t j = Determ_part->leftOut[static_cast<size_t>(node->slot)];
-    if (j < n) return Graph_Own(node) + Term(p, m, n, j);
-    return j == n ? Graph_Own(node) : Sum(p, m, n);
+    if (j < n) return v[node->slot] + Term(s, v, m, n, j);
+    return j == n ? v[node->slot] : Sum(s, v, m, n);
   }
-  const double eta = Sum(p, m, n);
+  const double eta = Sum(s, v, m, n);
   if (n <= 4) return eta;
+  Graph_Node* const* p = node->parents.data();
   int32_t j = 0;
   while (j < n && p[j] != Determ_activeNode) ++j;
   // The term at j is a product pair below m, else a single value.
@@ -330,7 +349,7 @@ double Eta(Graph_Node* node) {
     leftOut = n + 1;
   } else {
     leftOut = j;
-    Graph_Own(node) = j < n ? eta - Term(p, m, n, j) : eta;
+    v[node->slot] = j < n ? eta - Term(s, v, m, n, j) : eta;
   }
   return eta;
 }
@@ -654,10 +673,8 @@ void OptLinear(Graph_Node* node, int32_t finalOp) {
     case Determ_phi: node->valueFunction = Probit; break;
     default: node->valueFunction = Linear; break;
   }
-  double eta = 0.0;
-  for (int32_t i = 0; i < 2 * products; i += 2) eta += Graph_Own(node->parents[i]) * Graph_Own(node->parents[i + 1]);
-  for (int32_t i = 2 * products; i < n; ++i) eta += Graph_Own(node->parents[i]);
-  Graph_Own(node) = eta;
+  KeepSlots(node);
+  Graph_Own(node) = FormSum(node);
   HoldsWholeSum(node);
 }
 
@@ -682,7 +699,8 @@ void OptInnerProduct(Graph_Node* node) {
   node->numParents = count;
   node->stack = {Determ_end, count, count};
   node->valueFunction = Linear;
-  Graph_Own(node) = Sum(node->parents.data(), count, count);
+  KeepSlots(node);
+  Graph_Own(node) = FormSum(node);
   HoldsWholeSum(node);
 }
 
@@ -859,14 +877,13 @@ void Determ_Resum(const std::vector<Graph_Node*>& forms) {
   std::vector<double>& sums = Determ_part->sums;
   sums.resize(forms.size());
   for (size_t i = 0; i < forms.size(); ++i) {
-    const Graph_Node* form = forms[i];
-    sums[i] = Sum(form->parents.data(), form->stack[1], form->numParents);
+    sums[i] = FormSum(forms[i]);
   }
 }
 
 void Determ_Unmaintain(const std::vector<Graph_Node*>& forms) {
   for (const Graph_Node* form : forms) {
-    Graph_Own(form) = Sum(form->parents.data(), form->stack[1], form->numParents);
+    Graph_Own(form) = FormSum(form);
     HoldsWholeSum(form);
   }
   Determ_part->sums.clear();

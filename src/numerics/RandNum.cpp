@@ -142,14 +142,21 @@ int32_t RandNum_GetSeed() { return RandNum_stream->seed; }
 // The new seed chooses the slot; the caller gets what that slot held and
 // the slot keeps the new seed. Slots hold 1 .. 2^31 - 2 only, so the result
 // is never 0 or 1 and its logarithms are always finite.
-double RandNum_Rand() {
-  RandNum_Stream& s = *RandNum_stream;
-  s.seed = Step(s.seed);
-  const int j = s.seed % tableSize;
+namespace {
+
+// Inline in the generators here, which draw many uniforms from one stream.
+[[gnu::always_inline]] inline double Uniform(RandNum_Stream& s) {
+  const int32_t seed = Step(s.seed);
+  s.seed = seed;
+  const int j = seed % tableSize;
   const int32_t out = s.table[j];
-  s.table[j] = s.seed;
+  s.table[j] = seed;
   return static_cast<double>(out) / static_cast<double>(modulus);
 }
+
+}  // namespace
+
+double RandNum_Rand() { return Uniform(*RandNum_stream); }
 
 double RandNum_Bernoulli(double p) { return RandNum_Rand() >= 1.0 - p ? 1.0 : 0.0; }
 
@@ -638,8 +645,8 @@ double RandNum_StandardNormal() {
   double y2 = 0.0;
   double s = 0.0;
   do {
-    y1 = 2.0 * (RandNum_Rand() - 0.5);
-    y2 = 2.0 * (RandNum_Rand() - 0.5);
+    y1 = 2.0 * (Uniform(stream) - 0.5);
+    y2 = 2.0 * (Uniform(stream) - 0.5);
     s = y1 * y1 + y2 * y2;
   } while (!(s < 1.0));
   const double f = std::sqrt(-2.0 * std::log(s) / s);

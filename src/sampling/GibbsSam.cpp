@@ -201,7 +201,7 @@ bool ExactBoundedPrior(Graph_Node* node, double a, double b, Outcome& outcome) {
 
 // The bounds asked for, read once; an absent side is infinite. A bound that
 // is not a number, or bounds that cross, leave no value to draw.
-Outcome ReadBounds(Graph_Node* node, bool lower, bool upper, double& a, double& b) {
+Outcome ReadGivenBounds(Graph_Node* node, bool lower, bool upper, double& a, double& b) {
   a = -infinity;
   b = infinity;
   if (lower) {
@@ -216,6 +216,14 @@ Outcome ReadBounds(Graph_Node* node, bool lower, bool upper, double& a, double& 
   }
   if (std::isnan(a) || std::isnan(b)) return Outcome::badBound;
   if (a > b) return Outcome::crossed;
+  return Outcome::drawn;
+}
+
+// Most nodes have no bounds: their updates skip the call.
+inline Outcome ReadBounds(Graph_Node* node, bool lower, bool upper, double& a, double& b) {
+  if (lower || upper) return ReadGivenBounds(node, lower, upper, a, b);
+  a = -infinity;
+  b = infinity;
   return Outcome::drawn;
 }
 

@@ -30,18 +30,20 @@ constexpr int32_t Graph_maxDeclaredNodes = 1000000;
 constexpr int32_t Graph_maxParents = 51;  // entries of a parents array
 constexpr int32_t Graph_maxCode = 201;    // entries of a code array
 
+// The fields every read and every sampler touches come first, so that they
+// share the record's first cache line.
 struct Graph_Node {
-  Graph_Proc logDensity;
-  Graph_Proc valueFunction;          // every reader obtains the value through it
-  std::vector<Graph_Node*> parents;  // parameters then bounds, or operands
-  Graph_List likelihood;
-  std::vector<int32_t> stack;        // logical code; entry 0 picks the evaluator
-  int32_t label;                     // the node's number
   int32_t slot = -1;                 // its place in the store: where a chain keeps its value
-  int32_t size;                      // components of its multivariate block
-  int32_t numParents;
   int32_t kind;                      // Graph_NodeKind
+  int32_t numParents;
   int32_t density;                   // distribution identifier, 0 for none
+  Graph_Proc valueFunction;          // every reader obtains the value through it
+  Graph_Proc logDensity;
+  std::vector<Graph_Node*> parents;  // parameters then bounds, or operands
+  std::vector<int32_t> stack;        // logical code; entry 0 picks the evaluator
+  Graph_List likelihood;
+  int32_t label;                     // the node's number
+  int32_t size;                      // components of its multivariate block
 };
 
 // The stored values of every node, one per slot. Each chain of the sampler
