@@ -5,7 +5,7 @@
 #include <string>
 
 #include "Hooks.h"
-#include "Pipeline.h"
+#include "Methods.h"
 #include "graph/Determ.h"
 #include "sampling/ClassDen.h"
 #include "sampling/ConjDist.h"
@@ -13,36 +13,8 @@
 
 namespace {
 
-class PlansTest : public test::Pipeline {
+class PlansTest : public test::Methods {
  protected:
-  void SetUp() override {
-    test::Pipeline::SetUp();
-    InitClassDen();
-    InitSamplers();
-    InitPlans();
-  }
-  void TearDown() override {
-    Plans_EndChain();
-    Plans_End();
-    InitPlans();
-    test::Pipeline::TearDown();
-  }
-  // Compiles as the compile command does, up to and including the plans.
-  void Compile(const std::string& model, const std::string& data, const std::string& inits = "") {
-    ASSERT_TRUE(Build(model, data, inits)) << Console();
-    InitClassDen();
-    InitSamplers();
-    ClassDen_ChooseUpdateMethod();
-    ASSERT_FALSE(ClassDen_error) << Console();
-    Determ_OptDeterm();
-    Plans_Build();
-  }
-  static Samplers_Sampler& RecordOf(const Graph_Node* node) {
-    for (int32_t i = 0; i < Samplers_Count(); ++i)
-      if (Samplers_At(i).node == node) return Samplers_At(i);
-    ADD_FAILURE() << "no record for node " << node->label;
-    return Samplers_At(0);
-  }
   // The plan's normal parameters against the general procedure's, at the
   // values the graph holds now.
   static void ExpectNormalAsGeneral(Graph_Node* x) {

@@ -1,18 +1,23 @@
-// Two chain records of one compiled model, swept in turns in one thread,
-// must each draw exactly what a run of that record alone draws with its
-// seed: anything a sweep carries from one update to the next outside the
-// bound record would leak from one chain into the other.
+// Two chain records of one compiled model, swept in turns in one thread or
+// at once in two threads, must each draw exactly what a run of that record
+// alone draws with its seed: anything a sweep carries from one update to
+// the next outside the bound record would leak from one chain into the
+// other, and anything two sweeping threads both write is a data race that
+// the ThreadSanitizer build (make test-tsan) reports.
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Hooks.h"
-#include "Pipeline.h"
+#include "Methods.h"
 #include "commands/Chain.h"
 #include "graph/Determ.h"
 #include "numerics/RandNum.h"
+#include "output/Monitors.h"
 #include "sampling/ClassDen.h"
 #include "sampling/DFreeARS.h"
 #include "sampling/GibbsSam.h"
@@ -62,32 +67,9 @@ struct ChainRun {
   Trace trace;
 };
 
-class SweepTest : public test::Pipeline {
+class SweepTest : public test::Methods {
  protected:
-  void SetUp() override {
-    test::Pipeline::SetUp();
-    InitClassDen();
-    InitSamplers();
-    InitPlans();
-  }
-  void TearDown() override {
-    Chain_Bind(Chain_First());
-    InitPlans();
-    InitSamplers();
-    test::Pipeline::TearDown();
-  }
-  void Compile() {
-    ASSERT_TRUE(Build(model, data, inits)) << Console();
-    ClassDen_ChooseUpdateMethod();
-    ASSERT_FALSE(ClassDen_error) << Console();
-    Determ_OptDeterm();
-    Plans_Build();
-  }
-  static Samplers_Sampler* RecordOf(const Graph_Node* node) {
-    for (int32_t i = 0; i < Samplers_Count(); ++i)
-      if (Samplers_At(i).node == node) return &Samplers_At(i);
-    return nullptr;
-  }
+  void Compile() { test::Methods::Compile(model, data, inits); }
   // A copy of the compiled state with its own seed, bound to no thread.
   static ChainRun Start(Chain_Record& compiled, int32_t seed) {
     Chain_Bind(compiled);
@@ -117,16 +99,40 @@ class SweepTest : public test::Pipeline {
     Plans_EndChain();
     run.trace.push_back(*Graph_values);
   }
+  // Every sweep of the chain, whole, recording its monitors, as the update
+  // command runs each chain: touches nothing but the run, in any thread.
+  static void SweepAll(ChainRun& run) {
+    Chain_Bind(*run.record);
+    Plans_BeginChain();
+    while (run.done < sweeps) {
+      bool aborted = false, error = false;
+      Samplers_Update(aborted, error);
+      if (error) return;  // the trace comes out short
+      Plans_SweepDone();
+      Monitors_Update(++run.done);
+      run.trace.push_back(*Graph_values);
+    }
+    Finish(run);
+  }
+  // The mean of the bound record's samples of a monitored node.
+  static double MeanOf(const Graph_Node* node) {
+    int32_t start = 1, end = sweeps, n = 0;
+    double mean = 0.0, sd = 0.0, median = 0.0, lower = 0.0, upper = 0.0;
+    Monitors_CalculateStatistics(node->label, start, end, mean, sd, median, lower, upper, n, 2.5, 97.5);
+    EXPECT_EQ(n, sweeps);
+    return mean;
+  }
 };
+
+const int32_t seeds[2] = {12345, 987654};
 
 TEST_F(SweepTest, ChainsSweptInTurnsDrawWhatEachDrawsAlone) {
   Compile();
   // The model exercises what it is meant to.
   EXPECT_GE(Plans_Count(), 3);
   EXPECT_EQ(Plans_MaintainedForms(), 8);
-  const Samplers_Sampler* ars = RecordOf(N("c1"));
-  const Samplers_Sampler* gamma = RecordOf(N("lambda"));
-  ASSERT_TRUE(ars != nullptr && gamma != nullptr);
+  const Samplers_Sampler* ars = &RecordOf(N("c1"));
+  const Samplers_Sampler* gamma = &RecordOf(N("lambda"));
   EXPECT_EQ(ars->update, DFreeARS_FullArs);
   EXPECT_EQ(gamma->update, GibbsSam_Gamma);
   EXPECT_LT(gamma->plan, 0);
@@ -134,7 +140,6 @@ TEST_F(SweepTest, ChainsSweptInTurnsDrawWhatEachDrawsAlone) {
   const auto n = Samplers_Count();
 
   Chain_Record& compiled = Chain_First();
-  const int32_t seeds[2] = {12345, 987654};
   // Each record alone, in whole sweeps.
   Trace alone[2];
   for (int c = 0; c < 2; ++c) {
@@ -179,6 +184,43 @@ TEST_F(SweepTest, ChainsSweptInTurnsDrawWhatEachDrawsAlone) {
             << " updates: sweep " << s + 1 << " differs at slot " << at;
       }
     }
+  }
+}
+
+TEST_F(SweepTest, ChainsSweptInTwoThreadsAtOnceDrawAndRecordWhatEachDoesAlone) {
+  Compile();
+  const std::array<Graph_Node*, 5> monitored = {N("b0"), N("tau"), N("c1"), N("lambda"), N("mu", 3)};
+  for (const Graph_Node* node : monitored) Monitors_SetMonitor(node->label, 1);
+  Chain_Record& compiled = Chain_First();
+
+  Trace alone[2];
+  std::array<double, monitored.size()> means[2];
+  for (int c = 0; c < 2; ++c) {
+    ChainRun run = Start(compiled, seeds[c]);
+    Plans_Begin();
+    SweepAll(run);
+    Plans_End();
+    for (size_t k = 0; k < monitored.size(); ++k) means[c][k] = MeanOf(monitored[k]);
+    alone[c] = std::move(run.trace);
+    ASSERT_EQ(alone[c].size(), static_cast<size_t>(sweeps + 1));
+  }
+
+  ChainRun runs[2] = {Start(compiled, seeds[0]), Start(compiled, seeds[1])};
+  Plans_Begin();
+  {
+    std::jthread first(SweepAll, std::ref(runs[0])), second(SweepAll, std::ref(runs[1]));
+  }
+  Plans_End();
+  for (int c = 0; c < 2; ++c) {
+    ASSERT_EQ(runs[c].trace.size(), alone[c].size()) << "chain " << c + 1;
+    for (size_t s = 0; s < alone[c].size(); ++s) {
+      size_t at = 0;
+      ASSERT_TRUE(SameBits(runs[c].trace[s], alone[c][s], at))
+          << "chain " << c + 1 << ": sweep " << s + 1 << " differs at slot " << at;
+    }
+    Chain_Bind(*runs[c].record);
+    for (size_t k = 0; k < monitored.size(); ++k)
+      EXPECT_EQ(MeanOf(monitored[k]), means[c][k]) << "chain " << c + 1 << ", monitor " << k;
   }
 }
 

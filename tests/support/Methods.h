@@ -1,0 +1,53 @@
+// Compiles a model as the compile command does, through the update methods,
+// the fast evaluators and the plans, for tests of the sweep.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "Pipeline.h"
+#include "commands/Chain.h"
+#include "graph/Determ.h"
+#include "output/Monitors.h"
+#include "sampling/ClassDen.h"
+#include "sampling/Plans.h"
+#include "sampling/Samplers.h"
+
+namespace test {
+
+class Methods : public Pipeline {
+ protected:
+  void SetUp() override {
+    Pipeline::SetUp();
+    InitClassDen();
+    InitSamplers();
+    InitPlans();
+  }
+  void TearDown() override {
+    Chain_Bind(Chain_First());  // a test's own records may be gone
+    Plans_EndChain();
+    Plans_End();
+    InitMonitors();
+    InitPlans();
+    InitSamplers();
+    Pipeline::TearDown();
+  }
+  void Compile(const std::string& model, const std::string& data, const std::string& inits = "") {
+    ASSERT_TRUE(Build(model, data, inits)) << Console();
+    InitClassDen();
+    InitSamplers();
+    ClassDen_ChooseUpdateMethod();
+    ASSERT_FALSE(ClassDen_error) << Console();
+    Determ_OptDeterm();
+    Plans_Build();
+  }
+  static Samplers_Sampler& RecordOf(const Graph_Node* node) {
+    for (int32_t i = 0; i < Samplers_Count(); ++i)
+      if (Samplers_At(i).node == node) return Samplers_At(i);
+    ADD_FAILURE() << "no record for node " << node->label;
+    return Samplers_At(0);
+  }
+};
+
+}  // namespace test
