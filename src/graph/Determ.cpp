@@ -18,6 +18,12 @@ thread_local constinit Determ_ChainPart* Determ_part = nullptr;
 
 namespace {
 
+// The bound chain's leftOut entries, read by every evaluation of a linear
+// form: kept apart from the part so that the hot path loads one pointer.
+thread_local constinit int32_t* leftOutOf = nullptr;
+
+void PointAtLeftOut() { leftOutOf = Determ_part != nullptr ? Determ_part->leftOut.data() : nullptr; }
+
 // The link cache: the logarithms a link computed on its way to the value of
 // the node just evaluated. linkFunc tells whether they belong to that value,
 // and which of them it computed: a mean's log for a log link, the logs of a
@@ -298,7 +304,7 @@ void KeepSlots(Graph_Node* form) {
 // single value; nothing when j lies beyond the parents.
 inline double Term(const int32_t* s, const double* v, int32_t m, int32_t n, int32_t j) {
   if (j < m) {
-    const int32_t first = j - j % 2;
+    const int32_t first = j & ~1;  // j is never negative
     return v[s[first]] * v[s[first + 1]];
   }
   if (j < n) return v[s[j]];
@@ -325,26 +331,18 @@ inline double FormSum(const Graph_Node* form) {
 // single term to re-form: leftOut is then n + 1 and the fast path forms
 // the whole sum. With the fast path on, only the active node's term is
 // formed afresh.
-double Eta(Graph_Node* node) {
-  const int32_t* c = node->stack.data();
-  const int32_t* s = c + firstSlot;
-  double* v = Graph_valueData;
-  const int32_t n = node->numParents;
-  const int32_t m = c[1];
-  if (Determ_fastLinear && n > 4) {
-    const int32_t j = Determ_part->leftOut[static_cast<size_t>(node->slot)];
-    if (j < n) return v[node->slot] + Term(s, v, m, n, j);
-    return j == n ? v[node->slot] : Sum(s, v, m, n);
-  }
+// The whole sum, with the partial sum and leftOut set for the active node:
+// kept out of line so that the fast path of Eta needs few registers.
+[[gnu::noinline]] double EtaAfresh(Graph_Node* node, const int32_t* s, double* v, int32_t m, int32_t n) {
   const double eta = Sum(s, v, m, n);
   if (n <= 4) return eta;
   Graph_Node* const* p = node->parents.data();
   int32_t j = 0;
   while (j < n && p[j] != Determ_activeNode) ++j;
   // The term at j is a product pair below m, else a single value.
-  int32_t k = j < m ? j - j % 2 + 2 : j + 1;
+  int32_t k = j < m ? (j & ~1) + 2 : j + 1;
   while (k < n && p[k] != Determ_activeNode) ++k;
-  int32_t& leftOut = Determ_part->leftOut[static_cast<size_t>(node->slot)];
+  int32_t& leftOut = leftOutOf[node->slot];
   if (j < n && k < n) {
     leftOut = n + 1;
   } else {
@@ -352,6 +350,20 @@ double Eta(Graph_Node* node) {
     v[node->slot] = j < n ? eta - Term(s, v, m, n, j) : eta;
   }
   return eta;
+}
+
+double Eta(Graph_Node* node) {
+  const int32_t* c = node->stack.data();
+  const int32_t* s = c + firstSlot;
+  double* v = Graph_valueData;
+  const int32_t n = node->numParents;
+  const int32_t m = c[1];
+  if (Determ_fastLinear && n > 4) {
+    const int32_t j = leftOutOf[node->slot];
+    if (j < n) return v[node->slot] + Term(s, v, m, n, j);
+    return j == n ? v[node->slot] : Sum(s, v, m, n);
+  }
+  return EtaAfresh(node, s, v, m, n);
 }
 
 double LinearValue(Graph_Node* node) {
@@ -632,7 +644,10 @@ bool IsLinkOp(int32_t op) { return Ops_Of(op).link; }
 void HoldsWholeSum(const Graph_Node* node) {
   std::vector<int32_t>& leftOut = Determ_part->leftOut;
   const auto at = static_cast<size_t>(node->slot);
-  if (leftOut.size() <= at) leftOut.resize(std::max(Graph_values->size(), at + 1), 0);
+  if (leftOut.size() <= at) {
+    leftOut.resize(std::max(Graph_values->size(), at + 1), 0);
+    PointAtLeftOut();
+  }
   leftOut[at] = node->numParents;
 }
 
@@ -743,6 +758,7 @@ void InitDeterm() {
   Determ_activeNode = nullptr;
   Determ_fastLinear = false;
   if (Determ_part != nullptr) *Determ_part = {};
+  PointAtLeftOut();
   lnMean = lnP = lnQ = 0.0;
   linkFunc = noLink;
   inside = false;
@@ -889,4 +905,7 @@ void Determ_Unmaintain(const std::vector<Graph_Node*>& forms) {
   Determ_part->sums.clear();
 }
 
-void Determ_Bind(Determ_ChainPart* part) { Determ_part = part; }
+void Determ_Bind(Determ_ChainPart* part) {
+  Determ_part = part;
+  PointAtLeftOut();
+}
