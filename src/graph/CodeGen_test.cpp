@@ -196,7 +196,29 @@ TEST_F(CodeGenTest, MultivariateParametersAndAggregates) {
   EXPECT_EQ(Graph_Own(Node("y")->parents[1]), 3.0);  // the category count
 }
 
+TEST_F(CodeGenTest, RangesAfterTheFirstNameTheBlockTheySpan) {
+  ASSERT_EQ(Generate("model m; var V[2, 2], R[2, 2], Q[3, 2], mu[2], P[3, 3], x[3, 3];\n"
+                     "{ V[1:2, 1:2] ~ dwish(R[1:2, 1:2], 3) Q[2:3, 1:2] ~ dwish(R[, ], 4)\n"
+                     "  for (i in 1:3) { x[1, i] ~ dnorm(0, 1) for (j in 1:3) { P[i, j] ~ dnorm(0, 1) } }\n"
+                     "  for (i in 1:2) { for (j in 1:2) { R[i, j] ~ dnorm(0, 1) } }\n"
+                     "  x[2, 1:3] ~ dmnorm(x[1, 1:3], P[1:3, 1:3]) }"),
+            "");
+  const int32_t v = SymTabs_FindName("V")->firstNode, r = SymTabs_FindName("R")->firstNode;
+  const int32_t q = SymTabs_FindName("Q")->firstNode, x = SymTabs_FindName("x")->firstNode;
+  for (int k = 0; k < 4; ++k) {
+    EXPECT_EQ(Node("V", k)->size, 4);
+    EXPECT_EQ(Node("V", k)->label, v);
+    EXPECT_EQ(Node("Q", 2 + k)->label, q + 2);
+    EXPECT_EQ(Node("Q", 2 + k)->parents[0]->label, r);
+  }
+  EXPECT_EQ(Node("V")->parents[0]->label, r);
+  EXPECT_EQ(Node("Q", 0), nullptr);  // the block begins at Q[2, 1]
+  EXPECT_EQ(Node("x", 3)->parents[0]->label, x);
+  EXPECT_EQ(Node("x", 3)->parents[1]->label, SymTabs_FindName("P")->firstNode);
+}
+
 TEST_F(CodeGenTest, Errors) {
+  const char* notContiguous = "Block is not contiguous: every index after the first range must span its whole extent.";
   const std::pair<const char*, const char*> cases[] = {
       {"{ a <- 1 a <- 2 }", "Node already infered to be data or stochastic."},
       {"{ a ~ dnorm(0, 1) a ~ dnorm(0, 1) }", "Node already defined."},
@@ -212,6 +234,11 @@ TEST_F(CodeGenTest, Errors) {
        "Deterministic node is too complex to generate code for"},
       {"{ a <- v[4] }", "Index expression greater than array bound."},
       {"{ a <- probit(b) }", "Unexpected token in deterministic expression."},
+      {"{ T[1:2, 1:2] ~ dwish(T[, ], 3) }", notContiguous},
+      {"{ v[1:3] ~ dmnorm(v[], T[1:3, 2:3]) }", notContiguous},
+      {"{ a ~ dnorm(T[1:1, 2:3], 1) }", notContiguous},
+      {"{ v[1:3] ~ dmnorm(v[] * 2, T[, ]) }", "Invalid use of mulivariate node."},
+      {"{ a ~ dnorm(b + v[4], 1) }", "Index expression greater than array bound."},
   };
   for (auto [body, message] : cases)
     EXPECT_EQ(Generate(std::string("model m; var a, b, k, v[3], w[2], T[3, 3];\n") + body), message)
