@@ -170,12 +170,24 @@ bool ReadExtents(Reader& r, const SymTabs_Name& name, bool all) {
   return true;
 }
 
+// Attributes R writes after the extents (dimnames = list(NULL, c("a", "b")))
+// tell nothing this program reads: they are passed over up to the closing
+// ")" of the structure, which stays the current token.
+bool SkipAttributes(Reader& r) {
+  for (int depth = 0; depth > 0 || r.t.kind != Scanner_rparen; Scanner_Get(r.t)) {
+    if (r.t.kind == Scanner_invalid) return Error(r, 0);
+    if (r.t.kind == Scanner_lparen) ++depth;
+    if (r.t.kind == Scanner_rparen) --depth;
+  }
+  return true;
+}
+
 // structure(...); the current token is "structure". Two forms:
 //   structure(.Data = c(...), .Dim = c(...)): the values row by row, last
 //     index fastest, as every list file of this program holds them;
 //   structure(c(...), dim = ...) or structure(c(...), .Dim = ...), the form
 //     R writes: the values column by column, first index fastest, with every
-//     extent given.
+//     extent given, and any attributes after them passed over.
 // The closing ")" is left for the list's loop to pass over.
 bool ReadStructure(Reader& r, const SymTabs_Name& name) {
   if (name.numIndices < 2) return Error(r, 25);
@@ -198,7 +210,8 @@ bool ReadStructure(Reader& r, const SymTabs_Name& name) {
   } else if (!ReadPoint(r) || !Expect(r, Scanner_Dim, 31)) {
     return false;
   }
-  return Expect(r, Scanner_equals, 15) && ReadExtents(r, name, byColumn);
+  if (!Expect(r, Scanner_equals, 15) || !ReadExtents(r, name, byColumn)) return false;
+  return !byColumn || SkipAttributes(r);
 }
 
 // One entry "name = ..." of a declared variable; the current token is the name.

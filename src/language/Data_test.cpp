@@ -114,6 +114,7 @@ TEST_F(DataTest, StructureFillsRowMajor) {
 TEST_F(DataTest, StructureWithoutDataKeyFillsColumnMajor) {
   Declare("x", {2, 3});
   Declare("z", {2, 3, 4});
+  Declare("s", {});
   const char* forms[] = {"dim = c(2, 3)", "dim = c(2L, 3L)", "dim = 2:3", ".Dim = 2:3", ".Dim = c(2L, 3L)"};
   for (const char* form : forms) {
     InitGraph();
@@ -136,6 +137,15 @@ TEST_F(DataTest, StructureWithoutDataKeyFillsColumnMajor) {
         for (int k = 1; k <= 4; ++k)
           EXPECT_EQ(Value(6 + ((i - 1) * 3 + (j - 1)) * 4 + (k - 1)), 100 * i + 10 * j + k) << dim;
   }
+  // Names R attaches to the rows and columns are passed over without a word.
+  InitGraph();
+  StartConsole();
+  List("list(x = structure(c(11, 21, 12, 22, 13, 23), dim = 2:3,\n"
+       "  dimnames = list(NULL, c(\"a\", \"b\", \"c\"))), s = 4)");
+  EXPECT_FALSE(Data_error);
+  EXPECT_EQ(Value(5), 23.0);
+  EXPECT_EQ(Value(30), 4.0);
+  EXPECT_FALSE(Logged("Warning")) << Console();
   // NA leaves its element without a node, wherever the column order puts it.
   InitGraph();
   List("list(x = structure(c(11, NA, 12, 22, 13, 23), dim = 2:3))");
@@ -298,6 +308,7 @@ TEST_F(DataTest, ErrorsAreReportedAtTheOffendingToken) {
       {"list(w = structure(c(1, 2, 3, 4, 5, 6), dims| = 2:3))", "Expected a period."},
       {"list(w = structure(c(1, 2, 3, 4, 5, 6), .Data| = 2:3))", "Expected key word Dim."},
       {"list(w = structure(c(1, 2, 3, 4, 5)|, dim = 2:3))", "Size of file object different to declared size."},
+      {"list(w = structure(c(1, 2, 3, 4, 5, 6), dim = 2:3, dimnames = list(NULL|", "Expected a right parenthesis."},
       {w + ", dim| = c(2, 3)))", "Expected a period."},
   };
   for (const auto& [marked, message] : cases) {
