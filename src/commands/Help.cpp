@@ -55,6 +55,9 @@ constexpr Messages_Entry entries[] = {
     {63, "     Unkown help option."},
     {64, "     The run ends with exit status 0, or 1 when it stopped on an"},
     {65, "     error (a failed compile or update, a node error)."},
+    {66, "     Data files: structure(.Data = c(...), .Dim = c(2, 3)) is read row"},
+    {67, "     by row, last index fastest; structure(c(...), dim = c(2, 3)), as R"},
+    {68, "     writes it (also .Dim =, c(2L, 3L) or 2:3), column by column."},
     {70, " Help is available on the following functions:"},
     {71, "    cloglog  equals   exp     inprod   inverse  log"},
     {72, "    logdet   logfact  loggam  logit    max      mean   min"},
@@ -63,6 +66,9 @@ constexpr Messages_Entry entries[] = {
     {81, "    dbern    dbeta    dbin    dcat    dchisq  ddirch  dexp   dgamma"},
     {82, "    dlnorm   dlogis   dmnorn  dmulti  dnorn   dpois   dunif  dt     dweib"},
     {83, "    dwish"},
+    {84, " Parameters may be expressions:  y[i] ~ dnorm(a + b * x[i], tau)"},
+    {85, " A block may be named with ranges:  Omega[1:2, 1:2] ~ dwish(R[, ], 3)"},
+    {86, " (after its first range every index spans its whole extent)."},
     {90, "   cloglog(p) == log(-log(1 - p)) "},
     {91, "    exp(x)     == e raised to the power x "},
     {92, "    inprod(a[],b[]) == inner product of a and b "},
@@ -114,7 +120,7 @@ struct CommandTopic {
 constexpr CommandTopic commandTopics[] = {
     {Scanner_compile, 25, 27}, {Scanner_update, 28, 30}, {Scanner_monitor, 31, 33},
     {Scanner_clear, 34, 36},   {Scanner_q, 37, 38, 64, 65}, {Scanner_diag, 39, 40},
-    {Scanner_graph, 41, 42},   {Scanner_iter, 43, 44},   {Scanner_data, 45, 46},
+    {Scanner_graph, 41, 42},   {Scanner_iter, 43, 44},   {Scanner_data, 45, 46, 66, 68},
     {Scanner_inits, 47, 48},   {Scanner_model, 49, 50},  {Scanner_string, 51, 53},
     {Scanner_out, 54, 56},     {Scanner_save, 57, 59},   {Scanner_stats, 60, 62},
 };
@@ -173,7 +179,7 @@ void Help_Message(int n) {
 void Help_HelpMessage(int32_t topic) {
   if (topic == Scanner_invalid) return;
   if (topic == Scanner_functions) return List(70, 73);
-  if (topic == Scanner_distributions) return List(80, 83);
+  if (topic == Scanner_distributions) return List(80, 86);
   for (const CommandTopic& c : commandTopics) {
     if (c.code != topic) continue;
     Write_Ln();

@@ -47,11 +47,24 @@ TEST_F(HelpTest, QuitTellsTheExitStatus) {
   EXPECT_EQ(Shown(Scanner_clear), "\n" + E(34) + "\n\n" + E(35) + "\n" + E(36) + "\n\n");
 }
 
+// The list of distributions shows parameters written as expressions and
+// blocks named with ranges; the data topic says which order each structure
+// form means.
+TEST_F(HelpTest, TheModelAndDataFormsUsersWriteAreShown) {
+  const std::string d = Shown(Scanner_distributions);
+  EXPECT_NE(d.find("dnorm(a + b * x[i], tau)"), std::string::npos) << d;
+  EXPECT_NE(d.find("Omega[1:2, 1:2] ~ dwish"), std::string::npos) << d;
+  const std::string data = Shown(Scanner_data);
+  EXPECT_EQ(data.find("\n" + E(45) + "\n\n" + E(46) + "\n"), 0u) << data;
+  EXPECT_NE(data.find("row\n     by row"), std::string::npos) << data;
+  EXPECT_NE(data.find("column by column."), std::string::npos) << data;
+}
+
 TEST_F(HelpTest, FunctionsAndDistributions) {
   EXPECT_EQ(Shown(Scanner_logit), "\n\n" + E(94) + "\n");
   EXPECT_EQ(Shown(Scanner_dnorm), "\n\n" + E(119) + "\n");
   EXPECT_EQ(Shown(Scanner_functions), List(70, 73));
-  EXPECT_EQ(Shown(Scanner_distributions), List(80, 83));
+  EXPECT_EQ(Shown(Scanner_distributions), List(80, 86));
   EXPECT_EQ(E(63), "     Unkown help option.");
   EXPECT_EQ(E(80), " Help is avaialable on the followig distributions:");
 }

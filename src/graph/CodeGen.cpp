@@ -22,7 +22,7 @@ enum Error {
   notInteger = 6, aboveBound = 7, belowOne = 8, variableIndex = 9, multivariate = 43,
   unexpectedToken = 44, alreadyDefined = 51, sizeMismatch = 52, alreadyInferred = 64,
   undefinedNode = 73, undefinedParent = 78, undefinedElement = 74, tooComplex = 83,
-  badSize = 84, loopsTooLong = 95, wrongSize = 97, boundsImplied = 75,
+  badSize = 84, loopsTooLong = 95, wrongSize = 97, boundsImplied = 75, notContiguous = 40,
 };
 
 // Unrolling more steps than this in one pass means loops that could never
@@ -106,8 +106,31 @@ struct Span {
   int32_t stride[3] = {0, 0, 0};
 };
 
-bool Offset(const Parser_Tree* ref, Span& s) {
+// A reference that names a block (a left part, a parameter, an operand) is
+// its first node and a count of consecutive nodes, so every index written
+// after its first range or empty position must span the whole extent. Fed
+// the index positions last index first, this remembers the latest-written
+// one seen so far that does not, and refuses it once a range or empty
+// position is written before it.
+struct Block {
+  const Parser_Tree* partial = nullptr;
+
+  bool Next(const Parser_Tree* entry, int32_t lo, int32_t hi, int32_t extent) {
+    const bool range = entry->left == nullptr || entry->right != nullptr;
+    if (range && partial != nullptr) {
+      Error(partial->position, notContiguous);
+      return false;
+    }
+    if (lo != 1 || hi != extent) partial = entry->left;
+    return true;
+  }
+};
+
+// With block set the reference must name consecutive nodes (Block); the
+// arguments of the aggregates and matrix functions step through theirs.
+bool Offset(const Parser_Tree* ref, Span& s, bool block) {
   const SymTabs_Name* name = ref->name;
+  Block run;
   s = Span{};
   s.start = name->firstNode;
   int32_t stride = 1;
@@ -126,6 +149,7 @@ bool Offset(const Parser_Tree* ref, Span& s) {
         }
       }
     }
+    if (block && !run.Next(e, lo, hi, d)) return false;
     if (e->left == nullptr || e->right != nullptr) {
       s.extent[s.ranges] = hi - lo + 1;
       s.stride[s.ranges] = stride;
@@ -209,15 +233,17 @@ Graph_Node* Leaf(const Parser_Tree* e, int32_t& count, int64_t origin) {
   int picks = 0;
   std::vector<Graph_Node*> indices;
   std::vector<int32_t> code{Determ_pick, 0, 0};
+  Block run;
   int slot = 0;
   for (const Parser_Tree* entry = e->next; entry != nullptr; entry = entry->next, ++slot) {
     int32_t d = name->dims[slot];
     const Parser_Tree* index = entry->left;
     if (index == nullptr) {
       count *= d;
+      if (!run.Next(entry, 1, d, d)) return nullptr;
     } else if (index->kind == Parser_variableRef && entry->right == nullptr) {
       Span is;
-      if (!Offset(index, is)) return nullptr;
+      if (!Offset(index, is, true)) return nullptr;
       if (is.count != 1) {
         Error(index->position, multivariate);
         return nullptr;
@@ -230,9 +256,10 @@ Graph_Node* Leaf(const Parser_Tree* e, int32_t& count, int64_t origin) {
       if (n->kind == Graph_data) {
         int32_t k = 0;
         if (!DataIndex(n, k)) Error(index->position, notInteger);
-        if (CodeGen_error || !InRange(index, k, d)) return nullptr;
+        if (CodeGen_error || !InRange(index, k, d) || !run.Next(entry, k, k, d)) return nullptr;
         base += (k - 1) * stride;
       } else {
+        if (!run.Next(entry, 0, 0, d)) return nullptr;  // any element: never the whole extent
         indices.push_back(n);
         code.push_back(d);
         code.push_back(stride);
@@ -249,6 +276,7 @@ Graph_Node* Leaf(const Parser_Tree* e, int32_t& count, int64_t origin) {
         Error(entry->right->position, belowOne);
         return nullptr;
       }
+      if (!run.Next(entry, lo, hi, d)) return nullptr;
       count *= hi - lo + 1;
       base += (lo - 1) * stride;
     }
@@ -274,11 +302,11 @@ bool IsLeaf(int32_t kind) {
 // Special codes: inner product, aggregates, matrix functions.
 bool SpecialCode(const Parser_Tree* e, std::vector<int32_t>& code) {
   Span a;
-  if (!Offset(e->left, a)) return false;
+  if (!Offset(e->left, a, false)) return false;
   switch (e->kind) {
     case Scanner_inprod: {
       Span b;
-      if (!Offset(e->right, b)) return false;
+      if (!Offset(e->right, b, false)) return false;
       if (a.extent[0] != b.extent[0]) {
         Error(e->position, sizeMismatch);
         return false;
@@ -357,7 +385,7 @@ struct Writer {
 
 void AllocateNodes(Parser_Tree* r) {
   Span left;
-  if (!Offset(r->left, left)) return;
+  if (!Offset(r->left, left, true)) return;
   for (int32_t k = 0; k < left.count; ++k) {
     int32_t number = left.start + k;
     Graph_Node* n = Graph_nodes[number];
@@ -382,17 +410,38 @@ void AllocateNodes(Parser_Tree* r) {
 
 Writer writer;  // reused for every relation
 
+// The code of a single logical node defined by the expression: an aggregate
+// or inner product as a whole takes its special code, anything else is
+// written as postfix code.
+void GiveCode(Graph_Node* target, const Parser_Tree* e, int64_t position) {
+  if (IsSpecial(e->kind) && e->kind != Scanner_logdet) {
+    std::vector<int32_t> code;
+    if (SpecialCode(e, code)) Attach(target, code, {});
+    return;
+  }
+  writer.code.clear();
+  writer.parents.clear();
+  writer.depth = writer.maxDepth = 0;
+  writer.origin = position;
+  writer.Write(e);
+  if (CodeGen_error) return;
+  writer.code.push_back(Determ_end);
+  // Code, operands and value stack all have fixed limits.
+  if (writer.maxDepth > Determ_stackSize || !Attach(target, writer.code, writer.parents))
+    return Error(position, tooComplex);
+}
+
 void LogicalRelation(Parser_Tree* r) {
   if (r->kind != Parser_logical) return;
   Span left;
-  if (!Offset(r->left, left)) return;
+  if (!Offset(r->left, left, true)) return;
   Graph_Node* target = Graph_nodes[left.start];
   target->size = left.count;
   const Parser_Tree* e = r->right;
   if (e->kind == Scanner_inverse) {
     Span m;
     int32_t n = 0;
-    if (!Offset(e->left, m) || !SquareMatrix(m, e, n)) return;
+    if (!Offset(e->left, m, false) || !SquareMatrix(m, e, n)) return;
     if (left.count != n * n) return Error(e->position, multivariate);
     std::vector<int32_t> code{Determ_inverse, left.start, m.start, n, 1, n, n};
     for (int32_t k = 0; k < left.count; ++k) {
@@ -407,21 +456,40 @@ void LogicalRelation(Parser_Tree* r) {
   }
   if (left.count != 1) return Error(e->position, multivariate);
   NoteOrigin(target, r->position);
-  if (IsSpecial(e->kind) && e->kind != Scanner_logdet) {
-    std::vector<int32_t> code;
-    if (SpecialCode(e, code)) Attach(target, code, {});
-    return;
+  GiveCode(target, e, r->position);
+}
+
+// The hidden logical nodes of the parameters written as expressions, in the
+// order the relations are met with the loops unrolled; the stochastic pass
+// meets them again in that order and takes them from here.
+std::vector<Graph_Node*> hiddenParameters;
+size_t nextHidden = 0;
+
+bool IsExpression(const Parser_Tree* entry) {
+  return entry->kind == Parser_entry && entry->left != nullptr && !IsLeaf(entry->left->kind);
+}
+
+// Each parameter written as an expression becomes a hidden logical node with
+// the code a named logical node defined by the same expression would get, made
+// in this pass so that it is folded, classified and optimised like one.
+void ParameterExpressions(Parser_Tree* r) {
+  for (const Parser_Tree* entry = r->right->next; entry != nullptr && !CodeGen_error; entry = entry->next) {
+    if (!IsExpression(entry)) continue;
+    Graph_Node* n = Graph_NewNode();
+    n->kind = Graph_logical;
+    Graph_Link(n);
+    n->label = Graph_totalNumNodes - 1;
+    NoteOrigin(n, r->position);
+    GiveCode(n, entry->left, r->position);
+    hiddenParameters.push_back(n);
   }
-  writer.code.clear();
-  writer.parents.clear();
-  writer.depth = writer.maxDepth = 0;
-  writer.origin = r->position;
-  writer.Write(e);
-  if (CodeGen_error) return;
-  writer.code.push_back(Determ_end);
-  // Code, operands and value stack all have fixed limits.
-  if (writer.maxDepth > Determ_stackSize || !Attach(target, writer.code, writer.parents))
-    return Error(r->position, tooComplex);
+}
+
+void CodeRelation(Parser_Tree* r) {
+  if (r->kind == Parser_logical)
+    LogicalRelation(r);
+  else
+    ParameterExpressions(r);
 }
 
 // Every element start + i * stride_1 + j * stride_2 + k * stride_3 of up to
@@ -622,7 +690,10 @@ bool CollectParameters(Relation& rel) {
   for (const Parser_Tree* entry = rel.dist->next; entry != nullptr; entry = entry->next) {
     Parameter p;
     p.where = entry->left != nullptr ? entry->left : entry;
-    if (entry->left != nullptr) {
+    if (IsExpression(entry)) {
+      p.node = hiddenParameters[nextHidden++];
+      p.count = 1;
+    } else if (entry->left != nullptr) {
       p.node = Leaf(entry->left, p.count, rel.r->position);
       if (CodeGen_error) return false;
     }
@@ -761,7 +832,7 @@ void StochasticRelation(Parser_Tree* r) {
   Relation rel;
   rel.r = r;
   rel.dist = r->right;
-  if (!Offset(r->left, rel.left)) return;
+  if (!Offset(r->left, rel.left, true)) return;
   rel.n = rel.left.count;
   if (!CollectParameters(rel)) return;
   rel.density = DensityOf(rel.dist->kind);
@@ -775,12 +846,16 @@ void InitCodeGen() {
   CodeGen_error = false;
   origin.clear();
   writer = Writer{};
+  hiddenParameters.clear();
+  nextHidden = 0;
 }
 
 void CodeGen_WriteGraph(Parser_Tree* head) {
   CodeGen_error = false;
+  hiddenParameters.clear();
+  nextHidden = 0;
   Walk(head, AllocateNodes);
-  if (!CodeGen_error) Walk(head, LogicalRelation);
+  if (!CodeGen_error) Walk(head, CodeRelation);
   if (!CodeGen_error) FoldPass();
   if (!CodeGen_error) Walk(head, StochasticRelation);
 }

@@ -1,8 +1,13 @@
 #include "graph/CodeGen.h"
 
+#include <bit>
 #include <vector>
 
 #include "FrontEnd.h"
+#include "Methods.h"
+#include "numerics/RandNum.h"
+#include "sampling/DFreeARS.h"
+#include "sampling/GibbsSam.h"
 #include "graph/Determ.h"
 #include "store/Distrib.h"
 
@@ -191,7 +196,29 @@ TEST_F(CodeGenTest, MultivariateParametersAndAggregates) {
   EXPECT_EQ(Graph_Own(Node("y")->parents[1]), 3.0);  // the category count
 }
 
+TEST_F(CodeGenTest, RangesAfterTheFirstNameTheBlockTheySpan) {
+  ASSERT_EQ(Generate("model m; var V[2, 2], R[2, 2], Q[3, 2], mu[2], P[3, 3], x[3, 3];\n"
+                     "{ V[1:2, 1:2] ~ dwish(R[1:2, 1:2], 3) Q[2:3, 1:2] ~ dwish(R[, ], 4)\n"
+                     "  for (i in 1:3) { x[1, i] ~ dnorm(0, 1) for (j in 1:3) { P[i, j] ~ dnorm(0, 1) } }\n"
+                     "  for (i in 1:2) { for (j in 1:2) { R[i, j] ~ dnorm(0, 1) } }\n"
+                     "  x[2, 1:3] ~ dmnorm(x[1, 1:3], P[1:3, 1:3]) }"),
+            "");
+  const int32_t v = SymTabs_FindName("V")->firstNode, r = SymTabs_FindName("R")->firstNode;
+  const int32_t q = SymTabs_FindName("Q")->firstNode, x = SymTabs_FindName("x")->firstNode;
+  for (int k = 0; k < 4; ++k) {
+    EXPECT_EQ(Node("V", k)->size, 4);
+    EXPECT_EQ(Node("V", k)->label, v);
+    EXPECT_EQ(Node("Q", 2 + k)->label, q + 2);
+    EXPECT_EQ(Node("Q", 2 + k)->parents[0]->label, r);
+  }
+  EXPECT_EQ(Node("V")->parents[0]->label, r);
+  EXPECT_EQ(Node("Q", 0), nullptr);  // the block begins at Q[2, 1]
+  EXPECT_EQ(Node("x", 3)->parents[0]->label, x);
+  EXPECT_EQ(Node("x", 3)->parents[1]->label, SymTabs_FindName("P")->firstNode);
+}
+
 TEST_F(CodeGenTest, Errors) {
+  const char* notContiguous = "Block is not contiguous: every index after the first range must span its whole extent.";
   const std::pair<const char*, const char*> cases[] = {
       {"{ a <- 1 a <- 2 }", "Node already infered to be data or stochastic."},
       {"{ a ~ dnorm(0, 1) a ~ dnorm(0, 1) }", "Node already defined."},
@@ -207,6 +234,11 @@ TEST_F(CodeGenTest, Errors) {
        "Deterministic node is too complex to generate code for"},
       {"{ a <- v[4] }", "Index expression greater than array bound."},
       {"{ a <- probit(b) }", "Unexpected token in deterministic expression."},
+      {"{ T[1:2, 1:2] ~ dwish(T[, ], 3) }", notContiguous},
+      {"{ v[1:3] ~ dmnorm(v[], T[1:3, 2:3]) }", notContiguous},
+      {"{ a ~ dnorm(T[1:1, 2:3], 1) }", notContiguous},
+      {"{ v[1:3] ~ dmnorm(v[] * 2, T[, ]) }", "Invalid use of mulivariate node."},
+      {"{ a ~ dnorm(b + v[4], 1) }", "Index expression greater than array bound."},
   };
   for (auto [body, message] : cases)
     EXPECT_EQ(Generate(std::string("model m; var a, b, k, v[3], w[2], T[3, 3];\n") + body), message)
@@ -238,6 +270,101 @@ TEST_F(CodeGenTest, LogicalChainsOfAnyLengthAreGenerated) {
 TEST_F(CodeGenTest, AnOperandWithoutANodeEndsTheRun) {
   EXPECT_EXIT(Generate("model m; var a, b;\n{ a <- b + 1 }"), testing::ExitedWithCode(1), "");
   EXPECT_NE(Console().find("Node has undefined parent."), std::string::npos);
+}
+
+// A parameter written as an expression and the same model with the expression
+// given a name: the stochastic nodes of both must get the same update method
+// and plan and draw the same values from the same seed, bit for bit.
+class ParameterExpressionTest : public test::Methods {
+ protected:
+  struct Run {
+    std::vector<Samplers_Proc> methods;
+    std::vector<int32_t> plans;
+    std::vector<double> values;  // every stochastic node named by `names`, after each sweep
+  };
+
+  // The declared stochastic nodes of the variables named, in declaration order.
+  static std::vector<Graph_Node*> Stochastic(const std::vector<std::string>& names) {
+    std::vector<Graph_Node*> nodes;
+    for (const std::string& name : names) {
+      const SymTabs_Name* n = SymTabs_FindName(name);
+      for (int32_t k = n->firstNode; k <= n->lastNode; ++k)
+        if (Graph_nodes[k] != nullptr && Graph_nodes[k]->kind == Graph_stochastic) nodes.push_back(Graph_nodes[k]);
+    }
+    return nodes;
+  }
+
+  Run Sample(const std::string& model, const std::string& data, const std::vector<std::string>& names) {
+    Run run;
+    Compile(model, data);
+    if (HasFatalFailure()) return run;
+    const std::vector<Graph_Node*> nodes = Stochastic(names);
+    for (const Graph_Node* n : nodes) {
+      run.methods.push_back(RecordOf(n).update);
+      run.plans.push_back(RecordOf(n).plan);
+    }
+    EXPECT_TRUE(RandNum_SetSeed(4711));
+    Plans_Begin();
+    Plans_BeginChain();
+    for (int sweep = 0; sweep < 2 * Plans_resumEvery + 5; ++sweep) {
+      bool aborted = false, error = false;
+      Samplers_Update(aborted, error);
+      EXPECT_FALSE(error) << Samplers_part->failure;
+      Plans_SweepDone();
+      for (const Graph_Node* n : nodes) run.values.push_back(Graph_Own(n));
+    }
+    Plans_EndChain();
+    Plans_End();
+    return run;
+  }
+};
+
+TEST_F(ParameterExpressionTest, DrawsAndMethodsEqualThoseOfANamedLogicalNode) {
+  const std::string data =
+      "list(x = c(-1.2, -0.3, 0.4, 1.1, 1.9), y = c(-1.4, 0.2, 0.9, 2.3, 3.8), r = c(0, 0, 1, 1, 1),"
+      " w = c(1, 2, 1, 0.5, 1), s = 3, f = 5, n = 12, k = 4)";
+  struct Case {
+    const char* what;
+    const char* hidden;   // the body with parameters written as expressions
+    const char* named;    // the same with each expression a named logical node
+    Samplers_Proc methodOfA;
+  };
+  const Case cases[] = {
+      {"linear mean, conjugate normal with plans",
+       "for (i in 1:5) { y[i] ~ dnorm(a + b * x[i], tau) } a ~ dnorm(0, 0.01) b ~ dnorm(0, 0.01) tau ~ dgamma(1, 1)",
+       "for (i in 1:5) { m[i] <- a + b * x[i] y[i] ~ dnorm(m[i], tau) } a ~ dnorm(0, 0.01) b ~ dnorm(0, 0.01)"
+       " tau ~ dgamma(1, 1)", GibbsSam_Normal},
+      {"negated mean and weighted precision",
+       "for (i in 1:5) { y[i] ~ dnorm(-a, tau * w[i]) } a ~ dnorm(0, 0.01) tau ~ dgamma(1, 1)",
+       "for (i in 1:5) { m[i] <- -a q[i] <- tau * w[i] y[i] ~ dnorm(m[i], q[i]) } a ~ dnorm(0, 0.01)"
+       " tau ~ dgamma(1, 1)", GibbsSam_Normal},
+      {"folded prior parameters, conjugate beta",
+       "a ~ dbeta(1 + s, 1 + f) k ~ dbin(a, n)",
+       "m[1] <- 1 + s m[2] <- 1 + f a ~ dbeta(m[1], m[2]) k ~ dbin(a, n)", GibbsSam_Beta},
+      {"logistic predictor, adaptive rejection",
+       "for (i in 1:5) { r[i] ~ dbern(1 / (1 + exp(-(a + b * x[i])))) } a ~ dnorm(0, 0.1) b ~ dnorm(0, 0.1)",
+       "for (i in 1:5) { m[i] <- 1 / (1 + exp(-(a + b * x[i]))) r[i] ~ dbern(m[i]) } a ~ dnorm(0, 0.1)"
+       " b ~ dnorm(0, 0.1)", DFreeARS_FullArs},
+      {"scale mixture and an aggregate",
+       "for (i in 1:5) { y[i] ~ dt(a * 2 - sum(x[]), tau, 4) } a ~ dnorm(0, 0.01) tau ~ dgamma(1, 1)",
+       "for (i in 1:5) { m[i] <- a * 2 - sum(x[]) y[i] ~ dt(m[i], tau, 4) } a ~ dnorm(0, 0.01)"
+       " tau ~ dgamma(1, 1)", GibbsSam_Normal},
+  };
+  const std::string declarations = "var x[5], y[5], r[5], w[5], s, f, n, k, a, b, tau";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // The names come last, so every other node keeps its number.
+    const Run hidden = Sample(declarations + ";\n{ " + c.hidden + " }", data, {"a", "b", "tau"});
+    const Run named = Sample(declarations + ", m[5], q[5];\n{ " + c.named + " }", data, {"a", "b", "tau"});
+    if (HasFatalFailure()) return;
+    ASSERT_FALSE(hidden.methods.empty());
+    EXPECT_EQ(hidden.methods[0], c.methodOfA);
+    EXPECT_EQ(hidden.methods, named.methods);
+    EXPECT_EQ(hidden.plans, named.plans);
+    ASSERT_EQ(hidden.values.size(), named.values.size());
+    for (size_t i = 0; i < named.values.size(); ++i)
+      ASSERT_EQ(std::bit_cast<uint64_t>(hidden.values[i]), std::bit_cast<uint64_t>(named.values[i])) << "draw " << i;
+  }
 }
 
 }  // namespace

@@ -93,17 +93,33 @@ bool ReadNumber(Reader& r, const SymTabs_Name& name, int64_t k) {
   return Store(r, name, k, negative ? -value : value);
 }
 
+// Where the k-th value of a list written column by column (the first index
+// varying fastest) goes in the row-major order of the nodes.
+int64_t ColumnToRow(const SymTabs_Name& name, int64_t k) {
+  const int n = name.numIndices;  // dims[] hold the last index first
+  int64_t index[3] = {0, 0, 0};
+  for (int j = 0; j < n; ++j) {
+    index[j] = k % name.dims[n - 1 - j];
+    k /= name.dims[n - 1 - j];
+  }
+  int64_t offset = 0;
+  for (int j = 0; j < n; ++j) offset = offset * name.dims[n - 1 - j] + index[j];
+  return offset;
+}
+
 // The values of c(...); the "(" is the current token. Afterwards the current
 // token is the one after the list, which the caller expects to be ")".
-bool ReadNumberList(Reader& r, const SymTabs_Name& name) {
+// byColumn: the values come column by column rather than row by row.
+bool ReadNumberList(Reader& r, const SymTabs_Name& name, bool byColumn = false) {
+  const int64_t size = Size(name);
   int64_t k = 0;
   do {
     Scanner_Get(r.t);
-    if (!ReadNumber(r, name, k)) return false;
+    if (!ReadNumber(r, name, byColumn && k < size ? ColumnToRow(name, k) : k)) return false;
     ++k;
     Scanner_Get(r.t);
   } while (r.t.kind == Scanner_comma);
-  return k == Size(name) || Error(r, 24);
+  return k == size || Error(r, 24);
 }
 
 // A "." directly followed by the D of Data or Dim.
@@ -112,32 +128,90 @@ bool ReadPoint(Reader& r) {
   return r.t.ch == 'D' || Error(r, 28);
 }
 
-// structure(.Data = c(...), .Dim = c(...)); the current token is "structure".
-// The closing ")" is left for the list's loop to pass over.
-bool ReadStructure(Reader& r, const SymTabs_Name& name) {
+// An integer extent as the current token, an L after it passed over.
+bool ReadExtent(Reader& r, int32_t& extent) {
+  if (r.t.kind != Scanner_integer) return Error(r, 32);
+  extent = r.t.intValue;
+  return EndOfNumber(r) || Error(r, 32);
+}
+
+// The extents after "dim =" or ".Dim =", first index first: c(2, 3),
+// c(2L, 3L) or the run 2:3. Each must be the declared extent of its index;
+// there may be no more than the variable has indices, and with all set no
+// fewer. Afterwards the current token is the one after them.
+bool ReadExtents(Reader& r, const SymTabs_Name& name, bool all) {
   const int32_t n = name.numIndices;
-  if (n < 2) return Error(r, 25);
-  if (!Expect(r, Scanner_lparen, 26) || !ReadPoint(r) || !Expect(r, Scanner_Data, 29) ||
-      !Expect(r, Scanner_equals, 15) || !Expect(r, Scanner_c, 30) || !Expect(r, Scanner_lparen, 26) ||
-      !ReadNumberList(r, name))
-    return false;
-  if (r.t.kind != Scanner_rparen) return Error(r, 0);
-  if (!Expect(r, Scanner_comma, 2) || !ReadPoint(r) || !Expect(r, Scanner_Dim, 31) ||
-      !Expect(r, Scanner_equals, 15) || !Expect(r, Scanner_c, 30) || !Expect(r, Scanner_lparen, 26))
-    return false;
-  // The extents are written first index first; the record keeps them last index first.
-  int32_t i = 0;
-  do {
-    if (!Expect(r, Scanner_integer, 32)) return false;
-    const int32_t extent = r.t.intValue;
-    if (!EndOfNumber(r)) return Error(r, 32);
-    if (i >= n || extent != name.dims[n - 1 - i]) return Error(r, 33);
-    ++i;
+  int32_t i = 0;  // extents compared so far
+  // The record keeps the extents last index first.
+  const auto compare = [&](int32_t extent) { return (i < n && extent == name.dims[n - 1 - i++]) || Error(r, 33); };
+  Scanner_Get(r.t);
+  if (r.t.kind == Scanner_integer) {
+    int32_t from = 0, to = 0;
+    if (!ReadExtent(r, from) || !Expect(r, Scanner_colon, 30)) return false;
     Scanner_Get(r.t);
-  } while (r.t.kind == Scanner_comma);
-  if (r.t.kind != Scanner_rparen) return Error(r, 2);
+    if (!ReadExtent(r, to)) return false;
+    for (int32_t e = from;; e += from <= to ? 1 : -1) {
+      if (!compare(e)) return false;
+      if (e == to) break;
+    }
+  } else {
+    if (r.t.kind != Scanner_c) return Error(r, 30);
+    if (!Expect(r, Scanner_lparen, 26)) return false;
+    do {
+      Scanner_Get(r.t);
+      int32_t extent = 0;
+      if (!ReadExtent(r, extent) || !compare(extent)) return false;
+      Scanner_Get(r.t);
+    } while (r.t.kind == Scanner_comma);
+    if (r.t.kind != Scanner_rparen) return Error(r, 2);
+  }
+  if (all && i < n) return Error(r, 33);
   Scanner_Get(r.t);
   return true;
+}
+
+// Attributes R writes after the extents (dimnames = list(NULL, c("a", "b")))
+// tell nothing this program reads: they are passed over up to the closing
+// ")" of the structure, which stays the current token.
+bool SkipAttributes(Reader& r) {
+  for (int depth = 0; depth > 0 || r.t.kind != Scanner_rparen; Scanner_Get(r.t)) {
+    if (r.t.kind == Scanner_invalid) return Error(r, 0);
+    if (r.t.kind == Scanner_lparen) ++depth;
+    if (r.t.kind == Scanner_rparen) --depth;
+  }
+  return true;
+}
+
+// structure(...); the current token is "structure". Two forms:
+//   structure(.Data = c(...), .Dim = c(...)): the values row by row, last
+//     index fastest, as every list file of this program holds them;
+//   structure(c(...), dim = ...) or structure(c(...), .Dim = ...), the form
+//     R writes: the values column by column, first index fastest, with every
+//     extent given, and any attributes after them passed over.
+// The closing ")" is left for the list's loop to pass over.
+bool ReadStructure(Reader& r, const SymTabs_Name& name) {
+  if (name.numIndices < 2) return Error(r, 25);
+  if (!Expect(r, Scanner_lparen, 26)) return false;
+  Scanner_Get(r.t);
+  const bool byColumn = r.t.kind == Scanner_c;
+  if (!byColumn) {
+    if (r.t.kind != Scanner_period) return Error(r, 27);
+    if (r.t.ch != 'D') return Error(r, 28);
+    if (!Expect(r, Scanner_Data, 29) || !Expect(r, Scanner_equals, 15) || !Expect(r, Scanner_c, 30))
+      return false;
+  }
+  if (!Expect(r, Scanner_lparen, 26) || !ReadNumberList(r, name, byColumn)) return false;
+  if (r.t.kind != Scanner_rparen) return Error(r, 0);
+  if (!Expect(r, Scanner_comma, 2)) return false;
+  Scanner_Token key = r.t;
+  Scanner_Get(key);
+  if (byColumn && key.kind == Scanner_name && key.text == "dim") {
+    r.t = key;
+  } else if (!ReadPoint(r) || !Expect(r, Scanner_Dim, 31)) {
+    return false;
+  }
+  if (!Expect(r, Scanner_equals, 15) || !ReadExtents(r, name, byColumn)) return false;
+  return !byColumn || SkipAttributes(r);
 }
 
 // One entry "name = ..." of a declared variable; the current token is the name.

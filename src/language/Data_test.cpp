@@ -108,6 +108,52 @@ TEST_F(DataTest, StructureFillsRowMajor) {
   }
 }
 
+// R writes an array without .Data =, column by column: the first index
+// varies fastest. Whatever the form of its extents, each element must land
+// where the row-by-row form puts it.
+TEST_F(DataTest, StructureWithoutDataKeyFillsColumnMajor) {
+  Declare("x", {2, 3});
+  Declare("z", {2, 3, 4});
+  Declare("s", {});
+  const char* forms[] = {"dim = c(2, 3)", "dim = c(2L, 3L)", "dim = 2:3", ".Dim = 2:3", ".Dim = c(2L, 3L)"};
+  for (const char* form : forms) {
+    InitGraph();
+    List(std::string("list(x = structure(c(11, 21, 12, 22, 13, 23), ") + form + "))");
+    EXPECT_FALSE(Data_error) << form;
+    for (int i = 1; i <= 2; ++i)
+      for (int j = 1; j <= 3; ++j) EXPECT_EQ(Value((i - 1) * 3 + (j - 1)), 10 * i + j) << form;
+  }
+  // z[i,j,k] = 100 i + 10 j + k, written with i fastest, then j, then k.
+  std::string values;
+  for (int k = 1; k <= 4; ++k)
+    for (int j = 1; j <= 3; ++j)
+      for (int i = 1; i <= 2; ++i) values += (values.empty() ? "" : ", ") + std::to_string(100 * i + 10 * j + k);
+  for (const char* dim : {"2:4", "c(2L, 3L, 4L)"}) {
+    InitGraph();
+    List("list(z = structure(c(" + values + "), dim = " + dim + "))");
+    EXPECT_FALSE(Data_error) << dim;
+    for (int i = 1; i <= 2; ++i)
+      for (int j = 1; j <= 3; ++j)
+        for (int k = 1; k <= 4; ++k)
+          EXPECT_EQ(Value(6 + ((i - 1) * 3 + (j - 1)) * 4 + (k - 1)), 100 * i + 10 * j + k) << dim;
+  }
+  // Names R attaches to the rows and columns are passed over without a word.
+  InitGraph();
+  StartConsole();
+  List("list(x = structure(c(11, 21, 12, 22, 13, 23), dim = 2:3,\n"
+       "  dimnames = list(NULL, c(\"a\", \"b\", \"c\"))), s = 4)");
+  EXPECT_FALSE(Data_error);
+  EXPECT_EQ(Value(5), 23.0);
+  EXPECT_EQ(Value(30), 4.0);
+  EXPECT_FALSE(Logged("Warning")) << Console();
+  // NA leaves its element without a node, wherever the column order puts it.
+  InitGraph();
+  List("list(x = structure(c(11, NA, 12, 22, 13, 23), dim = 2:3))");
+  EXPECT_FALSE(Data_error);
+  EXPECT_EQ(Graph_nodes[3], nullptr);  // x[2,1]
+  EXPECT_EQ(Value(1), 12.0);
+}
+
 TEST_F(DataTest, IterationAndSeedAreReplaced) {
   List("list(iteration = 1200, seed = 77)");
   EXPECT_EQ(iteration_, 1200);
@@ -251,6 +297,19 @@ TEST_F(DataTest, ErrorsAreReportedAtTheOffendingToken) {
       {w + ", .Dim = c(3|, 2)))", "Dimension of file object inconsistent with node declaration."},
       {w + ", .Dim = c(2, 3, 1|)))", "Dimension of file object inconsistent with node declaration."},
       {w + ", .Dim = c(2, 3;|", "Expected a comma."},
+      // R's own form: every extent is needed to know where each value goes.
+      {"list(w = structure(c(1, 2, 3, 4, 5, 6), dim = c(2)|))",
+       "Dimension of file object inconsistent with node declaration."},
+      {"list(w = structure(c(1, 2, 3, 4, 5, 6), dim = 3:2|))",
+       "Dimension of file object inconsistent with node declaration."},
+      {"list(w = structure(c(1, 2, 3, 4, 5, 6), dim = 2:4|))",
+       "Dimension of file object inconsistent with node declaration."},
+      {"list(w = structure(c(1, 2, 3, 4, 5, 6), dim = 2 3|))", "Expected collection operator c."},
+      {"list(w = structure(c(1, 2, 3, 4, 5, 6), dims| = 2:3))", "Expected a period."},
+      {"list(w = structure(c(1, 2, 3, 4, 5, 6), .Data| = 2:3))", "Expected key word Dim."},
+      {"list(w = structure(c(1, 2, 3, 4, 5)|, dim = 2:3))", "Size of file object different to declared size."},
+      {"list(w = structure(c(1, 2, 3, 4, 5, 6), dim = 2:3, dimnames = list(NULL|", "Expected a right parenthesis."},
+      {w + ", dim| = c(2, 3)))", "Expected a period."},
   };
   for (const auto& [marked, message] : cases) {
     size_t mark = marked.find('|');

@@ -52,7 +52,7 @@ constexpr Messages_Entry entries[] = {
     {37, "Expected file name in quotes."},
     {38, "Expected key word data."},
     {39, "Expected open brace."},
-    {40, "Expected either a comma or right square bracket."},
+    {40, "Block is not contiguous: every index after the first range must span its whole extent."},
     {41, "Arguments of inprod function must contain a single index range."},
     {42, "Argument of sum or mean function must contain index range."},
     {43, "Invalid use of mulivariate node."},

@@ -25,7 +25,7 @@ enum Error {
   notInteger = 6, aboveBound = 7, belowOne = 8, variableIndex = 9, cannotEvaluate = 10,
   noModel = 11, noModelName = 12, semicolon = 13, constantName = 14, equalsSign = 15,
   commaOrSemicolon = 16, variableName = 17, tooManyIndices = 18, declarator = 19,
-  fileName = 37, openBrace = 39, commaOrBracket = 40, inprodRange = 41, sumRange = 42,
+  fileName = 37, openBrace = 39, notContiguous = 40, inprodRange = 41, sumRange = 42,
   parameter = 45, assignment = 46, densityName = 47, relationOperator = 48,
   statementStart = 66, closeParen = 53, expectedVariable = 54, noVarSection = 65,
   missingFile = 67, twoArguments = 68, loopVariable = 70, colon = 72, tooComplex = 83,
@@ -83,8 +83,13 @@ Parser_Tree* Literal(double value, int64_t position) {
 
 // ---- variable references
 
-// Reads v or v[...] from its name. With ranges allowed, counts the index
-// positions that are empty or ranges; without, once one is, the rest must be empty.
+// Reads v or v[...] from its name. With ranges allowed (the arguments of
+// sum, inprod and the like, which step through their elements), counts the
+// index positions that are empty or ranges. Without, the reference names a
+// block of consecutive nodes: once a position is empty or a range, each later
+// one must span its whole extent. A single index there can only do so on an
+// extent of 1; whether a later range does is known once its ends are
+// evaluated, when the nodes are generated.
 Parser_Tree* Reference(Scanner_Token& t, bool rangesAllowed, int32_t* count) {
   SymTabs_Name* name = t.kind == Scanner_name ? SymTabs_FindName(t.text) : nullptr;
   if (name == nullptr || name->kind != SymTabs_variable) {
@@ -108,10 +113,7 @@ Parser_Tree* Reference(Scanner_Token& t, bool rangesAllowed, int32_t* count) {
     if (t.kind == Scanner_comma || t.kind == Scanner_rbrak) {
       whole = true;
     } else {
-      if (open && !rangesAllowed) {
-        Error(t.rider.pos, commaOrBracket);
-        return nullptr;
-      }
+      const int64_t start = t.rider.pos;
       entry->left = Parser_Expression(t);
       if (Parser_error) return nullptr;
       if (t.kind == Scanner_colon) {
@@ -119,6 +121,9 @@ Parser_Tree* Reference(Scanner_Token& t, bool rangesAllowed, int32_t* count) {
         entry->right = Parser_Expression(t);
         if (Parser_error) return nullptr;
         whole = true;
+      } else if (open && !rangesAllowed && name->dims[name->numIndices - 1 - i] > 1) {
+        Error(start, notContiguous);
+        return nullptr;
       }
     }
     if (whole) {
@@ -148,8 +153,8 @@ Parser_Tree* Range(Scanner_Token& t, int32_t& count) { return Reference(t, true,
 
 // ---- parameters and expressions
 
-// A name, an element, or a signed number: distribution parameters and bounds
-// take no arithmetic.
+// A name, an element, or a signed number: an operand of an expression, and a
+// bound, which takes no arithmetic.
 Parser_Tree* Param(Scanner_Token& t) {
   int64_t position = t.rider.pos;
   if (t.kind == Scanner_name) {
@@ -503,6 +508,21 @@ int32_t Parameters(int32_t code) {
   }
 }
 
+// A distribution parameter: any expression a logical relation takes. A
+// minus sign directly before a number stays part of the number, as it always
+// has been, so -1.5 is one literal rather than the negation of 1.5.
+Parser_Tree* Parameter(Scanner_Token& t) {
+  Parser_Tree* e = Parser_Expression(t);
+  if (Parser_error) return nullptr;
+  if (e->kind == Parser_negate && e->left->kind == Parser_literal) {
+    Parser_Tree* literal = e->left;
+    Graph_Own(literal->node) = -Graph_Own(literal->node);
+    literal->position = e->position;
+    return literal;
+  }
+  return e;
+}
+
 void Push(Parser_Tree* list, int32_t kind, Parser_Tree* value, int64_t position) {
   Parser_Tree* entry = New(kind, position);
   entry->left = value;
@@ -522,7 +542,7 @@ Parser_Tree* Stochastic(Scanner_Token& t) {
   for (int i = 0; i < count; ++i) {
     Get(t);
     int64_t position = t.rider.pos;
-    Parser_Tree* p = Param(t);
+    Parser_Tree* p = Parameter(t);
     if (Parser_error) return nullptr;
     Push(dist, Parser_entry, p, position);
     if (i + 1 < count && !Expect(t, Scanner_comma, commaOrSemicolon)) return nullptr;

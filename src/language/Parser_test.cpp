@@ -129,18 +129,23 @@ TEST_F(ParserTest, ExpressionsBindByPrecedenceFromTheLeft) {
 }
 
 TEST_F(ParserTest, BodyErrors) {
-  const char* decl = "var x, mu, tau, S[2, 2], T[2, 2], a[2, 2], b[2], d, m, y[3];";
-  const std::pair<const char*, const char*> cases[] = {
-      {"x ~ dnorm(mu + 1, tau)", "Expected a comma or semicolon."},
-      {"x ~ dnorm(-mu, 1)", "Expected a parameter."},
+  const char* decl = "var x, mu, tau, S[2, 2], T[2, 2], a[2, 2, 2], b[2], d, m, y[3];";
+  const char* notContiguous =
+      "Block is not contiguous: every index after the first range must span its whole extent.";
+  const std::pair<const char*, std::string> cases[] = {
+      {"x ~ dnorm(mu +, tau)", "Expected a parameter."},
+      {"x ~ dnorm(mu tau)", "Expected a comma or semicolon."},
+      {"x ~ dnorm(0, 1) I(mu + 1, )", "Expected a comma or semicolon."},
       {"x ~ dnorm(mu)", "Expected a comma or semicolon."},
       {"x ~ dnorm(mu, tau, 1)", "Expected a right parenthesis."},
       {"x ~ dmystery(1)", "Unreconized density name."},
       {"S[, ] <- 2 * inverse(T[, ])", "Expected a parameter."},
       {"m <- mean(y[3])", "Argument of sum or mean function must contain index range."},
-      {"d <- inprod(a[, ], b[])", "Arguments of inprod function must contain a single index range."},
+      {"d <- inprod(a[1, , ], b[])", "Arguments of inprod function must contain a single index range."},
       {"d <- pow(x)", "Expected a comma to separate the two arguments."},
-      {"x <- S[, 2]", "Expected either a comma or right square bracket."},
+      {"x <- S[, 2]", notContiguous},
+      {"S[1:2, 1] ~ dwish(T[, ], 3)", notContiguous},
+      {"x ~ dnorm(a[1, 1:2, 2], 1)", notContiguous},
       {"x <- S[1 2]", "Expected a comma."},
       {"x <- S", "Expected a left square bracket."},
       {"x = 1", "Expected either assignment operator or distributed as operator."},
@@ -168,7 +173,10 @@ TEST_F(ParserTest, AcceptedForms) {
                            "for (i in 1:2) { d[i] <- inprod(a[i, ], b[]) }",
                            "for (i in 1:2) { p[i] ~ dnorm(0, 1) } for (i in 1:2) { b[i] <- p[i] }",
                            "x ~ dnorm(0, 1) I(, )", "x ~ dnorm(0, 1) I(-1, 1)", "m <- x - -1",
-                           "m <- sum(S[1:2, 1])"}) {
+                           "m <- sum(S[1:2, 1])", "x ~ dnorm(m + 1, d[1])", "x ~ dnorm(-m, 1)",
+                           "x ~ dbeta(1 + m, pow(d[2], 2) / (1 - d[1]))", "S[1:2, 1:2] ~ dwish(T[1:2, ], 3)",
+                           "b[1:2] ~ dmnorm(d[1:2], T[, 1:2])", "x ~ dnorm(sum(d[]), 1) I(0, )",
+                           "x <- a[1:2, 1:2]", "x <- S[1, 1:2]"}) {
     Reset();
     EXPECT_EQ(Body(decl, body), "") << body;
   }
