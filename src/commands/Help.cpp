@@ -55,6 +55,10 @@ constexpr Messages_Entry entries[] = {
     {63, "     Unkown help option."},
     {64, "     The run ends with exit status 0, or 1 when it stopped on an"},
     {65, "     error (a failed compile or update, a node error)."},
+    {66, "     Syntax  ---  conv(node_name) OR conv(node_name,start:finish)"},
+    {67, "     prints rank-normalised split R-hat, bulk and tail effective"},
+    {68, "     sample sizes and the Monte Carlo standard error of the mean;"},
+    {69, "     NA where a figure is undefined (constant or short trace)."},
     {70, " Help is available on the following functions:"},
     {71, "    cloglog  equals   exp     inprod   inverse  log"},
     {72, "    logdet   logfact  loggam  logit    max      mean   min"},
@@ -117,6 +121,7 @@ constexpr CommandTopic commandTopics[] = {
     {Scanner_graph, 41, 42},   {Scanner_iter, 43, 44},   {Scanner_data, 45, 46},
     {Scanner_inits, 47, 48},   {Scanner_model, 49, 50},  {Scanner_string, 51, 53},
     {Scanner_out, 54, 56},     {Scanner_save, 57, 59},   {Scanner_stats, 60, 62},
+    {Scanner_conv, 66, 69},
 };
 
 // One entry per function or distribution with a definition.
