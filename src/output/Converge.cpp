@@ -141,22 +141,26 @@ void Fourier(std::vector<std::complex<double>>& a, const std::vector<std::comple
   }
 }
 
-// Autocovariances of one column at lags 0 .. n - 1, divisor n, added into
-// sum. Through the transform, so that long and sticky traces cost n log n.
-void AddAutocovariances(const double* x, size_t n, std::vector<double>& sum) {
+// The autocovariances of two columns at lags 0 .. n - 1, divisor n, summed
+// and added into sum. Through the transform, so that long and sticky traces
+// cost n log n; the two real columns ride in one complex transform as its
+// real and imaginary parts, whose power spectra add up to the mean of the
+// transform's power at k and at -k.
+void AddAutocovariances(const double* x, const double* y, size_t n, std::vector<double>& sum) {
   size_t size = 1;
   while (size < 2 * n) size <<= 1;  // zero padding keeps the sums from wrapping
-  const double m = Mean(x, n);
+  const double mx = Mean(x, n), my = Mean(y, n);
   std::vector<std::complex<double>> w(size / 2);
-  for (size_t k = 0; k < w.size(); ++k) w[k] = std::polar(1.0, -2.0 * M_PI * static_cast<double>(k) / static_cast<double>(size));
-  std::vector<std::complex<double>> a(size);
-  for (size_t i = 0; i < n; ++i) a[i] = x[i] - m;
+  for (size_t k = 0; k < w.size(); ++k)
+    w[k] = std::polar(1.0, -2.0 * M_PI * static_cast<double>(k) / static_cast<double>(size));
+  std::vector<std::complex<double>> a(size), power(size);
+  for (size_t i = 0; i < n; ++i) a[i] = {x[i] - mx, y[i] - my};
   Fourier(a, w);
-  for (auto& v : a) v = std::norm(v);
+  for (size_t k = 0; k < size; ++k) power[k] = 0.5 * (std::norm(a[k]) + std::norm(a[(size - k) % size]));
   // The transform of a real even sequence is its own inverse up to the factor size.
-  Fourier(a, w);
+  Fourier(power, w);
   const double scale = 1.0 / (static_cast<double>(size) * static_cast<double>(n));
-  for (size_t t = 0; t < n; ++t) sum[t] += a[t].real() * scale;
+  for (size_t t = 0; t < n; ++t) sum[t] += power[t].real() * scale;
 }
 
 // Effective sample size of the columns.
@@ -165,10 +169,9 @@ double Ess(const Columns& s) {
   const size_t n = s.n;
   std::vector<double> acov(n, 0.0);
   std::vector<double> means(s.cols);
-  for (size_t c = 0; c < s.cols; ++c) {
-    AddAutocovariances(s.Column(c), n, acov);
-    means[c] = Mean(s.Column(c), n);
-  }
+  // Split chains come in pairs.
+  for (size_t c = 0; c < s.cols; c += 2) AddAutocovariances(s.Column(c), s.Column(c + 1), n, acov);
+  for (size_t c = 0; c < s.cols; ++c) means[c] = Mean(s.Column(c), n);
   for (double& a : acov) a /= static_cast<double>(s.cols);
   const double nn = static_cast<double>(n);
   const double meanVar = acov[0] * nn / (nn - 1.0);

@@ -286,6 +286,8 @@ TEST(ConvergeTest, UndefinedFiguresAreNaN) {
   };
   Trace withInf = Ar1(0, 50, 51);
   withInf[20] = std::numeric_limits<double>::infinity();
+  Trace alternating;
+  for (int i = 0; i < 100; ++i) alternating.push_back(i % 2 ? 1.0 : -1.0);
   const Case cases[] = {
       {"constant trace", {Trace(100, 2.5)}, false, false, true},
       {"constant chains agreeing", {Trace(50, 1.0), Trace(50, 1.0)}, false, false, true},
@@ -293,6 +295,7 @@ TEST(ConvergeTest, UndefinedFiguresAreNaN) {
       {"twelve draws", {Ar1(0, Converge_minimumLength, 53)}, true, true, true},
       {"one chain too short", {Ar1(0, 100, 54), Ar1(0, 11, 55)}, false, false, false},
       {"an infinite draw", {withInf}, false, false, false},
+      {"two values alternating", {alternating}, true, true, true},
       {"no chains", {}, false, false, false},
   };
   for (const Case& c : cases) {
@@ -304,6 +307,9 @@ TEST(ConvergeTest, UndefinedFiguresAreNaN) {
     EXPECT_EQ(std::isnan(s.mcseMean), !c.mcse);
   }
   EXPECT_EQ(Summarise({Trace(100, 2.5)}).mcseMean, 0.0);
+  // Lag 1 already cancels lag 0: the sum is empty and only the bound on
+  // antithetic traces, S log10 S, remains.
+  EXPECT_DOUBLE_EQ(Summarise({alternating}).bulkEss, 200.0);
 }
 
 // A 0/1 quantity: the 95% indicator (x <= 1) never varies, so the tail size
