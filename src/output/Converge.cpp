@@ -4,6 +4,7 @@
 #include <cmath>
 #include <complex>
 #include <limits>
+#include <numbers>
 #include <numeric>
 
 namespace {
@@ -71,9 +72,9 @@ double NormalQuantile(double p) {
   const double t = std::sqrt(-2.0 * std::log(q));
   double x = t - (2.515517 + t * (0.802853 + t * 0.010328)) / (1.0 + t * (1.432788 + t * (0.189269 + t * 0.001308)));
   if (p < 0.5) x = -x;
-  const double sqrt2pi = std::sqrt(2.0 * M_PI);
+  const double sqrt2pi = std::sqrt(2.0 * std::numbers::pi);
   for (int k = 0; k < 3; ++k) {
-    const double e = 0.5 * std::erfc(-x / M_SQRT2) - p;
+    const double e = 0.5 * std::erfc(-x / std::numbers::sqrt2) - p;
     const double u = e * sqrt2pi * std::exp(0.5 * x * x);
     x -= u / (1.0 + 0.5 * x * u);
   }
@@ -152,7 +153,7 @@ void AddAutocovariances(const double* x, const double* y, size_t n, std::vector<
   const double mx = Mean(x, n), my = Mean(y, n);
   std::vector<std::complex<double>> w(size / 2);
   for (size_t k = 0; k < w.size(); ++k)
-    w[k] = std::polar(1.0, -2.0 * M_PI * static_cast<double>(k) / static_cast<double>(size));
+    w[k] = std::polar(1.0, -2.0 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(size));
   std::vector<std::complex<double>> a(size), power(size);
   for (size_t i = 0; i < n; ++i) a[i] = {x[i] - mx, y[i] - my};
   Fourier(a, w);
