@@ -106,6 +106,10 @@ constexpr Messages_Entry entries[] = {
     {125, "    f(x|k) == 1/[(k/2)]! 2^(k/2) x^(k/2 - 1) exp - x/2; x > 0"},
     {126, "    F(x|a,b) == 1/[1 + exp -(x - a)b]"},
     {127, "    central wishart parameter prior guess at covariance matrix"},
+    {128, "     Syntax  ---  conv(node_name) OR conv(node_name,start:finish)"},
+    {129, "     prints rank-normalised split R-hat, bulk and tail effective"},
+    {130, "     sample sizes and the Monte Carlo standard error of the mean;"},
+    {131, "     NA where a figure is undefined (constant or short trace)."},
 };
 
 // Help topic of each command word, keyed by its code: the syntax entry and
@@ -123,6 +127,7 @@ constexpr CommandTopic commandTopics[] = {
     {Scanner_graph, 41, 42},   {Scanner_iter, 43, 44},   {Scanner_data, 45, 46, 66, 68},
     {Scanner_inits, 47, 48},   {Scanner_model, 49, 50},  {Scanner_string, 51, 53},
     {Scanner_out, 54, 56},     {Scanner_save, 57, 59},   {Scanner_stats, 60, 62},
+    {Scanner_conv, 128, 131},
 };
 
 // One entry per function or distribution with a definition.

@@ -1,10 +1,13 @@
 #include "commands/Nodes.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <initializer_list>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "base/Files.h"
 #include "base/Params.h"
@@ -14,6 +17,7 @@
 #include "store/Graph.h"
 #include "language/Messages.h"
 #include "language/SymTabs.h"
+#include "output/Converge.h"
 #include "output/Monitors.h"
 #include "output/OutNode.h"
 
@@ -259,17 +263,24 @@ void AppendField(std::string& row, const std::string& field) {
   row += field;
 }
 
-// A console row of the stats and diag tables: the element's indices, spaces
-// up to the first column of numbers, the values in fields of the width given,
-// then the sample size after three spaces.
-void WriteRow(int32_t node, std::initializer_list<double> values, int width, int32_t n) {
+// A console row of the node tables: the element's indices, spaces up to the
+// first column of numbers, the fields, then the sample size after three
+// spaces.
+void WriteFields(int32_t node, const std::vector<std::string>& fields, int64_t n) {
   std::string row = Indices(node);
   if (row.size() < rowColumn) row.resize(rowColumn, ' ');
-  for (double x : values) AppendField(row, TextFile_RealText(x, width));
+  for (const std::string& f : fields) AppendField(row, f);
   AppendField(row, "   ");
   AppendField(row, TextFile_IntText(n, 6));
   Write_Ln();
   Write_String(row);
+}
+
+// A row of the stats and diag tables: reals in fields of the width given.
+void WriteRow(int32_t node, std::initializer_list<double> values, int width, int32_t n) {
+  std::vector<std::string> fields;
+  for (double x : values) fields.push_back(TextFile_RealText(x, width));
+  WriteFields(node, fields, n);
 }
 
 void WritePercentage(double p, bool lower) {
@@ -379,6 +390,44 @@ void Diagnostics(const OutNode_Ref& ref, const Options& o) {
   });
 }
 
+// The samples in range of every chain of the run, one span per chain. The
+// run has one chain, bound to this thread.
+std::vector<std::span<const double>> ChainSamples(int32_t node, const Options& o) {
+  return {Monitors_Values(node, o.first, o.last)};
+}
+
+constexpr int convWidth = 11;
+
+// A figure of the conv table: "NA" where it is not defined.
+std::string Figure(double x, bool whole) {
+  std::string f;
+  if (std::isnan(x)) {
+    f = " NA";
+  } else if (whole) {
+    f = " " + TextFile_IntText(std::llround(x), 0);
+  } else {
+    return TextFile_RealText(x, convWidth);
+  }
+  if (f.size() < convWidth) f.resize(convWidth, ' ');
+  return f;
+}
+
+// Convergence and precision figures of every monitored element with samples
+// in range.
+void Convergence(const OutNode_Ref& ref, const Options& o) {
+  Write_Ln();
+  Write_String(std::string(rowColumn, ' '));
+  for (const char* h : {"   R-hat   ", "  bulk ESS ", "  tail ESS ", " MCSE mean ", "   sample"}) Write_String(h);
+  ForEachElement(ref, [&](int32_t node) {
+    const std::vector<std::span<const double>> chains = ChainSamples(node, o);
+    if (std::all_of(chains.begin(), chains.end(), [](std::span<const double> c) { return c.empty(); })) return;
+    const Converge_Summary s = Converge_Summarise(chains);
+    WriteFields(node,
+                {Figure(s.rHat, false), Figure(s.bulkEss, true), Figure(s.tailEss, true), Figure(s.mcseMean, false)},
+                static_cast<int64_t>(s.draws));
+  });
+}
+
 // The pair is written under temporary names and replaces the earlier pair
 // only when both are complete: a full disk leaves the earlier files as they
 // were and says so.
@@ -454,6 +503,12 @@ void Nodes_Diagnostic() {
   OutNode_Ref ref;
   Options o;
   if (Begin(ref) && GetOptions(o)) Diagnostics(ref, o);
+}
+
+void Nodes_Convergence() {
+  OutNode_Ref ref;
+  Options o;
+  if (Begin(ref) && GetOptions(o)) Convergence(ref, o);
 }
 
 void Nodes_OutPut() {

@@ -26,6 +26,7 @@
 #include "language/SymTabs.h"
 #include "numerics/RandNum.h"
 #include "numerics/SpecFunc.h"
+#include "output/Converge.h"
 #include "output/Monitors.h"
 #include "output/OutGraph.h"
 #include "output/OutNode.h"
@@ -119,6 +120,7 @@ bool Wren0600_InitModules(int argc, const char* const* argv) {
   InitCtrlC();
   InitSort();
   InitMonitors();
+  InitConverge();
   InitOutNode();
   InitOutGraph();
   InitModel();
@@ -172,6 +174,7 @@ bool WrenLoop() {
       case Scanner_save: Model_Save(); break;
       case Scanner_stats: Nodes_Stats(); break;
       case Scanner_diag: Nodes_Diagnostic(); break;
+      case Scanner_conv: Nodes_Convergence(); break;
       case Scanner_checkpoint:
         Read_Get(T);
         // Anything but a whole number leaves the frequency as it was.

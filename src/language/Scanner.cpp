@@ -15,7 +15,7 @@ struct Keyword {
 };
 
 std::unordered_map<std::string_view, Keyword> keywords;
-std::string_view texts[Scanner_distributions + 1];
+std::string_view texts[Scanner_conv + 1];
 
 void Add(std::string_view word, int32_t code, Position position) {
   keywords[word] = Keyword{code, position};
@@ -194,6 +194,7 @@ void InitScanner() {
   for (int i = 0; i < 13; ++i) Add(commands[i], Scanner_compile + i, callOnly);
   Add("functions", Scanner_functions, callOnly);
   Add("distributions", Scanner_distributions, callOnly);
+  Add("conv", Scanner_conv, callOnly);
 }
 
 void Scanner_Open(Scanner_Token& token, const Files_Handle& handle, int64_t pos) {
@@ -250,7 +251,7 @@ void Scanner_Get(Scanner_Token& t) {
 }
 
 std::string_view Scanner_KeywordText(int32_t code) {
-  if (code < 0 || code > Scanner_distributions) return {};
+  if (code < 0 || code > Scanner_conv) return {};
   return texts[code];
 }
 

@@ -58,6 +58,8 @@ enum Scanner_Kind : int32_t {
   // Help topics.
   Scanner_functions = 101,
   Scanner_distributions = 102,
+  // Commands added since, after the help topics so that no code moves.
+  Scanner_conv = 103,
 };
 
 constexpr size_t Scanner_maxText = 79;  // longest name or string kept

@@ -314,6 +314,16 @@ void Monitors_CalculateStatistics(int32_t label, int32_t& start, int32_t& end, d
   Percentiles(m, seen.monitor->discrete, lo, hi, pLow, pHigh, median, lower, upper);
 }
 
+std::span<const double> Monitors_Values(int32_t label, int32_t first, int32_t last) {
+  const Seen seen = Find(label);
+  if (seen.trace == nullptr) return {};
+  const Monitors_Trace& m = *seen.trace;
+  const size_t lo = AtOrAfter(m, first);
+  const size_t hi = After(m, last);
+  if (lo >= hi) return {};
+  return std::span<const double>(m.values).subspan(lo, hi - lo);
+}
+
 void Monitors_Diagnostics(int32_t label, int32_t numBatches, int32_t& start, int32_t end, double& mean1,
                           double& sd1, double& mean2, double& sd2, double& Z, int32_t& n) {
   mean1 = sd1 = mean2 = sd2 = Z = 0.0;

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,12 @@ void Monitors_Update(int32_t iteration);
 void Monitors_CalculateStatistics(int32_t label, int32_t& start, int32_t& end, double& mean, double& sd,
                                   double& median, double& lower, double& upper, int32_t& n, double pLow,
                                   double pHigh);
+
+// The node's samples with first <= iteration <= last, in iteration order;
+// empty when the node has no monitor or none lies in the range. The span
+// lies in the bound chain's trace and stays valid until that chain records
+// again or the monitors change.
+std::span<const double> Monitors_Values(int32_t label, int32_t first, int32_t last);
 
 // Batch-means diagnostic. From the first sample at or after start (start
 // becomes its iteration), n samples lie before end. The first quarter (the

@@ -100,6 +100,20 @@ TEST_F(MonitorsTest, SummariesByPositionOverTheRangeAsked) {
   EXPECT_EQ(S(L("b")).n, 0);  // no monitor
 }
 
+TEST_F(MonitorsTest, ValuesInARangeOfIterations) {
+  Monitors_SetMonitor(L("mu"), 3);
+  Run(1, 20);  // 3, 6, ..., 18
+  auto values = [](int32_t first, int32_t last) {
+    const std::span<const double> v = Monitors_Values(L("mu"), first, last);
+    return std::vector<double>(v.begin(), v.end());
+  };
+  EXPECT_EQ(values(1, INT32_MAX), (std::vector<double>{3, 6, 9, 12, 15, 18}));
+  EXPECT_EQ(values(4, 12), (std::vector<double>{6, 9, 12}));
+  EXPECT_TRUE(values(13, 14).empty());
+  EXPECT_TRUE(values(12, 4).empty());
+  EXPECT_TRUE(Monitors_Values(L("b"), 1, 20).empty());  // no monitor
+}
+
 TEST_F(MonitorsTest, PercentilesOfTracesLongerThanAQuarterMillion) {
   constexpr int32_t n = 300000;
   std::vector<int32_t> order(n);
