@@ -11,6 +11,7 @@
 #include "commands/Read.h"
 #include "base/TextFile.h"
 #include "base/Write.h"
+#include "commands/Chain.h"
 #include "store/Graph.h"
 #include "language/Messages.h"
 #include "language/SymTabs.h"
@@ -262,8 +263,7 @@ void AppendField(std::string& row, const std::string& field) {
 // A console row of the stats and diag tables: the element's indices, spaces
 // up to the first column of numbers, the values in fields of the width given,
 // then the sample size after three spaces.
-void WriteRow(int32_t node, std::initializer_list<double> values, int width, int32_t n) {
-  std::string row = Indices(node);
+void WriteRow(std::string row, std::initializer_list<double> values, int width, int32_t n) {
   if (row.size() < rowColumn) row.resize(rowColumn, ' ');
   for (double x : values) AppendField(row, TextFile_RealText(x, width));
   AppendField(row, "   ");
@@ -342,7 +342,7 @@ void Stats(const OutNode_Ref& ref, const Options& o) {
     if (s.n == 0) return;
     if (!headed) StatsHeading(o);
     headed = true;
-    WriteRow(node, {s.mean, s.sd, s.lower, s.upper, s.median}, 11, s.n);
+    WriteRow(Indices(node), {s.mean, s.sd, s.lower, s.upper, s.median}, 11, s.n);
     std::string line;
     for (double x : {s.mean, s.sd, o.pLow, s.lower, o.pHigh, s.upper, s.median})
       AppendField(line, TextFile_RealText(x, 11));
@@ -370,12 +370,19 @@ void Diagnostics(const OutNode_Ref& ref, const Options& o) {
   Write_String(std::string(rowColumn, ' '));
   for (const char* h : {"   mean   ", "    sd    ", "   mean   ", "    sd    ", "    Z     ", "  sample  "})
     Write_String(h);
+  // The diagnostic compares the start of one chain with its end: each chain
+  // gets a row of its own, named after the element's indices.
+  const int32_t chains = Chain_Count();
   ForEachElement(ref, [&](int32_t node) {
-    Diagnostic d;
-    int32_t start = o.first;
-    Monitors_Diagnostics(node, numBatches, start, o.last, d.mean1, d.sd1, d.mean2, d.sd2, d.Z, d.n);
-    if (d.n < 1) return;
-    WriteRow(node, {d.mean1, d.sd1, d.mean2, d.sd2, d.Z}, 10, d.n);
+    Chain_ForEach([&](int32_t k) {
+      Diagnostic d;
+      int32_t start = o.first;
+      Monitors_Diagnostics(node, numBatches, start, o.last, d.mean1, d.sd1, d.mean2, d.sd2, d.Z, d.n);
+      if (d.n < 1) return;
+      std::string row = Indices(node);
+      if (chains > 1) row += (row.empty() ? "chain " : " chain ") + std::to_string(k);
+      WriteRow(row, {d.mean1, d.sd1, d.mean2, d.sd2, d.Z}, 10, d.n);
+    });
   });
 }
 
@@ -419,7 +426,15 @@ void InitNodes() {
 
 void Nodes_Node() {
   OutNode_Ref ref;
-  if (Begin(ref)) OutNode_DisplayNode(ref);
+  if (!Begin(ref)) return;
+  // Each chain's values in turn, under its number when there are several.
+  Chain_ForEach([&ref](int32_t k) {
+    if (Chain_Count() > 1) {
+      Write_Ln();
+      Write_String("chain " + std::to_string(k));
+    }
+    OutNode_DisplayNode(ref);
+  });
 }
 
 void Nodes_Record() {
