@@ -91,7 +91,27 @@ bool Chain_Start(int32_t count, const std::vector<std::string>& starts, int32_t 
     RandNum_StartFrom(record->stream, RandNum_StreamSeed(seed, k));
     Chain_Bind(*record);
     const size_t i = static_cast<size_t>(k - 2);
-    started = StartValues(i < starts.size() ? starts[i] : std::string());
+    // What the start reports is held back, so that it can be said first
+    // which chain it is about.
+    std::string held;
+    bool stopped = false;
+    Write_Hold(&held);
+    try {
+      started = StartValues(i < starts.size() ? starts[i] : std::string());
+    } catch (const Write_Stopped&) {
+      started = false;
+      stopped = true;
+    }
+    Write_Hold(nullptr);
+    if (!started) {
+      Write_Ln();
+      Write_String("In chain " + std::to_string(k) + ":");
+    }
+    Write_String(held);
+    if (stopped) {
+      Write_Flush();
+      Write_EndRun();
+    }
     chains.push_back(std::move(record));
   }
   Chain_Bind(Chain_First());
