@@ -378,10 +378,13 @@ struct WrenTimes {
   double compile = -1.0, perThousand = -1.0;
 };
 
-WrenTimes TimeWren(int sweeps) {
+// chains: how many chains the run asks for (the compile command's count).
+WrenTimes TimeWren(int sweeps, int chains = 1) {
   WrenTimes w;
-  const std::string compileOnly = "compile(\"m.bug\")\nq()\n";
-  const std::string withUpdate = "compile(\"m.bug\")\nupdate(" + std::to_string(sweeps) + ")\nq()\n";
+  const std::string compile =
+      chains == 1 ? "compile(\"m.bug\")\n" : "compile(\"m.bug\", " + std::to_string(chains) + ")\n";
+  const std::string compileOnly = compile + "q()\n";
+  const std::string withUpdate = compile + "update(" + std::to_string(sweeps) + ")\nq()\n";
   double c = 1e300, u = 1e300;
   for (int run = 0; run < 2; ++run) {
     const double t = RunWren("c", compileOnly, 0);
@@ -829,6 +832,24 @@ HandResult Sample(int sweeps) {
 }
 }  // namespace wishart
 
+// Four chains of the normal hierarchy in one run, swept in parallel, against
+// four chains run one after another (four times one chain's time), both per
+// 1000 sweeps of every chain. The parallel run must take at most 0.6 of the
+// time on two cores.
+bool FourChains() {
+  constexpr int sweeps = 5000;
+  constexpr double limit = 0.6;
+  hierarchy::Write();
+  const WrenTimes one = TimeWren(sweeps, 1);
+  const WrenTimes four = TimeWren(sweeps, 4);
+  if (one.perThousand <= 0.0 || four.perThousand <= 0.0) return false;
+  const double ratio = four.perThousand / (4.0 * one.perThousand);
+  std::printf("four chains of the normal hierarchy (1000 x 10), %d sweeps each, seconds per 1000 sweeps:\n", sweeps);
+  std::printf("  one chain %.4f; four one after another %.4f; four in parallel %.4f; ratio %.2f (at most %.1f)\n",
+              one.perThousand, 4.0 * one.perThousand, four.perThousand, ratio, limit);
+  return ratio <= limit;
+}
+
 struct Model {
   const char* name;
   std::function<void()> write;
@@ -873,5 +894,6 @@ int main(int argc, char** argv) {
   }
   std::printf("hand-written samplers, posterior mean of one unknown over the timed sweeps:\n");
   for (const std::string& c : checks) std::printf("  %s\n", c.c_str());
+  if (argc == 2 || std::strstr("four chains", argv[2]) != nullptr) ok = FourChains() && ok;
   return ok ? 0 : 1;
 }
