@@ -337,11 +337,14 @@ class Progress {
     std::fflush(stdout);
     shown_ = std::max(shown_, line.size());
   }
-  ~Progress() {
+  // Blanks the line and writes again what the update line had shown on it.
+  void Clear() {
     if (shown_ == 0) return;
     std::fputs(("\r" + std::string(shown_, ' ') + "\r      time for ").c_str(), stdout);
     std::fflush(stdout);
+    shown_ = 0;
   }
+  ~Progress() { Clear(); }
 
  private:
   double Seconds() const {
@@ -398,6 +401,7 @@ void UpdateChains(int32_t n) {
     if (!stop && reached > 1 && reached % Model_checkPointFreq == 0) Model_WriteCheckPoint(reached);
     if (reached == INT32_MAX) break;
   }
+  progress.Clear();
   Plans_End();
   CtrlC_Disarm();
   Chain_Bind(Chain_First());
