@@ -142,4 +142,19 @@ TEST_F(ChainsTest, InterruptStopsEveryChain) {
   EXPECT_FALSE(Model_error);
 }
 
+// save writes chain k's state beside chain 1's, and refuses a name that
+// would overwrite a file some chain of the run writes or started from.
+TEST_F(ChainsTest, SaveKeepsEveryChainAndRefusesEveryChainsFiles) {
+  test::WriteFile("c2.dat", "list(mu = 40)\n");
+  Run("compile(\"m.bug\", 3, \"c2.dat\")\nupdate(5)\nsave(\"s.txt\")\nsave(\"t_3.out\")\nsave(\"c2.dat\")\n"
+      "save(\"t_2.res\")\n");
+  for (const char* f : {"s.txt", "s_2.txt", "s_3.txt"})
+    EXPECT_EQ(test::ReadFile(f).rfind("list(iteration = 5 ", 0), 0u) << f;
+  EXPECT_NE(test::ReadFile("s_2.txt"), test::ReadFile("s_3.txt"));
+  const std::string log = Console();
+  for (const char* f : {"t_3.out", "c2.dat", "t_2.res"})
+    EXPECT_NE(log.find(std::string("File ") + f + " is in use by the run"), std::string::npos) << f << log;
+  EXPECT_EQ(test::ReadFile("c2.dat"), "list(mu = 40)\n");
+}
+
 }  // namespace
