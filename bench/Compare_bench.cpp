@@ -31,6 +31,7 @@
 #include <sstream>
 #include <string>
 #include <system_error>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -378,10 +379,13 @@ struct WrenTimes {
   double compile = -1.0, perThousand = -1.0;
 };
 
-WrenTimes TimeWren(int sweeps) {
+// chains: how many chains the run asks for (the compile command's count).
+WrenTimes TimeWren(int sweeps, int chains = 1) {
   WrenTimes w;
-  const std::string compileOnly = "compile(\"m.bug\")\nq()\n";
-  const std::string withUpdate = "compile(\"m.bug\")\nupdate(" + std::to_string(sweeps) + ")\nq()\n";
+  const std::string compile =
+      chains == 1 ? "compile(\"m.bug\")\n" : "compile(\"m.bug\", " + std::to_string(chains) + ")\n";
+  const std::string compileOnly = compile + "q()\n";
+  const std::string withUpdate = compile + "update(" + std::to_string(sweeps) + ")\nq()\n";
   double c = 1e300, u = 1e300;
   for (int run = 0; run < 2; ++run) {
     const double t = RunWren("c", compileOnly, 0);
@@ -829,6 +833,44 @@ HandResult Sample(int sweeps) {
 }
 }  // namespace wishart
 
+// User and system time of the child processes that run makes.
+double ChildCpu(const std::function<void()>& run) {
+  const auto total = [] {
+    rusage u{};
+    getrusage(RUSAGE_CHILDREN, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           1e-6 * static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+  };
+  const double before = total();
+  run();
+  return total() - before;
+}
+
+// Four chains of the normal hierarchy in one run, swept in parallel, against
+// four chains run one after another (four times one chain's time), both per
+// 1000 sweeps of every chain. The parallel run must take at most 0.6 of the
+// time on two cores.
+bool FourChains() {
+  constexpr int sweeps = 5000;
+  constexpr double limit = 0.6;
+  hierarchy::Write();
+  const WrenTimes one = TimeWren(sweeps, 1);
+  const WrenTimes four = TimeWren(sweeps, 4);
+  if (one.perThousand <= 0.0 || four.perThousand <= 0.0) return false;
+  const double ratio = four.perThousand / (4.0 * one.perThousand);
+  std::printf("four chains of the normal hierarchy (1000 x 10), %d sweeps each, seconds per 1000 sweeps:\n", sweeps);
+  std::printf("  one chain %.4f; four one after another %.4f; four in parallel %.4f; ratio %.2f (at most %.1f)\n",
+              one.perThousand, 4.0 * one.perThousand, four.perThousand, ratio, limit);
+  // The processor time of a whole run of each (compile included) tells a
+  // busy machine, where the wall-clock ratio says little, from threads that
+  // cost more than the chains they run.
+  const double cpuOne = ChildCpu([] { RunWren("u", "compile(\"m.bug\")\nupdate(5000)\nq()\n", sweeps); });
+  const double cpuFour = ChildCpu([] { RunWren("u", "compile(\"m.bug\", 4)\nupdate(5000)\nq()\n", sweeps); });
+  std::printf("  processor seconds of a whole run: one chain %.3f, four chains %.3f (%.2f of four times one)\n",
+              cpuOne, cpuFour, cpuFour / (4.0 * cpuOne));
+  return ratio <= limit;
+}
+
 struct Model {
   const char* name;
   std::function<void()> write;
@@ -873,5 +915,6 @@ int main(int argc, char** argv) {
   }
   std::printf("hand-written samplers, posterior mean of one unknown over the timed sweeps:\n");
   for (const std::string& c : checks) std::printf("  %s\n", c.c_str());
+  if (argc == 2 || std::strstr("four chains", argv[2]) != nullptr) ok = FourChains() && ok;
   return ok ? 0 : 1;
 }

@@ -23,6 +23,8 @@ bool logFailed = false;
 // and whenever it grows past pushEvery.
 std::string unflushed;
 constexpr size_t pushEvery = 65536;
+// The text a sweeping thread holds back (Write_Hold); null: none.
+thread_local constinit std::string* held = nullptr;
 
 // notMade: the log could not be created at all, rather than written on.
 void ReportLogFailure(bool notMade) {
@@ -76,23 +78,30 @@ void InitWrite() {
 }
 
 void Write_Char(char ch) {
+  if (held != nullptr) return held->push_back(ch);
   Visible v;
   TextFile_Write(Write_log, ch);
   Logged(std::string_view(&ch, 1));
 }
 
 void Write_Logged(char ch) {
+  if (held != nullptr) return held->push_back(ch);
   TextFile_Write(Write_log, ch);
   Logged(std::string_view(&ch, 1));
 }
 
 void Write_String(std::string_view s) {
+  if (held != nullptr) {
+    held->append(s.substr(0, s.find('\0')));
+    return;
+  }
   Visible v;
   TextFile_WriteString(Write_log, s);
   Logged(s.substr(0, s.find('\0')));
 }
 
 void Write_Ln() {
+  if (held != nullptr) return held->push_back('\n');
   Visible v;
   TextFile_WriteLine(Write_log);
   Logged("\n");
@@ -100,6 +109,10 @@ void Write_Ln() {
 
 void Write_Int(int64_t n, int width) {
   const std::string text = TextFile_IntText(n, width);
+  if (held != nullptr) {
+    held->append(text);
+    return;
+  }
   Visible v;
   TextFile_WriteString(Write_log, text);
   Logged(text);
@@ -107,14 +120,22 @@ void Write_Int(int64_t n, int width) {
 
 void Write_LongReal(double x, int width) {
   const std::string text = TextFile_RealText(x, width);
+  if (held != nullptr) {
+    held->append(text);
+    return;
+  }
   Visible v;
   TextFile_WriteString(Write_log, text);
   Logged(text);
 }
 
-int64_t Write_Pos() { return Files_Pos(Write_log); }
+int64_t Write_Pos() {
+  if (held != nullptr) return static_cast<int64_t>(held->size());
+  return Files_Pos(Write_log);
+}
 
 void Write_Flush() {
+  if (held != nullptr) return;
   PushLog();
   TextFile_FlushTerminal();
   if (logFailed) std::fflush(stderr);
@@ -134,6 +155,7 @@ Write_Ending ending = nullptr;
 }  // namespace
 
 void Write_EndRun() {
+  if (held != nullptr) throw Write_Stopped{};
   if (ending != nullptr) ending();
   // A fatal fault is a failed run: a script running several chains must be
   // able to tell it from one that finished.
@@ -141,3 +163,5 @@ void Write_EndRun() {
 }
 
 void Write_SetEnding(Write_Ending e) { ending = e; }
+
+void Write_Hold(std::string* text) { held = text; }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "base/Files.h"
@@ -41,3 +42,12 @@ void Write_Close();
 // all the same. The module's Init leaves it as it is.
 using Write_Ending = void (*)();
 void Write_SetEnding(Write_Ending ending);
+
+// A thread that sweeps one of several chains must not write the console the
+// others share, nor end the process under them. While it holds its text,
+// everything it writes goes into the string given instead, and a fatal
+// fault (Write_EndRun) throws Write_Stopped out of the thread's work, so
+// that the thread that started it can show the text and end the run. Null
+// ends the holding.
+struct Write_Stopped {};
+void Write_Hold(std::string* text);

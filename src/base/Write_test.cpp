@@ -117,4 +117,24 @@ TEST_F(LogFailureTest, AWritableLogDrawsNoReport) {
   EXPECT_EQ(test::ReadFile("t.log"), "fine\n");
 }
 
+// A thread that holds its text keeps it from the log, and a fatal fault in
+// it throws instead of ending the process; the log then goes on as before.
+TEST_F(LogFailureTest, HeldTextStaysOutOfTheLogAndAFatalFaultThrows) {
+  StartConsole();
+  Write_String("before");
+  std::string held;
+  Write_Hold(&held);
+  Write_Ln();
+  Write_String("node x");
+  Write_Int(7, 3);
+  Write_LongReal(0.0, 11);
+  const int64_t pos = Write_Pos();
+  EXPECT_THROW(Write_EndRun(), Write_Stopped);
+  Write_Hold(nullptr);
+  Write_String(" after");
+  EXPECT_EQ(held, "\nnode x7   0.000E+0  ");
+  EXPECT_EQ(pos, static_cast<int64_t>(held.size()));
+  EXPECT_EQ(Console(), "before after");
+}
+
 }  // namespace

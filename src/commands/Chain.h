@@ -6,7 +6,11 @@
 // threads can sweep the same model at once.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "commands/Model.h"
 #include "graph/Determ.h"
@@ -38,3 +42,31 @@ std::unique_ptr<Chain_Record> Chain_Copy();
 // binds it to the main thread). Makes a fresh record first.
 void InitChain();
 Chain_Record& Chain_First();
+
+// The run's chains, numbered from 1; chain 1 is Chain_First(). A run asks
+// for more when it compiles its model, and keeps them to its end.
+int32_t Chain_Count();
+Chain_Record& Chain_At(int32_t number);
+// Calls visit(k) for every chain k in order with chain k's record bound to
+// the calling thread: chain 1 is the record bound when called, so that a
+// run of one chain binds nothing; when there are more, Chain_First() is
+// bound again at the end.
+void Chain_ForEach(const std::function<void(int32_t)>& visit);
+// The most chains a run may ask for.
+constexpr int32_t Chain_maxChains = 64;
+
+// Makes chains 2 .. count after a successful compile, chain 1's record
+// bound. Chain k (k >= 2) starts from the list-format file starts[k - 2]
+// when there is one and it is not empty, its other stochastic nodes drawn
+// from their priors; its random stream starts from
+// RandNum_StreamSeed(seed, k), and a seed or iteration in its file then
+// takes over as in chain 1's initial-value file. False, after the report,
+// when the starting values could not be read or drawn. Chain 1's record is
+// bound again on return, its values and stream untouched.
+bool Chain_Start(int32_t count, const std::vector<std::string>& starts, int32_t seed);
+
+// The name under which chain k keeps its copy of a file the run writes for
+// every chain: the name itself for chain 1; for chain k, "_k" put before the
+// extension of the file's own name ("run.out" gives "run_2.out"), or at
+// the end when it has none.
+std::string Chain_FileName(const std::string& name, int32_t k);

@@ -106,10 +106,18 @@ constexpr Messages_Entry entries[] = {
     {125, "    f(x|k) == 1/[(k/2)]! 2^(k/2) x^(k/2 - 1) exp - x/2; x > 0"},
     {126, "    F(x|a,b) == 1/[1 + exp -(x - a)b]"},
     {127, "    central wishart parameter prior guess at covariance matrix"},
-    {128, "     Syntax  ---  conv(node_name) OR conv(node_name,start:finish)"},
-    {129, "     prints rank-normalised split R-hat, bulk and tail effective"},
-    {130, "     sample sizes and the Monte Carlo standard error of the mean;"},
-    {131, "     NA where a figure is undefined (constant or short trace)."},
+    {128, "     compile(\"file_name\", k) runs k chains at once (k up to 64);"},
+    {129, "     compile(\"file_name\", 3, \"file2\", \"file3\") starts chain 2 from"},
+    {130, "     the initial values in file2 and chain 3 from those in file3;"},
+    {131, "     a chain without a file starts from values drawn from the priors."},
+    {132, "     With several chains every chain is updated, the chains in parallel."},
+    {133, "     With several chains the samples of every chain are pooled."},
+    {134, "     One chain alone: chain k's samples are written to STEM_k.out and STEM_k.ind."},
+    {135, "     With several chains each chain is shown on a line of its own."},
+    {136, "     Syntax  ---  conv(node_name) OR conv(node_name,start:finish)"},
+    {137, "     prints rank-normalised split R-hat, bulk and tail effective"},
+    {138, "     sample sizes and the Monte Carlo standard error of the mean;"},
+    {139, "     NA where a figure is undefined (constant or short trace)."},
 };
 
 // Help topic of each command word, keyed by its code: the syntax entry and
@@ -122,12 +130,12 @@ struct CommandTopic {
 };
 
 constexpr CommandTopic commandTopics[] = {
-    {Scanner_compile, 25, 27}, {Scanner_update, 28, 30}, {Scanner_monitor, 31, 33},
-    {Scanner_clear, 34, 36},   {Scanner_q, 37, 38, 64, 65}, {Scanner_diag, 39, 40},
+    {Scanner_compile, 25, 27, 128, 131}, {Scanner_update, 28, 30, 132, 132}, {Scanner_monitor, 31, 33},
+    {Scanner_clear, 34, 36},   {Scanner_q, 37, 38, 64, 65}, {Scanner_diag, 39, 40, 134, 135},
     {Scanner_graph, 41, 42},   {Scanner_iter, 43, 44},   {Scanner_data, 45, 46, 66, 68},
     {Scanner_inits, 47, 48},   {Scanner_model, 49, 50},  {Scanner_string, 51, 53},
-    {Scanner_out, 54, 56},     {Scanner_save, 57, 59},   {Scanner_stats, 60, 62},
-    {Scanner_conv, 128, 131},
+    {Scanner_out, 54, 56, 133, 134}, {Scanner_save, 57, 59}, {Scanner_stats, 60, 62, 133, 134},
+    {Scanner_conv, 136, 139},
 };
 
 // One entry per function or distribution with a definition.

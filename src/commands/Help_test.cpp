@@ -31,7 +31,7 @@ TEST_F(HelpTest, TopicsWithoutHelpOfTheirOwnShowTheTopicList) {
 }
 
 TEST_F(HelpTest, CommandSyntaxThenItsDescription) {
-  EXPECT_EQ(Shown(Scanner_compile), "\n" + E(25) + "\n\n" + E(26) + "\n" + E(27) + "\n\n");
+  EXPECT_EQ(Shown(Scanner_monitor), "\n" + E(31) + "\n\n" + E(32) + "\n" + E(33) + "\n\n");
   EXPECT_EQ(Shown(Scanner_string), "\n" + E(51) + "\n\n" + E(52) + "\n" + E(53) + "\n\n");
 }
 
@@ -43,7 +43,6 @@ TEST_F(HelpTest, QuitTellsTheExitStatus) {
   EXPECT_NE(q.find("1 when it stopped on an"), std::string::npos) << q;
   EXPECT_EQ(q.substr(q.size() - 2), "\n\n");
   // Its neighbours in the table keep their own entries only.
-  EXPECT_EQ(Shown(Scanner_diag), "\n" + E(39) + "\n\n" + E(40) + "\n\n");
   EXPECT_EQ(Shown(Scanner_clear), "\n" + E(34) + "\n\n" + E(35) + "\n" + E(36) + "\n\n");
 }
 
@@ -58,6 +57,32 @@ TEST_F(HelpTest, TheModelAndDataFormsUsersWriteAreShown) {
   EXPECT_EQ(data.find("\n" + E(45) + "\n\n" + E(46) + "\n"), 0u) << data;
   EXPECT_NE(data.find("row\n     by row"), std::string::npos) << data;
   EXPECT_NE(data.find("column by column."), std::string::npos) << data;
+}
+
+// The commands that several chains change say how, after their own entries:
+// how to ask for chains, what update and the summaries do with them, and
+// where one chain's samples are.
+TEST_F(HelpTest, CommandsSayWhatSeveralChainsChange) {
+  struct Case {
+    int32_t topic;
+    int first, last;
+    const char* says;
+  };
+  const Case cases[] = {
+      {Scanner_compile, 25, 27, "compile(\"file_name\", k) runs k chains"},
+      {Scanner_update, 28, 30, "in parallel"},
+      {Scanner_stats, 60, 62, "pooled"},
+      {Scanner_out, 54, 56, "STEM_k.out"},
+      {Scanner_diag, 39, 40, "a line of its own"},
+  };
+  for (const Case& c : cases) {
+    std::string own = "\n" + E(c.first) + "\n\n";
+    for (int n = c.first + 1; n <= c.last; ++n) own += E(n) + "\n";
+    const std::string shown = Shown(c.topic);
+    EXPECT_EQ(shown.find(own), 0u) << shown;
+    EXPECT_NE(shown.find(c.says, own.size()), std::string::npos) << shown;
+    EXPECT_EQ(shown.substr(shown.size() - 2), "\n\n") << shown;
+  }
 }
 
 TEST_F(HelpTest, FunctionsAndDistributions) {

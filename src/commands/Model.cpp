@@ -2,17 +2,26 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <system_error>
+#include <thread>
+#include <vector>
 
 #include "base/CtrlC.h"
 #include "base/Files.h"
 #include "base/Params.h"
 #include "commands/Read.h"
 #include "base/Write.h"
+#include "commands/Chain.h"
 #include "commands/Compile.h"
 #include "language/Errors.h"
 #include "language/Messages.h"
@@ -32,6 +41,8 @@ bool compiled = false;
 std::string modelFile;
 std::string dataFile;
 std::string initsFile;
+// The starting-value files named for chains 2, 3, ... at compile.
+std::vector<std::string> startFiles;
 
 enum Message {
   alreadyCompiled = 10,
@@ -118,12 +129,65 @@ bool RunFile(const std::string& name, bool logAllowed) {
                                     &modelFile,            &dataFile,              &initsFile};
   for (const std::string* f : own)
     if (SameFile(name, *f)) return true;
+  // Every chain after the first writes its own copies of the traces and
+  // checkpoints, and may have started from a file of its own.
+  const std::string* const perChain[] = {&Params_outFile,       &Params_indexFile,       &Params_restartFile,
+                                         &Params_sampleOutFile, &Params_sampleIndexFile};
+  for (int32_t k = 2; k <= Chain_Count(); ++k)
+    for (const std::string* f : perChain)
+      if (SameFile(name, Chain_FileName(*f, k))) return true;
+  for (const std::string& f : startFiles)
+    if (SameFile(name, f)) return true;
   return !logAllowed && SameFile(name, Params_logFile);
 }
 
 void RefuseRunFile(const std::string& name) {
   Write_Ln();
   Write_String("File " + name + " is in use by the run; choose another name");
+}
+
+// The seed chains after the first derive theirs from: the run's, or the
+// start-up seed when the run's was refused.
+int32_t ValidSeed(int32_t seed) { return seed >= 1 && seed < INT32_MAX ? seed : 314159; }
+
+// After compile("file", : the number of chains, then optionally the names
+// of the files chains 2, 3, ... start from, then ")". False after a
+// complaint.
+bool ReadChains(int32_t& chains, std::vector<std::string>& starts) {
+  Scanner_Token t;
+  Read_Get(t);
+  if (t.kind != Scanner_integer || t.intValue < 1 || t.intValue > Chain_maxChains) {
+    Write_Ln();
+    Write_String("Expected the number of chains, a whole number from 1 to " + std::to_string(Chain_maxChains));
+    return false;
+  }
+  chains = t.intValue;
+  for (Read_Get(t); t.kind == Scanner_comma; Read_Get(t)) {
+    Read_Get(t);
+    if (t.kind != Scanner_string) {
+      Write_Ln();
+      Write_String("Expected the name of a chain's initial value file in quotes");
+      return false;
+    }
+    starts.push_back(t.text);
+  }
+  if (t.kind != Scanner_rparen) {
+    Complain(expectedRightParen);
+    return false;
+  }
+  if (starts.size() + 1 > static_cast<size_t>(chains)) {
+    Write_Ln();
+    Write_String("More initial value files than chains after the first");
+    return false;
+  }
+  for (const std::string& f : starts) {
+    if (!f.empty() && !Files_Old(f)) {
+      Write_Ln();
+      Write_String("Initial value file " + f + " does not exist.");
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -156,6 +220,7 @@ void InitModel() {
   modelFile.clear();
   dataFile.clear();
   initsFile.clear();
+  startFiles.clear();
 }
 
 void Model_Compile() {
@@ -164,9 +229,15 @@ void Model_Compile() {
   Scanner_Token t;
   Read_Get(t);
   if (t.kind != Scanner_string) return Complain(expectedFileName);
+  const std::string name = t.text;
+  int32_t chains = 1;
+  std::vector<std::string> starts;
+  Read_Get(t);
+  if (t.kind == Scanner_comma && !ReadChains(chains, starts)) return;
   Compile_Unit unit;
-  if (!Compile_Open(unit, t.text)) return Complain(noModelFile);
-  modelFile = t.text;
+  if (!Compile_Open(unit, name)) return Complain(noModelFile);
+  modelFile = name;
+  startFiles = starts;
   Model_Clock start = Now();
   Display(modelFile);
   // Each phase reports its own error; a failed phase ends the run.
@@ -178,10 +249,191 @@ void Model_Compile() {
     Model_error = true;
     return;
   }
+  if (chains > 1) {
+    const bool started = Chain_Start(chains, starts, ValidSeed(unit.files.seed));
+    Errors_SetErrorFile(unit.name, unit.file);
+    if (!started) {
+      Model_error = true;
+      return;
+    }
+  }
   Write_String("compilation took ");
   Write_String(Model_ElapsedText(start, Now()));
   compiled = true;
 }
+
+namespace {
+
+// One chain's part in an update of several: the thread that sweeps it
+// writes only its record and these fields, which the main thread reads
+// after joining it (done also while it runs).
+struct ChainRun {
+  Chain_Record* record = nullptr;
+  std::atomic<int64_t> done{0};  // sweeps completed, for the progress line
+  bool aborted = false;           // stopped by the interrupt key or another chain's failure
+  bool failed = false;            // an update procedure could not draw
+  bool stopped = false;           // a fatal fault; its report is in held
+  std::string held;
+};
+
+// How many chains of a stretch have finished; the last wakes the main thread.
+struct Finished {
+  std::mutex mutex;
+  std::condition_variable changed;
+  size_t count = 0;
+};
+Finished finished;
+
+// Set by a chain that fails, so that the others stop after their current
+// procedure too.
+std::atomic<bool> chainFailed{false};
+
+bool StopAsked() { return CtrlC_Abort() || chainFailed.load(std::memory_order_relaxed); }
+
+// Runs sweeps sweeps of one chain in the calling thread.
+void SweepChain(ChainRun& run, int32_t sweeps) {
+  Chain_Bind(*run.record);
+  Write_Hold(&run.held);
+  try {
+    Plans_BeginChain();
+    int32_t& iteration = Model_progress->iteration;
+    for (int32_t i = 0; i < sweeps && !run.aborted && !run.failed; ++i) {
+      if (iteration == INT32_MAX) break;
+      ++iteration;
+      Samplers_Update(run.aborted, run.failed, StopAsked);
+      if (!Samplers_MidSweep() && !run.failed) Plans_SweepDone();
+      Monitors_Update(iteration);
+      run.done.fetch_add(1, std::memory_order_relaxed);
+    }
+    Plans_EndChain();
+  } catch (const Write_Stopped&) {
+    run.stopped = true;
+  }
+  if (run.failed || run.stopped) chainFailed.store(true, std::memory_order_relaxed);
+  Write_Hold(nullptr);
+  {
+    std::lock_guard lock(finished.mutex);
+    ++finished.count;
+  }
+  finished.changed.notify_one();
+}
+
+// The one-line progress of a long update on the terminal of an interactive
+// run: it never reaches the log, and is cleared at the end, the line then
+// showing what it showed before.
+class Progress {
+ public:
+  Progress(int64_t total) : total_(total), start_(std::chrono::steady_clock::now()) {}
+  void Show(int64_t done) {
+    const double seconds = Seconds();
+    if (Params_backGround || seconds < 1.0 || done <= 0) return;
+    const double rate = static_cast<double>(done) / seconds;
+    const double left = static_cast<double>(total_ - done) / rate;
+    char text[120];
+    std::snprintf(text, sizeof text, "\r      %lld of %lld sweeps, %.0f a second, %.0f s left",
+                  static_cast<long long>(done), static_cast<long long>(total_), rate, left);
+    const std::string line = text;
+    std::fputs((line + std::string(shown_ > line.size() ? shown_ - line.size() : 0, ' ')).c_str(), stdout);
+    std::fflush(stdout);
+    shown_ = std::max(shown_, line.size());
+  }
+  // Blanks the line and writes again what the update line had shown on it.
+  void Clear() {
+    if (shown_ == 0) return;
+    std::fputs(("\r" + std::string(shown_, ' ') + "\r      time for ").c_str(), stdout);
+    std::fflush(stdout);
+    shown_ = 0;
+  }
+  ~Progress() { Clear(); }
+
+ private:
+  double Seconds() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  }
+  int64_t total_;
+  std::chrono::steady_clock::time_point start_;
+  size_t shown_ = 0;
+};
+
+// Sweeps every chain sweeps times, each in a thread of its own, while this
+// thread shows the progress.
+void RunChains(std::vector<ChainRun>& runs, int32_t sweeps, Progress& progress, int64_t& before) {
+  {
+    std::vector<std::jthread> threads;
+    for (ChainRun& run : runs) threads.emplace_back(SweepChain, std::ref(run), sweeps);
+    std::unique_lock lock(finished.mutex);
+    while (!finished.changed.wait_for(lock, std::chrono::milliseconds(250),
+                                      [&runs] { return finished.count == runs.size(); })) {
+      int64_t done = 0;
+      for (ChainRun& run : runs) done += run.done.load(std::memory_order_relaxed);
+      progress.Show(before + done);
+    }
+    finished.count = 0;
+  }  // the threads are joined here
+  for (ChainRun& run : runs) before += run.done.exchange(0);
+}
+
+// update(n) with several chains: each chain sweeps n times, the chains in
+// parallel. A checkpoint needs every chain at rest, so the sweeps run in
+// stretches that end at the iterations (of chain 1) that take one.
+void UpdateChains(int32_t n) {
+  const Model_Clock start = Now();
+  const int32_t first = Model_progress->iteration;
+  Write_String("     ");
+  Write_String(" time for ");
+  std::vector<ChainRun> runs(static_cast<size_t>(Chain_Count()));
+  for (int32_t k = 1; k <= Chain_Count(); ++k) runs[static_cast<size_t>(k - 1)].record = &Chain_At(k);
+  chainFailed.store(false);
+  CtrlC_Arm();
+  Plans_Begin();
+  Progress progress(static_cast<int64_t>(n) * Chain_Count());
+  int64_t done = 0;
+  bool stop = false;
+  for (int32_t left = n; left > 0 && !stop;) {
+    const int64_t it = Chain_First().progress.iteration;
+    const int64_t freq = Model_checkPointFreq;
+    const int64_t toCheckPoint = (it / freq + 1) * freq - it;
+    const int32_t stretch = static_cast<int32_t>(std::min<int64_t>(left, toCheckPoint));
+    RunChains(runs, stretch, progress, done);
+    left -= stretch;
+    for (const ChainRun& run : runs) stop = stop || run.aborted || run.failed || run.stopped;
+    const int32_t reached = Chain_First().progress.iteration;
+    if (!stop && reached > 1 && reached % Model_checkPointFreq == 0) Model_WriteCheckPoint(reached);
+    if (reached == INT32_MAX) break;
+  }
+  progress.Clear();
+  Plans_End();
+  CtrlC_Disarm();
+  Chain_Bind(Chain_First());
+  for (int32_t k = 1; k <= Chain_Count(); ++k) {
+    ChainRun& run = runs[static_cast<size_t>(k - 1)];
+    if (!run.stopped) continue;
+    // A fatal fault ends the run at once, as with one chain; its report says
+    // which chain met it.
+    Write_Ln();
+    Write_String("In chain " + std::to_string(k) + ":");
+    Write_String(run.held);
+    Write_Flush();
+    Write_EndRun();
+  }
+  Write_String("   ");
+  Write_Int(Model_progress->iteration - first, 6);
+  Write_String(" updates was ");
+  Write_String(Model_ElapsedText(start, Now()));
+  for (int32_t k = 1; k <= Chain_Count(); ++k) {
+    ChainRun& run = runs[static_cast<size_t>(k - 1)];
+    if (!run.held.empty()) Write_String(run.held);  // a warning a chain wrote
+    if (!run.failed) continue;
+    Model_error = true;
+    Write_Ln();
+    Write_String("In chain " + std::to_string(k) + ":");
+    Chain_Bind(*run.record);
+    Samplers_ReportFailure();
+    Chain_Bind(Chain_First());
+  }
+}
+
+}  // namespace
 
 void Model_Update() {
   if (!HaveModel()) return;
@@ -190,6 +442,7 @@ void Model_Update() {
   if (t.kind != Scanner_integer || t.intValue < 1) return Complain(expectedUpdates);
   const int32_t n = t.intValue;
   if (!ClosingParenthesis()) return;
+  if (Chain_Count() > 1) return UpdateChains(n);
   int32_t& iteration = Model_progress->iteration;
   const Model_Clock start = Now();
   const int32_t first = iteration;
@@ -224,8 +477,10 @@ void Model_Save() {
   Scanner_Token t;
   Read_Get(t);
   if (t.kind != Scanner_string) return Complain(expectedSaveName);
-  if (RunFile(t.text, false)) return RefuseRunFile(t.text);
-  OutNode_SaveAction(t.text, Model_progress->iteration);
+  for (int32_t k = 1; k <= Chain_Count(); ++k)
+    if (RunFile(Chain_FileName(t.text, k), false)) return RefuseRunFile(Chain_FileName(t.text, k));
+  // Every further chain's state beside chain 1's, under the chain's own name.
+  Chain_ForEach([&t](int32_t k) { OutNode_SaveAction(Chain_FileName(t.text, k), Model_progress->iteration); });
 }
 
 void Model_Iter() {
@@ -270,7 +525,12 @@ namespace {
 // in message (empty when nothing was left); false when a committed
 // checkpoint could not be put in place.
 bool RecoverCheckPoint(std::string& message) {
-  const std::string names[] = {Params_sampleOutFile, Params_sampleIndexFile, Params_restartFile};
+  // The number of chains of the run that wrote it is not known when a run
+  // starts: every name a chain could have is looked at.
+  std::vector<std::string> names;
+  for (int32_t k = 1; k <= Chain_maxChains; ++k)
+    for (const std::string* f : {&Params_sampleOutFile, &Params_sampleIndexFile, &Params_restartFile})
+      names.push_back(Chain_FileName(*f, k));
   std::string text;
   switch (Files_RecoverSet(Params_checkPointMark, names, text)) {
     case Files_Recovery::none: message.clear(); return true;
@@ -312,8 +572,14 @@ bool Model_WriteCheckPoint(int32_t iteration) {
     Write_String("Checkpoint at iteration " + it + " not written: the checkpoint before it is not complete.");
     return false;
   }
-  Files_StagedFile samples(Params_sampleOutFile), index(Params_sampleIndexFile), state(Params_restartFile);
-  Files_StagedFile* const files[] = {&samples, &index, &state};
+  // Each chain's three files, chain 1's under the run's names, all in one
+  // set: a restart finds every chain at the same checkpoint.
+  std::vector<std::unique_ptr<Files_StagedFile>> staged;
+  for (int32_t k = 1; k <= Chain_Count(); ++k)
+    for (const std::string* f : {&Params_sampleOutFile, &Params_sampleIndexFile, &Params_restartFile})
+      staged.push_back(std::make_unique<Files_StagedFile>(Chain_FileName(*f, k)));
+  std::vector<Files_StagedFile*> files;
+  for (const auto& f : staged) files.push_back(f.get());
   std::string unwritten;
   const auto note = [&unwritten](const std::string& name) {
     unwritten += (unwritten.empty() ? "" : ", ") + name;
@@ -321,8 +587,13 @@ bool Model_WriteCheckPoint(int32_t iteration) {
   for (const Files_StagedFile* f : files)
     if (!f->Opened()) note(f->Name());
   if (unwritten.empty()) {
-    OutNode_WriteState(state.rider, iteration);
-    Monitors_WriteTraces(samples.rider, index.rider, iteration);
+    Chain_ForEach([&files, iteration](int32_t k) {
+      Files_StagedFile* const* chain = &files[static_cast<size_t>(3 * (k - 1))];
+      // Each chain's state carries its own iteration and seed.
+      const int32_t at = k == 1 ? iteration : Model_progress->iteration;
+      OutNode_WriteState(chain[2]->rider, at);
+      Monitors_WriteTraces(chain[0]->rider, chain[1]->rider, at);
+    });
     for (Files_StagedFile* f : files)
       if (!f->Finish()) note(f->Name());
   }
@@ -347,6 +618,19 @@ bool Model_WriteCheckPoint(int32_t iteration) {
   return true;
 }
 
+namespace {
+
+// The traces of every chain, each in its own pair of files (chain 1's under
+// the run's names).
+void DumpChains() {
+  Chain_ForEach([](int32_t k) {
+    Monitors_DumpMonitors(Model_progress->iteration, Chain_FileName(Params_outFile, k),
+                          Chain_FileName(Params_indexFile, k));
+  });
+}
+
+}  // namespace
+
 void Model_Quit() {
   // The name is read first, so that a refusal still reaches the log; the
   // run ends either way, and a refused name leaves the log under its own.
@@ -355,7 +639,7 @@ void Model_Quit() {
   const bool move = t.kind == Scanner_string && !RunFile(t.text, true);
   if (t.kind == Scanner_string && !move) RefuseRunFile(t.text);
   Write_Ln();
-  Monitors_DumpMonitors(Model_progress->iteration, Params_outFile, Params_indexFile);
+  DumpChains();
   Write_Close();
   if (move && !Files_Rename(Params_logFile, t.text)) {
     // The log is closed, so the terminal is the only place left to say it.
@@ -365,6 +649,6 @@ void Model_Quit() {
 }
 
 void Model_RunTimeError() {
-  Monitors_DumpMonitors(Model_progress->iteration, Params_outFile, Params_indexFile);
+  DumpChains();
   Write_Close();
 }

@@ -14,6 +14,7 @@
 #include "commands/Read.h"
 #include "base/TextFile.h"
 #include "base/Write.h"
+#include "commands/Chain.h"
 #include "store/Graph.h"
 #include "language/Messages.h"
 #include "language/SymTabs.h"
@@ -263,11 +264,10 @@ void AppendField(std::string& row, const std::string& field) {
   row += field;
 }
 
-// A console row of the node tables: the element's indices, spaces up to the
-// first column of numbers, the fields, then the sample size after three
-// spaces.
-void WriteFields(int32_t node, const std::vector<std::string>& fields, int64_t n) {
-  std::string row = Indices(node);
+// A console row of the node tables: the row's start (an element's indices,
+// a chain's name), spaces up to the first column of numbers, the fields,
+// then the sample size after three spaces.
+void WriteFields(std::string row, const std::vector<std::string>& fields, int64_t n) {
   if (row.size() < rowColumn) row.resize(rowColumn, ' ');
   for (const std::string& f : fields) AppendField(row, f);
   AppendField(row, "   ");
@@ -277,10 +277,10 @@ void WriteFields(int32_t node, const std::vector<std::string>& fields, int64_t n
 }
 
 // A row of the stats and diag tables: reals in fields of the width given.
-void WriteRow(int32_t node, std::initializer_list<double> values, int width, int32_t n) {
+void WriteRow(std::string row, std::initializer_list<double> values, int width, int32_t n) {
   std::vector<std::string> fields;
   for (double x : values) fields.push_back(TextFile_RealText(x, width));
-  WriteFields(node, fields, n);
+  WriteFields(std::move(row), fields, n);
 }
 
 void WritePercentage(double p, bool lower) {
@@ -353,7 +353,7 @@ void Stats(const OutNode_Ref& ref, const Options& o) {
     if (s.n == 0) return;
     if (!headed) StatsHeading(o);
     headed = true;
-    WriteRow(node, {s.mean, s.sd, s.lower, s.upper, s.median}, 11, s.n);
+    WriteRow(Indices(node), {s.mean, s.sd, s.lower, s.upper, s.median}, 11, s.n);
     std::string line;
     for (double x : {s.mean, s.sd, o.pLow, s.lower, o.pHigh, s.upper, s.median})
       AppendField(line, TextFile_RealText(x, 11));
@@ -381,19 +381,20 @@ void Diagnostics(const OutNode_Ref& ref, const Options& o) {
   Write_String(std::string(rowColumn, ' '));
   for (const char* h : {"   mean   ", "    sd    ", "   mean   ", "    sd    ", "    Z     ", "  sample  "})
     Write_String(h);
+  // The diagnostic compares the start of one chain with its end: each chain
+  // gets a row of its own, named after the element's indices.
+  const int32_t chains = Chain_Count();
   ForEachElement(ref, [&](int32_t node) {
-    Diagnostic d;
-    int32_t start = o.first;
-    Monitors_Diagnostics(node, numBatches, start, o.last, d.mean1, d.sd1, d.mean2, d.sd2, d.Z, d.n);
-    if (d.n < 1) return;
-    WriteRow(node, {d.mean1, d.sd1, d.mean2, d.sd2, d.Z}, 10, d.n);
+    Chain_ForEach([&](int32_t k) {
+      Diagnostic d;
+      int32_t start = o.first;
+      Monitors_Diagnostics(node, numBatches, start, o.last, d.mean1, d.sd1, d.mean2, d.sd2, d.Z, d.n);
+      if (d.n < 1) return;
+      std::string row = Indices(node);
+      if (chains > 1) row += (row.empty() ? "chain " : " chain ") + std::to_string(k);
+      WriteRow(row, {d.mean1, d.sd1, d.mean2, d.sd2, d.Z}, 10, d.n);
+    });
   });
-}
-
-// The samples in range of every chain of the run, one span per chain. The
-// run has one chain, bound to this thread.
-std::vector<std::span<const double>> ChainSamples(int32_t node, const Options& o) {
-  return {Monitors_Values(node, o.first, o.last)};
 }
 
 constexpr int convWidth = 11;
@@ -419,10 +420,10 @@ void Convergence(const OutNode_Ref& ref, const Options& o) {
   Write_String(std::string(rowColumn, ' '));
   for (const char* h : {"   R-hat   ", "  bulk ESS ", "  tail ESS ", " MCSE mean ", "   sample"}) Write_String(h);
   ForEachElement(ref, [&](int32_t node) {
-    const std::vector<std::span<const double>> chains = ChainSamples(node, o);
+    const std::vector<std::span<const double>> chains = Monitors_ChainTraces(node, o.first, o.last);
     if (std::all_of(chains.begin(), chains.end(), [](std::span<const double> c) { return c.empty(); })) return;
     const Converge_Summary s = Converge_Summarise(chains);
-    WriteFields(node,
+    WriteFields(Indices(node),
                 {Figure(s.rHat, false), Figure(s.bulkEss, true), Figure(s.tailEss, true), Figure(s.mcseMean, false)},
                 static_cast<int64_t>(s.draws));
   });
@@ -468,7 +469,15 @@ void InitNodes() {
 
 void Nodes_Node() {
   OutNode_Ref ref;
-  if (Begin(ref)) OutNode_DisplayNode(ref);
+  if (!Begin(ref)) return;
+  // Each chain's values in turn, under its number when there are several.
+  Chain_ForEach([&ref](int32_t k) {
+    if (Chain_Count() > 1) {
+      Write_Ln();
+      Write_String("chain " + std::to_string(k));
+    }
+    OutNode_DisplayNode(ref);
+  });
 }
 
 void Nodes_Record() {

@@ -19,6 +19,9 @@ constexpr int endOfFileMark = 26;     // the end-of-text control byte, which may
 struct Reader {
   Scanner_Token t;
   int32_t kind = Graph_data;
+  // The nodes exist already (a further chain of a compiled model): a value
+  // goes to a node still waiting for its start, and every other is passed over.
+  bool restart = false;
 };
 
 // Reports at the current token and ends the reading: callers return false at once.
@@ -47,6 +50,14 @@ bool Store(Reader& r, const SymTabs_Name& name, int64_t k, double value) {
   if (k < 0 || k >= Size(name)) return true;
   int64_t number = name.firstNode + k;
   if (number < 0 || number >= static_cast<int64_t>(Graph_nodes.size())) return true;
+  if (r.restart) {
+    Graph_Node* node = Graph_nodes[number];
+    if (node != nullptr && node->kind == Graph_noInitial) {
+      Graph_Own(node) = value;
+      node->kind = Graph_stochastic;
+    }
+    return true;
+  }
   if (Graph_nodes[number] != nullptr) return Error(r, 22);
   Graph_Node* node = Graph_NewNode();
   node->label = static_cast<int32_t>(number);
@@ -258,10 +269,29 @@ void WarnUndeclared(const Reader& r, const std::string& name) {
 
 void InitData() { Data_error = false; }
 
+namespace {
+
+void ReadList(Reader& r, int32_t& iteration, int32_t& seed, const Files_Handle& file);
+
+}  // namespace
+
 void Data_ReadSFile(int32_t kind, int32_t& iteration, int32_t& seed, const Files_Handle& file) {
-  Data_error = false;
   Reader r;
   r.kind = kind;
+  ReadList(r, iteration, seed, file);
+}
+
+void Data_ReadChainStart(int32_t& iteration, int32_t& seed, const Files_Handle& file) {
+  Reader r;
+  r.kind = Graph_stochastic;
+  r.restart = true;
+  ReadList(r, iteration, seed, file);
+}
+
+namespace {
+
+void ReadList(Reader& r, int32_t& iteration, int32_t& seed, const Files_Handle& file) {
+  Data_error = false;
   Scanner_Open(r.t, file, 0);
   if (!Expect(r, Scanner_list, 35) || !Expect(r, Scanner_lparen, 26)) return;
   Scanner_Get(r.t);
@@ -300,6 +330,8 @@ void Data_ReadSFile(int32_t kind, int32_t& iteration, int32_t& seed, const Files
     }
   }
 }
+
+}  // namespace
 
 void Data_ReadRectangularFile(int32_t kind, const std::vector<SymTabs_Name*>& names, int32_t rows,
                               const Files_Handle& file) {

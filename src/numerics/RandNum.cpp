@@ -119,14 +119,28 @@ thread_local constinit RandNum_Stream* RandNum_stream = nullptr;
 
 void RandNum_Bind(RandNum_Stream* stream) { RandNum_stream = stream; }
 
-void RandNum_Start(RandNum_Stream& s) {
-  s.seed = startSeed;
+void RandNum_Start(RandNum_Stream& s) { RandNum_StartFrom(s, startSeed); }
+
+void RandNum_StartFrom(RandNum_Stream& s, int32_t seed) {
+  s.seed = seed;
   s.normalWaiting = false;
   s.normal2 = 0.0;
   for (int32_t& slot : s.table) {
     s.seed = Step(s.seed);
     slot = s.seed;
   }
+}
+
+int32_t RandNum_StreamSeed(int32_t seed, int32_t k) {
+  if (k <= 1) return seed;
+  // A 64-bit mix of the pair, so that nearby seeds and nearby numbers give
+  // unrelated starts; then folded into the generator's range.
+  uint64_t z = (static_cast<uint64_t>(static_cast<uint32_t>(seed)) << 32) ^ static_cast<uint32_t>(k);
+  z += 0x9E3779B97F4A7C15ULL;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+  z ^= z >> 31;
+  return static_cast<int32_t>(1 + z % static_cast<uint64_t>(modulus - 1));
 }
 
 void InitRandNum() { RandNum_Start(*RandNum_stream); }

@@ -31,6 +31,13 @@ void RandNum_Bind(RandNum_Stream* stream);
 // table filled with the 1000 outputs that follow, slot 0 first. The seed is
 // then the 1000th of those outputs.
 void RandNum_Start(RandNum_Stream& stream);
+// The same from another seed (1 .. 2147483646): no waiting deviate, the
+// table filled with the 1000 outputs that follow seed.
+void RandNum_StartFrom(RandNum_Stream& stream, int32_t seed);
+// The seed of the k-th of several streams of a run whose seed is seed: seed
+// itself for k = 1, for every other k a value in 1 .. 2147483646 fixed by
+// the pair alone, so a run repeated with the same seed repeats every stream.
+int32_t RandNum_StreamSeed(int32_t seed, int32_t k);
 // Puts the bound stream in its start-up state.
 void InitRandNum();
 

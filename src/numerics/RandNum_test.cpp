@@ -1,5 +1,6 @@
 #include "numerics/RandNum.h"
 
+#include <set>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,6 +8,7 @@
 #include <functional>
 #include <limits>
 #include <numbers>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -497,6 +499,35 @@ TEST_F(RandNumTest, TruncatedGammaAndBeta) {
   EXPECT_TRUE(std::isnan(RandNum_TruncatedGamma(2.0, 1.0, 3.0, 2.0)));
   EXPECT_TRUE(std::isnan(RandNum_TruncatedGamma(-1.0, 1.0, 3.0, 4.0)));
   EXPECT_TRUE(std::isnan(RandNum_TruncatedBeta(2.0, 2.0, 0.2, std::nan(""))));
+}
+
+// The streams of a run's chains: the first is the run's own seed; the
+// others are fixed by seed and number alone, within the generator's range,
+// and differ from each other and from those of a nearby seed.
+TEST(RandNumStreamSeedTest, EachChainHasItsOwnReproducibleSeed) {
+  EXPECT_EQ(RandNum_StreamSeed(314159, 1), 314159);
+  std::set<int32_t> seen;
+  for (int32_t seed : {1, 2, 314159, 2147483646}) {
+    for (int32_t k = 2; k <= 64; ++k) {
+      const int32_t s = RandNum_StreamSeed(seed, k);
+      EXPECT_EQ(s, RandNum_StreamSeed(seed, k));
+      EXPECT_GE(s, 1);
+      EXPECT_LE(s, 2147483646);
+      seen.insert(s);
+    }
+  }
+  EXPECT_EQ(seen.size(), 4u * 63u);
+  // A stream started from a derived seed is a working stream of its own.
+  RandNum_Stream a, b;
+  RandNum_StartFrom(a, RandNum_StreamSeed(7, 2));
+  RandNum_StartFrom(b, RandNum_StreamSeed(7, 3));
+  EXPECT_NE(a.table, b.table);
+  RandNum_Stream* const bound = RandNum_stream;
+  RandNum_Bind(&a);
+  const double u = RandNum_Rand();
+  RandNum_Bind(bound);
+  EXPECT_GT(u, 0.0);
+  EXPECT_LT(u, 1.0);
 }
 
 }  // namespace

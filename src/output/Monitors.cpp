@@ -1,6 +1,7 @@
 #include "output/Monitors.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <new>
 #include <unordered_map>
@@ -54,6 +55,10 @@ std::unordered_map<int32_t, size_t> byLabel;
 // a chain's traces tell whether they are up to date.
 uint64_t generation = 1;
 uint64_t clearings = 0;
+
+// The traces of every chain of the run, in chain order, when there are
+// several: stats and out pool them. Set between updates by the main thread.
+std::vector<Monitors_Traces*> chains;
 
 // Work arrays of the percentiles (positions 1..n; 0 unused) and the batch
 // means, one pair per thread. They grow to the largest request and are kept,
@@ -206,6 +211,57 @@ void BatchMeans(const Monitors_Trace& m, size_t lo, size_t hi, int32_t batches, 
   variance = squares / static_cast<double>(b);
 }
 
+// The samples of every chain with start <= iteration <= end, chain 1's
+// first, each chain's in iteration order. On return start is the least
+// iteration gathered and end, when no chain stores a sample beyond it, the
+// greatest stored iteration; each is left as it was otherwise.
+const Monitors_Trace& Pooled(int32_t label, int32_t& start, int32_t& end) {
+  thread_local Monitors_Trace pooled;
+  pooled.iterations.clear();
+  pooled.values.clear();
+  const auto it = byLabel.find(label);
+  bool beyond = false;
+  int32_t first = INT32_MAX, last = INT32_MIN;
+  for (Monitors_Traces* chain : chains) {
+    if (!UpToDate(*chain)) CatchUp(*chain);
+    const Monitors_Trace& m = chain->traces[it->second];
+    const size_t lo = AtOrAfter(m, start), hi = After(m, end);
+    if (hi < m.iterations.size()) beyond = true;
+    if (!m.iterations.empty()) last = std::max(last, m.iterations.back());
+    if (lo < hi) first = std::min(first, m.iterations[lo]);
+    for (size_t i = lo; i < hi; ++i) {
+      pooled.iterations.push_back(m.iterations[i]);
+      pooled.values.push_back(m.values[i]);
+    }
+  }
+  if (!beyond && last != INT32_MIN) end = last;
+  if (!pooled.values.empty()) start = first;
+  return pooled;
+}
+
+bool Pooling() { return chains.size() > 1; }
+
+void WriteLines(Files_Rider& rider, const Monitors_Trace& m, size_t lo, size_t hi) {
+  for (size_t i = lo; i < hi; ++i) {
+    TextFile_WriteInt(rider, m.iterations[i], 10);
+    TextFile_Write(rider, ' ');
+    TextFile_WriteLongReal(rider, m.values[i], 20);
+    TextFile_WriteLine(rider);
+  }
+}
+
+// The bound chain's samples of the node with from <= iteration <= to as
+// sample-file lines; their number.
+int64_t OutChain(Files_Rider& rider, int32_t label, int32_t from, int32_t to) {
+  const Seen seen = Find(label);
+  if (seen.trace == nullptr) return 0;
+  const Monitors_Trace& m = *seen.trace;
+  const size_t lo = AtOrAfter(m, from);
+  const size_t hi = After(m, to);
+  WriteLines(rider, m, lo, hi);
+  return hi > lo ? static_cast<int64_t>(hi - lo) : 0;
+}
+
 void CouldNotWrite(const std::string& name) {
   Write_Ln();
   Write_String("Could not write monitor file ");
@@ -218,6 +274,7 @@ void CouldNotWrite(const std::string& name) {
 void Monitors_Bind(Monitors_Traces* traces) { Monitors_traces = traces; }
 
 void InitMonitors() {
+  chains.clear();
   monitorList.clear();
   active.clear();
   clearedInActive = 0;
@@ -293,12 +350,16 @@ void Monitors_CalculateStatistics(int32_t label, int32_t& start, int32_t& end, d
   n = 0;
   const Seen seen = Find(label);
   if (seen.trace == nullptr) return;
-  const Monitors_Trace& m = *seen.trace;
-  const size_t lo = AtOrAfter(m, start);
-  const size_t hi = After(m, end);
-  if (hi == m.iterations.size() && hi > 0) end = m.iterations.back();
+  const Monitors_Trace& m = Pooling() ? Pooled(label, start, end) : *seen.trace;
+  size_t lo = 0, hi = m.values.size();
+  if (!Pooling()) {
+    lo = AtOrAfter(m, start);
+    hi = After(m, end);
+    if (hi == m.iterations.size() && hi > 0) end = m.iterations.back();
+    if (lo >= hi) return;
+    start = m.iterations[lo];
+  }
   if (lo >= hi) return;
-  start = m.iterations[lo];
   const size_t count = hi - lo;
   n = static_cast<int32_t>(count);
   // Two passes: the mean first, then the squares about it. The one-pass
@@ -312,16 +373,6 @@ void Monitors_CalculateStatistics(int32_t label, int32_t& start, int32_t& end, d
   const double variance = squares / static_cast<double>(count);
   sd = variance < tinyVariance ? 0.0 : std::sqrt(variance);
   Percentiles(m, seen.monitor->discrete, lo, hi, pLow, pHigh, median, lower, upper);
-}
-
-std::span<const double> Monitors_Values(int32_t label, int32_t first, int32_t last) {
-  const Seen seen = Find(label);
-  if (seen.trace == nullptr) return {};
-  const Monitors_Trace& m = *seen.trace;
-  const size_t lo = AtOrAfter(m, first);
-  const size_t hi = After(m, last);
-  if (lo >= hi) return {};
-  return std::span<const double>(m.values).subspan(lo, hi - lo);
 }
 
 void Monitors_Diagnostics(int32_t label, int32_t numBatches, int32_t& start, int32_t end, double& mean1,
@@ -354,18 +405,27 @@ void Monitors_Diagnostics(int32_t label, int32_t numBatches, int32_t& start, int
 }
 
 int64_t Monitors_OutMonitor(Files_Rider& rider, int32_t label, int32_t from, int32_t to) {
-  const Seen seen = Find(label);
-  if (seen.trace == nullptr) return 0;
-  const Monitors_Trace& m = *seen.trace;
-  const size_t lo = AtOrAfter(m, from);
-  const size_t hi = After(m, to);
-  for (size_t i = lo; i < hi; ++i) {
-    TextFile_WriteInt(rider, m.iterations[i], 10);
-    TextFile_Write(rider, ' ');
-    TextFile_WriteLongReal(rider, m.values[i], 20);
-    TextFile_WriteLine(rider);
+  if (!Pooling()) return OutChain(rider, label, from, to);
+  if (Find(label).trace == nullptr) return 0;
+  const Monitors_Trace& m = Pooled(label, from, to);
+  WriteLines(rider, m, 0, m.values.size());
+  return static_cast<int64_t>(m.values.size());
+}
+
+void Monitors_SetChains(std::vector<Monitors_Traces*> traces) { chains = std::move(traces); }
+
+std::vector<std::span<const double>> Monitors_ChainTraces(int32_t label, int32_t start, int32_t end) {
+  std::vector<std::span<const double>> result;
+  if (Find(label).trace == nullptr) return result;
+  const size_t position = byLabel.find(label)->second;
+  const std::vector<Monitors_Traces*> one{Monitors_traces};
+  for (Monitors_Traces* chain : Pooling() ? chains : one) {
+    if (!UpToDate(*chain)) CatchUp(*chain);
+    const Monitors_Trace& m = chain->traces[position];
+    const size_t lo = AtOrAfter(m, start), hi = After(m, end);
+    result.push_back(std::span<const double>(m.values).subspan(lo, std::max(lo, hi) - lo));
   }
-  return hi > lo ? static_cast<int64_t>(hi - lo) : 0;
+  return result;
 }
 
 void Monitors_WriteIndexEntry(Files_Rider& rider, int32_t label, int64_t firstLine, int64_t count) {
@@ -396,7 +456,7 @@ void Monitors_WriteTraces(Files_Rider& samples, Files_Rider& index, int32_t last
   for (const size_t i : active) {
     const int32_t label = monitorList[i].label;
     if (label < 0) continue;
-    const int64_t count = Monitors_OutMonitor(samples, label, 0, lastIteration);
+    const int64_t count = OutChain(samples, label, 0, lastIteration);
     Monitors_WriteIndexEntry(index, label, line, count);
     line += count;
   }

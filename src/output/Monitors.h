@@ -75,7 +75,21 @@ void Monitors_ClearMonitor(int32_t label);
 // chains bound to different threads may call it at once.
 void Monitors_Update(int32_t iteration);
 
-// The summaries and writers below read the bound chain's traces.
+// The traces of every chain of the run, in chain order (chain 1 first).
+// With more than one, Monitors_CalculateStatistics and Monitors_OutMonitor
+// pool them: the samples of chain 1 in range, then those of chain 2, and so
+// on, as if they were one trace. Set between updates; InitMonitors forgets
+// them.
+void Monitors_SetChains(std::vector<Monitors_Traces*> traces);
+// Each chain's values of the node with start <= iteration <= end, in
+// iteration order, one span per chain in chain order (the bound chain's
+// alone when Monitors_SetChains gave fewer than two). Empty when the node
+// has no monitor. The spans lie in the chains' traces and stay valid until
+// a chain records again or the monitors change.
+std::vector<std::span<const double>> Monitors_ChainTraces(int32_t label, int32_t start, int32_t end);
+
+// The summaries and writers below read the bound chain's traces, pooled
+// with the other chains' where said.
 //
 // Summaries of the samples with start <= iteration <= end. n is the number of
 // samples used; every result is 0 when there are none (and when the node has
@@ -90,11 +104,6 @@ void Monitors_CalculateStatistics(int32_t label, int32_t& start, int32_t& end, d
                                   double& median, double& lower, double& upper, int32_t& n, double pLow,
                                   double pHigh);
 
-// The node's samples with first <= iteration <= last, in iteration order;
-// empty when the node has no monitor or none lies in the range. The span
-// lies in the bound chain's trace and stays valid until that chain records
-// again or the monitors change.
-std::span<const double> Monitors_Values(int32_t label, int32_t first, int32_t last);
 
 // Batch-means diagnostic. From the first sample at or after start (start
 // becomes its iteration), n samples lie before end. The first quarter (the
@@ -111,20 +120,21 @@ void Monitors_Diagnostics(int32_t label, int32_t numBatches, int32_t& start, int
                           double& sd1, double& mean2, double& sd2, double& Z, int32_t& n);
 
 // Writes the node's samples with from <= iteration <= to as sample-file
-// lines and returns how many it wrote (0 without a monitor).
+// lines (pooled over the chains) and returns how many it wrote (0 without a
+// monitor).
 int64_t Monitors_OutMonitor(Files_Rider& rider, int32_t label, int32_t from, int32_t to);
 // Writes the node's index line for count lines starting at firstLine;
 // nothing when count is 0.
 void Monitors_WriteIndexEntry(Files_Rider& rider, int32_t label, int64_t firstLine, int64_t count);
 
 // Writes every monitor that has samples, in the order the monitors were
-// made: its samples with iterations 0..lastIteration as sample-file lines and
-// its index line, line numbers running on across monitors. The caller
-// checks and places the files.
+// made: its samples (the bound chain's only) with iterations
+// 0..lastIteration as sample-file lines and its index line, line numbers
+// running on across monitors. The caller checks and places the files.
 void Monitors_WriteTraces(Files_Rider& samples, Files_Rider& index, int32_t lastIteration);
 
 // Writes every monitor that has samples, in the order the monitors were
-// made: its samples with iterations 0..lastIteration to the sample file and
+// made: its samples (the bound chain's only) with iterations 0..lastIteration to the sample file and
 // its index line to the index file, line numbers running on across
 // monitors. Both files (replacing earlier ones) are first written under
 // temporary names in their own directories and only then renamed into place,

@@ -372,13 +372,15 @@ void InitInitVals() {
   weights.shrink_to_fit();
 }
 
-void InitVals_GenerateStartingValue() {
+void InitVals_ForgetStarts() { Turn(Graph_stochastic, Graph_noInitial); }
+
+void InitVals_GenerateStartingValue(bool announce) {
   InitVals_error = false;
   stopped = false;
   bool again = false;
   int32_t n = NumForward();
   int pass = 0;
-  if (n > 0) {
+  if (n > 0 && announce) {
     Messages_Text(generatingValues);
     Write_Ln();
   }

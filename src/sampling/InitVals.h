@@ -12,4 +12,9 @@ void InitInitVals();
 // Gives every declared node still without a value a starting value and
 // makes it stochastic; a failure is compile error 91 at position 1 of the
 // current error file, and the nodes are then left unfinished.
-void InitVals_GenerateStartingValue();
+// announce: write "Generating initial values" when there is work to do.
+void InitVals_GenerateStartingValue(bool announce = true);
+// Marks every declared stochastic node as still without a starting value,
+// so that the next generation draws them all (the start of a further chain,
+// whose values are its own).
+void InitVals_ForgetStarts();
