@@ -12,6 +12,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 
@@ -123,8 +124,12 @@ constexpr double Ops_lnFloor = -1.0E10;
 inline double Ops_ProportionLog(Determ_LinkTrace& t, bool complement) {
   switch (t.link) {
     case Determ_logitLink: {
-      const double z = complement ? -t.x : t.x;
-      return (z < 0.0 ? z : 0.0) - Ops_LogOnePlus(t.a);
+      // The sign of z decides by masks rather than branches: it follows the
+      // data and the predictor, and a branch on it would be mispredicted for
+      // a large share of the terms.
+      const uint64_t bits = std::bit_cast<uint64_t>(t.x) ^ (static_cast<uint64_t>(complement) << 63);
+      const uint64_t negative = static_cast<uint64_t>(static_cast<int64_t>(bits) >> 63);
+      return std::bit_cast<double>(bits & negative) - Ops_LogOnePlus(t.a);
     }
     case Determ_cloglogLink:
       if (complement) return -t.a;
