@@ -9,24 +9,26 @@
 # load reaches them alike; the user time of each kind of run is the best of
 # its runs, and the time per sweep is the difference over SWEEPS:
 #   bash bench/terms_bench.sh build/wren [other/wren ...]
-# The data come from awk's generator with a fixed seed.
+# LINK=probit or LINK=cloglog puts that link in place of the logit (the
+# same data). The data come from awk's generator with a fixed seed.
 set -euo pipefail
 [ $# -ge 1 ] || set -- build/wren
 sweeps=${SWEEPS:-2000}
 runs=${RUNS:-3}
+link=${LINK:-logit}
 binaries=()
 for b in "$@"; do binaries+=("$(cd "$(dirname "$b")" && pwd)/$(basename "$b")"); done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-cat > m.bug <<'MODEL'
+cat > m.bug <<MODEL
 model terms;
 const N = 2000, G = 100;
 var y[N], x1[N], x2[N], g[N], u[G], mu, b1, b2, tau, p[N];
 data in "d.dat";
 inits in "i.dat";
 { for (i in 1:N) {
-    logit(p[i]) <- mu + u[g[i]] + b1 * x1[i] + b2 * x2[i]
+    $link(p[i]) <- mu + u[g[i]] + b1 * x1[i] + b2 * x2[i]
     y[i] ~ dbern(p[i]) }
   for (j in 1:G) { u[j] ~ dnorm(0, tau) }
   mu ~ dnorm(0, 1.0E-6)
