@@ -56,6 +56,7 @@ bench: $(BUILD)/CMakeCache.txt
 	bash bench/classify_bench.sh $(BUILD)/wren
 	bash bench/generator_bench.sh $(BUILD)/wren
 	bash bench/eval_bench.sh $(BUILD)/wren
+	bash bench/terms_bench.sh $(BUILD)/wren
 
 # The posterior suite with ten times the sweeps and a limit of 3 standard
 # errors, then the simulation-based calibration of the samplers.

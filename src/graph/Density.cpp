@@ -10,6 +10,7 @@
 
 #include "graph/CodeGen.h"
 #include "graph/Determ.h"
+#include "graph/Ops.h"
 #include "numerics/SpecFunc.h"
 #include "store/Distrib.h"
 
@@ -69,6 +70,13 @@ inline double LogOnePlusExp(double y) {
   return y > 0.0 ? y + std::log1p(std::exp(-y)) : std::log1p(std::exp(y));
 }
 
+// The terms of the proportions and the mean read their parameter through
+// its link's trace and finish only the logarithms their own count needs
+// (a count of 0 needs no log of its proportion or mean), so each costs the
+// calls of the maths library its form allows: a Bernoulli term with a
+// logit link one exponential and one logarithm, with a cloglog link and
+// no success one exponential.
+
 // Evaluated once per observation for every candidate of a logistic
 // regression, so it takes the common case, a value of exactly 0 or 1, first
 // and needs no further guard: a logarithm above 0 (a proportion beyond 1)
@@ -76,10 +84,20 @@ inline double LogOnePlusExp(double y) {
 double Bernoulli(Graph_Node* node) {
   const double x = Graph_Own(node);
   if (!(x == 0.0 || x == 1.0 || (IsCount(x, 0.0) && x <= 1.0 + wholeTolerance))) return impossible;
-  double lnP, lnQ;
-  Determ_LogProportion(node->parents[0], lnP, lnQ);
-  const double l = x >= 0.5 ? lnP : lnQ;
+  Determ_LinkTrace t = Determ_Trace(node->parents[0]);
+  const double l = Ops_ProportionLog(t, x < 0.5);
   return l <= 0.0 ? l : impossible;
+}
+
+// ln p when wanted, else 0; likewise ln(1 - p); both from one trace.
+void WantedLogs(Graph_Node* parameter, bool wantP, bool wantQ, double& lnP, double& lnQ) {
+  Determ_LinkTrace t = Determ_Trace(parameter);
+  if (wantP && wantQ) {
+    Ops_ProportionLogs(t, lnP, lnQ);
+    return;
+  }
+  lnP = wantP ? Ops_ProportionLog(t, false) : 0.0;
+  lnQ = wantQ ? Ops_ProportionLog(t, true) : 0.0;
 }
 
 double Beta(Graph_Node* node) {
@@ -96,13 +114,17 @@ double Beta1(Graph_Node* node) {
 // only observed counts with fixed sizes, whose values the model checks
 // found whole and within the support once and for all; the full ones, which
 // serve counts that change, check the value at every evaluation.
+// With a logit link this is x eta - n ln(1 + e^eta) in a stable form: the
+// two logarithms share one exponential and one logarithm, and neither
+// term cancels the other.
 double Binomial(Graph_Node* node) {
   double lnP, lnQ;
   const double n = Parameter(node, 1), x = Graph_Own(node);
-  Determ_LogProportion(node->parents[0], lnP, lnQ);
+  const bool successes = x > 0.5, failures = n - x > 0.5;
+  WantedLogs(node->parents[0], successes, failures, lnP, lnQ);
   if (!ProportionLogs(lnP, lnQ)) return impossible;
   // A term with no count is 0 even where its logarithm is -infinity (p of 0 or 1).
-  return (x > 0.5 ? x * lnP : 0.0) + (n - x > 0.5 ? (n - x) * lnQ : 0.0);
+  return (successes ? x * lnP : 0.0) + (failures ? (n - x) * lnQ : 0.0);
 }
 
 double Binomial1(Graph_Node* node) {
@@ -163,9 +185,10 @@ double Geometric(Graph_Node* node) {
   double lnP, lnQ;
   const double x = Graph_Own(node);
   if (!IsCount(x, 1.0)) return impossible;
-  Determ_LogProportion(node->parents[0], lnP, lnQ);
+  const bool failures = x > 1.5;
+  WantedLogs(node->parents[0], true, failures, lnP, lnQ);
   if (!ProportionLogs(lnP, lnQ)) return impossible;
-  return (x > 1.5 ? (x - 1.0) * lnQ : 0.0) + lnP;
+  return (failures ? (x - 1.0) * lnQ : 0.0) + lnP;
 }
 
 // Location a, rate b.
@@ -236,9 +259,10 @@ double NegBin(Graph_Node* node) {
   double lnP, lnQ;
   const double r = Parameter(node, 1), x = Graph_Own(node);
   if (!(r > 0.0 && IsCount(x, 0.0))) return impossible;
-  Determ_LogProportion(node->parents[0], lnP, lnQ);
+  const bool failures = x > 0.5;
+  WantedLogs(node->parents[0], true, failures, lnP, lnQ);
   if (!ProportionLogs(lnP, lnQ)) return impossible;
-  return r * lnP + (x > 0.5 ? x * lnQ : 0.0);
+  return r * lnP + (failures ? x * lnQ : 0.0);
 }
 
 // The variants below add the coefficient that depends on the node's own
@@ -277,12 +301,12 @@ double Pareto(Graph_Node* node) {
 }
 
 double Poisson(Graph_Node* node) {
-  double lambda, lnLambda;
   const double x = Graph_Own(node);
-  Determ_MeanLogMean(node->parents[0], lambda, lnLambda);
+  Determ_LinkTrace t = Determ_Trace(node->parents[0]);
+  const double lambda = Ops_LinkValue(t);
   if (!(lambda >= 0.0)) return impossible;
   // No count, no logarithm: a mean of 0 makes 0 certain.
-  return (x > 0.5 ? x * lnLambda : 0.0) - lambda;
+  return (x > 0.5 ? x * Ops_MeanLog(t, lambda) : 0.0) - lambda;
 }
 
 double Poisson1(Graph_Node* node) {

@@ -24,20 +24,13 @@ thread_local constinit int32_t* leftOutOf = nullptr;
 
 void PointAtLeftOut() { leftOutOf = Determ_part != nullptr ? Determ_part->leftOut.data() : nullptr; }
 
-// The link cache: the logarithms a link computed on its way to the value of
-// the node just evaluated. linkFunc tells whether they belong to that value,
-// and which of them it computed: a mean's log for a log link, the logs of a
-// proportion and of its complement for the other links. A reader asking for
-// the other kind computes the logs from the value instead of reading logs
-// that some earlier evaluation left.
-enum Link : int32_t { noLink = 0, meanLink = 1, proportionLink = 2 };
-// Like all the scratch of one read below, each thread has its own.
-thread_local constinit double lnMean = 0.0;
-thread_local constinit double lnP = 0.0;
-thread_local constinit double lnQ = 0.0;
-thread_local constinit int32_t linkFunc = noLink;
+// The link cache: the trace of the link that gave the value of the node
+// just evaluated, from which a density finishes the logarithms it wants;
+// noLink when no link gave that value, so that a reader never takes what
+// some earlier evaluation left. Like all the scratch of one read below,
+// each thread has its own.
+thread_local constinit Determ_LinkTrace trace{};
 
-constexpr double lnFloor = -1.0E10;   // stands in for the log of a proportion or mean of 0
 constexpr double indexTolerance = 1.0E-6;
 constexpr int matrixCapacity = MatrixAl_maxOrder * MatrixAl_maxOrder;  // 625
 
@@ -78,32 +71,18 @@ Graph_Node* NodeAt(int64_t number, const Graph_Node* owner) {
 }
 
 
-// The inverse links, leaving in the cache the logarithms they met.
-double ExpLink(double x) {
-  const double mean = Ops_ExpLinkLogs(x, lnMean);
-  linkFunc = meanLink;
-  return mean;
+// The inverse links, leaving their trace in the cache.
+double Link(Determ_Link link, double x) {
+  trace = Ops_StartLink(link, x);
+  return Ops_LinkValue(trace);
 }
 
-double ICLogLog(double x) {
-  const double p = Ops_ICLogLogLogs(x, lnP, lnQ);
-  linkFunc = proportionLink;
-  return p;
-}
+double ExpLink(double x) { return Link(Determ_logLink, x); }
+double ICLogLog(double x) { return Link(Determ_cloglogLink, x); }
+double ILogit(double x) { return Link(Determ_logitLink, x); }
+double Phi(double x) { return Link(Determ_probitLink, x); }
 
-double ILogit(double x) {
-  const double p = Ops_ILogitLogs(x, lnP, lnQ);
-  linkFunc = proportionLink;
-  return p;
-}
-
-double Phi(double x) {
-  const double p = Ops_PhiLogs(x, lnP, lnQ);
-  linkFunc = proportionLink;
-  return p;
-}
-
-// The general interpreter over postfix code. linkFunc is kept equal to
+// The general interpreter over postfix code. The cache's link is kept equal to
 // "the last op executed produced its value through a link": a link op sets
 // it, a push through a value function leaves what the operand's own
 // evaluation set, and every other op clears it. At the end it therefore
@@ -128,7 +107,7 @@ double StackValue(Graph_Node* node) {
         if (operand >= numOperands || top == Determ_stackSize) Fault(node);
         Graph_Node* p = node->parents[operand++];
         if (p == nullptr) Fault(node);
-        linkFunc = noLink;
+        trace.link = Determ_noLink;
         s[top++] = op == Determ_push ? Graph_ValueOf(p) : Graph_Own(p);
         break;
       }
@@ -137,7 +116,7 @@ double StackValue(Graph_Node* node) {
         // the operator's own procedure, the one constant folding uses.
         const int32_t arity = Ops_Of(op).arity;
         if (arity == 0 || top < arity) Fault(node);
-        linkFunc = noLink;
+        trace.link = Determ_noLink;
         if (arity == 2) {
           const double b = s[--top];
           double& a = s[top - 1];
@@ -190,7 +169,7 @@ double InnerProductValue(Graph_Node* node) {
     const double b = Graph_ValueOf(NodeAt(startB + i * strideB, node));
     sum += a * b;
   }
-  linkFunc = noLink;
+  trace.link = Determ_noLink;
   return sum;
 }
 
@@ -215,7 +194,7 @@ double StatsValue(Graph_Node* node) {
         squares += v * v;
         ++count;
       }
-  linkFunc = noLink;
+  trace.link = Determ_noLink;
   const double n = static_cast<double>(count);
   switch (c[0]) {
     case Determ_sum: return sum;
@@ -231,7 +210,7 @@ double StatsValue(Graph_Node* node) {
 
 double PickValue(Graph_Node* node) {
   Graph_Node* selected = NodeAt(Determ_Base(node), node);
-  linkFunc = noLink;  // an index's evaluation may have set it
+  trace.link = Determ_noLink;  // an index's evaluation may have set it
   return Graph_ValueOf(selected);
 }
 
@@ -264,7 +243,7 @@ double InverseValue(Graph_Node* node) {
   for (int i = 0; i < n * n; ++i) inverse[i] = 0.0;
   for (int i = 0; i < n; ++i) inverse[i * n + i] = 1.0;
   MatrixAl_SimilarityTransform(m, inverse, n);
-  linkFunc = noLink;
+  trace.link = Determ_noLink;
   return inverse[position];
 }
 
@@ -273,17 +252,17 @@ double LogDeterminantValue(Graph_Node* node) {
   const int n = LoadMatrix(node, m);
   const double result = MatrixAl_LogDeterminant(m, n);
   if (std::isnan(result)) NotPositiveDefinite(node);
-  linkFunc = noLink;
+  trace.link = Determ_noLink;
   return result;
 }
 
 double Alias1Value(Graph_Node* node) {
-  linkFunc = noLink;
+  trace.link = Determ_noLink;
   return Graph_Own(node->parents[0]);
 }
 
 double Alias2Value(Graph_Node* node) {
-  linkFunc = noLink;
+  trace.link = Determ_noLink;
   Graph_Node* p = node->parents[0];
   return Graph_ValueOf(p);
 }
@@ -323,14 +302,6 @@ inline double FormSum(const Graph_Node* form) {
   return Sum(form->stack.data() + firstSlot, Graph_valueData, form->stack[1], form->numParents);
 }
 
-// The linear predictor eta of a linear form. With the fast path off (or too
-// few parents for it to pay) the whole sum is formed and, for five or more
-// parents, the sum without the active node's term is kept in value with
-// that term's position in the chain's leftOut (n when the node is no parent).
-// An active node that holds more than one term (a + b * z + b * w) leaves no
-// single term to re-form: leftOut is then n + 1 and the fast path forms
-// the whole sum. With the fast path on, only the active node's term is
-// formed afresh.
 // The whole sum, with the partial sum and leftOut set for the active node:
 // kept out of line so that the fast path of Eta needs few registers.
 [[gnu::noinline]] double EtaAfresh(Graph_Node* node, const int32_t* s, double* v, int32_t m, int32_t n) {
@@ -352,6 +323,14 @@ inline double FormSum(const Graph_Node* form) {
   return eta;
 }
 
+// The linear predictor eta of a linear form. With the fast path off (or too
+// few parents for it to pay) the whole sum is formed and, for five or more
+// parents, the sum without the active node's term is kept in value with
+// that term's position in the chain's leftOut (n when the node is no parent).
+// An active node that holds more than one term (a + b * z + b * w) leaves no
+// single term to re-form: leftOut is then n + 1 and the fast path forms
+// the whole sum. With the fast path on, only the active node's term is
+// formed afresh.
 double Eta(Graph_Node* node) {
   const int32_t* c = node->stack.data();
   const int32_t* s = c + firstSlot;
@@ -367,14 +346,14 @@ double Eta(Graph_Node* node) {
 }
 
 double LinearValue(Graph_Node* node) {
-  linkFunc = noLink;
+  trace.link = Determ_noLink;
   return Eta(node);
 }
 
 // A linear form kept up to date by the samplers of its unknowns: its whole
 // sum is in the maintained sums, at the position code entry 2 holds.
 double MaintainedValue(Graph_Node* node) {
-  linkFunc = noLink;
+  trace.link = Determ_noLink;
   return Determ_part->sums[static_cast<size_t>(node->stack[2])];
 }
 
@@ -425,8 +404,8 @@ double Alias2(Graph_Node* node);
 struct Kept {
   uint64_t stamp = 0;
   double value = 0.0;
-  double logs[2] = {0.0, 0.0};  // what its inverse link left: ln mean, or ln p and ln(1 - p)
-  int32_t link = 0;
+  Determ_LinkTrace trace;  // what its inverse link left
+  int32_t link = 0;        // pending while the node is on the walk's stack
 };
 thread_local std::vector<Kept> kept;
 // Its entries and their count, kept beside it for the hot path: plain
@@ -464,25 +443,14 @@ void Keep(Graph_Node* node, double value) {
   Kept& e = Entry(node);
   e.stamp = stamp;
   e.value = value;
-  e.link = linkFunc;
-  if (linkFunc == meanLink) {
-    e.logs[0] = lnMean;
-  } else if (linkFunc == proportionLink) {
-    e.logs[0] = lnP;
-    e.logs[1] = lnQ;
-  }
+  e.link = 0;
+  e.trace = trace;
 }
 
 // A kept value, with the link cache as the node's own evaluation left it.
 double Recall(const Graph_Node* node) {
   const Kept& e = Entry(node);
-  linkFunc = e.link;
-  if (linkFunc == meanLink) {
-    lnMean = e.logs[0];
-  } else if (linkFunc == proportionLink) {
-    lnP = e.logs[0];
-    lnQ = e.logs[1];
-  }
+  trace = e.trace;
   return e.value;
 }
 
@@ -759,8 +727,7 @@ void InitDeterm() {
   Determ_fastLinear = false;
   if (Determ_part != nullptr) *Determ_part = {};
   PointAtLeftOut();
-  lnMean = lnP = lnQ = 0.0;
-  linkFunc = noLink;
+  trace = {};
   inside = false;
   ready = nullptr;
   frames.clear();
@@ -805,25 +772,41 @@ int32_t Determ_Base(Graph_Node* node) {
   return static_cast<int32_t>(base);
 }
 
-void Determ_MeanLogMean(Graph_Node* node, double& mean, double& lnMeanOut) {
-  linkFunc = noLink;
-  mean = node->valueFunction(node);
-  if (linkFunc == meanLink)
-    lnMeanOut = lnMean;
-  else
-    lnMeanOut = mean > 0.0 ? std::log(mean) : lnFloor;
+// A linear predictor under a link is read for its predictor alone, as its
+// evaluator would read it (the partial sums it keeps for the active node
+// behave the same); inside a read that keeps values, its kept value and
+// trace serve instead.
+Determ_LinkTrace Determ_Trace(Graph_Node* node) {
+  const Graph_Proc f = node->valueFunction;
+  if (!inside) {
+    Determ_Link link = Determ_noLink;
+    if (f == InverseLogit)
+      link = Determ_logitLink;
+    else if (f == Probit)
+      link = Determ_probitLink;
+    else if (f == InverseCLogLog)
+      link = Determ_cloglogLink;
+    else if (f == Exp1)
+      link = Determ_logLink;
+    if (link != Determ_noLink) return Ops_StartLink(link, Eta(node));
+  }
+  trace.link = Determ_noLink;
+  const double value = f(node);
+  if (trace.link != Determ_noLink) return trace;
+  Determ_LinkTrace plain;
+  plain.x = value;
+  return plain;
 }
 
-void Determ_LogProportion(Graph_Node* node, double& lnPOut, double& lnQOut) {
-  linkFunc = noLink;
-  const double p = node->valueFunction(node);
-  if (linkFunc == proportionLink) {
-    lnPOut = lnP;
-    lnQOut = lnQ;
-  } else {
-    lnPOut = p > 0.0 ? std::log(p) : lnFloor;
-    lnQOut = p < 1.0 ? std::log1p(-p) : lnFloor;
-  }
+void Determ_MeanLogMean(Graph_Node* node, double& mean, double& lnMean) {
+  Determ_LinkTrace t = Determ_Trace(node);
+  mean = Ops_LinkValue(t);
+  lnMean = Ops_MeanLog(t, mean);
+}
+
+void Determ_LogProportion(Graph_Node* node, double& lnP, double& lnQ) {
+  Determ_LinkTrace t = Determ_Trace(node);
+  Ops_ProportionLogs(t, lnP, lnQ);
 }
 
 Determ_Snapshot::Determ_Snapshot() : outermost(!inside) {

@@ -28,6 +28,27 @@ enum Determ_Op : int32_t {
   Determ_negate = 30, Determ_inverse = 31, Determ_logdet = 32, Determ_equals = 33,
 };
 
+// The inverse links of linear predictors.
+enum Determ_Link : int32_t { Determ_noLink = 0, Determ_logLink, Determ_logitLink, Determ_cloglogLink, Determ_probitLink };
+
+// What an inverse link computed from the predictor x on the way to its
+// value (the procedures that make and read a trace are Ops_StartLink and
+// its neighbours):
+//   log      a = e^x (the mean);
+//   logit    a = e^-|x|;
+//   cloglog  a = e^x, b = p = 1 - exp(-a);
+//   probit   a = ln Phi(-|x|), the log of the smaller tail, b = its
+//            probability e^a.
+// b is formed only once it is needed (haveB). A node whose value no link
+// gave has the trace noLink with its value in x.
+struct Determ_LinkTrace {
+  Determ_Link link = Determ_noLink;
+  bool haveB = false;
+  double x = 0.0;
+  double a = 0.0;
+  double b = 0.0;
+};
+
 constexpr int Determ_stackSize = 10;  // the interpreter's value stack
 
 // The stochastic node a sampler is updating, and whether linear forms may
@@ -60,6 +81,12 @@ int32_t Determ_Base(Graph_Node* node);
 void Determ_MeanLogMean(Graph_Node* node, double& mean, double& lnMean);
 // The node's value as a proportion p, with ln p and ln(1 - p).
 void Determ_LogProportion(Graph_Node* node, double& lnP, double& lnQ);
+// The node read by a density that wants logarithms of its value: the trace
+// of the link that gives it, or noLink and the value. A linear predictor
+// under a link is traced without forming its value, which such a reader
+// does not need (Ops_LinkValue forms it from the trace, Ops_ProportionLog
+// and Ops_MeanLog the logarithms).
+Determ_LinkTrace Determ_Trace(Graph_Node* node);
 // Rewrites every logical node into its fastest evaluator; the last step of compilation.
 void Determ_OptDeterm();
 

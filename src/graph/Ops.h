@@ -12,6 +12,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 
@@ -47,69 +48,137 @@ inline double Ops_Sqrt(double a) { return std::sqrt(a); }
 inline double Ops_Step(double a) { return a < 0.0 ? 0.0 : 1.0; }
 inline double Ops_Negate(double a) { return -a; }
 
-// The inverse links, each with the logarithms it meets on the way, so that
-// densities need not take the log of a rounded proportion or mean. The
-// value does not depend on whether the logarithms are wanted.
-inline double Ops_ExpLinkLogs(double x, double& lnMean) {
-  lnMean = x;
-  return std::exp(x);
+// ---- the inverse links
+//
+// A density reads a proportion or a mean given through a link by its
+// logarithms, formed from the predictor x under the link so that they stay
+// accurate however small p, 1 - p or the mean is. The link's value and the
+// logarithms share their intermediate results (a Determ_LinkTrace), and each
+// logarithm is finished only when a density asks for it, so a term costs
+// the calls of the maths library its own form needs and no more: a
+// Bernoulli term reads one of ln p and ln(1 - p), and with a logit link
+// both come from the one exponential and the one logarithm of
+// ln(1 + e^x).
+
+// ln(1 + e) for 0 <= e <= 1, within about one unit in the last place.
+// The logarithm of the rounded sum u = 1 + e is corrected by the part of e
+// the sum lost, (e - (u - 1)) / u, which the subtraction gives exactly. The
+// library's plain logarithm with this correction is much quicker than its
+// log1p, and every logistic term pays it. The correction is formed first
+// so that its division runs while the logarithm is computed.
+inline double Ops_LogOnePlus(double e) {
+  const double u = 1.0 + e;
+  const double lost = (e - (u - 1.0)) / u;
+  return std::log(u) + lost;
 }
 
+// The trace of the link at x without the value: only what every logarithm
+// of the link needs.
+inline Determ_LinkTrace Ops_StartLink(Determ_Link link, double x) {
+  Determ_LinkTrace t;
+  t.link = link;
+  t.x = x;
+  switch (link) {
+    case Determ_logLink:
+    case Determ_cloglogLink: t.a = std::exp(x); break;
+    case Determ_logitLink: t.a = std::exp(-std::fabs(x)); break;
+    case Determ_probitLink: t.a = SpecFunc_LogPhi(x); break;
+    case Determ_noLink: break;
+  }
+  return t;
+}
+
+inline void Ops_FinishB(Determ_LinkTrace& t) {
+  if (t.haveB) return;
+  t.b = t.link == Determ_probitLink ? std::exp(t.a) : -std::expm1(-t.a);
+  t.haveB = true;
+}
+
+// The value of the link whose trace this is.
+inline double Ops_LinkValue(Determ_LinkTrace& t) {
+  switch (t.link) {
+    case Determ_logitLink: return t.x >= 0.0 ? 1.0 / (1.0 + t.a) : t.a / (1.0 + t.a);
+    case Determ_cloglogLink: Ops_FinishB(t); return t.b;
+    case Determ_probitLink: Ops_FinishB(t); return t.x <= 0.0 ? t.b : 1.0 - t.b;
+    case Determ_logLink: return t.a;
+    case Determ_noLink: break;
+  }
+  return t.x;
+}
+
+// Stands in for the log of a proportion or mean of 0.
+constexpr double Ops_lnFloor = -1.0E10;
+
+// ln p, or ln(1 - p) when complement, of the proportion a trace gives.
+//   logit: one logarithm, ln(1 + e^-|x|), is minus the log of the larger of
+//     p and 1 - p; the other is x or -x below it. With z = x for p and -x
+//     for 1 - p the log is min(z, 0) - ln(1 + e^-|z|), which needs no
+//     branch on the sign of x.
+//   cloglog: ln(1 - p) is -e^x with no further call; ln p is the log of p,
+//     which equals x to rounding where e^x underflows (below about -745).
+//   probit: the smaller tail's log is at hand; the other is ln(1 - tail).
+//   no proportion link: the logs of the value, Ops_lnFloor for the log of 0.
 // The logarithms are formed exactly however small the proportion: a floor
 // in their place would make the likelihood flat far from the data, where a
 // sampler started from a vague prior could then find no way back.
-inline double Ops_ICLogLogLogs(double x, double& lnP, double& lnQ) {
-  const double e = std::exp(x);
-  lnQ = -e;
-  const double p = -std::expm1(-e);
-  // Below about -745 e underflows; there ln p equals x to rounding.
-  lnP = e > 0.0 ? std::log(p) : x;
-  return p;
-}
-
-// One exponential, of minus |x|, serves the proportion and both logs.
-inline double Ops_ILogitLogs(double x, double& lnP, double& lnQ) {
-  const double e = std::exp(-std::fabs(x));
-  const double l = -std::log1p(e);  // the log of the larger of p and 1 - p
-  if (x >= 0.0) {
-    lnP = l;
-    lnQ = -x + l;
-    return 1.0 / (1.0 + e);
+inline double Ops_ProportionLog(Determ_LinkTrace& t, bool complement) {
+  switch (t.link) {
+    case Determ_logitLink: {
+      // The sign of z decides by masks rather than branches: it follows the
+      // data and the predictor, and a branch on it would be mispredicted for
+      // a large share of the terms.
+      const uint64_t bits = std::bit_cast<uint64_t>(t.x) ^ (static_cast<uint64_t>(complement) << 63);
+      const uint64_t negative = static_cast<uint64_t>(static_cast<int64_t>(bits) >> 63);
+      return std::bit_cast<double>(bits & negative) - Ops_LogOnePlus(t.a);
+    }
+    case Determ_cloglogLink:
+      if (complement) return -t.a;
+      Ops_FinishB(t);
+      return t.a > 0.0 ? std::log(t.b) : t.x;
+    case Determ_probitLink:
+      if (complement == (t.x > 0.0)) return t.a;
+      Ops_FinishB(t);
+      return std::log(1.0 - t.b);
+    case Determ_logLink:
+    case Determ_noLink: break;
   }
-  lnQ = l;
-  lnP = x + l;
-  return e / (1.0 + e);
+  const double p = Ops_LinkValue(t);
+  if (complement) return p < 1.0 ? std::log1p(-p) : Ops_lnFloor;
+  return p > 0.0 ? std::log(p) : Ops_lnFloor;
 }
 
-// The smaller tail is taken in logs directly, so either log stays accurate.
-inline double Ops_PhiLogs(double x, double& lnP, double& lnQ) {
-  if (x <= 0.0) {
-    lnP = SpecFunc_LogPhi(x);
-    const double p = std::exp(lnP);
-    lnQ = std::log(1.0 - p);
-    return p;
+// Both logarithms, sharing what they can: a logit link's two cost one
+// logarithm between them.
+inline void Ops_ProportionLogs(Determ_LinkTrace& t, double& lnP, double& lnQ) {
+  if (t.link == Determ_logitLink) {
+    const double l = Ops_LogOnePlus(t.a);
+    lnP = (t.x < 0.0 ? t.x : 0.0) - l;
+    lnQ = (t.x > 0.0 ? -t.x : 0.0) - l;
+    return;
   }
-  lnQ = SpecFunc_LogPhi(x);
-  const double q = std::exp(lnQ);
-  lnP = std::log(1.0 - q);
-  return 1.0 - q;
+  lnP = Ops_ProportionLog(t, false);
+  lnQ = Ops_ProportionLog(t, true);
 }
 
-inline double Ops_ExpLink(double x) {
-  double lnMean;
-  return Ops_ExpLinkLogs(x, lnMean);
+// The log of a traced mean whose value is mean: the predictor under a log
+// link, else the log of the value, Ops_lnFloor for the log of 0.
+inline double Ops_MeanLog(const Determ_LinkTrace& t, double mean) {
+  if (t.link == Determ_logLink) return t.x;
+  return mean > 0.0 ? std::log(mean) : Ops_lnFloor;
 }
+
+inline double Ops_ExpLink(double x) { return std::exp(x); }
 inline double Ops_ICLogLog(double x) {
-  double lnP, lnQ;
-  return Ops_ICLogLogLogs(x, lnP, lnQ);
+  Determ_LinkTrace t = Ops_StartLink(Determ_cloglogLink, x);
+  return Ops_LinkValue(t);
 }
 inline double Ops_ILogit(double x) {
-  double lnP, lnQ;
-  return Ops_ILogitLogs(x, lnP, lnQ);
+  Determ_LinkTrace t = Ops_StartLink(Determ_logitLink, x);
+  return Ops_LinkValue(t);
 }
 inline double Ops_Phi(double x) {
-  double lnP, lnQ;
-  return Ops_PhiLogs(x, lnP, lnQ);
+  Determ_LinkTrace t = Ops_StartLink(Determ_probitLink, x);
+  return Ops_LinkValue(t);
 }
 
 // ---- the rows
