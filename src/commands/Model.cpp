@@ -19,6 +19,7 @@
 #include "output/Monitors.h"
 #include "output/OutGraph.h"
 #include "output/OutNode.h"
+#include "sampling/Blocks.h"
 #include "sampling/Plans.h"
 #include "sampling/Samplers.h"
 
@@ -164,6 +165,19 @@ void Model_Compile() {
   Scanner_Token t;
   Read_Get(t);
   if (t.kind != Scanner_string) return Complain(expectedFileName);
+  // compile("file", blocks) forms joint-update blocks; anything after the
+  // name other than a comma is left unread, as it always was.
+  Scanner_Token option;
+  Read_Get(option);
+  if (option.kind == Scanner_comma) {
+    Read_Get(option);
+    if (option.kind != Scanner_name || option.text != "blocks") {
+      Write_Ln();
+      Write_String("Expected blocks after the comma");
+      return;
+    }
+    Blocks_on = true;
+  }
   Compile_Unit unit;
   if (!Compile_Open(unit, t.text)) return Complain(noModelFile);
   modelFile = t.text;
