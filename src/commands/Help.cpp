@@ -55,6 +55,8 @@ constexpr Messages_Entry entries[] = {
     {63, "     Unkown help option."},
     {64, "     The run ends with exit status 0, or 1 when it stopped on an"},
     {65, "     error (a failed compile or update, a node error)."},
+    {66, "     compile(\"file_name\", blocks) updates regression coefficients"},
+    {67, "     that share their terms jointly, in blocks."},
     {70, " Help is available on the following functions:"},
     {71, "    cloglog  equals   exp     inprod   inverse  log"},
     {72, "    logdet   logfact  loggam  logit    max      mean   min"},
@@ -112,7 +114,7 @@ struct CommandTopic {
 };
 
 constexpr CommandTopic commandTopics[] = {
-    {Scanner_compile, 25, 27}, {Scanner_update, 28, 30}, {Scanner_monitor, 31, 33},
+    {Scanner_compile, 25, 27, 66, 67}, {Scanner_update, 28, 30}, {Scanner_monitor, 31, 33},
     {Scanner_clear, 34, 36},   {Scanner_q, 37, 38, 64, 65}, {Scanner_diag, 39, 40},
     {Scanner_graph, 41, 42},   {Scanner_iter, 43, 44},   {Scanner_data, 45, 46},
     {Scanner_inits, 47, 48},   {Scanner_model, 49, 50},  {Scanner_string, 51, 53},

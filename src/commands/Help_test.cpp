@@ -31,7 +31,8 @@ TEST_F(HelpTest, TopicsWithoutHelpOfTheirOwnShowTheTopicList) {
 }
 
 TEST_F(HelpTest, CommandSyntaxThenItsDescription) {
-  EXPECT_EQ(Shown(Scanner_compile), "\n" + E(25) + "\n\n" + E(26) + "\n" + E(27) + "\n\n");
+  EXPECT_EQ(Shown(Scanner_compile),
+            "\n" + E(25) + "\n\n" + E(26) + "\n" + E(27) + "\n" + E(66) + "\n" + E(67) + "\n\n");
   EXPECT_EQ(Shown(Scanner_string), "\n" + E(51) + "\n\n" + E(52) + "\n" + E(53) + "\n\n");
 }
 
