@@ -11,7 +11,7 @@ PREFIX     ?= /usr/local
 # Seconds each fuzz target runs for "make fuzz".
 FUZZ_SECONDS ?= 120
 FUZZ_TARGETS = fuzz_model fuzz_data fuzz_session
-BENCH_TARGETS = wren_bench_data wren_bench_parents wren_bench_ars wren_bench_compare
+BENCH_TARGETS = wren_bench_data wren_bench_parents wren_bench_ars wren_bench_compare wren_bench_blocks
 
 .PHONY: all build demo install test test-asan test-tsan bench validate fuzz clean
 
@@ -52,6 +52,7 @@ bench: $(BUILD)/CMakeCache.txt
 	$(BUILD)/wren_bench_parents
 	$(BUILD)/wren_bench_ars
 	$(BUILD)/wren_bench_compare $(BUILD)/wren
+	$(BUILD)/wren_bench_blocks $(BUILD)/wren
 	bash bench/compile_bench.sh $(BUILD)/wren
 	bash bench/classify_bench.sh $(BUILD)/wren
 	bash bench/generator_bench.sh $(BUILD)/wren
