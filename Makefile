@@ -59,12 +59,15 @@ bench: $(BUILD)/CMakeCache.txt
 	bash bench/eval_bench.sh $(BUILD)/wren
 
 # The posterior suite with ten times the sweeps and a limit of 3 standard
-# errors, then the simulation-based calibration of the samplers.
+# errors, then the simulation-based calibration of the samplers; each once
+# as compiled by default and once with the blocks option.
 validate: $(BUILD)/CMakeCache.txt
 	$(call tests_on,$(BUILD))
 	cmake --build $(BUILD) -j $(JOBS) --target wren wren_posterior wren_sbc
 	WREN_VALIDATE=1 $(BUILD)/wren_posterior
+	WREN_VALIDATE=1 WREN_BLOCKS=1 $(BUILD)/wren_posterior
 	$(BUILD)/wren_sbc
+	WREN_BLOCKS=1 $(BUILD)/wren_sbc
 
 $(ASAN_BUILD)/CMakeCache.txt:
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DWREN_SANITIZE=ON
