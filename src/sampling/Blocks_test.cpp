@@ -120,6 +120,25 @@ TEST_F(BlocksTest, CandidatesSharingTermsFormBlocksAndTheOthersKeepTheirMethods)
   }
 }
 
+// Coefficients sharing their terms form a block up to the largest size; one
+// more and the whole group keeps its single-node draws.
+TEST_F(BlocksTest, AGroupLargerThanABlockIsNotFormed) {
+  for (const int p : {Blocks_maxMembers, Blocks_maxMembers + 1}) {
+    SCOPED_TRACE(p);
+    InitBlocks();
+    std::string X, priors;
+    for (int i = 0; i < 3 * p; ++i) X += (i > 0 ? ", " : "") + std::to_string((i * 7) % 11 - 5);
+    const std::string P = std::to_string(p);
+    Compile("const P = " + P + ";\nvar X[3, P], y[3], mu[3], b[P];\n"
+            "{ for (i in 1:3) { mu[i] <- inprod(b[], X[i, ]) y[i] ~ dnorm(mu[i], 1) }\n"
+            "  for (j in 1:P) { b[j] ~ dnorm(0, 1) } }",
+            "list(X = structure(.Data = c(" + X + "), .Dim = c(3, " + P + ")), y = c(1, 2, 3))", "", true);
+    if (HasFatalFailure()) return;
+    EXPECT_EQ(Blocks_Count(), p <= Blocks_maxMembers ? 1 : 0);
+    EXPECT_EQ(RecordOf(N("b", p - 1)).update == GibbsSam_Normal, p > Blocks_maxMembers);
+  }
+}
+
 // ---- the linear block against its closed form
 
 TEST_F(BlocksTest, LinearBlockDrawsFromItsExactBivariateNormalFullConditional) {
