@@ -277,3 +277,26 @@ TEST_F(BlocksTest, GeneralisedBlockStepsKeepTheirPosteriorFoundByQuadrature) {
 }
 
 }  // namespace
+
+namespace {
+
+// Where the IRLS normal cannot be formed (a mean of e^710 overflows), the
+// members are updated one at a time as without blocks, and the block's
+// steps resume once they are back where it can.
+TEST_F(BlocksTest, GeneralisedBlockFallsBackToSingleNodeUpdatesWhereItsProposalCannotBeFormed) {
+  Compile("var x[6], k[6], lambda[6], a, b;\n"
+          "{ for (i in 1:6) { log(lambda[i]) <- a + b * x[i] k[i] ~ dpois(lambda[i]) }\n"
+          "  a ~ dnorm(0, 0.01) b ~ dnorm(0, 0.01) }",
+          "list(x = c(-1, -0.5, 0, 0.5, 1, 1.5), k = c(1, 0, 2, 3, 2, 5))", "list(a = 710, b = 0)", true);
+  if (HasFatalFailure()) return;
+  ASSERT_EQ(Blocks_Count(), 1);
+  Draw(N("a"), N("b"), 1);
+  EXPECT_EQ(Blocks_CountsOf(0).singly, 1);
+  EXPECT_EQ(Blocks_CountsOf(0).proposed, 0);
+  EXPECT_LT(Graph_Own(N("a")), 700.0);
+  Draw(N("a"), N("b"), 200);
+  EXPECT_GT(Blocks_CountsOf(0).proposed, 150);
+  EXPECT_LT(std::fabs(Graph_Own(N("a"))), 5.0);
+}
+
+}  // namespace
