@@ -150,7 +150,7 @@ void Probe(const Block& b, std::span<const Factor> factors, double* a, double* X
 // ---- scratch of one update, the thread's own, kept at its grown size
 
 struct Scratch {
-  std::vector<double> saved, a, X, Q, h, x, mean, eta, prior, priorMean;
+  std::vector<double> saved, a, X, Q, h, x, mean, prior, priorMean;
   std::vector<double> Q2, mean2, observedNow, countsNow;
   void Size(size_t p, size_t probed) {
     for (std::vector<double>* v : {&saved, &h, &x, &mean, &mean2, &prior, &priorMean})
@@ -436,6 +436,8 @@ bool JointlyLinear(const Block& b, const std::vector<Factor>& factors, const std
   return true;
 }
 
+constexpr size_t maxSums = 32;
+
 // Lays out what the block's updates read. False when the block is refused.
 bool Build(Block& b) {
   const size_t p = b.members.size();
@@ -470,6 +472,12 @@ bool Build(Block& b) {
     // A precision with no unknown behind it is a weight of its own.
     const bool weight = OnlyMembers(f.precision, {});
     Graph_Node* key = weight ? nullptr : f.precision;
+    // Precisions of their own for every term (tau * w[i], say) would make a
+    // p by p sum per term: past a few sums the others are probed instead.
+    if (sumOf.count(key) == 0 && b.sums.size() == maxSums) {
+      b.probed.push_back(f);
+      continue;
+    }
     auto [at, added] = sumOf.try_emplace(key, b.sums.size());
     if (added) b.sums.push_back({key, std::vector<double>(p * p, 0.0), std::vector<double>(p, 0.0)});
     Sum& sum = b.sums[at->second];

@@ -152,23 +152,27 @@ TEST_F(BlocksTest, LinearBlockDrawsFromItsExactBivariateNormalFullConditional) {
     bool logScale;       // dlnorm terms, on ln y
     double offset;       // subtracted from each observation
     double coupling;     // b2's prior mean is coupling * b1
+    const char* precision = "0.05";  // of y[i]; each is 0.05 at the starting values
   } cases[] = {
       {"plain", "b1 + b2 * x[i]", "dnorm(0, 0.5)", false, 0.0, 0.0},
       {"a prior mean on another member", "b1 + b2 * x[i]", "dnorm(m2, 0.5)", false, 0.0, 0.5},
       {"a mean holding an unknown outside the block", "b1 + b2 * x[i] + c", "dnorm(0, 0.5)", false, c, 0.0},
       {"log-normal terms", "b1 + b2 * x[i]", "dnorm(0, 0.5)", true, 0.0, 0.0},
+      {"a precision of each term's own", "b1 + b2 * x[i]", "dnorm(0, 0.5)", false, 0.0, 0.0, "prec[i]"},
+      {"a shared unknown precision", "b1 + b2 * x[i]", "dnorm(0, 0.5)", false, 0.0, 0.0, "tau"},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.what);
     InitBlocks();
     // c has bounds: it joins no block and stays at its value here.
-    const std::string model = std::string("var x[5], y[5], mu[5], b1, b2, m2, c;\n{ for (i in 1:5) { mu[i] <- ") +
-                              k.mean + " y[i] ~ " + (k.logScale ? "dlnorm" : "dnorm") +
-                              "(mu[i], 0.05) }\n m2 <- 0.5 * b1 b1 ~ dnorm(10, 0.01) b2 ~ " + k.prior2 +
-                              " c ~ dnorm(0, 1) I(-10, 10) }";
+    // tau, a gamma node, likewise stays at its value.
+    const std::string model =
+        std::string("var x[5], y[5], mu[5], prec[5], b1, b2, m2, c, tau;\n{ for (i in 1:5) { mu[i] <- ") + k.mean +
+        " prec[i] <- tau * x[i] / x[i] y[i] ~ " + (k.logScale ? "dlnorm" : "dnorm") + "(mu[i], " + k.precision +
+        ") }\n m2 <- 0.5 * b1 b1 ~ dnorm(10, 0.01) b2 ~ " + k.prior2 + " c ~ dnorm(0, 1) I(-10, 10) tau ~ dgamma(1, 1) }";
     std::string ys;
     for (double v : y) ys += (ys.empty() ? "" : ", ") + std::to_string(k.logScale ? std::exp(v / 20.0) : v);
-    Compile(model, "list(x = c(88, 97, 104, 112, 121), y = c(" + ys + "))", "list(b1 = 0, b2 = 0, c = 3)", true);
+    Compile(model, "list(x = c(88, 97, 104, 112, 121), y = c(" + ys + "))", "list(b1 = 0, b2 = 0, c = 3, tau = 0.05)", true);
     if (HasFatalFailure()) return;
     ASSERT_EQ(Blocks_Count(), 1);
     // The precision Q and Q times the mean, h, of (b1, b2) given c.
