@@ -166,7 +166,9 @@ void Model_Compile() {
   Read_Get(t);
   if (t.kind != Scanner_string) return Complain(expectedFileName);
   // compile("file", blocks) forms joint-update blocks; anything after the
-  // name other than a comma is left unread, as it always was.
+  // name other than a comma is ignored, as it always was. A compile refused
+  // for its file leaves no option behind for the next one.
+  Blocks_on = false;
   Scanner_Token option;
   Read_Get(option);
   if (option.kind == Scanner_comma) {
