@@ -1,6 +1,7 @@
 #include "sampling/Blocks.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
 #include <numeric>
@@ -16,6 +17,7 @@
 #include "numerics/MatrixAl.h"
 #include "numerics/RandNum.h"
 #include "numerics/SpecFunc.h"
+#include "sampling/ConjDist.h"
 #include "sampling/DFreeARS.h"
 #include "sampling/GibbsSam.h"
 #include "store/Distrib.h"
@@ -51,8 +53,12 @@ struct Sum {
 struct Block {
   Blocks_Kind kind = Blocks_Kind::linear;
   std::vector<Graph_Node*> members;
-  std::vector<Samplers_Sampler*> records;  // each member's record, in the order of members
+  std::vector<int32_t> numbers;  // each member's node number (a dmnorm component's own, not its block's)
+  std::vector<Samplers_Sampler*> records;  // the members' records, in the order of their nodes
   std::vector<Samplers_Proc> single;       // the procedure each had alone
+  // Linear: where the components of each dmnorm member start among members;
+  // their prior is one multivariate normal factor.
+  std::vector<size_t> multi;
   std::vector<Factor> probed;              // factors probed at every update
   std::vector<Sum> sums;                   // linear
   // Generalised: the fixed terms, each a + X x with y observed of n.
@@ -152,6 +158,8 @@ void Probe(const Block& b, std::span<const Factor> factors, double* a, double* X
 struct Scratch {
   std::vector<double> saved, a, X, Q, h, x, mean, prior, priorMean;
   std::vector<double> Q2, mean2, observedNow, countsNow;
+  std::array<double, ConjDist_maxOrder> priorB{};
+  std::array<double, ConjDist_maxOrder * ConjDist_maxOrder> priorP{};
   void Size(size_t p, size_t probed) {
     for (std::vector<double>* v : {&saved, &h, &x, &mean, &mean2, &prior, &priorMean})
       if (v->size() < p) v->resize(p);
@@ -376,7 +384,13 @@ bool GeneralisedTerm(const Graph_Node* t) {
 // The kind of block a record's node may join, if any.
 bool CandidateKind(const Samplers_Sampler& s, Blocks_Kind& kind) {
   const Graph_Node* x = s.node;
-  if (x == nullptr || !ScalarNormalPrior(x) || x->likelihood.empty()) return false;
+  if (x == nullptr || x->likelihood.empty()) return false;
+  // A dmnorm block whose terms are all univariate normal joins whole.
+  if (s.update == static_cast<Samplers_Proc>(GibbsSam_MNormal1) && x->density == Distrib_dmnorm) {
+    kind = Blocks_Kind::linear;
+    return std::all_of(x->likelihood.begin(), x->likelihood.end(), NormalTerm);
+  }
+  if (!ScalarNormalPrior(x)) return false;
   if (s.update == static_cast<Samplers_Proc>(GibbsSam_Normal)) {
     kind = Blocks_Kind::linear;
     return std::all_of(x->likelihood.begin(), x->likelihood.end(), NormalTerm);
@@ -398,7 +412,8 @@ std::vector<Factor> Factors(const Block& b) {
     return std::find(b.members.begin(), b.members.end(), n) != b.members.end();
   };
   if (b.kind == Blocks_Kind::linear)
-    for (Graph_Node* m : b.members) out.push_back({m, m->parents[0], m->parents[1], nullptr, Link::identity, false});
+    for (Graph_Node* m : b.members)
+      if (m->density == Distrib_dnorm) out.push_back({m, m->parents[0], m->parents[1], nullptr, Link::identity, false});
   for (Graph_Node* m : b.members)
     for (Graph_Node* t : m->likelihood) {
       if (isMember(t) || std::find(seen.begin(), seen.end(), t) != seen.end()) continue;
@@ -444,6 +459,19 @@ bool Build(Block& b) {
   if (b.kind == Blocks_Kind::generalised)
     for (Graph_Node* m : b.members)
       if (!NoMembers(m->parents[0], b.members) || !NoMembers(m->parents[1], b.members)) return false;
+  // A dmnorm member's prior mean and precision, read whole at every update,
+  // must not move with the block.
+  for (size_t start : b.multi) {
+    const Graph_Node* m = b.members[start];
+    const int32_t n = m->size;
+    for (int k = 0; k < 2; ++k) {
+      Graph_Node* parameter = m->parents[static_cast<size_t>(k)];
+      if (parameter == nullptr || (!parameter->stack.empty() && parameter->stack[0] == Determ_pick)) return false;
+      const int32_t count = k == 0 ? n : n * n;
+      for (int32_t i = 0; i < count; ++i)
+        if (!NoMembers(Graph_Label(parameter->label + i), b.members)) return false;
+    }
+  }
   const std::vector<Factor> factors = Factors(b);
   std::vector<double> start(p), a(factors.size()), X(factors.size() * p);
   Save(b, start.data());
@@ -487,19 +515,19 @@ bool Build(Block& b) {
   return true;
 }
 
-void WriteName(const Graph_Node* node) {
+void WriteName(int32_t number) {
   SymTabs_Name name;
-  if (SymTabs_LookUpLabel(node->label, name))
+  if (SymTabs_LookUpLabel(number, name))
     Write_String(SymTabs_LabelText(name));
   else
-    Write_Int(node->label, 0);
+    Write_Int(number, 0);
 }
 
 void Announce(const Block& b) {
   Write_String("Block of ");
   for (size_t k = 0; k < b.members.size(); ++k) {
     if (k > 0) Write_String(", ");
-    WriteName(b.members[k]);
+    WriteName(b.numbers[k]);
   }
   Write_String(b.kind == Blocks_Kind::linear ? " drawn jointly from its normal full conditional"
                                              : " updated jointly by Metropolis-Hastings with an IRLS proposal");
@@ -564,9 +592,14 @@ void Blocks_Form() {
   std::vector<std::vector<size_t>> groups(candidates.size());
   for (size_t c = 0; c < candidates.size(); ++c) groups[Find(parent, c)].push_back(c);
   // Blocks in the order of their lowest member, members in increasing number.
+  const auto components = [&](const std::vector<size_t>& g) {
+    size_t n = 0;
+    for (size_t c : g) n += candidates[c]->node->density == Distrib_dmnorm ? static_cast<size_t>(candidates[c]->node->size) : 1;
+    return n;
+  };
   std::vector<std::vector<size_t>> formed;
   for (std::vector<size_t>& g : groups)
-    if (g.size() >= 2 && g.size() <= static_cast<size_t>(Blocks_maxMembers)) {
+    if (components(g) >= 2 && components(g) <= static_cast<size_t>(Blocks_maxMembers)) {
       std::sort(g.begin(), g.end(), [&](size_t x, size_t y) {
         return candidates[x]->node->label < candidates[y]->node->label;
       });
@@ -579,7 +612,17 @@ void Blocks_Form() {
     Block b;
     b.kind = kinds[g[0]];
     for (size_t c : g) {
-      b.members.push_back(candidates[c]->node);
+      Graph_Node* node = candidates[c]->node;
+      if (node->density == Distrib_dmnorm) {
+        b.multi.push_back(b.members.size());
+        for (int32_t i = 0; i < node->size; ++i) {
+          b.members.push_back(Graph_Label(node->label + i));
+          b.numbers.push_back(node->label + i);
+        }
+      } else {
+        b.members.push_back(node);
+        b.numbers.push_back(node->label);
+      }
       b.records.push_back(candidates[c]);
       b.single.push_back(candidates[c]->update);
     }
@@ -620,6 +663,15 @@ void Blocks_Linear(Samplers_Sampler& s) {
     const double t = sum.precision != nullptr ? Graph_ValueOf(sum.precision) : 1.0;
     for (size_t i = 0; i < p * p; ++i) Q[i] += t * sum.gg[i];
     for (size_t i = 0; i < p; ++i) h[i] += t * sum.ag[i];
+  }
+  for (size_t start : b.multi) {
+    const auto n = static_cast<size_t>(b.members[start]->size);
+    if (!ConjDist_MNormalPrior(b.members[start], w.priorB, w.priorP))
+      return Samplers_FailWith(s, "The prior of a multivariate normal member of the block could not be read.");
+    for (size_t i = 0; i < n; ++i) {
+      h[start + i] += w.priorB[i];
+      for (size_t j = 0; j < n; ++j) Q[(start + i) * p + start + j] += w.priorP[i * n + j];
+    }
   }
   Save(b, w.saved.data());
   if (!b.probed.empty()) {

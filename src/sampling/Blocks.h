@@ -7,7 +7,8 @@
 // no bounds, connected through the likelihood terms they share:
 //
 // - linear: every term is dnorm or dlnorm with a mean linear in the members
-//   and a precision free of them. The block is drawn from its exact
+//   and a precision free of them; a dmnorm block whose terms are all such
+//   joins whole, its prior one multivariate factor. The block is drawn from its exact
 //   multivariate normal full conditional. Terms whose observation and mean
 //   involve no unknown but the members (a regression on data covariates)
 //   are summed once, when the block is formed, into X'WX and X'Wy per

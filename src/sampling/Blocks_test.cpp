@@ -304,3 +304,71 @@ TEST_F(BlocksTest, GeneralisedBlockFallsBackToSingleNodeUpdatesWhereItsProposalC
 }
 
 }  // namespace
+
+namespace {
+
+// Solves the 3 by 3 system A v = r by elimination (A symmetric positive definite).
+std::array<double, 3> Solve3(std::array<std::array<double, 3>, 3> A, std::array<double, 3> r) {
+  for (int k = 0; k < 3; ++k)
+    for (int i = k + 1; i < 3; ++i) {
+      const double f = A[i][k] / A[k][k];
+      for (int j = k; j < 3; ++j) A[i][j] -= f * A[k][j];
+      r[i] -= f * r[k];
+    }
+  std::array<double, 3> v{};
+  for (int i = 2; i >= 0; --i) {
+    double s = r[i];
+    for (int j = i + 1; j < 3; ++j) s -= A[i][j] * v[j];
+    v[i] = s / A[i][i];
+  }
+  return v;
+}
+
+// A dmnorm block of two coefficients and a scalar one that share their
+// terms are drawn together from their trivariate normal full conditional.
+TEST_F(BlocksTest, ADmnormBlockJoinsScalarCoefficientsInOneExactDraw) {
+  const std::array<double, 6> x = {1, 2, 3, 4, 5, 6}, z = {0.5, -0.2, 0.9, 0.1, -0.7, 0.4},
+                              y = {2.1, 2.9, 4.8, 5.1, 5.2, 7.4};
+  Compile("var x[6], z[6], y[6], mu[6], beta[2], m0[2], T0[2, 2], c;\n"
+          "{ for (i in 1:6) { mu[i] <- beta[1] + beta[2] * x[i] + c * z[i] y[i] ~ dnorm(mu[i], 0.5) }\n"
+          "  beta[1:2] ~ dmnorm(m0[], T0[, ]) c ~ dnorm(0, 0.1) }",
+          "list(x = c(1, 2, 3, 4, 5, 6), z = c(0.5, -0.2, 0.9, 0.1, -0.7, 0.4), y = c(2.1, 2.9, 4.8, 5.1, 5.2, 7.4),"
+          " m0 = c(1, 0), T0 = structure(.Data = c(0.2, 0.05, 0.05, 0.1), .Dim = c(2, 2)))",
+          "list(beta = c(0, 0), c = 0)", true);
+  if (HasFatalFailure()) return;
+  ASSERT_EQ(Blocks_Count(), 1);
+  ASSERT_EQ(Blocks_Members(0).size(), 3u);
+  EXPECT_TRUE(Says("Block of beta[1], beta[2], c drawn jointly")) << Console();
+  std::array<std::array<double, 3>, 3> Q = {{{0.2, 0.05, 0.0}, {0.05, 0.1, 0.0}, {0.0, 0.0, 0.1}}};
+  std::array<double, 3> h = {0.2, 0.05, 0.0};
+  for (size_t i = 0; i < x.size(); ++i) {
+    const double g[3] = {1.0, x[i], z[i]};
+    for (int r = 0; r < 3; ++r) {
+      h[static_cast<size_t>(r)] += 0.5 * g[r] * y[i];
+      for (int s = 0; s < 3; ++s) Q[static_cast<size_t>(r)][static_cast<size_t>(s)] += 0.5 * g[r] * g[s];
+    }
+  }
+  const std::array<double, 3> mean = Solve3(Q, h);
+  Samplers_Sampler& s = BlockRecord(N("c"));
+  const int n = 20000;
+  std::array<double, 3> sum{}, squares{};
+  const Graph_Node* members[3] = {N("beta", 0), N("beta", 1), N("c")};
+  for (int d = 0; d < n; ++d) {
+    s.update(s);
+    ASSERT_FALSE(Samplers_StateOf(s).error) << Samplers_part->failure;
+    for (size_t k = 0; k < 3; ++k) {
+      sum[k] += Graph_Own(members[k]);
+      squares[k] += Graph_Own(members[k]) * Graph_Own(members[k]);
+    }
+  }
+  for (size_t k = 0; k < 3; ++k) {
+    std::array<double, 3> e{};
+    e[k] = 1.0;
+    const double variance = Solve3(Q, e)[k];
+    const double m = sum[k] / n;
+    EXPECT_NEAR(m, mean[k], 4.5 * std::sqrt(variance / n)) << k;
+    EXPECT_NEAR((squares[k] / n - m * m) / variance, 1.0, 0.05) << k;
+  }
+}
+
+}  // namespace
