@@ -597,9 +597,10 @@ void Blocks_Form() {
     for (size_t c : g) n += candidates[c]->node->density == Distrib_dmnorm ? static_cast<size_t>(candidates[c]->node->size) : 1;
     return n;
   };
+  // A lone dmnorm block is drawn whole already: a block needs two records.
   std::vector<std::vector<size_t>> formed;
   for (std::vector<size_t>& g : groups)
-    if (components(g) >= 2 && components(g) <= static_cast<size_t>(Blocks_maxMembers)) {
+    if (g.size() >= 2 && components(g) <= static_cast<size_t>(Blocks_maxMembers)) {
       std::sort(g.begin(), g.end(), [&](size_t x, size_t y) {
         return candidates[x]->node->label < candidates[y]->node->label;
       });
