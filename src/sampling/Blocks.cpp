@@ -515,13 +515,7 @@ bool Build(Block& b) {
   return true;
 }
 
-void WriteName(int32_t number) {
-  SymTabs_Name name;
-  if (SymTabs_LookUpLabel(number, name))
-    Write_String(SymTabs_LabelText(name));
-  else
-    Write_Int(number, 0);
-}
+void WriteName(int32_t number) { Write_String(SymTabs_NodeText(number)); }
 
 void Announce(const Block& b) {
   Write_String("Block of ");
