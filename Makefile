@@ -11,7 +11,7 @@ PREFIX     ?= /usr/local
 # Seconds each fuzz target runs for "make fuzz".
 FUZZ_SECONDS ?= 120
 FUZZ_TARGETS = fuzz_model fuzz_data fuzz_session
-BENCH_TARGETS = wren_bench_data wren_bench_parents wren_bench_ars wren_bench_compare
+BENCH_TARGETS = wren_bench_data wren_bench_parents wren_bench_ars wren_bench_compare wren_bench_blocks
 
 .PHONY: all build demo install test test-asan test-tsan bench validate fuzz clean
 
@@ -52,6 +52,7 @@ bench: $(BUILD)/CMakeCache.txt
 	$(BUILD)/wren_bench_parents
 	$(BUILD)/wren_bench_ars
 	$(BUILD)/wren_bench_compare $(BUILD)/wren
+	$(BUILD)/wren_bench_blocks $(BUILD)/wren
 	bash bench/compile_bench.sh $(BUILD)/wren
 	bash bench/classify_bench.sh $(BUILD)/wren
 	bash bench/generator_bench.sh $(BUILD)/wren
@@ -59,12 +60,15 @@ bench: $(BUILD)/CMakeCache.txt
 	bash bench/terms_bench.sh $(BUILD)/wren
 
 # The posterior suite with ten times the sweeps and a limit of 3 standard
-# errors, then the simulation-based calibration of the samplers.
+# errors, then the simulation-based calibration of the samplers; each once
+# as compiled by default and once with the blocks option.
 validate: $(BUILD)/CMakeCache.txt
 	$(call tests_on,$(BUILD))
 	cmake --build $(BUILD) -j $(JOBS) --target wren wren_posterior wren_sbc
 	WREN_VALIDATE=1 $(BUILD)/wren_posterior
+	WREN_VALIDATE=1 WREN_BLOCKS=1 $(BUILD)/wren_posterior
 	$(BUILD)/wren_sbc
+	WREN_BLOCKS=1 $(BUILD)/wren_sbc
 
 $(ASAN_BUILD)/CMakeCache.txt:
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DWREN_SANITIZE=ON

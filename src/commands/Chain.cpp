@@ -47,6 +47,7 @@ void Chain_Bind(Chain_Record& record) {
   Determ_Bind(&record.linear);
   Samplers_Bind(&record.sweep);
   Plans_Bind(&record.plans);
+  Blocks_Bind(&record.blocks);
   Model_Bind(&record.progress);
   Monitors_Bind(&record.traces);
 }
@@ -58,6 +59,7 @@ std::unique_ptr<Chain_Record> Chain_Copy() {
   copy->linear = *Determ_part;
   copy->sweep = *Samplers_part;
   copy->plans = *Plans_part;
+  copy->blocks = *Blocks_part;
   copy->progress = *Model_progress;
   return copy;
 }

@@ -16,6 +16,7 @@
 #include "graph/Determ.h"
 #include "numerics/RandNum.h"
 #include "output/Monitors.h"
+#include "sampling/Blocks.h"
 #include "sampling/Plans.h"
 #include "sampling/Samplers.h"
 #include "store/Graph.h"
@@ -26,6 +27,7 @@ struct Chain_Record {
   Determ_ChainPart linear;   // maintained sums, the terms linear forms leave out
   Samplers_ChainPart sweep;  // the sweep's cursor, each update record's state, the last failure
   Plans_ChainPart plans;     // completed sweeps of the update command
+  Blocks_ChainPart blocks;   // each block's proposals and acceptances
   Model_Progress progress;   // the iteration count
   Monitors_Traces traces;    // the monitors' samples of this chain
 };

@@ -11,6 +11,7 @@
 #include "language/Errors.h"
 #include "language/Messages.h"
 #include "numerics/RandNum.h"
+#include "sampling/Blocks.h"
 #include "sampling/ClassDen.h"
 #include "sampling/InitVals.h"
 #include "sampling/Plans.h"
@@ -82,6 +83,8 @@ bool Checks(Compile_Unit&) {
 bool Methods(Compile_Unit&) {
   ClassDen_ChooseUpdateMethod();
   if (ClassDen_error) return false;
+  // Blocks read the links in the logical code before the fast evaluators replace it.
+  if (Blocks_on) Blocks_Form();
   Determ_OptDeterm();
   Plans_Build();
   return true;

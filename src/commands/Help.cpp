@@ -110,14 +110,16 @@ constexpr Messages_Entry entries[] = {
     {129, "     compile(\"file_name\", 3, \"file2\", \"file3\") starts chain 2 from"},
     {130, "     the initial values in file2 and chain 3 from those in file3;"},
     {131, "     a chain without a file starts from values drawn from the priors."},
-    {132, "     With several chains every chain is updated, the chains in parallel."},
-    {133, "     With several chains the samples of every chain are pooled."},
-    {134, "     One chain alone: chain k's samples are written to STEM_k.out and STEM_k.ind."},
-    {135, "     With several chains each chain is shown on a line of its own."},
+    {132, "     compile(\"file_name\", blocks) updates regression coefficients"},
+    {133, "     that share their terms jointly, in blocks."},
     {136, "     Syntax  ---  conv(node_name) OR conv(node_name,start:finish)"},
     {137, "     prints rank-normalised split R-hat, bulk and tail effective"},
     {138, "     sample sizes and the Monte Carlo standard error of the mean;"},
     {139, "     NA where a figure is undefined (constant or short trace)."},
+    {142, "     With several chains every chain is updated, the chains in parallel."},
+    {143, "     With several chains the samples of every chain are pooled."},
+    {144, "     One chain alone: chain k's samples are written to STEM_k.out and STEM_k.ind."},
+    {145, "     With several chains each chain is shown on a line of its own."},
 };
 
 // Help topic of each command word, keyed by its code: the syntax entry and
@@ -130,11 +132,11 @@ struct CommandTopic {
 };
 
 constexpr CommandTopic commandTopics[] = {
-    {Scanner_compile, 25, 27, 128, 131}, {Scanner_update, 28, 30, 132, 132}, {Scanner_monitor, 31, 33},
-    {Scanner_clear, 34, 36},   {Scanner_q, 37, 38, 64, 65}, {Scanner_diag, 39, 40, 134, 135},
+    {Scanner_compile, 25, 27, 128, 133}, {Scanner_update, 28, 30, 142, 142}, {Scanner_monitor, 31, 33},
+    {Scanner_clear, 34, 36},   {Scanner_q, 37, 38, 64, 65}, {Scanner_diag, 39, 40, 144, 145},
     {Scanner_graph, 41, 42},   {Scanner_iter, 43, 44},   {Scanner_data, 45, 46, 66, 68},
     {Scanner_inits, 47, 48},   {Scanner_model, 49, 50},  {Scanner_string, 51, 53},
-    {Scanner_out, 54, 56, 133, 134}, {Scanner_save, 57, 59}, {Scanner_stats, 60, 62, 133, 134},
+    {Scanner_out, 54, 56, 143, 144}, {Scanner_save, 57, 59}, {Scanner_stats, 60, 62, 143, 144},
     {Scanner_conv, 136, 139},
 };
 

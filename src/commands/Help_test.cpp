@@ -70,6 +70,7 @@ TEST_F(HelpTest, CommandsSayWhatSeveralChainsChange) {
   };
   const Case cases[] = {
       {Scanner_compile, 25, 27, "compile(\"file_name\", k) runs k chains"},
+      {Scanner_compile, 25, 27, "compile(\"file_name\", blocks) updates"},
       {Scanner_update, 28, 30, "in parallel"},
       {Scanner_stats, 60, 62, "pooled"},
       {Scanner_out, 54, 56, "STEM_k.out"},

@@ -28,6 +28,7 @@
 #include "output/Monitors.h"
 #include "output/OutGraph.h"
 #include "output/OutNode.h"
+#include "sampling/Blocks.h"
 #include "sampling/Plans.h"
 #include "sampling/Samplers.h"
 
@@ -150,27 +151,38 @@ void RefuseRunFile(const std::string& name) {
 // start-up seed when the run's was refused.
 int32_t ValidSeed(int32_t seed) { return seed >= 1 && seed < INT32_MAX ? seed : 314159; }
 
-// After compile("file", : the number of chains, then optionally the names
-// of the files chains 2, 3, ... start from, then ")". False after a
-// complaint.
-bool ReadChains(int32_t& chains, std::vector<std::string>& starts) {
+// After compile("file", : its options, separated by commas: blocks (update
+// regression coefficients jointly), the number of chains, and after the
+// number the names of the files chains 2, 3, ... start from; then ")".
+// False after a complaint.
+bool ReadOptions(int32_t& chains, std::vector<std::string>& starts, bool& blocks) {
   Scanner_Token t;
-  Read_Get(t);
-  if (t.kind != Scanner_integer || t.intValue < 1 || t.intValue > Chain_maxChains) {
-    Write_Ln();
-    Write_String("Expected the number of chains, a whole number from 1 to " + std::to_string(Chain_maxChains));
-    return false;
-  }
-  chains = t.intValue;
-  for (Read_Get(t); t.kind == Scanner_comma; Read_Get(t)) {
+  bool counted = false;
+  do {
     Read_Get(t);
-    if (t.kind != Scanner_string) {
+    if (t.kind == Scanner_name && t.text == "blocks") {
+      blocks = true;
+    } else if (t.kind == Scanner_name) {
+      Write_Ln();
+      Write_String("Expected blocks after the comma");
+      return false;
+    } else if (!counted) {
+      if (t.kind != Scanner_integer || t.intValue < 1 || t.intValue > Chain_maxChains) {
+        Write_Ln();
+        Write_String("Expected the number of chains, a whole number from 1 to " + std::to_string(Chain_maxChains));
+        return false;
+      }
+      chains = t.intValue;
+      counted = true;
+    } else if (t.kind == Scanner_string) {
+      starts.push_back(t.text);
+    } else {
       Write_Ln();
       Write_String("Expected the name of a chain's initial value file in quotes");
       return false;
     }
-    starts.push_back(t.text);
-  }
+    Read_Get(t);
+  } while (t.kind == Scanner_comma);
   if (t.kind != Scanner_rparen) {
     Complain(expectedRightParen);
     return false;
@@ -232,8 +244,13 @@ void Model_Compile() {
   const std::string name = t.text;
   int32_t chains = 1;
   std::vector<std::string> starts;
+  // A compile refused for its file or its options leaves no blocks option
+  // behind for the next one.
+  Blocks_on = false;
+  bool blocks = false;
   Read_Get(t);
-  if (t.kind == Scanner_comma && !ReadChains(chains, starts)) return;
+  if (t.kind == Scanner_comma && !ReadOptions(chains, starts, blocks)) return;
+  Blocks_on = blocks;
   Compile_Unit unit;
   if (!Compile_Open(unit, name)) return Complain(noModelFile);
   modelFile = name;

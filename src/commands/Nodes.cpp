@@ -250,10 +250,7 @@ std::string Indices(int32_t node) {
   return bracket == std::string::npos ? "" : text.substr(bracket);
 }
 
-std::string LabelText(int32_t node) {
-  SymTabs_Name label;
-  return SymTabs_LookUpLabel(node, label) ? SymTabs_LabelText(label) : std::to_string(node);
-}
+std::string LabelText(int32_t node) { return SymTabs_NodeText(node); }
 
 // Appends one field of a report row. A value may fill its whole field (an
 // exponent of three digits, a count of six); the fields after it then start

@@ -36,6 +36,7 @@
 #include "sampling/ConjDist.h"
 #include "sampling/DFreeARS.h"
 #include "sampling/Griddy.h"
+#include "sampling/Blocks.h"
 #include "sampling/Plans.h"
 #include "sampling/Samplers.h"
 
@@ -117,6 +118,7 @@ bool Wren0600_InitModules(int argc, const char* const* argv) {
   InitDFreeARS();
   InitSamplers();
   InitPlans();
+  InitBlocks();
   InitCtrlC();
   InitSort();
   InitMonitors();

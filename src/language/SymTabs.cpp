@@ -90,3 +90,8 @@ std::string SymTabs_LabelText(const SymTabs_Name& label) {
   }
   return s;
 }
+
+std::string SymTabs_NodeText(int32_t node) {
+  SymTabs_Name label;
+  return SymTabs_LookUpLabel(node, label) ? SymTabs_LabelText(label) : std::to_string(node);
+}

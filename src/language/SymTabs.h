@@ -39,3 +39,5 @@ void SymTabs_RemoveName();
 bool SymTabs_LookUpLabel(int32_t node, SymTabs_Name& label);
 // "x", "x[3]", "x[2,3]": the name and the indices, first index first.
 std::string SymTabs_LabelText(const SymTabs_Name& label);
+// The label text of a node, or its number when no declared name holds it.
+std::string SymTabs_NodeText(int32_t node);

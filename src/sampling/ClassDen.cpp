@@ -495,13 +495,7 @@ Method MultiVariantNormal(Graph_Node* node) {
   return Method::normalBlockOfBlock;
 }
 
-void WriteNode(int32_t label) {
-  SymTabs_Name name;
-  if (SymTabs_LookUpLabel(label, name))
-    Write_String(SymTabs_LabelText(name));
-  else
-    Write_Int(label, 0);
-}
+void WriteNode(int32_t label) { Write_String(SymTabs_NodeText(label)); }
 
 [[noreturn]] void Error(Graph_Node* node, int number) {
   ClassDen_error = true;

@@ -27,6 +27,7 @@ struct Samplers_Sampler {
   Graph_Node* node = nullptr;      // the node, or the first component of a block
   int32_t plan = -1;               // the node's precomputed full conditional, when it has one
   int32_t position = -1;           // its place in registration order, set by Samplers_Add
+  int32_t block = -1;              // the joint-update block its node belongs to, if any
 };
 
 // What one chain keeps of one record between updates.

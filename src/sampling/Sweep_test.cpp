@@ -18,6 +18,7 @@
 #include "graph/Determ.h"
 #include "numerics/RandNum.h"
 #include "output/Monitors.h"
+#include "sampling/Blocks.h"
 #include "sampling/ClassDen.h"
 #include "sampling/DFreeARS.h"
 #include "sampling/GibbsSam.h"
@@ -69,7 +70,7 @@ struct ChainRun {
 
 class SweepTest : public test::Methods {
  protected:
-  void Compile() { test::Methods::Compile(model, data, inits); }
+  void Compile(bool blocks = false) { test::Methods::Compile(model, data, inits, blocks); }
   // A copy of the compiled state with its own seed, bound to no thread.
   static ChainRun Start(Chain_Record& compiled, int32_t seed) {
     Chain_Bind(compiled);
@@ -114,6 +115,7 @@ class SweepTest : public test::Methods {
     }
     Finish(run);
   }
+  void TwoThreads(bool blocks);
   // The mean of the bound record's samples of a monitored node.
   static double MeanOf(const Graph_Node* node) {
     int32_t start = 1, end = sweeps, n = 0;
@@ -187,8 +189,17 @@ TEST_F(SweepTest, ChainsSweptInTurnsDrawWhatEachDrawsAlone) {
   }
 }
 
-TEST_F(SweepTest, ChainsSweptInTwoThreadsAtOnceDrawAndRecordWhatEachDoesAlone) {
-  Compile();
+TEST_F(SweepTest, ChainsSweptInTwoThreadsAtOnceDrawAndRecordWhatEachDoesAlone) { TwoThreads(false); }
+
+// The same with the coefficients in blocks: a linear one drawn whole and a
+// generalised one whose steps each chain counts in its own record.
+TEST_F(SweepTest, ChainsWithBlocksSweptInTwoThreadsAtOnceDrawAndRecordWhatEachDoesAlone) {
+  TwoThreads(true);
+  ASSERT_EQ(Blocks_Count(), 2);
+}
+
+void SweepTest::TwoThreads(bool blocks) {
+  Compile(blocks);
   const std::array<Graph_Node*, 5> monitored = {N("b0"), N("tau"), N("c1"), N("lambda"), N("mu", 3)};
   for (const Graph_Node* node : monitored) Monitors_SetMonitor(node->label, 1);
   Chain_Record& compiled = Chain_First();

@@ -154,6 +154,11 @@ bool Validating() {
   return v != nullptr && std::string(v) == "1";
 }
 
+bool Blocks() {
+  const char* v = std::getenv("WREN_BLOCKS");
+  return v != nullptr && std::string(v) == "1";
+}
+
 int Sweeps(int base) {
   if (Validating()) return base * 10;
   if (Sanitized()) return base / 4;
@@ -258,7 +263,7 @@ RunResult RunExample(const RunRequest& request) {
   RunResult result;
   const fs::path dir = ScratchCopy(request.example, request.files);
   WriteText(dir / request.inits, WithSeed(ReadText(dir / request.inits), Seed(request.seed)));
-  std::string commands = "compile(\"" + request.model + "\")\n";
+  std::string commands = "compile(\"" + request.model + "\"" + (Blocks() ? ", blocks" : "") + ")\n";
   for (const std::string& m : request.monitors) commands += "monitor(" + m + ")\n";
   commands += "update(" + std::to_string(request.burnIn) + ")\n";
   commands += "update(" + std::to_string(request.sweeps) + ")\n";

@@ -16,6 +16,8 @@ namespace posterior {
 // True when WREN_VALIDATE=1: ten times the sweeps, a limit of 3 standard
 // errors instead of 4, and a second chain (see Comparison).
 bool Validating();
+// True when WREN_BLOCKS=1: every example compiles with the blocks option.
+bool Blocks();
 // Number of independent chains each example is run with: 2 when validating, else 1.
 int Chains();
 // Sampling sweeps for an example whose ordinary run takes `base` sweeps:

@@ -10,6 +10,7 @@
 #include "commands/Chain.h"
 #include "graph/Determ.h"
 #include "output/Monitors.h"
+#include "sampling/Blocks.h"
 #include "sampling/ClassDen.h"
 #include "sampling/Plans.h"
 #include "sampling/Samplers.h"
@@ -23,6 +24,7 @@ class Methods : public Pipeline {
     InitClassDen();
     InitSamplers();
     InitPlans();
+    InitBlocks();
   }
   void TearDown() override {
     Chain_Bind(Chain_First());  // a test's own records may be gone
@@ -30,15 +32,19 @@ class Methods : public Pipeline {
     Plans_End();
     InitMonitors();
     InitPlans();
+    InitBlocks();
     InitSamplers();
     Pipeline::TearDown();
   }
-  void Compile(const std::string& model, const std::string& data, const std::string& inits = "") {
+  // With blocks, as the compile command's blocks option asks.
+  void Compile(const std::string& model, const std::string& data, const std::string& inits = "",
+               bool blocks = false) {
     ASSERT_TRUE(Build(model, data, inits)) << Console();
     InitClassDen();
     InitSamplers();
     ClassDen_ChooseUpdateMethod();
     ASSERT_FALSE(ClassDen_error) << Console();
+    if (blocks) Blocks_Form();
     Determ_OptDeterm();
     Plans_Build();
   }
