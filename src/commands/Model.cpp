@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <ctime>
@@ -346,10 +347,9 @@ class Progress {
     if (Params_backGround || seconds < 1.0 || done <= 0) return;
     const double rate = static_cast<double>(done) / seconds;
     const double left = static_cast<double>(total_ - done) / rate;
-    char text[120];
-    std::snprintf(text, sizeof text, "\r      %lld of %lld sweeps, %.0f a second, %.0f s left",
-                  static_cast<long long>(done), static_cast<long long>(total_), rate, left);
-    const std::string line = text;
+    const std::string line = "\r      " + std::to_string(done) + " of " + std::to_string(total_) + " sweeps, " +
+                             std::to_string(std::llround(rate)) + " a second, " +
+                             std::to_string(std::llround(left)) + " s left";
     std::fputs((line + std::string(shown_ > line.size() ? shown_ - line.size() : 0, ' ')).c_str(), stdout);
     std::fflush(stdout);
     shown_ = std::max(shown_, line.size());
