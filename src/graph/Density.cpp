@@ -458,6 +458,49 @@ double Density_LogLiklihood(const Graph_List& list) {
   return sum;
 }
 
+double Density_FirstLogitTerms(const Graph_List& list, Density_LogitTerms& terms, double h, bool& gathered) {
+  terms.partial.clear();
+  terms.factor.clear();
+  terms.complement.clear();
+  gathered = true;
+  for (Graph_Node* term : list) {
+    const double x = Graph_Own(term);
+    double eta = 0.0;
+    // As Bernoulli reads a count of exactly 0 or 1 under a logit link.
+    if (gathered && term->logDensity == Bernoulli && (x == 0.0 || x == 1.0) &&
+        Determ_LogitPredictor(term->parents[0], eta)) {
+      Determ_LinkTrace trace = Ops_StartLink(Determ_logitLink, eta);
+      const double l = Ops_ProportionLog(trace, x < 0.5);
+      h += l <= 0.0 ? l : impossible;
+      double partial = 0.0, factor = 0.0;
+      if (Determ_LogitParts(term->parents[0], partial, factor)) {
+        terms.partial.push_back(partial);
+        terms.factor.push_back(factor);
+        terms.complement.push_back(x < 0.5);
+      } else {
+        gathered = false;
+      }
+      continue;
+    }
+    gathered = false;
+    h += term->logDensity(term);
+  }
+  return h;
+}
+
+double Density_SumLogitTerms(const Density_LogitTerms& terms, double t, double h) {
+  const double* partial = terms.partial.data();
+  const double* factor = terms.factor.data();
+  const uint8_t* complement = terms.complement.data();
+  const size_t n = terms.partial.size();
+  for (size_t i = 0; i < n; ++i) {
+    Determ_LinkTrace trace = Ops_StartLink(Determ_logitLink, partial[i] + t * factor[i]);
+    const double l = Ops_ProportionLog(trace, complement[i] != 0);
+    h += l <= 0.0 ? l : impossible;
+  }
+  return h;
+}
+
 double Density_LogFullConditional(Graph_Node* node) {
   return node->logDensity(node) + Density_LogLiklihood(node->likelihood);
 }

@@ -10,6 +10,9 @@
 // logical-node evaluator for proportions and means.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "store/Graph.h"
 
 // Gives every node with a distribution the log density its identifier
@@ -23,6 +26,26 @@ void Density_SetDensity();
 // -5.0E9 or less, and that sum is returned: the candidate value is already
 // ruled out.
 double Density_LogLiklihood(const Graph_List& list);
+
+// The Bernoulli terms under a logit link of a linear form in a likelihood
+// list, read while one node is updated and only its value t changes: for
+// each, the partial sum and factor of its predictor (Determ_LogitParts),
+// and whether it reads ln(1 - p) (an observed 0) rather than ln p.
+struct Density_LogitTerms {
+  std::vector<double> partial, factor;
+  std::vector<uint8_t> complement;
+};
+// h plus the log densities of the list's terms, added in list order, read
+// with the fast path off (the first read of a draw): the same sum, to the
+// bit, as reading each term through its node. Meanwhile it gathers the
+// terms; gathered tells whether every term was of the kind and its count
+// exactly 0 or 1, so that Density_SumLogitTerms may stand for the list
+// until the draw ends. The vectors keep their capacity.
+double Density_FirstLogitTerms(const Graph_List& list, Density_LogitTerms& terms, double h, bool& gathered);
+// h plus the terms' log densities at t, added in list order: the same sum,
+// to the bit, as reading the list's terms one by one on the fast path, in a
+// loop that lets the terms' exponentials and logarithms overlap.
+double Density_SumLogitTerms(const Density_LogitTerms& terms, double t, double h);
 
 // The log full conditional of the node at its current value, up to a
 // constant: its own log density plus that of its likelihood list.

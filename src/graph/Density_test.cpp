@@ -1,12 +1,14 @@
 #include "graph/Density.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include "HandGraph.h"
+#include "Methods.h"
 #include "graph/CodeGen.h"
 #include "graph/Determ.h"
 #include "store/Graph.h"
@@ -344,6 +346,71 @@ double Expected(const TermCase& c, const LinkLogs& l, double eta) {
     default: return times(c.value, eta) - std::exp(eta);  // dpois under the log link
   }
 }
+
+// The gathered logistic terms stand for a likelihood list while one node is
+// drawn, so they must give, to the bit, the sum that reading each term
+// through its node gives, on the first read of a draw and on the fast path
+// after it; and a list they cannot stand for must be read as before.
+class LogitTermsTest : public test::Methods {
+ protected:
+  // The likelihood of the node read term by term, as the samplers read it.
+  static double TermByTerm(Graph_Node* node) {
+    double h = 0.0;
+    for (Graph_Node* term : node->likelihood) h += term->logDensity(term);
+    return h;
+  }
+};
+
+// Each linear predictor has six terms, so it keeps a partial sum while one
+// of them is drawn: an intercept, a group effect, and two covariates, one
+// of them multiplying the coefficient from the left. The last model adds a
+// normal term, which the gathered terms cannot stand for.
+TEST_F(LogitTermsTest, GatheredTermsSumToTheBitWhatTheTermsGiveOneByOne) {
+  const std::string data =
+      "list(y = c(1, 0, 0, 1, 1, 0), x = c(-1.3, 0.4, 2.2, -0.7, 30, -41), "
+      "z = c(0.5, -2, 1.5, 0.25, -3, 7), g = c(1, 2, 1, 2, 1, 2), w = 0.3)";
+  const std::string logistic =
+      "const N = 6;\nvar y[N], x[N], z[N], g[N], u[2], p[N], a, b, c, w;\n"
+      "{ for (i in 1:N) { logit(p[i]) <- a + u[g[i]] + b * x[i] + z[i] * c\n y[i] ~ dbern(p[i]) }\n"
+      "  for (j in 1:2) { u[j] ~ dnorm(0, 1) }\n a ~ dnorm(0, 0.1) b ~ dnorm(0, 0.1) c ~ dnorm(0, 0.1) %EXTRA% }";
+  struct Case {
+    const char* extra;
+    const char* node;
+    int offset;
+    bool gathered;
+  };
+  const Case cases[] = {
+      {"", "b", 0, true}, {"", "c", 0, true}, {"", "u", 1, true}, {"", "a", 0, true},
+      {"w ~ dnorm(b, 1)", "b", 0, false},
+  };
+  for (const Case& k : cases) {
+    std::string model = logistic;
+    model.replace(model.find("%EXTRA%"), 7, k.extra);
+    Compile(model, data, "list(a = 0.2, b = -0.1, c = 0.3, u = c(0.5, -0.4))");
+    Graph_Node* node = N(k.node, k.offset);
+    Determ_activeNode = node;
+    Determ_fastLinear = false;
+    const double fresh = TermByTerm(node);
+    Density_LogitTerms terms;
+    bool gathered = false;
+    const double first = Density_FirstLogitTerms(node->likelihood, terms, 0.0, gathered);
+    EXPECT_EQ(std::bit_cast<uint64_t>(first), std::bit_cast<uint64_t>(fresh)) << k.node << " " << k.extra;
+    EXPECT_EQ(gathered, k.gathered) << k.node << " " << k.extra;
+    Determ_fastLinear = true;
+    for (double t : {-3.7, -0.2, 0.0, 0.6, 4.1, 55.0}) {
+      Graph_Own(node) = t;
+      const double oneByOne = TermByTerm(node);
+      if (!gathered) continue;
+      const double summed = Density_SumLogitTerms(terms, t, 0.0);
+      EXPECT_EQ(std::bit_cast<uint64_t>(summed), std::bit_cast<uint64_t>(oneByOne)) << k.node << " at " << t;
+    }
+    Determ_fastLinear = false;
+    Determ_activeNode = nullptr;
+    TearDown();
+    SetUp();
+  }
+}
+
 
 }  // namespace
 

@@ -798,6 +798,29 @@ Determ_LinkTrace Determ_Trace(Graph_Node* node) {
   return plain;
 }
 
+bool Determ_LogitPredictor(Graph_Node* form, double& eta) {
+  if (inside || form->valueFunction != InverseLogit) return false;
+  eta = Eta(form);
+  return true;
+}
+
+bool Determ_LogitParts(const Graph_Node* form, double& partial, double& factor) {
+  const int32_t n = form->numParents;
+  if (form->valueFunction != InverseLogit || n <= 4) return false;
+  const int32_t j = leftOutOf[form->slot];
+  if (j >= n) return false;
+  const double* v = Graph_valueData;
+  partial = v[form->slot];
+  if (j >= form->stack[1]) {
+    factor = 1.0;
+    return true;
+  }
+  const int32_t partner = j ^ 1;
+  if (form->parents[static_cast<size_t>(partner)] == Determ_activeNode) return false;
+  factor = v[form->stack[static_cast<size_t>(firstSlot + partner)]];
+  return true;
+}
+
 void Determ_MeanLogMean(Graph_Node* node, double& mean, double& lnMean) {
   Determ_LinkTrace t = Determ_Trace(node);
   mean = Ops_LinkValue(t);

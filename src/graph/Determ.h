@@ -87,6 +87,17 @@ void Determ_LogProportion(Graph_Node* node, double& lnP, double& lnQ);
 // does not need (Ops_LinkValue forms it from the trace, Ops_ProportionLog
 // and Ops_MeanLog the logarithms).
 Determ_LinkTrace Determ_Trace(Graph_Node* node);
+// A linear form under a logit link as its fast path reads it for the
+// active node: the partial sum its stored value holds, and the factor that
+// multiplies the active node's value in the one term left out (1 for a
+// term that is that value alone), so that partial + t * factor is the
+// predictor at t, to the bit. False when the form is under no logit link,
+// or its fast path forms anything else: few terms, no single term left
+// out, the active node in both factors of its term.
+bool Determ_LogitParts(const Graph_Node* form, double& partial, double& factor);
+// The predictor of a linear form under a logit link, read as Determ_Trace
+// reads it; false, and nothing read, for any other node.
+bool Determ_LogitPredictor(Graph_Node* form, double& eta);
 // Rewrites every logical node into its fastest evaluator; the last step of compilation.
 void Determ_OptDeterm();
 

@@ -38,6 +38,7 @@
 #include <limits>
 
 #include "graph/CodeGen.h"
+#include "graph/Density.h"
 #include "graph/Determ.h"
 #include "numerics/RandNum.h"
 #include "sampling/Maximize.h"
@@ -123,11 +124,22 @@ thread_local constinit std::array<double, gridSize + 2> gridArea{};
 // Linear predictors may use the partial sums they keep for the active node
 // only between the first evaluation of a draw and its end; on every way out
 // the fast path is off and the active node is the one before.
+// The likelihood of a node whose terms are all Bernoulli under a logit link
+// of a linear form is summed, after the first evaluation of a draw, from
+// the terms' partial sums gathered then (logitTerms): the same sum, formed
+// without reading each term through its node.
+thread_local constinit bool logitTerms = false;
+thread_local Density_LogitTerms gathered;
+
 class FastPathScope {
  public:
-  FastPathScope() : previous_(Determ_activeNode) { Determ_fastLinear = false; }
+  FastPathScope() : previous_(Determ_activeNode) {
+    Determ_fastLinear = false;
+    logitTerms = false;
+  }
   ~FastPathScope() {
     Determ_fastLinear = false;
+    logitTerms = false;
     Determ_activeNode = previous_;
   }
   FastPathScope(const FastPathScope&) = delete;
@@ -156,7 +168,13 @@ double Value(double t) {
   } else {
     h = node->logDensity(node);
   }
-  for (Graph_Node* term : node->likelihood) h += term->logDensity(term);
+  if (logitTerms) {
+    h = Density_SumLogitTerms(gathered, t, h);
+  } else if (!Determ_fastLinear) {
+    h = Density_FirstLogitTerms(node->likelihood, gathered, h, logitTerms);
+  } else {
+    for (Graph_Node* term : node->likelihood) h += term->logDensity(term);
+  }
   Determ_fastLinear = true;
   return h < infinity ? h : -infinity;
 }
