@@ -458,6 +458,18 @@ double Density_LogLiklihood(const Graph_List& list) {
   return sum;
 }
 
+namespace {
+
+// A Bernoulli term under a logit link of predictor eta, as Bernoulli reads
+// it: ln(1 - p) for an observed 0 (complement), else ln p.
+inline double LogitBernoulli(double eta, bool complement) {
+  Determ_LinkTrace trace = Ops_StartLink(Determ_logitLink, eta);
+  const double l = Ops_ProportionLog(trace, complement);
+  return l <= 0.0 ? l : impossible;
+}
+
+}  // namespace
+
 double Density_FirstLogitTerms(const Graph_List& list, Density_LogitTerms& terms, double h, bool& gathered) {
   terms.partial.clear();
   terms.factor.clear();
@@ -469,9 +481,7 @@ double Density_FirstLogitTerms(const Graph_List& list, Density_LogitTerms& terms
     // As Bernoulli reads a count of exactly 0 or 1 under a logit link.
     if (gathered && term->logDensity == Bernoulli && (x == 0.0 || x == 1.0) &&
         Determ_LogitPredictor(term->parents[0], eta)) {
-      Determ_LinkTrace trace = Ops_StartLink(Determ_logitLink, eta);
-      const double l = Ops_ProportionLog(trace, x < 0.5);
-      h += l <= 0.0 ? l : impossible;
+      h += LogitBernoulli(eta, x < 0.5);
       double partial = 0.0, factor = 0.0;
       if (Determ_LogitParts(term->parents[0], partial, factor)) {
         terms.partial.push_back(partial);
@@ -494,9 +504,7 @@ double Density_SumLogitTerms(const Density_LogitTerms& terms, double t, double h
   const uint8_t* complement = terms.complement.data();
   const size_t n = terms.partial.size();
   for (size_t i = 0; i < n; ++i) {
-    Determ_LinkTrace trace = Ops_StartLink(Determ_logitLink, partial[i] + t * factor[i]);
-    const double l = Ops_ProportionLog(trace, complement[i] != 0);
-    h += l <= 0.0 ? l : impossible;
+    h += LogitBernoulli(partial[i] + t * factor[i], complement[i] != 0);
   }
   return h;
 }
