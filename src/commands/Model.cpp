@@ -148,9 +148,19 @@ void RefuseRunFile(const std::string& name) {
   Write_String("File " + name + " is in use by the run; choose another name");
 }
 
-// The seed chains after the first derive theirs from: the run's, or the
-// start-up seed when the run's was refused.
-int32_t ValidSeed(int32_t seed) { return seed >= 1 && seed < INT32_MAX ? seed : 314159; }
+// One sweep of the bound chain, with its count, its running sums and its
+// monitors; false, doing nothing, when the count can go no further (it is
+// a 32-bit number of sweeps, which a run never wraps).
+bool Sweep(bool& aborted, bool& failed, bool (*stop)()) {
+  int32_t& iteration = Model_progress->iteration;
+  if (iteration == INT32_MAX) return false;
+  ++iteration;
+  Samplers_Update(aborted, failed, stop);
+  // An interrupt after the last record still leaves a whole sweep.
+  if (!Samplers_MidSweep() && !failed) Plans_SweepDone();
+  Monitors_Update(iteration);
+  return true;
+}
 
 // After compile("file", : its options, separated by commas: blocks (update
 // regression coefficients jointly), the number of chains, and after the
@@ -268,7 +278,7 @@ void Model_Compile() {
     return;
   }
   if (chains > 1) {
-    const bool started = Chain_Start(chains, starts, ValidSeed(unit.files.seed));
+    const bool started = Chain_Start(chains, starts, unit.files.seed);
     Errors_SetErrorFile(unit.name, unit.file);
     if (!started) {
       Model_error = true;
@@ -314,13 +324,8 @@ void SweepChain(ChainRun& run, int32_t sweeps) {
   Write_Hold(&run.held);
   try {
     Plans_BeginChain();
-    int32_t& iteration = Model_progress->iteration;
     for (int32_t i = 0; i < sweeps && !run.aborted && !run.failed; ++i) {
-      if (iteration == INT32_MAX) break;
-      ++iteration;
-      Samplers_Update(run.aborted, run.failed, StopAsked);
-      if (!Samplers_MidSweep() && !run.failed) Plans_SweepDone();
-      Monitors_Update(iteration);
+      if (!Sweep(run.aborted, run.failed, StopAsked)) break;
       run.done.fetch_add(1, std::memory_order_relaxed);
     }
     Plans_EndChain();
@@ -470,13 +475,7 @@ void Model_Update() {
   Plans_BeginChain();
   bool aborted = false;
   for (int32_t i = 0; i < n && !aborted && !Model_error; ++i) {
-    // The count is a 32-bit number of sweeps; a run never wraps it.
-    if (iteration == INT32_MAX) break;
-    ++iteration;
-    Samplers_Update(aborted, Model_error, CtrlC_Abort);
-    // An interrupt after the last record still leaves a whole sweep.
-    if (!Samplers_MidSweep() && !Model_error) Plans_SweepDone();
-    Monitors_Update(iteration);
+    if (!Sweep(aborted, Model_error, CtrlC_Abort)) break;
     if (iteration > 1 && iteration % Model_checkPointFreq == 0) Model_WriteCheckPoint(iteration);
   }
   Plans_EndChain();

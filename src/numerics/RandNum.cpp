@@ -133,6 +133,8 @@ void RandNum_StartFrom(RandNum_Stream& s, int32_t seed) {
 
 int32_t RandNum_StreamSeed(int32_t seed, int32_t k) {
   if (k <= 1) return seed;
+  // A seed the generator refused left the start-up seed in its place.
+  if (seed < 1 || seed >= modulus) seed = startSeed;
   // A 64-bit mix of the pair, so that nearby seeds and nearby numbers give
   // unrelated starts; then folded into the generator's range.
   uint64_t z = (static_cast<uint64_t>(static_cast<uint32_t>(seed)) << 32) ^ static_cast<uint32_t>(k);

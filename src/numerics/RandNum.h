@@ -37,6 +37,8 @@ void RandNum_StartFrom(RandNum_Stream& stream, int32_t seed);
 // The seed of the k-th of several streams of a run whose seed is seed: seed
 // itself for k = 1, for every other k a value in 1 .. 2147483646 fixed by
 // the pair alone, so a run repeated with the same seed repeats every stream.
+// A seed outside 1 .. 2147483646, which the generator refuses, counts as
+// the start-up seed.
 int32_t RandNum_StreamSeed(int32_t seed, int32_t k);
 // Puts the bound stream in its start-up state.
 void InitRandNum();
