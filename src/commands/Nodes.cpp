@@ -250,8 +250,6 @@ std::string Indices(int32_t node) {
   return bracket == std::string::npos ? "" : text.substr(bracket);
 }
 
-std::string LabelText(int32_t node) { return SymTabs_NodeText(node); }
-
 // Appends one field of a report row. A value may fill its whole field (an
 // exponent of three digits, a count of six); the fields after it then start
 // one place later, so that two fields never run together and no digit is
@@ -357,7 +355,7 @@ void Stats(const OutNode_Ref& ref, const Options& o) {
     for (int32_t v : {s.n, start, end}) AppendField(line, TextFile_IntText(v, 6));
     TextFile_WriteString(out, line);
     TextFile_WriteLine(out);
-    TextFile_WriteString(ind, LabelText(node) + " ");
+    TextFile_WriteString(ind, SymTabs_NodeText(node) + " ");
     TextFile_WriteInt(ind, ++numMonitors, 0);
     TextFile_WriteLine(ind);
   });

@@ -508,13 +508,11 @@ bool Build(Block& b) {
   return true;
 }
 
-void WriteName(int32_t number) { Write_String(SymTabs_NodeText(number)); }
-
 void Announce(const Block& b) {
   Write_String("Block of ");
   for (size_t k = 0; k < b.members.size(); ++k) {
     if (k > 0) Write_String(", ");
-    WriteName(b.numbers[k]);
+    Write_String(SymTabs_NodeText(b.numbers[k]));
   }
   Write_String(b.kind == Blocks_Kind::linear ? " drawn jointly from its normal full conditional"
                                              : " updated jointly by Metropolis-Hastings with an IRLS proposal");
