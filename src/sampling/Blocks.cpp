@@ -27,8 +27,6 @@ thread_local constinit Blocks_ChainPart* Blocks_part = nullptr;
 
 namespace {
 
-enum class Link { identity, logit, probit, cloglog, log };
-
 // One factor of a block's full conditional: for a linear block a normal
 // density (a member's prior or a likelihood term), its residual
 // observation - mean being linear in the members; for a generalised block a
@@ -38,7 +36,7 @@ struct Factor {
   Graph_Node* parameter = nullptr;  // the mean, or the proportion or mean the link gives
   Graph_Node* precision = nullptr;  // linear: the precision
   Graph_Node* count = nullptr;      // dbin: the count
-  Link link = Link::identity;
+  Determ_Link link = Determ_noLink;
   bool logScale = false;            // a dlnorm term: its observation is ln y
 };
 
@@ -72,19 +70,19 @@ std::vector<Block> blocks;
 
 // The link whose inverse a logical parameter applies last, read from its
 // code before the fast evaluators replace it; identity when there is none.
-Link LinkOf(const Graph_Node* p) {
-  if (p->kind != Graph_logical || p->stack.empty()) return Link::identity;
+Determ_Link LinkOf(const Graph_Node* p) {
+  if (p->kind != Graph_logical || p->stack.empty()) return Determ_noLink;
   const std::vector<int32_t>& c = p->stack;
-  if (c[0] != Determ_push && c[0] != Determ_pushValue) return Link::identity;
+  if (c[0] != Determ_push && c[0] != Determ_pushValue) return Determ_noLink;
   const auto end = std::find(c.begin(), c.end(), static_cast<int32_t>(Determ_end));
-  if (end == c.begin() || end == c.end()) return Link::identity;
+  if (end == c.begin() || end == c.end()) return Determ_noLink;
   switch (*(end - 1)) {
-    case Determ_ilogit: return Link::logit;
-    case Determ_phi: return Link::probit;
-    case Determ_icloglog: return Link::cloglog;
+    case Determ_ilogit: return Determ_logitLink;
+    case Determ_phi: return Determ_probitLink;
+    case Determ_icloglog: return Determ_cloglogLink;
     case Determ_expLink:
-    case Determ_exp: return Link::log;
-    default: return Link::identity;
+    case Determ_exp: return Determ_logLink;
+    default: return Determ_noLink;
   }
 }
 
@@ -113,7 +111,7 @@ double InverseLogPhi(double target) {
 // The linear predictor of a generalised term, recovered exactly from the
 // logarithms the inverse link met on its way to the parameter's value.
 double Predictor(const Factor& f) {
-  if (f.link == Link::log) {
+  if (f.link == Determ_logLink) {
     double mean = 0.0, lnMean = 0.0;
     Determ_MeanLogMean(f.parameter, mean, lnMean);
     return lnMean;
@@ -121,9 +119,9 @@ double Predictor(const Factor& f) {
   double lnP = 0.0, lnQ = 0.0;
   Determ_LogProportion(f.parameter, lnP, lnQ);
   switch (f.link) {
-    case Link::logit: return lnP - lnQ;
-    case Link::cloglog: return std::log(-lnQ);
-    case Link::probit: return lnP <= lnQ ? InverseLogPhi(lnP) : -InverseLogPhi(lnQ);
+    case Determ_logitLink: return lnP - lnQ;
+    case Determ_cloglogLink: return std::log(-lnQ);
+    case Determ_probitLink: return lnP <= lnQ ? InverseLogPhi(lnP) : -InverseLogPhi(lnQ);
     default: return lnP - lnQ;
   }
 }
@@ -216,19 +214,18 @@ struct Fit {
   double logLik, weight, score;
 };
 
-Fit Term(Link link, double eta, double y, double n) {
-  if (link == Link::log) {
+Fit Term(Determ_Link link, double eta, double y, double n) {
+  if (link == Determ_logLink) {
     const double mu = std::exp(eta);
     return {y * eta - mu, mu, y - mu};
   }
-  const Determ_Link kind = link == Link::probit    ? Determ_probitLink
-                          : link == Link::cloglog ? Determ_cloglogLink
-                                                  : Determ_logitLink;
-  Determ_LinkTrace trace = Ops_StartLink(kind, eta);
+  Determ_LinkTrace trace = Ops_StartLink(link, eta);
   double lnP = 0.0, lnQ = 0.0;
   Ops_ProportionLogs(trace, lnP, lnQ);
   // ln dp/deta
-  const double lnSlope = kind == Determ_probitLink ? LogDensityPhi(eta) : kind == Determ_cloglogLink ? eta + lnQ : lnP + lnQ;
+  const double lnSlope = link == Determ_probitLink    ? LogDensityPhi(eta)
+                         : link == Determ_cloglogLink ? eta + lnQ
+                                                      : lnP + lnQ;
   const double failures = n - y;
   const double logLik = (y > 0.0 ? y * lnP : 0.0) + (failures > 0.0 ? failures * lnQ : 0.0);
   // Binomial variance n p q, mean slope n dp/deta: w = n (dp/deta)^2 / (p q)
@@ -263,7 +260,7 @@ double LogPosterior(const Block& b, const Scratch& w, const double* x) {
     const double d = x[k] - w.priorMean[k];
     sum -= 0.5 * w.prior[k] * d * d;
   }
-  EachTerm(b, w, [&](Link link, double a, const double* g, double y, double n) {
+  EachTerm(b, w, [&](Determ_Link link, double a, const double* g, double y, double n) {
     sum += Term(link, a + Dot(g, x, p), y, n).logLik;
   });
   return std::isnan(sum) ? -HUGE_VAL : sum;
@@ -279,7 +276,7 @@ bool IrlsStep(const Block& b, const Scratch& w, const double* x, double* Q, doub
     Q[k * p + k] = w.prior[k];
     mean[k] = w.prior[k] * w.priorMean[k];
   }
-  EachTerm(b, w, [&](Link link, double a, const double* g, double y, double n) {
+  EachTerm(b, w, [&](Determ_Link link, double a, const double* g, double y, double n) {
     const double linear = Dot(g, x, p);
     const Fit f = Term(link, a + linear, y, n);
     // The working observation z - a = linear + s / w, weighted by w.
@@ -363,13 +360,13 @@ bool NormalTerm(const Graph_Node* t) {
 
 bool GeneralisedTerm(const Graph_Node* t) {
   if (t->parents.empty()) return false;
-  const Link link = LinkOf(t->parents[0]);
+  const Determ_Link link = LinkOf(t->parents[0]);
   switch (t->density) {
-    case Distrib_dbern: return link == Link::logit || link == Link::probit || link == Link::cloglog;
+    case Distrib_dbern: return link == Determ_logitLink || link == Determ_probitLink || link == Determ_cloglogLink;
     case Distrib_dbin:
-      return (link == Link::logit || link == Link::probit || link == Link::cloglog) && t->parents.size() >= 2 &&
+      return (link == Determ_logitLink || link == Determ_probitLink || link == Determ_cloglogLink) && t->parents.size() >= 2 &&
              Fixed(t->parents[1]);
-    case Distrib_dpois: return link == Link::log;
+    case Distrib_dpois: return link == Determ_logLink;
     default: return false;
   }
 }
@@ -406,13 +403,13 @@ std::vector<Factor> Factors(const Block& b) {
   };
   if (b.kind == Blocks_Kind::linear)
     for (Graph_Node* m : b.members)
-      if (m->density == Distrib_dnorm) out.push_back({m, m->parents[0], m->parents[1], nullptr, Link::identity, false});
+      if (m->density == Distrib_dnorm) out.push_back({m, m->parents[0], m->parents[1], nullptr, Determ_noLink, false});
   for (Graph_Node* m : b.members)
     for (Graph_Node* t : m->likelihood) {
       if (isMember(t) || std::find(seen.begin(), seen.end(), t) != seen.end()) continue;
       seen.push_back(t);
       if (b.kind == Blocks_Kind::linear)
-        out.push_back({t, t->parents[0], t->parents[1], nullptr, Link::identity, t->density == Distrib_dlnorm});
+        out.push_back({t, t->parents[0], t->parents[1], nullptr, Determ_noLink, t->density == Distrib_dlnorm});
       else
         out.push_back({t, t->parents[0], nullptr, t->density == Distrib_dbin ? t->parents[1] : nullptr,
                        LinkOf(t->parents[0]), false});
