@@ -772,6 +772,19 @@ int32_t Determ_Base(Graph_Node* node) {
   return static_cast<int32_t>(base);
 }
 
+namespace {
+
+// The inverse link of a linear form's evaluator; noLink for any other.
+Determ_Link LinkOf(Graph_Proc f) {
+  if (f == InverseLogit) return Determ_logitLink;
+  if (f == Probit) return Determ_probitLink;
+  if (f == InverseCLogLog) return Determ_cloglogLink;
+  if (f == Exp1) return Determ_logLink;
+  return Determ_noLink;
+}
+
+}  // namespace
+
 // A linear predictor under a link is read for its predictor alone, as its
 // evaluator would read it (the partial sums it keeps for the active node
 // behave the same); inside a read that keeps values, its kept value and
@@ -779,15 +792,7 @@ int32_t Determ_Base(Graph_Node* node) {
 Determ_LinkTrace Determ_Trace(Graph_Node* node) {
   const Graph_Proc f = node->valueFunction;
   if (!inside) {
-    Determ_Link link = Determ_noLink;
-    if (f == InverseLogit)
-      link = Determ_logitLink;
-    else if (f == Probit)
-      link = Determ_probitLink;
-    else if (f == InverseCLogLog)
-      link = Determ_cloglogLink;
-    else if (f == Exp1)
-      link = Determ_logLink;
+    const Determ_Link link = LinkOf(f);
     if (link != Determ_noLink) return Ops_StartLink(link, Eta(node));
   }
   trace.link = Determ_noLink;
@@ -799,14 +804,14 @@ Determ_LinkTrace Determ_Trace(Graph_Node* node) {
 }
 
 bool Determ_LogitPredictor(Graph_Node* form, double& eta) {
-  if (inside || form->valueFunction != InverseLogit) return false;
+  if (inside || LinkOf(form->valueFunction) != Determ_logitLink) return false;
   eta = Eta(form);
   return true;
 }
 
 bool Determ_LogitParts(const Graph_Node* form, double& partial, double& factor) {
   const int32_t n = form->numParents;
-  if (form->valueFunction != InverseLogit || n <= 4) return false;
+  if (LinkOf(form->valueFunction) != Determ_logitLink || n <= 4) return false;
   const int32_t j = leftOutOf[form->slot];
   if (j >= n) return false;
   const double* v = Graph_valueData;
