@@ -107,27 +107,9 @@ void Write_Ln() {
   Logged("\n");
 }
 
-void Write_Int(int64_t n, int width) {
-  const std::string text = TextFile_IntText(n, width);
-  if (held != nullptr) {
-    held->append(text);
-    return;
-  }
-  Visible v;
-  TextFile_WriteString(Write_log, text);
-  Logged(text);
-}
+void Write_Int(int64_t n, int width) { Write_String(TextFile_IntText(n, width)); }
 
-void Write_LongReal(double x, int width) {
-  const std::string text = TextFile_RealText(x, width);
-  if (held != nullptr) {
-    held->append(text);
-    return;
-  }
-  Visible v;
-  TextFile_WriteString(Write_log, text);
-  Logged(text);
-}
+void Write_LongReal(double x, int width) { Write_String(TextFile_RealText(x, width)); }
 
 int64_t Write_Pos() {
   if (held != nullptr) return static_cast<int64_t>(held->size());
