@@ -1,6 +1,7 @@
 #include "commands/Model.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -342,14 +343,20 @@ void SweepChain(ChainRun& run, int32_t sweeps) {
 }
 
 // The one-line progress of a long update on the terminal of an interactive
-// run: it never reaches the log, and is cleared at the end, the line then
-// showing what it showed before.
+// run: it never reaches the log, nor standard output that is not a
+// terminal, and is cleared at the end, the line then showing what it showed
+// before. It is redrawn at most four times a second.
 class Progress {
  public:
-  Progress(int64_t total) : total_(total), start_(std::chrono::steady_clock::now()) {}
+  Progress(int64_t total)
+      : total_(total),
+        on_(!Params_backGround && isatty(STDOUT_FILENO) == 1),
+        start_(std::chrono::steady_clock::now()) {}
   void Show(int64_t done) {
+    if (!on_ || done <= 0) return;
     const double seconds = Seconds();
-    if (Params_backGround || seconds < 1.0 || done <= 0) return;
+    if (seconds < 1.0 || seconds < drawn_ + 0.25) return;
+    drawn_ = seconds;
     const double rate = static_cast<double>(done) / seconds;
     const double left = static_cast<double>(total_ - done) / rate;
     const std::string line = "\r      " + std::to_string(done) + " of " + std::to_string(total_) + " sweeps, " +
@@ -373,7 +380,9 @@ class Progress {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   }
   int64_t total_;
+  bool on_;
   std::chrono::steady_clock::time_point start_;
+  double drawn_ = 0.0;  // seconds in when last drawn
   size_t shown_ = 0;
 };
 
@@ -474,10 +483,13 @@ void Model_Update() {
   Plans_Begin();
   Plans_BeginChain();
   bool aborted = false;
+  Progress progress(n);
   for (int32_t i = 0; i < n && !aborted && !Model_error; ++i) {
     if (!Sweep(aborted, Model_error, CtrlC_Abort)) break;
+    progress.Show(i + 1);
     if (iteration > 1 && iteration % Model_checkPointFreq == 0) Model_WriteCheckPoint(iteration);
   }
+  progress.Clear();
   Plans_EndChain();
   Plans_End();
   CtrlC_Disarm();
