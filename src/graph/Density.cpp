@@ -1,6 +1,8 @@
 #include "graph/Density.h"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <climits>
 #include <limits>
 #include <cmath>
@@ -498,15 +500,68 @@ double Density_FirstLogitTerms(const Graph_List& list, Density_LogitTerms& terms
   return h;
 }
 
+namespace {
+
+// ln 2 in two parts, the first with enough trailing zero bits that its
+// product with any exponent sum reached here is exact.
+constexpr double ln2High = 6.93147180369123816490e-01;
+constexpr double ln2Low = 1.90821492927058770002e-10;
+// Terms whose factors 1 + e^-|eta| (each at most 2) are multiplied before
+// the product's exponent is taken out: 2^16 is far from overflow.
+constexpr size_t productRun = 16;
+
+// The log of a product kept as a mantissa in [1, 2) and a power of two.
+struct ScaledProduct {
+  double mantissa = 1.0;
+  int64_t exponent = 0;
+  void Rescale() {
+    const uint64_t bits = std::bit_cast<uint64_t>(mantissa);
+    exponent += static_cast<int64_t>((bits >> 52) & 0x7ffu) - 1023;
+    mantissa = std::bit_cast<double>((bits & 0x000fffffffffffffu) | 0x3ff0000000000000u);
+  }
+  double Log() const {
+    const double e = static_cast<double>(exponent);
+    return e * ln2High + (std::log(mantissa) + e * ln2Low);
+  }
+};
+
+}  // namespace
+
 double Density_SumLogitTerms(const Density_LogitTerms& terms, double t, double h) {
   const double* partial = terms.partial.data();
   const double* factor = terms.factor.data();
   const uint8_t* complement = terms.complement.data();
   const size_t n = terms.partial.size();
-  for (size_t i = 0; i < n; ++i) {
-    h += LogitBernoulli(partial[i] + t * factor[i], complement[i] != 0);
+  // Each term is min(z, 0) - ln(1 + e^-|z|), z the predictor or, for an
+  // observed 0, its negative. The logarithms of the rounded sums u = 1 + e
+  // are summed as the logarithm of their product, one call for the whole
+  // list rather than one a term, and each term's rounding (e - (u - 1)) / u
+  // is added apart, as Ops_LogOnePlus adds it.
+  double below = 0.0, lost = 0.0;
+  ScaledProduct product;
+  for (size_t start = 0; start < n; start += productRun) {
+    const size_t end = std::min(n, start + productRun);
+    double run = 1.0;
+    for (size_t i = start; i < end; ++i) {
+      const double eta = partial[i] + t * factor[i];
+      const double e = std::exp(-std::fabs(eta));
+      const double u = 1.0 + e;
+      lost += (e - (u - 1.0)) / u;
+      run *= u;
+      const uint64_t bits = std::bit_cast<uint64_t>(eta) ^ (static_cast<uint64_t>(complement[i]) << 63);
+      const uint64_t negative = static_cast<uint64_t>(static_cast<int64_t>(bits) >> 63);
+      below += std::bit_cast<double>(bits & negative);
+    }
+    product.mantissa *= run;
+    product.Rescale();
   }
-  return h;
+  const double sum = below - (product.Log() + lost);
+  // A predictor that is not a number: each term then reads as impossible.
+  if (sum != sum) {
+    for (size_t i = 0; i < n; ++i) h += LogitBernoulli(partial[i] + t * factor[i], complement[i] != 0);
+    return h;
+  }
+  return h + sum;
 }
 
 double Density_LogFullConditional(Graph_Node* node) {

@@ -42,9 +42,11 @@ struct Density_LogitTerms {
 // exactly 0 or 1, so that Density_SumLogitTerms may stand for the list
 // until the draw ends. The vectors keep their capacity.
 double Density_FirstLogitTerms(const Graph_List& list, Density_LogitTerms& terms, double h, bool& gathered);
-// h plus the terms' log densities at t, added in list order: the same sum,
-// to the bit, as reading the list's terms one by one on the fast path, in a
-// loop that lets the terms' exponentials and logarithms overlap.
+// h plus the terms' log densities at t: the sum, to rounding, that reading
+// the list's terms one by one on the fast path gives, with one logarithm
+// for the whole list (of the product of the terms' 1 + e^-|eta|) in place
+// of one a term. A predictor that is not a number rules t out, as it does
+// when its term is read alone.
 double Density_SumLogitTerms(const Density_LogitTerms& terms, double t, double h);
 
 // The log full conditional of the node at its current value, up to a

@@ -348,9 +348,9 @@ double Expected(const TermCase& c, const LinkLogs& l, double eta) {
 }
 
 // The gathered logistic terms stand for a likelihood list while one node is
-// drawn, so they must give, to the bit, the sum that reading each term
-// through its node gives, on the first read of a draw and on the fast path
-// after it; and a list they cannot stand for must be read as before.
+// drawn, so they must give the sum that reading each term through its node
+// gives: to the bit on the first read of a draw, to rounding on the fast
+// path after it; and a list they cannot stand for must be read as before.
 class LogitTermsTest : public test::Methods {
  protected:
   // The likelihood of the node read term by term, as the samplers read it.
@@ -365,7 +365,7 @@ class LogitTermsTest : public test::Methods {
 // of them is drawn: an intercept, a group effect, and two covariates, one
 // of them multiplying the coefficient from the left. The last model adds a
 // normal term, which the gathered terms cannot stand for.
-TEST_F(LogitTermsTest, GatheredTermsSumToTheBitWhatTheTermsGiveOneByOne) {
+TEST_F(LogitTermsTest, GatheredTermsSumWhatTheTermsGiveOneByOne) {
   const std::string data =
       "list(y = c(1, 0, 0, 1, 1, 0), x = c(-1.3, 0.4, 2.2, -0.7, 30, -41), "
       "z = c(0.5, -2, 1.5, 0.25, -3, 7), g = c(1, 2, 1, 2, 1, 2), w = 0.3)";
@@ -402,12 +402,77 @@ TEST_F(LogitTermsTest, GatheredTermsSumToTheBitWhatTheTermsGiveOneByOne) {
       const double oneByOne = TermByTerm(node);
       if (!gathered) continue;
       const double summed = Density_SumLogitTerms(terms, t, 0.0);
-      EXPECT_EQ(std::bit_cast<uint64_t>(summed), std::bit_cast<uint64_t>(oneByOne)) << k.node << " at " << t;
+      EXPECT_NEAR(summed, oneByOne, 1.0E-14 * (1.0 + std::fabs(oneByOne))) << k.node << " at " << t;
     }
     Determ_fastLinear = false;
     Determ_activeNode = nullptr;
     TearDown();
     SetUp();
+  }
+}
+
+// The fast path sums the terms' logarithms through their product, which
+// must agree with the terms summed one by one in long double: for lists
+// shorter and longer than one run of the product, a product far beyond the
+// range of a double (thousands of factors near 2), predictors out where
+// e^-|eta| underflows, infinite ones, and one that is not a number, which
+// rules the value out as a term read alone does.
+TEST(LogitTermsSum, AgreesWithTheTermsSummedInLongDouble) {
+  const auto reference = [](const Density_LogitTerms& terms, double t) {
+    long double sum = 0.0L;
+    for (size_t i = 0; i < terms.partial.size(); ++i) {
+      const long double eta = static_cast<long double>(terms.partial[i]) + t * terms.factor[i];
+      const long double z = terms.complement[i] ? -eta : eta;
+      sum += (z < 0.0L ? z : 0.0L) - log1pl(expl(-fabsl(z)));
+    }
+    return static_cast<double>(sum);
+  };
+  struct Case {
+    size_t count;
+    double spread;  // partials run evenly over [-spread, spread]
+    double t;
+    const char* what;
+  };
+  const Case cases[] = {
+      {0, 0.0, 0.3, "no terms"},         {1, 0.0, -0.7, "one term"},
+      {15, 2.0, 0.4, "under one run"},   {16, 3.0, -1.1, "one run"},
+      {17, 4.0, 0.9, "one run and one"}, {3000, 0.01, 0.0, "product of 3000 factors near 2"},
+      {500, 900.0, 2.5, "underflowing e^-|eta|"}, {2000, 6.0, 0.05, "a long list"},
+  };
+  for (const Case& c : cases) {
+    Density_LogitTerms terms;
+    for (size_t i = 0; i < c.count; ++i) {
+      const double r = c.count > 1 ? static_cast<double>(i) / static_cast<double>(c.count - 1) : 0.5;
+      terms.partial.push_back(c.spread * (2.0 * r - 1.0));
+      terms.factor.push_back(i % 3 == 0 ? 1.0 : -0.5 + 0.25 * static_cast<double>(i % 7));
+      terms.complement.push_back(i % 2 == 0 || i % 5 == 0);
+    }
+    const double expected = reference(terms, c.t);
+    const double h = 2.5;
+    EXPECT_NEAR(Density_SumLogitTerms(terms, c.t, h), h + expected, 1.0E-14 * (1.0 + std::fabs(expected))) << c.what;
+  }
+  const double inf = std::numeric_limits<double>::infinity();
+  struct Extreme {
+    double partial;
+    bool complement;
+    double expected;
+  };
+  const Extreme extremes[] = {
+      {inf, false, 0.0}, {inf, true, -inf}, {-inf, false, -inf}, {-inf, true, 0.0},
+      {std::numeric_limits<double>::quiet_NaN(), false, -inf},
+  };
+  for (const Extreme& e : extremes) {
+    Density_LogitTerms terms;
+    terms.partial = {0.5, e.partial, -0.25};
+    terms.factor = {1.0, 1.0, 1.0};
+    terms.complement = {0, static_cast<uint8_t>(e.complement), 1};
+    const double rest = -std::log1p(std::exp(-0.5)) - std::log1p(std::exp(-0.25));
+    const double sum = Density_SumLogitTerms(terms, 0.0, 0.0);
+    if (e.expected == -inf) {
+      EXPECT_EQ(sum, -inf) << e.partial << (e.complement ? " observed 0" : " observed 1");
+    } else {
+      EXPECT_NEAR(sum, e.expected + rest, 1.0E-15) << e.partial << (e.complement ? " observed 0" : " observed 1");
+    }
   }
 }
 
