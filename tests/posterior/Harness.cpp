@@ -367,42 +367,7 @@ bool RunShipped(const std::string& example, const std::string& stem, const std::
 
 // ---- Summaries and comparison -----------------------------------------------
 
-Summary Summarise(const std::vector<double>& x) {
-  Summary s;
-  s.n = static_cast<int>(x.size());
-  if (s.n < kBatches * 2) return s;
-  const int size = s.n / kBatches;
-  const int skip = s.n - size * kBatches;
-  double sum = 0.0;
-  for (int i = skip; i < s.n; ++i) sum += x[i];
-  const int used = size * kBatches;
-  s.mean = sum / used;
-  double sq = 0.0;
-  for (int i = skip; i < s.n; ++i) sq += (x[i] - s.mean) * (x[i] - s.mean);
-  s.variance = sq / used;
-  // Batch means of the values and of the squared deviations from the mean.
-  std::vector<double> bm(kBatches, 0.0), bv(kBatches, 0.0);
-  for (int b = 0; b < kBatches; ++b) {
-    for (int i = 0; i < size; ++i) {
-      const double v = x[skip + b * size + i];
-      bm[b] += v;
-      bv[b] += (v - s.mean) * (v - s.mean);
-    }
-    bm[b] /= size;
-    bv[b] /= size;
-  }
-  auto se = [](const std::vector<double>& m, double centre) {
-    double ss = 0.0;
-    for (double v : m) ss += (v - centre) * (v - centre);
-    return std::sqrt(ss / (m.size() - 1) / m.size());
-  };
-  s.seMean = se(bm, s.mean);
-  s.seVariance = se(bv, s.variance);
-  s.n = used;
-  return s;
-}
-
-void Comparison::One(const std::string& what, const std::vector<Summary>& s, bool variance, double exact) {
+void Comparison::One(const std::string& what, const std::vector<test::Moments>& s, bool variance, double exact) {
   bool within = false;
   std::string detail;
   for (size_t k = 0; k < s.size(); ++k) {
@@ -425,20 +390,20 @@ void Comparison::One(const std::string& what, const std::vector<Summary>& s, boo
 }
 
 void Comparison::Mean(const std::string& name, const Traces& traces, double exactMean) {
-  std::vector<Summary> s;
+  std::vector<test::Moments> s;
   for (const std::vector<double>* t : traces) {
-    s.push_back(Summarise(*t));
-    ASSERT_GE(s.back().n, kBatches * 2) << example_ << " " << name << ": too few samples";
+    ASSERT_GE(t->size(), static_cast<size_t>(kBatches * 2)) << example_ << " " << name << ": too few samples";
+    s.push_back(test::BatchMoments(*t, kBatches));
   }
   One(name + " mean", s, false, exactMean);
 }
 
 void Comparison::MeanAndVariance(const std::string& name, const Traces& traces, double exactMean,
                                  double exactVariance) {
-  std::vector<Summary> s;
+  std::vector<test::Moments> s;
   for (const std::vector<double>* t : traces) {
-    s.push_back(Summarise(*t));
-    ASSERT_GE(s.back().n, kBatches * 2) << example_ << " " << name << ": too few samples";
+    ASSERT_GE(t->size(), static_cast<size_t>(kBatches * 2)) << example_ << " " << name << ": too few samples";
+    s.push_back(test::BatchMoments(*t, kBatches));
   }
   One(name + " mean", s, false, exactMean);
   One(name + " variance", s, true, exactVariance);

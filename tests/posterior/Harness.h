@@ -1,13 +1,15 @@
 // Support for the posterior-correctness suite: running wren on an example in
-// a scratch directory, reading its trace files, batch-means summaries of the
-// traces, comparison with exact values, and the quadrature the exact values
-// of non-conjugate examples need.
+// a scratch directory, reading its trace files, comparison of the traces'
+// batch-means summaries with exact values, and the quadrature the exact
+// values of non-conjugate examples need.
 #pragma once
 
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "Stats.h"
 
 namespace posterior {
 
@@ -126,17 +128,6 @@ bool RunShipped(const std::string& example, const std::string& stem, const std::
 
 // ---- Summaries and comparison -----------------------------------------------
 
-struct Summary {
-  double mean = 0.0;
-  double variance = 0.0;  // divisor n
-  double seMean = 0.0;    // batch-means standard error of the mean
-  double seVariance = 0.0;  // batch-means standard error of the mean squared deviation
-  int n = 0;
-};
-// Batch means over kBatches equal batches covering the last
-// kBatches * floor(n / kBatches) samples.
-Summary Summarise(const std::vector<double>& x);
-
 // Compares the monitored quantities of one example with their exact posterior
 // moments and prints every deviation and, at the end, the largest one in units
 // of its standard error. A comparison fails when the estimate lies Limit() or
@@ -159,7 +150,7 @@ class Comparison {
 
  private:
   // Deviations of one statistic in each chain, in standard errors.
-  void One(const std::string& what, const std::vector<Summary>& s, bool variance, double exact);
+  void One(const std::string& what, const std::vector<test::Moments>& s, bool variance, double exact);
   std::string example_;
   double worst_ = 0.0;
   std::string worstWhat_;
