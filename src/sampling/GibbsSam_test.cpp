@@ -111,11 +111,13 @@ TEST_F(GibbsSamTest, UnboundedCountsFollowTheLikelihoodBeyondThePrior) {
 
 // Half the draws of gamma(0.001, 1) lie below the least positive double:
 // every draw must still lie above 0. A hypergeometric prior starts at 0, a
-// category is left alone; a block fills its components.
+// category is left alone; a block fills its components, a Wishart one
+// symmetrically.
 TEST_F(GibbsSamTest, PriorDrawsKeepToTheirSupports) {
-  ASSERT_TRUE(Build("var g, h, c, p[3], y[3], q[3], a[3]; { g ~ dgamma(0.001, 0.001) h ~ dhypo(1, 2) c ~ dcat(p[])"
-                    " y[1:3] ~ dmulti(p[], 10) q[1:3] ~ ddirch(a[]) }",
-                    "list(p = c(0.2, 0.3, 0.5), a = c(1, 2, 3))", "list(h = 7, c = 2)")) << Console();
+  ASSERT_TRUE(Build("var g, h, c, p[3], y[3], q[3], a[3], W[2, 2], R[2, 2]; { g ~ dgamma(0.001, 0.001) h ~ dhypo(1, 2)"
+                    " c ~ dcat(p[]) y[1:3] ~ dmulti(p[], 10) q[1:3] ~ ddirch(a[]) W[, ] ~ dwish(R[, ], 4) }",
+                    "list(p = c(0.2, 0.3, 0.5), a = c(1, 2, 3), R = structure(.Data = c(2, 1, 1, 3), .Dim = c(2, 2)))",
+                    "list(h = 7, c = 2)")) << Console();
   int tiny = 0;
   for (int i = 0; i < 2000; ++i) {
     ASSERT_TRUE(GibbsSam_DirectSample(N("g")));
@@ -123,7 +125,8 @@ TEST_F(GibbsSamTest, PriorDrawsKeepToTheirSupports) {
     tiny += Graph_Own(N("g")) < 1.0E-300;
   }
   EXPECT_GT(tiny, 500);  // the case arises
-  for (const char* name : {"h", "c", "y", "q"}) ASSERT_TRUE(GibbsSam_DirectSample(N(name))) << name;
+  for (const char* name : {"h", "c", "y", "q", "W"}) ASSERT_TRUE(GibbsSam_DirectSample(N(name))) << name;
+  EXPECT_EQ(Graph_Own(N("W", 1)), Graph_Own(N("W", 2)));
   EXPECT_EQ(Graph_Own(N("h")), 0.0);
   EXPECT_EQ(Graph_Own(N("c")), 2.0);
   EXPECT_EQ(Graph_Own(N("y", 0)) + Graph_Own(N("y", 1)) + Graph_Own(N("y", 2)), 10.0);

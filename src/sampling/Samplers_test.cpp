@@ -393,8 +393,7 @@ TEST_F(SamplerRows, RejectionAndGriddyDrawsFollowTheirFullConditionals) {
       // Where the full conditional is not a number (the log of a negative
       // value) the grid weighs nothing: a start there is left at once.
       {"griddy dunif started outside", "var x, m, y; { x ~ dunif(-1, 1) " + logLink, "list(y = -1)", "list(x = -0.5)",
-       Griddy_Updater, {{"x", 0, Quad([](double x) { return -0.5 * (std::log(x) + 1) * (std::log(x) + 1); }, 0, 1)}},
-       -0.5, 1},
+       Griddy_Updater, {{"x", 0, Quad([](double x) { return -0.5 * (std::log(x) + 1) * (std::log(x) + 1); }, 0, 1)}}, 0, 1},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
