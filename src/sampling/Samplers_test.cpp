@@ -1,18 +1,28 @@
 #include "sampling/Samplers.h"
 
+#include <algorithm>
+#include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "Hooks.h"
 #include "HandGraph.h"
+#include "Methods.h"
+#include "Stats.h"
 #include "base/CtrlC.h"
+#include "sampling/DFreeARS.h"
+#include "sampling/GibbsSam.h"
+#include "sampling/Griddy.h"
+#include "store/Distrib.h"
 
 namespace {
+
+// ---- the sweep over hand-made records
 
 // Which records ran, in order: each procedure appends its node's value.
 std::vector<double> ran;
 double failAt = -1.0;
-
 void Record(Samplers_Sampler& s) {
   ran.push_back(Graph_Own(s.node));
   if (Graph_Own(s.node) == failAt) Samplers_Fail(s, "The draw could not be made.");
@@ -22,18 +32,16 @@ class SamplersTest : public test::HandGraph {
  protected:
   void SetUp() override {
     HandGraph::SetUp();
-    InitSamplers();
     InitCtrlC();
-    ran.clear();
-    failAt = -1.0;
   }
   void TearDown() override {
     InitCtrlC();
     HandGraph::TearDown();
   }
-
-  // Registers n records whose nodes hold the values 1 .. n in registration order.
+  // n records whose nodes hold 1 .. n in registration order.
   static void Register(int n) {
+    InitSamplers();
+    ran.clear();
     for (int i = 1; i <= n; ++i) {
       Samplers_Sampler& s = Samplers_Add();
       s.node = Node(i);
@@ -42,91 +50,640 @@ class SamplersTest : public test::HandGraph {
   }
 };
 
-TEST_F(SamplersTest, SweepRunsTheRecordsInReverseRegistrationOrder) {
-  Register(3);
-  bool aborted = true, error = true;
-  Samplers_Update(aborted, error, CtrlC_Abort);
-  EXPECT_FALSE(aborted);
-  EXPECT_FALSE(error);
-  EXPECT_EQ(ran, (std::vector<double>{3, 2, 1}));
-  Samplers_Update(aborted, error, CtrlC_Abort);
-  EXPECT_EQ(ran, (std::vector<double>{3, 2, 1, 3, 2, 1}));
-}
-
-TEST_F(SamplersTest, FailureEndsTheSweepAfterTheFailingRecordAndIsReportedOnce) {
-  Register(3);
-  failAt = 2;
-  bool aborted = false, error = false;
-  Samplers_Update(aborted, error, CtrlC_Abort);
-  EXPECT_TRUE(error);
-  EXPECT_EQ(ran, (std::vector<double>{3, 2}));
-  Samplers_ReportFailure();
-  Samplers_ReportFailure();
-  const std::string log = Console();
-  EXPECT_NE(log.find(" -- error  -- \nThe draw could not be made.\n"), std::string::npos) << log;
-  EXPECT_EQ(log.find("The draw"), log.rfind("The draw"));
-  // The next call resumes with the record after the one that failed.
-  failAt = -1.0;
-  Samplers_Update(aborted, error, CtrlC_Abort);
-  EXPECT_FALSE(error);
-  EXPECT_EQ(ran, (std::vector<double>{3, 2, 1}));
-}
-
-TEST_F(SamplersTest, InterruptEndsTheSweepAfterTheCurrentRecord) {
-  Register(3);
-  CtrlC_Request();
-  bool aborted = false, error = false;
-  Samplers_Update(aborted, error, CtrlC_Abort);
-  EXPECT_TRUE(aborted);
-  EXPECT_FALSE(error);
-  EXPECT_EQ(ran, (std::vector<double>{3}));
-  CtrlC_Arm();  // a new update forgets the old request
-  Samplers_Update(aborted, error, CtrlC_Abort);
-  EXPECT_FALSE(aborted);
-  EXPECT_EQ(ran, (std::vector<double>{3, 2, 1}));
-}
-
-// A request is seen after every record, the last of a sweep included; a
-// sweep cut short resumes with the next record, and one stopped after its
-// last record is complete, so the next call starts a new sweep.
-TEST_F(SamplersTest, InterruptIsSeenAfterEveryRecordIncludingTheLast) {
-  struct Case {
+// Records run in reverse registration order. A failure ends the sweep after
+// the failing record and is reported once; an interrupt, asked after every
+// record the last included, ends it after the current one. Either way the
+// next call resumes after the record that ran last, or starts a new sweep.
+TEST_F(SamplersTest, SweepsRunResumeAndStop) {
+  const struct {
     int records;
+    double failAt;
+    bool interrupt;
     std::vector<double> first, second;
-    bool midSweep;
+    bool error, aborted, midSweep;
+  } cases[] = {
+      {3, -1, false, {3, 2, 1}, {3, 2, 1}, false, false, false},
+      {3, 2, false, {3, 2}, {1}, true, false, true},
+      {3, -1, true, {3}, {2}, false, true, true},
+      {2, -1, true, {2}, {1}, false, true, true},
+      {1, -1, true, {1}, {1}, false, true, false},
+      {0, -1, false, {}, {}, false, false, false},
   };
-  const Case cases[] = {
-      {1, {1}, {1}, false},
-      {2, {2}, {1}, true},
-  };
-  for (const Case& c : cases) {
-    InitSamplers();
-    InitCtrlC();
-    ran.clear();
+  for (const auto& c : cases) {
+    const std::string what = std::to_string(c.records) + " records, fail at " + std::to_string(c.failAt) +
+                             (c.interrupt ? ", interrupted" : "");
     Register(c.records);
-    CtrlC_Request();
-    bool aborted = false, error = false;
+    failAt = c.failAt;
+    InitCtrlC();
+    if (c.interrupt) CtrlC_Request();
+    bool aborted = !c.aborted, error = !c.error;
     Samplers_Update(aborted, error, CtrlC_Abort);
-    EXPECT_TRUE(aborted) << c.records;
-    EXPECT_FALSE(error) << c.records;
-    EXPECT_EQ(ran, c.first) << c.records;
-    EXPECT_EQ(Samplers_MidSweep(), c.midSweep) << c.records;
-    CtrlC_Request();
+    EXPECT_EQ(ran, c.first) << what;
+    EXPECT_EQ(error, c.error) << what;
+    EXPECT_EQ(aborted, c.aborted) << what;
+    EXPECT_EQ(Samplers_MidSweep(), c.midSweep) << what;
+    const size_t seen = Console().size();
+    Samplers_ReportFailure();
+    Samplers_ReportFailure();
+    const std::string report = Console().substr(seen);
+    EXPECT_EQ(report.find(c.error ? " -- error  -- \nThe draw could not be made.\n" : "error") != std::string::npos, c.error)
+        << what << report;
+    EXPECT_EQ(report.find("The draw"), report.rfind("The draw")) << what;
     ran.clear();
+    failAt = -1.0;
+    CtrlC_Arm();  // a new update forgets the old request
+    if (c.interrupt) CtrlC_Request();
     Samplers_Update(aborted, error, CtrlC_Abort);
-    EXPECT_TRUE(aborted) << c.records;
-    EXPECT_EQ(ran, c.second) << c.records;
-    EXPECT_FALSE(Samplers_MidSweep()) << c.records;
+    EXPECT_EQ(ran, c.second) << what;
+    EXPECT_FALSE(error) << what;
   }
 }
 
-TEST_F(SamplersTest, EmptyListRunsNothingAndReportsNothing) {
-  bool aborted = true, error = true;
-  Samplers_Update(aborted, error, CtrlC_Abort);
-  EXPECT_FALSE(aborted);
-  EXPECT_FALSE(error);
-  Samplers_ReportFailure();
-  EXPECT_EQ(Console().find("error"), std::string::npos);
+// ---- draws of the update procedures against exact answers
+
+struct Exact {
+  double mean, var;  // NaN: not checked
+};
+constexpr double nan = NAN, inf = INFINITY;
+
+// Moments of a density on [lo, hi] known by its logarithm, by Simpson's rule.
+Exact Quad(const std::function<double(double)>& logf, double lo, double hi, int n = 4000) {
+  const double h = (hi - lo) / n;
+  double top = -inf, m0 = 0.0, m1 = 0.0, m2 = 0.0;
+  for (int i = 0; i <= n; ++i) top = std::max(top, logf(lo + i * h));
+  for (int i = 0; i <= n; ++i) {
+    const double x = lo + i * h, w = (i == 0 || i == n ? 1.0 : i % 2 == 1 ? 4.0 : 2.0) * std::exp(logf(x) - top);
+    m0 += w, m1 += w * x, m2 += w * x * x;
+  }
+  return {m1 / m0, m2 / m0 - (m1 / m0) * (m1 / m0)};
+}
+
+// Marginal moments of a density of two on [lo, hi]^2, on a grid.
+std::vector<Exact> Grid2(const std::function<double(double, double)>& logf, double lo, double hi, int n) {
+  const double h = (hi - lo) / n;
+  std::vector<double> l;
+  double top = -inf, m[5] = {};
+  for (int i = 0; i <= n; ++i)
+    for (int j = 0; j <= n; ++j) top = std::max(top, l.emplace_back(logf(lo + i * h, lo + j * h)));
+  for (int i = 0; i <= n; ++i)
+    for (int j = 0; j <= n; ++j) {
+      const double a = lo + i * h, b = lo + j * h, w = std::exp(l[static_cast<size_t>(i * (n + 1) + j)] - top);
+      m[0] += w, m[1] += w * a, m[2] += w * b, m[3] += w * a * a, m[4] += w * b * b;
+    }
+  const double ma = m[1] / m[0], mb = m[2] / m[0];
+  return {{ma, m[3] / m[0] - ma * ma}, {mb, m[4] / m[0] - mb * mb}};
+}
+
+// Marginal moments of the normal with precision Q and Q times the mean h,
+// by Gauss-Jordan elimination on [Q | h | I].
+std::vector<Exact> Gaussian(std::vector<std::vector<double>> Q, std::vector<double> h) {
+  const size_t k = h.size();
+  for (size_t i = 0; i < k; ++i) {
+    Q[i].push_back(h[i]);
+    for (size_t j = 0; j < k; ++j) Q[i].push_back(i == j ? 1.0 : 0.0);
+  }
+  for (size_t p = 0; p < k; ++p)
+    for (size_t i = 0; i < k; ++i) {
+      if (i == p) continue;
+      const double f = Q[i][p] / Q[p][p];
+      for (size_t j = 0; j < 2 * k + 1; ++j) Q[i][j] -= f * Q[p][j];
+    }
+  std::vector<Exact> e;
+  for (size_t i = 0; i < k; ++i) e.push_back({Q[i][k] / Q[i][i], Q[i][k + 1 + i] / Q[i][i]});
+  return e;
+}
+
+// ln P(r | eta) of a logistic observation.
+double Logistic(double r, double eta) { return r > 0.5 ? -std::log1p(std::exp(-eta)) : -std::log1p(std::exp(eta)); }
+std::string List(const std::vector<std::pair<std::string, std::vector<double>>>& vars) {
+  std::string s = "list(";
+  for (size_t k = 0; k < vars.size(); ++k) {
+    s += (k > 0 ? ", " : "") + vars[k].first + " = c(";
+    for (size_t i = 0; i < vars[k].second.size(); ++i) s += (i > 0 ? ", " : "") + std::to_string(vars[k].second[i]);
+    s += ")";
+  }
+  return s + ")";
+}
+// Twenty logistic observations on two covariates, with responses of both
+// kinds at every covariate level so that no coefficient runs off.
+const std::vector<double> z = {-1.9, -1.7, -1.5, -1.3, -1.1, -0.9, -0.7, -0.5, -0.3, -0.1,
+                               0.1,  0.3,  0.5,  0.7,  0.9,  1.1,  1.3,  1.5,  1.7,  1.9};
+const std::vector<double> w = {0.8, -0.9, 0.1, 0.7, -1.0, 0.3, 0.6, -0.8, 0.4, -0.5,
+                               -0.9, 0.0, 0.9, -0.7, -0.2, 0.8, -0.6, -0.3, 0.9, -0.5};
+const std::vector<double> r = {0, 0, 1, 0, 0, 1, 0, 1, 0, 1, 1, 0, 1, 1, 0, 1, 1, 1, 0, 1};
+double LogisticLik(double a, double b, double c) {
+  double s = 0.0;
+  for (size_t i = 0; i < z.size(); ++i) s += Logistic(r[i], a + b * z[i] + c * w[i]);
+  return s;
+}
+
+// A log density set by a row in place of a node's own.
+std::function<double(double)> custom;
+double Custom(Graph_Node* node) { return custom(Graph_Own(node)); }
+
+// n updates by `update` of the nodes named in `updated` (by default the
+// first target), in that order, or with update null of the block holding
+// the first target, the model compiled with blocks. Every draw of every
+// target lies in [lo, hi] and has the exact mean and variance.
+struct Target {
+  const char* node;
+  int at;
+  Exact exact;
+};
+struct Row {
+  std::string what, model, data, inits;
+  Samplers_Proc update;
+  std::vector<Target> targets;
+  double lo = -inf, hi = inf;
+  int n = 4000;
+  std::vector<const char*> updated = {};
+  std::function<double(double)> density = nullptr;  // the first target's own, replaced
+  int bins = 20;
+  double minAccept = 0.0;  // of a generalised block's proposals
+  bool hiddenChiSquare = false;  // a gamma update of the dt prior's hidden precision runs first
+};
+
+class SamplerRows : public test::Methods {
+ protected:
+  void SetUp() override {
+    Methods::SetUp();
+    InitDFreeARS();
+  }
+  void TearDown() override {
+    InitGriddy(20);
+    Methods::TearDown();
+  }
+  static Samplers_Sampler& BlockRecord(const Graph_Node* member) {
+    for (int32_t i = 0; i < Samplers_Count(); ++i) {
+      Samplers_Sampler& s = Samplers_At(i);
+      if (s.block == RecordOf(member).block && s.update != Blocks_Member) return s;
+    }
+    ADD_FAILURE() << "no block record";
+    return Samplers_At(0);
+  }
+  void Check(const Row& r) {
+    InitPlans();
+    InitBlocks();
+    InitSamplers();
+    InitGriddy(r.bins);
+    std::vector<Samplers_Sampler*> run;
+    Graph_Node* first = nullptr;
+    if (r.update == nullptr) {
+      Compile(r.model, r.data, r.inits, true);
+      if (HasFatalFailure()) return;
+      first = N(r.targets[0].node, r.targets[0].at);
+      run.push_back(&BlockRecord(first));
+    } else {
+      ASSERT_TRUE(Build(r.model, r.data, r.inits)) << Console();
+      Determ_OptDeterm();
+      first = N(r.targets[0].node, r.targets[0].at);
+      if (r.density) {
+        first->logDensity = Custom;
+        custom = r.density;
+      }
+      if (r.hiddenChiSquare)
+        for (int32_t k = 0; k < Graph_totalNumNodes; ++k)
+          if (Graph_Node* n = Graph_Label(k); n != nullptr && n->density == Distrib_dchisq) {
+            run.push_back(&Samplers_Add());
+            run.back()->node = n;
+            run.back()->update = GibbsSam_Gamma;
+          }
+      for (const char* name : r.updated) {
+        run.push_back(&Samplers_Add());
+        run.back()->node = N(name);
+      }
+      if (r.updated.empty()) run.push_back(&Samplers_Add()), run.back()->node = first;
+      for (Samplers_Sampler* s : run)
+        if (s->update == nullptr) s->update = r.update;
+    }
+    std::vector<std::vector<double>> draws(r.targets.size());
+    // The rejection procedures leave no node active; none leaves the fast path on.
+    const bool ars = r.update == DFreeARS_FullArs || r.update == DFreeARS_LTruncArs || r.update == DFreeARS_RTruncArs ||
+                     r.update == DFreeARS_TruncArs;
+    int stray = 0;
+    for (int i = 0; i < r.n; ++i) {
+      for (Samplers_Sampler* s : run) {
+        s->update(*s);
+        ASSERT_FALSE(Samplers_StateOf(*s).error) << Samplers_part->failure;
+      }
+      stray += Determ_fastLinear || (ars && Determ_activeNode != nullptr);
+      for (size_t t = 0; t < r.targets.size(); ++t) draws[t].push_back(Graph_Own(N(r.targets[t].node, r.targets[t].at)));
+    }
+    EXPECT_EQ(stray, 0) << "updates that left the fast path on or a node active";
+    for (size_t t = 0; t < r.targets.size(); ++t) {
+      const Target& g = r.targets[t];
+      const std::string what = std::string(g.node) + "[" + std::to_string(g.at) + "]";
+      const auto [min, max] = std::minmax_element(draws[t].begin(), draws[t].end());
+      EXPECT_GE(*min, r.lo) << what;
+      EXPECT_LE(*max, r.hi) << what;
+      const test::Moments m = test::BatchMoments(draws[t]);
+      if (!std::isnan(g.exact.mean)) {
+        EXPECT_NEAR(m.mean, g.exact.mean, 4.0 * m.seMean) << what << " mean";
+      }
+      if (!std::isnan(g.exact.var)) {
+        EXPECT_NEAR(m.variance, g.exact.var, 4.0 * m.seVariance) << what << " variance";
+      }
+    }
+    if (r.minAccept > 0.0) {
+      const Blocks_Counts counts = Blocks_CountsOf(0);
+      EXPECT_EQ(counts.proposed, r.n);
+      EXPECT_GT(static_cast<double>(counts.accepted) / counts.proposed, r.minAccept);
+    }
+  }
+};
+
+// ---- adaptive rejection and griddy rows
+
+TEST_F(SamplerRows, RejectionAndGriddyDrawsFollowTheirFullConditionals) {
+  // Three coefficients, so that the linear predictor has five parents and
+  // takes the fast path while one coefficient is updated.
+  const std::string logit3 =
+      "var a, b, c, p[20], r[20], z[20], w[20];\n{ a ~ dnorm(0, 0.1) b ~ dnorm(0, 0.1) c ~ dnorm(0, 0.1)\n"
+      "  for (i in 1:20) { logit(p[i]) <- a + b * z[i] + c * w[i] r[i] ~ dbern(p[i]) } }";
+  const std::string logitData = List({{"r", r}, {"z", z}, {"w", w}});
+  const std::vector<double> y = {1, 0, 2, 4, 3, 7, 5, 9}, t = {-1.5, -1.0, -0.5, 0.0, 0.5, 1.0, 1.5, 2.0};
+  const std::string poisson =
+      "var a, b, m[8], y[8], t[8], x, e, n[8];\n"
+      "{ a ~ dnorm(0, 1) b ~ dnorm(0, 1) for (i in 1:8) { log(m[i]) <- a + b * t[i] y[i] ~ dpois(m[i]) }\n"
+      "  x ~ dnorm(0.5, 4) e <- exp(x) for (i in 1:8) { n[i] ~ dpois(e) } }";
+  const auto logB = [&](double b) {
+    double s = -0.5 * b * b;
+    for (size_t i = 0; i < y.size(); ++i) s += y[i] * (0.8 + b * t[i]) - std::exp(0.8 + b * t[i]);
+    return s;
+  };
+  // Standard normal priors with one logistic likelihood, truncated.
+  const auto cond = [](double x) { return -0.5 * x * x + LogisticLik(0.0, x, 0.0); };
+  const auto truncated = [&](const char* bounds, const char* start, Samplers_Proc update, double lo, double hi) {
+    return Row{bounds, "var x, p[20], r[20], z[20]; { x ~ dnorm(0, 1) " + std::string(bounds) +
+                   " for (i in 1:20) { logit(p[i]) <- x * z[i] r[i] ~ dbern(p[i]) } }",
+               List({{"r", r}, {"z", z}}), std::string("list(x = ") + start + ")", update,
+               {{"x", 0, Quad(cond, lo, hi)}}, lo, hi, 3000};
+  };
+  const auto joint = Grid2([](double a, double b) { return -0.05 * (a * a + b * b) + LogisticLik(a, b, -0.4); }, -8, 8, 300);
+  const std::string priors =
+      "var p, q[20], r[20], z[20], g, e, y[4], u, v[20], r2[20];\n"
+      "{ p ~ dbeta(2, 3) for (i in 1:20) { logit(q[i]) <- p * z[i] r[i] ~ dbern(q[i]) }\n"
+      "  g ~ dgamma(2, 1) e <- exp(g) for (i in 1:4) { y[i] ~ dpois(e) }\n"
+      "  u ~ dunif(-1, 2) for (i in 1:20) { logit(v[i]) <- u * z[i] r2[i] ~ dbern(v[i]) } }";
+  const std::string priorsData = List({{"r", r}, {"z", z}, {"y", {1, 2, 0, 3}}, {"r2", r}});
+  const char* priorsInits = "list(p = 0.5, g = 1, u = 0)";
+  const std::string logLink = "m <- log(x) y ~ dnorm(m, 1) }";
+  const Row rows[] = {
+      {"standard normal", "var x; { x ~ dnorm(0, 1) }", "", "list(x = 0.3)", DFreeARS_FullArs, {{"x", 0, {0, 1}}},
+       -inf, inf, 20000},
+      {"b given a and c", logit3, logitData, "list(a = 0.3, b = 0.5, c = -0.4)", DFreeARS_FullArs,
+       {{"b", 0, Quad([](double b) { return -0.05 * b * b + LogisticLik(0.3, b, -0.4); }, -15, 15)}}},
+      {"a and b in turn, c held", logit3, logitData, "list(a = 0.3, b = 0.5, c = -0.4)", DFreeARS_FullArs,
+       {{"a", 0, joint[0]}, {"b", 0, joint[1]}}, -inf, inf, 6000, {"a", "b"}},
+      {"log-link coefficient", poisson, List({{"y", y}, {"t", t}, {"n", y}}), "list(a = 0.8, b = 0)",
+       DFreeARS_FullArs, {{"b", 0, Quad(logB, -6, 6)}}},
+      // A normal prior on a log-rate: the node's own term is formed inline.
+      {"normal prior, Poisson rate", poisson, List({{"y", y}, {"t", t}, {"n", y}}), "list(a = 0.8, b = 0)",
+       DFreeARS_FullArs,
+       {{"x", 0, Quad([](double x) { return -2.0 * (x - 0.5) * (x - 0.5) + 31.0 * x - 8.0 * std::exp(x); }, -6, 6)}}},
+      // Above 2.5 the full conditional falls from the bound.
+      truncated("I(0.5, )", "1", DFreeARS_LTruncArs, 0.5, 12),
+      truncated("I(2.5, )", "3", DFreeARS_LTruncArs, 2.5, 14),
+      truncated("I(, -0.2)", "-1", DFreeARS_RTruncArs, -12, -0.2),
+      truncated("I(-0.5, 0.7)", "0", DFreeARS_TruncArs, -0.5, 0.7),
+      truncated("I(1.5, 1.52)", "1.51", DFreeARS_TruncArs, 1.5, 1.52),
+      // Priors with supports of their own: no bound parents.
+      {"beta prior", priors, priorsData, priorsInits, DFreeARS_TruncArs,
+       {{"p", 0, Quad([](double p) { return std::log(p) + 2.0 * std::log1p(-p) + LogisticLik(0.0, p, 0.0); }, 0, 1)}},
+       0, 1},
+      {"gamma prior under a rate e^g", priors, priorsData, priorsInits, DFreeARS_LTruncArs,
+       {{"g", 0, Quad([](double g) { return std::log(g) + 5.0 * g - 4.0 * std::exp(g); }, 0, 8)}}, 0, inf},
+      // A uniform prior, even under the whole-line procedure, keeps to its limits.
+      {"uniform prior", priors, priorsData, priorsInits, DFreeARS_FullArs,
+       {{"u", 0, Quad([](double u) { return LogisticLik(0.0, u, 0.0); }, -1, 2)}}, -1, 2},
+      // b ~ dt(0, 1, 5) is a normal whose precision is a hidden chi-square(5) node over 5.
+      {"t prior", "var b, p[3], r[3], z[3]; { b ~ dt(0, 1, 5) for (i in 1:3) { logit(p[i]) <- b * z[i] r[i] ~ dbern(p[i]) } }",
+       "list(r = c(1, 1, 0), z = c(1, 0.5, -0.5))", "list(b = 0)", DFreeARS_FullArs,
+       {{"b", 0, Quad([](double b) {
+           return -3.0 * std::log1p(b * b / 5.0) + Logistic(1, b) + Logistic(1, 0.5 * b) + Logistic(0, -0.5 * b);
+         }, -300, 300, 60000)}}, -inf, inf, 20000, {}, nullptr, 20, 0.0, true},
+      {"flat", "var u; { u ~ dunif(0, 1) }", "", "list(u = 0.3)", DFreeARS_TruncArs, {{"u", 0, {0.5, 1.0 / 12}}}, 0, 1},
+      // Density only on (0.9, 0.95), not a number elsewhere: the points of
+      // zero density close the support in.
+      {"support narrower than the bounds", "var v; { v ~ dbeta(1, 1) }", "", "list(v = 0.92)", DFreeARS_TruncArs,
+       {{"v", 0, {0.925, 0.05 * 0.05 / 12}}}, 0.9, 0.95, 3000, {},
+       [](double x) { return x > 0.9 && x < 0.95 ? 0.0 : NAN; }},
+      // Modes near -2 and 2.2; 8 intervals meet the left and miss the right
+      // one, so only the Metropolis step makes the draws right.
+      {"bimodal griddy", "var x, m, y, z; { x ~ dunif(-4, 4) m <- (x - 0.1) * (x - 0.1) y ~ dnorm(m, 1) z ~ dnorm(x, 0.2) }",
+       "list(y = 4.41, z = 1)", "list(x = 0)", Griddy_Updater,
+       {{"x", 0, Quad([](double x) {
+           const double d = 4.41 - (x - 0.1) * (x - 0.1), e = 1.0 - x;
+           return -0.5 * d * d - 0.1 * e * e;
+         }, -4, 4, 20000)}}, -4, 4, 20000, {}, nullptr, 8},
+      // The griddy interval comes from the density and the bounds: a bound
+      // below the support does not widen it.
+      {"griddy dexp below 3", "var x, m, y; { x ~ dexp(1) I(, 3) " + logLink, "list(y = 0.5)", "list(x = 1)",
+       Griddy_Updater, {{"x", 0, Quad([](double x) { return -x - 0.5 * (std::log(x) - 0.5) * (std::log(x) - 0.5); }, 0, 3)}},
+       0, 3},
+      {"griddy dexp within (-2, 3)", "var x, m, y; { x ~ dexp(1) I(-2, 3) m <- x * x y ~ dnorm(m, 1) }", "list(y = 0.5)",
+       "list(x = 1)", Griddy_Updater, {{"x", 0, Quad([](double x) { return -x - 0.5 * (x * x - 0.5) * (x * x - 0.5); }, 0, 3)}},
+       0, 3},
+      {"griddy dgamma within (1, 2)", "var x, m, y; { x ~ dgamma(2, 1) I(1, 2) " + logLink, "list(y = 1)", "list(x = 1.5)",
+       Griddy_Updater,
+       {{"x", 0, Quad([](double x) { return std::log(x) - x - 0.5 * (std::log(x) - 1) * (std::log(x) - 1); }, 1, 2)}}, 1, 2},
+      // A shape of 0.5 makes the log density +inf at 0, a grid point that then weighs nothing.
+      {"griddy dbeta", "var p, q, r; { p ~ dbeta(0.5, 3) logit(q) <- p * p r ~ dbern(q) }", "list(r = 1)", "list(p = 0.5)",
+       Griddy_Updater, {{"p", 0, {nan, nan}}}, 0, 1},
+      // Where the full conditional is not a number (the log of a negative
+      // value) the grid weighs nothing: a start there is left at once.
+      {"griddy dunif started outside", "var x, m, y; { x ~ dunif(-1, 1) " + logLink, "list(y = -1)", "list(x = -0.5)",
+       Griddy_Updater, {{"x", 0, Quad([](double x) { return -0.5 * (std::log(x) + 1) * (std::log(x) + 1); }, 0, 1)}}, 0, 1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Check(row);
+  }
+}
+
+
+// ---- conjugate, prior and block rows
+
+// The linear block (b1, b2) of a regression on x far from 0, so strongly
+// correlated: its normal full conditional given c, with b2's prior mean
+// coupling * b1, each observation less offset, on the log scale or not.
+std::vector<Exact> LinearBlock(double coupling, double offset, bool logScale) {
+  const double x[] = {88, 97, 104, 112, 121}, y[] = {61, 64, 70, 73, 79}, tau = 0.05;
+  std::vector<std::vector<double>> Q = {{0.01 + 0.5 * coupling * coupling, -0.5 * coupling}, {-0.5 * coupling, 0.5}};
+  std::vector<double> h = {0.1, 0.0};
+  for (size_t i = 0; i < 5; ++i) {
+    const double obs = (logScale ? y[i] / 20.0 : y[i]) - offset, g[2] = {1.0, x[i]};
+    for (size_t a = 0; a < 2; ++a) {
+      h[a] += tau * g[a] * obs;
+      for (size_t b = 0; b < 2; ++b) Q[a][b] += tau * g[a] * g[b];
+    }
+  }
+  return Gaussian(Q, h);
+}
+
+TEST_F(SamplerRows, ConjugatePriorAndBlockDrawsFollowTheirFullConditionals) {
+  // Full conditionals beta(4, 8), gamma(6, 3), normal(1, precision 3) and
+  // Pareto(shape 6, scale 5). The unbounded procedures read no bound.
+  const std::string conj =
+      "var p, r, g, y[2], x, m, w, th, u[5];\n"
+      "{ p ~ dbeta(1, 1) I(0.2, 0.4) r ~ dbin(p, 10) g ~ dgamma(1, 1) I(1, 2.5)\n"
+      "  for (i in 1:2) { y[i] ~ dpois(g) } x ~ dnorm(0, 1) m <- 2 * x + 1 w ~ dnorm(m, 0.5)\n"
+      "  th ~ dpar(1, 2) for (i in 1:5) { u[i] ~ dunif(0, th) } }";
+  const char *conjData = "list(r = 3, y = c(2, 3), w = 4, u = c(3, 5, 4, 2, 1))", *conjInits = "list(th = 6, p = 0.3, g = 2)";
+  // Normal(1, sd 0.5) priors under bounds: narrow, wide, one-sided, 5
+  // standard deviations out where only tail proposals accept.
+  const std::string bounded =
+      "var t1, t2, t3, t4, e, f, h, k1, k2, p, r, g, y[2];\n"
+      "{ t1 ~ dnorm(1, 4) I(1.1, 1.125) t2 ~ dnorm(1, 4) I(0.75, 1.25) t3 ~ dnorm(1, 4) I(-0.5, 2.5)\n"
+      "  t4 ~ dnorm(1, 4) I(0.5, 1.5) e ~ dnorm(1, 4) I(2, 3) f ~ dnorm(1, 4) I(-1, 0) h ~ dnorm(1, 4) I(0, 1)\n"
+      "  k1 ~ dnorm(1, 4) I(3.5, 53) k2 ~ dnorm(1, 4) I(-60, -1.5)\n"
+      "  p ~ dbeta(1, 1) I(0.2, 0.4) r ~ dbin(p, 10) g ~ dgamma(1, 1) I(1, 2.5) for (i in 1:2) { y[i] ~ dpois(g) } }";
+  const std::function<double(double)> normal = [](double x) { return -2.0 * (x - 1.0) * (x - 1.0); },
+                                      gamma = [](double x) { return 5.0 * std::log(x) - 3.0 * x; },
+                                      beta = [](double x) { return 3.0 * std::log(x) + 7.0 * std::log1p(-x); };
+  // Each bounded procedure reads the bound or bounds its name asks for; a far end stands for none.
+  const auto b = [&](Samplers_Proc update, const char* node, const std::function<double(double)>& logf, double lo, double hi) {
+    return Row{std::string(node) + " in " + std::to_string(lo) + ".." + std::to_string(hi), bounded,
+               "list(r = 3, y = c(2, 3))",
+               "list(t1 = 1.11, t2 = 1, t3 = 1, t4 = 1, e = 2.5, f = -0.5, h = 0.5, k1 = 4, k2 = -2, p = 0.3, g = 2)",
+               update, {{node, 0, Quad(logf, lo, hi)}}, lo, hi};
+  };
+  // Posterior precision P and P mean = b: [6 8.5; 8.5 18], (13.5, 24) from
+  // univariate terms; [3 0.5; 0.5 3], (2.5, 3.5) from a multivariate term
+  // whose mean is the block.
+  const std::string T2 = "T = structure(.Data = c(2, 0.5, 0.5, 1), .Dim = c(2, 2)), mu = c(1, -1)";
+  const auto mn1 = Gaussian({{6.0, 8.5}, {8.5, 18.0}}, {13.5, 24.0}), mn2 = Gaussian({{3.0, 0.5}, {0.5, 3.0}}, {2.5, 3.5});
+  // dwish(I, 3) and residuals (2, 2), (1, -1): 5 degrees of freedom, mean
+  // 5 S with S = [6 -3; -3 6] / 27, Var W_ij = 5 (S_ij^2 + S_ii S_jj).
+  const std::string I2 = "structure(.Data = c(1, 0, 0, 1), .Dim = c(2, 2))";
+  const double S[] = {6.0 / 27, -3.0 / 27, -3.0 / 27, 6.0 / 27};
+  std::vector<Target> wishart;
+  for (int i = 0; i < 4; ++i) wishart.push_back({"W", i, {5 * S[i], 5 * (S[i] * S[i] + S[i / 2 * 3] * S[i % 2 * 3])}});
+  // A prior draw: mean 6 R^-1, R^-1 = [3 -2 1; -2 4 -2; 1 -2 3] / 4, row-major.
+  const double Ri[] = {0.75, -0.5, 0.25, -0.5, 1.0, -0.5, 0.25, -0.5, 0.75};
+  std::vector<Target> prior;
+  for (int i = 0; i < 9; ++i) prior.push_back({"W", i, {6 * Ri[i], 6 * (Ri[i] * Ri[i] + Ri[i / 3 * 4] * Ri[i % 3 * 4])}});
+  const auto zeta = [](double a) {
+    double sum = 0.0;
+    for (int k = 100000; k >= 1; --k) sum += std::pow(k, -a);
+    return sum;
+  };
+  const std::string priors =
+      "var q, k, z, W[3, 3], R[3, 3], wb, gb, a, c, t, g, y, s;\n"
+      "{ q ~ dchisq(k) z ~ dzipf(4) W[, ] ~ dwish(R[, ], 6) wb ~ dweib(2, 1) I(1.5, ) gb ~ dgum(0, 1) I(2, )\n"
+      "  a ~ dnorm(0, 1) I(1, ) c ~ dnorm(0, 1) I(-0.5, 0.5) t ~ dnorm(0, 1) I(40, ) g ~ dgamma(s, 1) I(30, ) y ~ dpois(g) }";
+  const char* priorsData = "list(k = 4, s = 1, y = 2, R = structure(.Data = c(2, 1, 0, 1, 2, 1, 0, 1, 2), .Dim = c(3, 3)))";
+  const char* priorsInits = "list(z = 3, wb = 2, gb = 3, a = 2, c = 0, t = 41, g = 31)";
+  const auto half = [](double x) { return -0.5 * x * x; };
+  const std::string lin =
+      "var x[5], y[5], mu[5], prec[5], b1, b2, m2, c, tau;\n{ for (i in 1:5) { mu[i] <- MEAN prec[i] <- tau * x[i] / x[i]"
+      " y[i] ~ TERM(mu[i], PREC) }\n m2 <- 0.5 * b1 b1 ~ dnorm(10, 0.01) b2 ~ PRIOR c ~ dnorm(0, 1) I(-10, 10) tau ~ dgamma(1, 1) }";
+  const auto linear = [&](const char* what, const char* mean, const char* term, const char* precision, const char* prior2,
+                          double coupling, double offset) {
+    std::string m = lin, ys;
+    for (const auto& [key, value] : {std::pair{"MEAN", mean}, {"TERM", term}, {"PREC", precision}, {"PRIOR", prior2}})
+      m.replace(m.find(key), std::string(key).size(), value);
+    const bool logScale = std::string(term) == "dlnorm";
+    for (double v : {61, 64, 70, 73, 79}) ys += (ys.empty() ? "" : ", ") + std::to_string(logScale ? std::exp(v / 20.0) : v);
+    const auto e = LinearBlock(coupling, offset, logScale);
+    return Row{what, m, "list(x = c(88, 97, 104, 112, 121), y = c(" + ys + "))", "list(b1 = 0, b2 = 0, c = 3, tau = 0.05)",
+               nullptr, {{"b1", 0, e[0]}, {"b2", 0, e[1]}, {"c", 0, {3, 0}}}, -inf, inf, 20000};
+  };
+  // Generalised blocks of a logistic, probit, complementary log-log and log link against a grid.
+  const double gx[] = {-1.2, -0.7, -0.3, 0.0, 0.2, 0.5, 0.9, 1.3, 1.6, 2.0};
+  const int gr[] = {0, 0, 1, 0, 1, 0, 1, 1, 1, 1}, gk[] = {0, 1, 0, 2, 1, 3, 2, 4, 5, 7}, gn[] = {3, 3, 4, 3, 5, 4, 3, 5, 6, 8};
+  const auto generalised = [&](const char* relation, const char* term, double (*eta)(double), int family) {
+    const auto post = Grid2([&](double a, double b) {
+      double l = -0.125 * a * a - 0.125 * (b - 0.5) * (b - 0.5);
+      for (size_t t = 0; t < 10; ++t) {
+        const double q = eta(a + b * gx[t]);
+        l += family == 0 ? (gr[t] ? std::log(q) : std::log1p(-q))
+             : family == 1 ? gk[t] * std::log(q) + (gn[t] - gk[t]) * std::log1p(-q) : gk[t] * std::log(q) - q;
+      }
+      return l;
+    }, -6, 6, 600);
+    return Row{relation, std::string("var x[10], r[10], k[10], n[10], p[10], a, b;\n{ for (i in 1:10) { ") + relation + " " +
+                   term + " }\n a ~ dnorm(0, 0.25) b ~ dnorm(0.5, 0.25) }",
+               "list(x = c(-1.2, -0.7, -0.3, 0.0, 0.2, 0.5, 0.9, 1.3, 1.6, 2.0), r = c(0, 0, 1, 0, 1, 0, 1, 1, 1, 1),"
+               " k = c(0, 1, 0, 2, 1, 3, 2, 4, 5, 7), n = c(3, 3, 4, 3, 5, 4, 3, 5, 6, 8))",
+               "list(a = 0, b = 0)", nullptr, {{"a", 0, post[0]}, {"b", 0, post[1]}}, -inf, inf, 20000, {}, nullptr, 20, 0.4};
+  };
+  // A dmnorm block of two coefficients joined by a scalar one sharing their terms.
+  const double tx[] = {1, 2, 3, 4, 5, 6}, tz[] = {0.5, -0.2, 0.9, 0.1, -0.7, 0.4}, ty[] = {2.1, 2.9, 4.8, 5.1, 5.2, 7.4};
+  std::vector<std::vector<double>> Q3 = {{0.2, 0.05, 0.0}, {0.05, 0.1, 0.0}, {0.0, 0.0, 0.1}};
+  std::vector<double> h3 = {0.2, 0.05, 0.0};
+  for (size_t i = 0; i < 6; ++i) {
+    const double g[3] = {1.0, tx[i], tz[i]};
+    for (size_t a = 0; a < 3; ++a) {
+      h3[a] += 0.5 * g[a] * ty[i];
+      for (size_t c = 0; c < 3; ++c) Q3[a][c] += 0.5 * g[a] * g[c];
+    }
+  }
+  const auto tri = Gaussian(Q3, h3);
+
+  const Row rows[] = {
+      {"beta", conj, conjData, conjInits, GibbsSam_Beta, {{"p", 0, {1.0 / 3, 32.0 / (144 * 13)}}}, 0, 1},
+      {"gamma", conj, conjData, conjInits, GibbsSam_Gamma, {{"g", 0, {2, 2.0 / 3}}}, 0, inf},
+      {"normal", conj, conjData, conjInits, GibbsSam_Normal, {{"x", 0, {1, 1.0 / 3}}}},
+      {"Pareto", conj, conjData, conjInits, GibbsSam_Pareto, {{"th", 0, {6, 1.5}}}, 5, inf},
+      b(GibbsSam_TNormal, "t1", normal, 1.1, 1.125), b(GibbsSam_TNormal, "t2", normal, 0.75, 1.25),
+      b(GibbsSam_TNormal, "t3", normal, -0.5, 2.5), b(GibbsSam_TNormal, "t4", normal, 0.5, 1.5),
+      b(GibbsSam_TNormal, "k1", normal, 3.5, 53), b(GibbsSam_TNormal, "k2", normal, -60, -1.5),
+      b(GibbsSam_UNormal, "h", normal, -6, 1), b(GibbsSam_LNormal, "e", normal, 2, 8),
+      b(GibbsSam_LNormal, "t2", normal, 0.75, 8), b(GibbsSam_UNormal, "f", normal, -6, 0),
+      b(GibbsSam_UNormal, "t2", normal, -6, 1.25), b(GibbsSam_TGamma, "g", gamma, 1, 2.5),
+      b(GibbsSam_LGamma, "g", gamma, 1, 40), b(GibbsSam_UGamma, "g", gamma, 1e-9, 2.5),
+      b(GibbsSam_TBeta, "p", beta, 0.2, 0.4), b(GibbsSam_LBeta, "p", beta, 0.2, 1 - 1e-9),
+      b(GibbsSam_UBeta, "p", beta, 1e-9, 0.4),
+      // Dirichlet(2, 1, 3) from a flat prior and categories 1, 3, 3.
+      {"Dirichlet", "var p[3], a[3], c[3]; { p[1:3] ~ ddirch(a[]) for (i in 1:3) { c[i] ~ dcat(p[]) } }",
+       "list(a = c(1, 1, 1), c = c(1, 3, 3))", "", GibbsSam_Direchlet,
+       {{"p", 0, {2.0 / 6, 8.0 / 252}}, {"p", 1, {1.0 / 6, 5.0 / 252}}, {"p", 2, {3.0 / 6, 9.0 / 252}}}, 0, 1},
+      {"normal block, univariate terms",
+       "var x[2], mu[2], T[2, 2], y1, y2, m1;\n"
+       "{ x[1:2] ~ dmnorm(mu[], T[, ]) m1 <- x[1] + 2 * x[2] y1 ~ dnorm(m1, 4) y2 ~ dlnorm(x[2], 1) }",
+       "list(y1 = 3, y2 = 1.6487212707001282, " + T2 + ")", "", GibbsSam_MNormal1, {{"x", 0, mn1[0]}, {"x", 1, mn1[1]}}},
+      {"normal block, a block term", "var x[2], mu[2], T[2, 2], z[2], S[2, 2]; { x[1:2] ~ dmnorm(mu[], T[, ]) z[1:2] ~ dmnorm(x[], S[, ]) }",
+       "list(z = c(1, 2), S = structure(.Data = c(1, 0, 0, 2), .Dim = c(2, 2)), " + T2 + ")", "", GibbsSam_MNormal2,
+       {{"x", 0, mn2[0]}, {"x", 1, mn2[1]}}},
+      {"Wishart", "var W[2, 2], R[2, 2], v[2], u[2], m[2];\n"
+       "{ W[, ] ~ dwish(R[, ], 3) v[1:2] ~ dmnorm(m[], W[, ]) u[1:2] ~ dmnorm(m[], W[, ]) }",
+       "list(R = " + I2 + ", m = c(0, 1), v = c(2, 3), u = c(1, 0))", "list(W = " + I2 + ")", GibbsSam_Wishart, wishart},
+      {"chi-square(4) as gamma(2, 0.5)", priors, priorsData, priorsInits, GibbsSam_DirectSample, {{"q", 0, {4, 8}}}, 0, inf},
+      {"zipf(4) prior", priors, priorsData, priorsInits, GibbsSam_DirectSample, {{"z", 0, {zeta(3) / zeta(4), nan}}}, 1, inf},
+      {"Wishart prior", priors, priorsData, priorsInits, GibbsSam_DirectSample, prior},
+      {"Weibull tail", priors, priorsData, priorsInits, GibbsSam_WeibullTail,
+       {{"wb", 0, Quad([](double x) { return std::log(x) - x * x; }, 1.5, 8)}}, 1.5, inf},
+      {"Gumbel tail", priors, priorsData, priorsInits, GibbsSam_GumbelRightTail,
+       {{"gb", 0, Quad([](double x) { return -x - std::exp(-x); }, 2, 40)}}, 2, inf},
+      {"normal above 1", priors, priorsData, priorsInits, GibbsSam_LDirectSample, {{"a", 0, Quad(half, 1, 12)}}, 1, inf},
+      {"normal within 0.5", priors, priorsData, priorsInits, GibbsSam_TDirectSample, {{"c", 0, Quad(half, -0.5, 0.5)}}, -0.5, 0.5},
+      // 40 and 30 standard deviations out no plain draw gets; the tail draws do.
+      {"normal above 40", priors, priorsData, priorsInits, GibbsSam_LDirectSample, {{"t", 0, Quad(half, 40, 41)}}, 40, 40.5},
+      {"gamma(3, 2) above 30", priors, priorsData, priorsInits, GibbsSam_LGamma,
+       {{"g", 0, Quad([](double x) { return 2 * std::log(x) - 2 * x; }, 30, 40)}}, 30, inf},
+      linear("linear block", "b1 + b2 * x[i]", "dnorm", "0.05", "dnorm(0, 0.5)", 0, 0),
+      linear("a prior mean on another member", "b1 + b2 * x[i]", "dnorm", "0.05", "dnorm(m2, 0.5)", 0.5, 0),
+      linear("a mean holding an unknown outside the block", "b1 + b2 * x[i] + c", "dnorm", "0.05", "dnorm(0, 0.5)", 0, 3),
+      linear("log-normal terms", "b1 + b2 * x[i]", "dlnorm", "0.05", "dnorm(0, 0.5)", 0, 0),
+      linear("a precision of each term's own", "b1 + b2 * x[i]", "dnorm", "prec[i]", "dnorm(0, 0.5)", 0, 0),
+      linear("a shared unknown precision", "b1 + b2 * x[i]", "dnorm", "tau", "dnorm(0, 0.5)", 0, 0),
+      generalised("logit(p[i]) <- a + b * x[i]", "r[i] ~ dbern(p[i])", [](double e) { return 1.0 / (1.0 + std::exp(-e)); }, 0),
+      generalised("probit(p[i]) <- a + b * x[i]", "r[i] ~ dbern(p[i])", [](double e) { return 0.5 * std::erfc(-e / std::sqrt(2.0)); }, 0),
+      generalised("cloglog(p[i]) <- a + b * x[i]", "k[i] ~ dbin(p[i], n[i])", [](double e) { return 1.0 - std::exp(-std::exp(e)); }, 1),
+      generalised("log(p[i]) <- a + b * x[i]", "k[i] ~ dpois(p[i])", [](double e) { return std::exp(e); }, 2),
+      {"dmnorm block with a scalar", "var x[6], z[6], y[6], mu[6], beta[2], m0[2], T0[2, 2], c;\n"
+       "{ for (i in 1:6) { mu[i] <- beta[1] + beta[2] * x[i] + c * z[i] y[i] ~ dnorm(mu[i], 0.5) }\n"
+       "  beta[1:2] ~ dmnorm(m0[], T0[, ]) c ~ dnorm(0, 0.1) }",
+       "list(x = c(1, 2, 3, 4, 5, 6), z = c(0.5, -0.2, 0.9, 0.1, -0.7, 0.4), y = c(2.1, 2.9, 4.8, 5.1, 5.2, 7.4),"
+       " m0 = c(1, 0), T0 = structure(.Data = c(0.2, 0.05, 0.05, 0.1), .Dim = c(2, 2)))",
+       "list(beta = c(0, 0), c = 0)", nullptr, {{"c", 0, tri[2]}, {"beta", 0, tri[0]}, {"beta", 1, tri[1]}}, -inf, inf, 20000},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Check(row);
+  }
+}
+
+
+// An update that cannot draw fails, keeps the value, leaves the fast path
+// off and reports why, naming the node.
+TEST_F(SamplerRows, UpdatesThatCannotDrawFailAndSayWhy) {
+  std::string ones = "c(1", simplex = "c(0.01";
+  for (int i = 1; i < 101; ++i) ones += ", 1", simplex += i < 100 ? ", 0.01" : ", 0";
+  const std::string gibbs =
+      "var g, y, s, x, lo, hi, d[101], a[101], n, u, ub;\n"
+      "{ g ~ dgamma(s, 1) I(30, ) y ~ dpois(g) x ~ dnorm(0, 1) I(lo, hi) d[1:101] ~ ddirch(a[])\n"
+      "  n ~ dgamma(s, 1) u ~ dexp(1) I(, ub) }";
+  const std::string gibbsData = "list(s = 1, y = 2, lo = -1, hi = 1, ub = 3, a = " + ones + "))";
+  const std::string gibbsInits = "list(g = 31, x = 0, d = " + simplex + "), n = 1, u = 1)";
+  const std::string discrete =
+      "var a, b, c, d, h, lo; { a ~ dbin(0.5, 2000) b ~ dpois(1.0E6) c ~ dzipf(2) d ~ dbin(0.5, 10) I(lo, 6) h ~ dhypo(1, 2) }";
+  const char *discreteData = "list(lo = 2)", *discreteInits = "list(a = 1, b = 1, c = 1, d = 4, h = 1)";
+  const std::string ars = "var x; { x ~ dlogis(0, 1) }", bounded = "var v, x, lo, hi; { v ~ dbeta(1, 1) x ~ dnorm(0, 1) I(lo, hi) }";
+  const std::string grid = "var x, lo, hi, m, y, t; { x ~ dnorm(0, 1) I(lo, hi) m <- log(x) y ~ dnorm(m, t) }";
+  const char* gridData = "list(lo = 1, hi = 2, y = 0, t = 1)";
+  const auto set = [](const char* name, double value) { return [name, value](Samplers_Sampler&) { Graph_Own(N(name)) = value; }; };
+  const auto density = [](std::function<double(double)> f) {
+    return [f](Samplers_Sampler& s) {
+      s.node->logDensity = Custom;
+      custom = f;
+    };
+  };
+  const auto grids = [&](double lo, double hi, double t) {
+    return [=](Samplers_Sampler&) { Graph_Own(N("lo")) = lo, Graph_Own(N("hi")) = hi, Graph_Own(N("t")) = t; };
+  };
+  int calls = 0;
+  const struct {
+    std::string model, data, inits;
+    const char* node;
+    Samplers_Proc update;
+    std::function<void(Samplers_Sampler&)> before;
+    const char* says;
+    int calls = -1;  // evaluations of the log density, where counted
+  } cases[] = {
+      {gibbs, gibbsData, gibbsInits, "u", GibbsSam_UDirectSample, set("ub", -1), "The bounds (-inf, -1) hold no probability"},
+      {gibbs, gibbsData, gibbsInits, "x", GibbsSam_TNormal, set("lo", 2), "The lower bound 2 is above the upper bound 1"},
+      {gibbs, gibbsData, gibbsInits, "d", GibbsSam_Direchlet, nullptr, "The block has 101 components, more than the 100"},
+      {gibbs, gibbsData, gibbsInits, "g", GibbsSam_Gamma, set("s", -5), "shape -3 and rate 2: both must be positive"},
+      {gibbs, gibbsData, gibbsInits, "n", GibbsSam_DirectSample, set("s", -5), "not a finite number"},
+      {discrete, discreteData, discreteInits, "a", GibbsSam_DiscreteSample, nullptr, "0 to 2000, has more than 1024 points"},
+      {discrete, discreteData, discreteInits, "b", GibbsSam_DiscreteSample, nullptr, "window of more than 1024 points"},
+      {discrete, discreteData, discreteInits, "c", GibbsSam_DiscreteSample, nullptr, "window of more than 1024 points"},
+      {discrete, discreteData, discreteInits, "h", GibbsSam_DiscreteSample, nullptr, "dhypo node cannot be sampled"},
+      {discrete, discreteData, discreteInits, "d", GibbsSam_DiscreteSample, set("lo", 7), "support of the node is empty"},
+      {ars, "", "list(x = 0)", "x", DFreeARS_FullArs, density([](double x) { return x; }),
+       "Can not bracket mode of sampling density. The log full conditional still rose"},
+      // Too narrow to locate in 50 steps.
+      {ars, "", "list(x = 0)", "x", DFreeARS_FullArs, density([](double x) { return -1.0E15 * x * x; }),
+       "Can not locate mode of sampling density. 50 evaluations"},
+      {ars, "", "list(x = 0)", "x", DFreeARS_FullArs, density([](double) { return NAN; }),
+       "not a finite number at any point tried"},
+      {ars, "", "list(x = 0)", "x", DFreeARS_FullArs, density([](double) { return 0.0; }),
+       "does not fall away to the left"},
+      // A start from centiles costs five evaluations of a function fine
+      // there; every candidate after them is 10^6 below: all rejected.
+      {ars, "", "list(x = 0)", "x", DFreeARS_FullArs,
+       [&](Samplers_Sampler& s) {
+         density([&calls](double x) { return ++calls <= 5 ? -9.9 * x * x : -1.0E6; })(s);
+         Samplers_StateOf(s).centiles = {-2.0, -1.0, 1.0, 2.0};
+         Samplers_StateOf(s).haveCentiles = true;
+       },
+       "Allowed number of function evaluations exceeded for ARS. All 50 candidates", 55},
+      {bounded, "list(lo = -1, hi = 1)", "list(v = 0.5, x = 0.2)", "v", DFreeARS_TruncArs,
+       density([](double) { return NAN; }), "Nor had any point of the support (0, 1)"},
+      {bounded, "list(lo = -1, hi = 1)", "list(v = 0.5, x = 0.2)", "x", DFreeARS_TruncArs, set("lo", 2),
+       "lower end 2 is not below its upper end 1"},
+      // dnorm has no limits of its own: without a finite lower bound there
+      // is no grid. A negative precision leaves no grid point a finite value.
+      {grid, gridData, "list(x = 1.5)", "x", Griddy_Updater, grids(2, 1, 1), "not below the upper limit"},
+      {grid, gridData, "list(x = 1.5)", "x", Griddy_Updater, grids(1, 1, 1), "not below the upper limit"},
+      {grid, gridData, "list(x = 1.5)", "x", Griddy_Updater, grids(nan, 2, 1), "not a number"},
+      {grid, gridData, "list(x = 1.5)", "x", Griddy_Updater, grids(-inf, 2, 1), "not finite"},
+      {grid, gridData, "list(x = 1.5)", "x", Griddy_Updater, grids(1, 2, -1), "no mass"},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(Build(c.model, c.data, c.inits)) << Console();
+    Determ_OptDeterm();
+    InitSamplers();
+    Samplers_Sampler& s = Samplers_Add();
+    s.node = N(c.node);
+    if (c.before) c.before(s);
+    const double before = Graph_Own(s.node);
+    calls = 0;
+    s.update = c.update;
+    s.update(s);
+    EXPECT_TRUE(Samplers_StateOf(s).error) << c.says;
+    EXPECT_EQ(Graph_Own(s.node), before) << c.says;
+    EXPECT_FALSE(Determ_fastLinear) << c.says;
+    if (c.calls >= 0) {
+      EXPECT_EQ(calls, c.calls) << c.says;
+    }
+    const size_t seen = Console().size();
+    Samplers_ReportFailure();
+    EXPECT_NE(Console().find(c.says, seen), std::string::npos) << c.says << "\n" << Console();
+    EXPECT_NE(Console().find(std::string(" for node: ") + c.node, seen), std::string::npos) << c.says << "\n" << Console();
+  }
 }
 
 }  // namespace

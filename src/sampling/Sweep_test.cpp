@@ -1,9 +1,8 @@
 // Two chain records of one compiled model, swept in turns in one thread or
-// at once in two threads, must each draw exactly what a run of that record
-// alone draws with its seed: anything a sweep carries from one update to
-// the next outside the bound record would leak from one chain into the
-// other, and anything two sweeping threads both write is a data race that
-// the ThreadSanitizer build (make test-tsan) reports.
+// at once in two threads, must each draw exactly what that record draws
+// alone with its seed: anything a sweep carries outside the bound record
+// would leak between chains, and anything two sweeping threads both write is
+// a data race that the ThreadSanitizer build (make test-tsan) reports.
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -27,11 +26,9 @@
 
 namespace {
 
-// A regression whose coefficients and precision have plans (the means are
-// maintained sums), a logistic regression whose coefficients are drawn by
-// adaptive rejection sampling (five terms in each linear predictor, so the
-// predictor keeps a partial sum while one of them is drawn), and a Poisson
-// rate with a conjugate gamma draw.
+// A regression with plans (the means are maintained sums), a logistic
+// regression by adaptive rejection (five terms in each predictor, which
+// keeps a partial sum), and a Poisson rate with a conjugate gamma draw.
 const std::string model =
     "const N = 8;\n"
     "var x[N], z[N], y[N], mu[N], b0, b1, tau, r[N], p[N], c0, c1, c2, k[N], lambda;\n"
@@ -55,13 +52,17 @@ bool Spent() { return --budget <= 0; }
 // Every value of the bound record, after each completed sweep and at the end.
 using Trace = std::vector<Graph_Values>;
 
-bool SameBits(const Graph_Values& a, const Graph_Values& b, size_t& at) {
-  for (at = 0; at < a.size() && at < b.size(); ++at)
-    if (std::bit_cast<uint64_t>(a[at]) != std::bit_cast<uint64_t>(b[at])) return false;
-  return a.size() == b.size();
+// Each trace the same, bit for bit, as the one drawn alone.
+void ExpectSame(const Trace& got, const Trace& alone, const std::string& what) {
+  ASSERT_EQ(got.size(), alone.size()) << what;
+  for (size_t s = 0; s < alone.size(); ++s) {
+    ASSERT_EQ(got[s].size(), alone[s].size()) << what;
+    for (size_t at = 0; at < alone[s].size(); ++at)
+      ASSERT_EQ(std::bit_cast<uint64_t>(got[s][at]), std::bit_cast<uint64_t>(alone[s][at]))
+          << what << ": sweep " << s + 1 << " differs at slot " << at;
+  }
 }
 
-// One chain in the run: its record, the sweeps it has completed, its trace.
 struct ChainRun {
   std::unique_ptr<Chain_Record> record;
   int done = 0;
@@ -80,8 +81,7 @@ class SweepTest : public test::Methods {
     Chain_Bind(compiled);
     return run;
   }
-  // Runs the bound chain for at most `records` updates, stopping early when
-  // its sweeps are all done.
+  // At most `records` updates of the chain, fewer when its sweeps are done.
   static void Turn(ChainRun& run, int records) {
     Chain_Bind(*run.record);
     budget = records;
@@ -100,8 +100,8 @@ class SweepTest : public test::Methods {
     Plans_EndChain();
     run.trace.push_back(*Graph_values);
   }
-  // Every sweep of the chain, whole, recording its monitors, as the update
-  // command runs each chain: touches nothing but the run, in any thread.
+  // Every sweep of the chain, recording its monitors, as the update command
+  // runs each chain: touches nothing but the run, in any thread.
   static void SweepAll(ChainRun& run) {
     Chain_Bind(*run.record);
     Plans_BeginChain();
@@ -177,15 +177,10 @@ TEST_F(SweepTest, ChainsSweptInTurnsDrawWhatEachDrawsAlone) {
     }
     for (ChainRun& run : runs) Finish(run);
     Plans_End();
-    for (int c = 0; c < 2; ++c) {
-      ASSERT_EQ(runs[c].trace.size(), alone[c].size());
-      for (size_t s = 0; s < alone[c].size(); ++s) {
-        size_t at = 0;
-        ASSERT_TRUE(SameBits(runs[c].trace[s], alone[c][s], at))
-            << "chain " << c + 1 << ", turns of " << schedule.first << " and " << schedule.second
-            << " updates: sweep " << s + 1 << " differs at slot " << at;
-      }
-    }
+    for (int c = 0; c < 2; ++c)
+      ExpectSame(runs[c].trace, alone[c],
+                 "chain " + std::to_string(c + 1) + ", turns of " + std::to_string(schedule.first) + " and " +
+                     std::to_string(schedule.second));
   }
 }
 
@@ -223,12 +218,7 @@ void SweepTest::TwoThreads(bool blocks) {
   }
   Plans_End();
   for (int c = 0; c < 2; ++c) {
-    ASSERT_EQ(runs[c].trace.size(), alone[c].size()) << "chain " << c + 1;
-    for (size_t s = 0; s < alone[c].size(); ++s) {
-      size_t at = 0;
-      ASSERT_TRUE(SameBits(runs[c].trace[s], alone[c][s], at))
-          << "chain " << c + 1 << ": sweep " << s + 1 << " differs at slot " << at;
-    }
+    ExpectSame(runs[c].trace, alone[c], "chain " + std::to_string(c + 1));
     Chain_Bind(*runs[c].record);
     for (size_t k = 0; k < monitored.size(); ++k)
       EXPECT_EQ(MeanOf(monitored[k]), means[c][k]) << "chain " << c + 1 << ", monitor " << k;
