@@ -1,15 +1,10 @@
 #include "graph/CodeGen.h"
 
-#include <bit>
 #include <cmath>
 #include <vector>
 
 #include "FrontEnd.h"
-#include "Methods.h"
 #include "graph/Determ.h"
-#include "numerics/RandNum.h"
-#include "sampling/DFreeARS.h"
-#include "sampling/GibbsSam.h"
 #include "store/Distrib.h"
 
 namespace {
@@ -163,80 +158,6 @@ TEST_F(CodeGenTest, Errors) {
     EXPECT_EQ(Generate(std::string("model m; var a, b, k, v[3], w[2], T[3, 3];\n") + body), message) << body;
   EXPECT_EXIT(Generate("model m; var a, b;\n{ a <- b + 1 }"), testing::ExitedWithCode(1), "");
   EXPECT_NE(Console().find("Node has undefined parent."), std::string::npos);
-}
-
-// A parameter written as an expression and the same model with the expression
-// given a name: the stochastic nodes of both must get the same update method
-// and plan and draw the same values from the same seed, bit for bit.
-class ParameterExpressionTest : public test::Methods {
- protected:
-  // The methods and plans of a, b and tau, then their values after each sweep.
-  std::vector<double> Sample(const std::string& model, const std::string& data, std::vector<Samplers_Proc>& methods) {
-    std::vector<double> run;
-    Compile(model, data);
-    if (HasFatalFailure()) return run;
-    std::vector<Graph_Node*> nodes;
-    for (const char* name : {"a", "b", "tau"}) {
-      Graph_Node* n = Graph_nodes[SymTabs_FindName(name)->firstNode];
-      if (n == nullptr || n->kind != Graph_stochastic) continue;
-      nodes.push_back(n);
-      methods.push_back(RecordOf(n).update);
-      run.push_back(RecordOf(n).plan);
-    }
-    EXPECT_TRUE(RandNum_SetSeed(4711));
-    Plans_Begin();
-    Plans_BeginChain();
-    for (int sweep = 0; sweep < 2 * Plans_resumEvery + 5; ++sweep) {
-      bool aborted = false, error = false;
-      Samplers_Update(aborted, error);
-      EXPECT_FALSE(error) << Samplers_part->failure;
-      Plans_SweepDone();
-      for (const Graph_Node* n : nodes) run.push_back(Graph_Own(n));
-    }
-    Plans_EndChain();
-    Plans_End();
-    return run;
-  }
-};
-
-TEST_F(ParameterExpressionTest, DrawsAndMethodsEqualThoseOfANamedLogicalNode) {
-  const std::string data =
-      "list(x = c(-1.2, -0.3, 0.4, 1.1, 1.9), y = c(-1.4, 0.2, 0.9, 2.3, 3.8), r = c(0, 0, 1, 1, 1),"
-      " w = c(1, 2, 1, 0.5, 1), s = 3, f = 5, n = 12, k = 4)";
-  const struct {
-    const char *hidden, *named;  // parameters as expressions; the same with each a named node
-    Samplers_Proc methodOfA;
-  } cases[] = {
-      {"for (i in 1:5) { y[i] ~ dnorm(a + b * x[i], tau) } a ~ dnorm(0, 0.01) b ~ dnorm(0, 0.01) tau ~ dgamma(1, 1)",
-       "for (i in 1:5) { m[i] <- a + b * x[i] y[i] ~ dnorm(m[i], tau) } a ~ dnorm(0, 0.01) b ~ dnorm(0, 0.01)"
-       " tau ~ dgamma(1, 1)", GibbsSam_Normal},
-      {"for (i in 1:5) { y[i] ~ dnorm(-a, tau * w[i]) } a ~ dnorm(0, 0.01) tau ~ dgamma(1, 1)",
-       "for (i in 1:5) { m[i] <- -a q[i] <- tau * w[i] y[i] ~ dnorm(m[i], q[i]) } a ~ dnorm(0, 0.01)"
-       " tau ~ dgamma(1, 1)", GibbsSam_Normal},
-      {"a ~ dbeta(1 + s, 1 + f) k ~ dbin(a, n)", "m[1] <- 1 + s m[2] <- 1 + f a ~ dbeta(m[1], m[2]) k ~ dbin(a, n)",
-       GibbsSam_Beta},
-      {"for (i in 1:5) { r[i] ~ dbern(1 / (1 + exp(-(a + b * x[i])))) } a ~ dnorm(0, 0.1) b ~ dnorm(0, 0.1)",
-       "for (i in 1:5) { m[i] <- 1 / (1 + exp(-(a + b * x[i]))) r[i] ~ dbern(m[i]) } a ~ dnorm(0, 0.1)"
-       " b ~ dnorm(0, 0.1)", DFreeARS_FullArs},
-      {"for (i in 1:5) { y[i] ~ dt(a * 2 - sum(x[]), tau, 4) } a ~ dnorm(0, 0.01) tau ~ dgamma(1, 1)",
-       "for (i in 1:5) { m[i] <- a * 2 - sum(x[]) y[i] ~ dt(m[i], tau, 4) } a ~ dnorm(0, 0.01)"
-       " tau ~ dgamma(1, 1)", GibbsSam_Normal},
-  };
-  const std::string declarations = "var x[5], y[5], r[5], w[5], s, f, n, k, a, b, tau";
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.hidden);
-    // The names come last, so every other node keeps its number.
-    std::vector<Samplers_Proc> hiddenMethods, namedMethods;
-    const auto hidden = Sample(declarations + ";\n{ " + c.hidden + " }", data, hiddenMethods);
-    const auto named = Sample(declarations + ", m[5], q[5];\n{ " + c.named + " }", data, namedMethods);
-    if (HasFatalFailure()) return;
-    ASSERT_FALSE(hiddenMethods.empty());
-    EXPECT_EQ(hiddenMethods[0], c.methodOfA);
-    EXPECT_EQ(hiddenMethods, namedMethods);
-    ASSERT_EQ(hidden.size(), named.size());
-    for (size_t i = 0; i < named.size(); ++i)
-      ASSERT_EQ(std::bit_cast<uint64_t>(hidden[i]), std::bit_cast<uint64_t>(named[i])) << "value " << i;
-  }
 }
 
 }  // namespace
