@@ -30,12 +30,12 @@ class CodeGenTest : public test::FrontEnd {
 
 TEST_F(CodeGenTest, GeneratedNodesComputeTheirValues) {
   test::WriteFile("d.dat", "list(x = c(10, 20, 30), xbar = 20, a = 2, k = c(3, 1), w = 2.0000005, b = 3)");
-  ASSERT_EQ(Generate("model m; var x[3], xbar, a, k[2], w, b, c, mu[3], y[2], h[3], g, s, q, v, z, kk, t[3, 3], e;\n"
+  ASSERT_EQ(Generate("model m; var x[3], xbar, a, k[2], w, b, c, mu[3], y[2], h[3], g, s, q, v, z, kk, t[3, 3], e, u;\n"
                      "data in \"d.dat\";\n"
                      "{ for (i in 1:3) { mu[i] <- c + e * (x[i] - xbar) h[i] ~ dnorm(0, 1) }\n"
                      "  for (i in 1:3) { for (j in 1:i) { t[i, j] ~ dnorm(0, 1) } }  for (i in 1:0) { z ~ dnorm(0, 1) }\n"
                      "  c ~ dnorm(0, 1) e ~ dnorm(0, 1) for (i in 1:2) { y[i] <- x[k[i]] }\n"
-                     "  g ~ dcat(x[]) s <- h[g]  kk <- b - 1  q <- h[kk]  v <- x[w] }"),
+                     "  g ~ dcat(x[]) s <- h[g]  kk <- b - 1  q <- h[kk]  v <- x[w]  u <- a + b }"),
             "");
   Graph_Own(Node("c")) = 1.0;
   Graph_Own(Node("e")) = 0.5;
@@ -47,7 +47,9 @@ TEST_F(CodeGenTest, GeneratedNodesComputeTheirValues) {
   EXPECT_EQ(Node("t", 0 * 3 + 1), nullptr);
   EXPECT_EQ(Node("z"), nullptr);
   // Data-only nodes and data picks are folded to data; 2.0000005 counts as 2.
-  EXPECT_EQ(Node("y", 0)->kind, Graph_data);
+  for (const char* name : {"u", "y"}) EXPECT_EQ(Node(name)->kind, Graph_data) << name;
+  EXPECT_EQ(Graph_Own(Node("u")), 5.0);
+  EXPECT_TRUE(Node("u")->stack.empty());
   EXPECT_EQ(Graph_Own(Node("y", 0)), 30.0);
   EXPECT_EQ(Graph_Own(Node("v")), 20.0);
   EXPECT_EQ(Graph_Own(Node("g")->parents[1]), 3.0);  // the category count
