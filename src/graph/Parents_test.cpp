@@ -1,7 +1,6 @@
 #include "graph/Parents.h"
 
-#include <chrono>
-#include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,220 +14,125 @@ using Nodes = std::vector<Graph_Node*>;
 
 class ParentsTest : public test::FrontEnd {
  protected:
-  // Compiles a model, with its data file when given, through node generation.
-  bool Generate(const std::string& model, const std::string& data = "") {
-    if (!data.empty()) test::WriteFile("d.dat", data);
+  // Compiles a model through node generation.
+  bool Generate(const std::string& model, const std::string& data) {
     Reset();
     InitCodeGen();
     InitDeterm();
     InitParents();
-    Parser_Tree* head = Compile(model);
+    Parser_Tree* head = Compile(WithFiles(model, data, ""));
     if (head != nullptr) CodeGen_WriteGraph(head);
     return head != nullptr && !CodeGen_error;
   }
-
-  bool Build(const std::string& model, const std::string& data = "") {
-    if (!Generate(model, data)) {
-      ADD_FAILURE() << Console();
-      return false;
-    }
-    Parents_BuildSamplingDistribu();
-    return !Parents_error;
-  }
-
-  // Generates the model, cuts a node out, and expects the build to end the run.
-  void ExpectFault(const std::string& model, const std::string& data, const std::function<void()>& cut,
-                   const std::string& node, const std::string& message) {
-    ASSERT_TRUE(Generate(model, data));
-    cut();
-    EXPECT_EXIT(Parents_BuildSamplingDistribu(), testing::ExitedWithCode(1), "");
-    EXPECT_TRUE(Says("for node: " + node)) << node;
-    EXPECT_TRUE(Says(message)) << node;
-  }
-
   static Graph_Node* N(const std::string& name, int offset = 0) {
     return Graph_nodes[SymTabs_FindName(name)->firstNode + offset];
   }
-  static Nodes L(const Graph_List& list) { return Nodes(list.begin(), list.end()); }
-  static Nodes Likelihood(const std::string& name, int offset = 0) { return L(N(name, offset)->likelihood); }
-  static Nodes StochasticParents(Graph_Node* node) {
-    Graph_List list;
-    Parents_StochasticParentList(node, list);
-    return L(list);
+  // Nodes written "name" or "name.offset", separated by spaces.
+  static Nodes Named(const std::string& names) {
+    Nodes nodes;
+    std::istringstream in(names);
+    for (std::string word; in >> word;) {
+      const size_t dot = word.find('.');
+      nodes.push_back(dot == std::string::npos ? N(word) : N(word.substr(0, dot), std::stoi(word.substr(dot + 1))));
+    }
+    return nodes;
   }
-  bool Says(const std::string& text) { return Console().find(text) != std::string::npos; }
 };
 
-const std::string normalModel =
-    "model m; var y[5], mu, tau, ypred; data in \"d.dat\";\n"
-    "{ for (i in 1:5) { y[i] ~ dnorm(mu, tau) }\n"
-    "  mu ~ dnorm(0, 1.0E-6) tau ~ dgamma(0.001, 0.001) ";
-const std::string fiveYs = "list(y = c(1, 2, 3, 4, 5))";
-
-// ---- likelihood lists and twigs
-
-TEST_F(ParentsTest, ObservedChildrenEnterEveryParentsLikelihoodAndAnUnboundedLeafIsATwig) {
-  ASSERT_TRUE(Build(normalModel + "ypred ~ dnorm(mu, tau) }", fiveYs));
-  const Nodes ys{N("y", 0), N("y", 1), N("y", 2), N("y", 3), N("y", 4)};
-  EXPECT_EQ(Likelihood("mu"), ys);
-  EXPECT_EQ(Likelihood("tau"), ys);
-  for (int i = 0; i < 5; ++i) EXPECT_TRUE(N("y", i)->likelihood.empty());
-  EXPECT_EQ(StochasticParents(N("y", 2)), (Nodes{N("mu"), N("tau")}));
-  ASSERT_TRUE(Build(normalModel + "ypred ~ dnorm(mu, tau) I(0, ) }"));  // bounded: no twig
-  EXPECT_EQ(Likelihood("mu"), (Nodes{N("y", 0), N("y", 1), N("y", 2), N("y", 3), N("y", 4), N("ypred")}));
-  EXPECT_EQ(Likelihood("tau").back(), N("ypred"));
-}
-
-TEST_F(ParentsTest, UnobservedChainIsATwigOnlyWithoutDataBelow) {
-  const std::string model = "model m; var mu, a, b, c; data in \"d.dat\";\n"
-                            "{ mu ~ dnorm(0, 1) a ~ dnorm(mu, 1) b ~ dnorm(a, 1) c ~ dnorm(b, 1) }";
-  for (bool observed : {true, false}) {
-    ASSERT_TRUE(Build(model, observed ? "list(c = 0.5)" : "list(c = NA)"));
-    EXPECT_EQ(Likelihood("mu"), observed ? Nodes{N("a")} : Nodes{}) << observed;
-    EXPECT_EQ(Likelihood("a"), observed ? Nodes{N("b")} : Nodes{}) << observed;
-    EXPECT_EQ(Likelihood("b"), observed ? Nodes{N("c")} : Nodes{}) << observed;
+// Each row: a model, its data, and lists to check: "L x" the likelihood list
+// of x, "P x" its stochastic parents, "D x" the stochastic ancestors of a
+// logical x, each in list order.
+TEST_F(ParentsTest, LikelihoodListsAndParentLists) {
+  const std::string normal = "var y[5], mu, tau, ypred; { for (i in 1:5) { y[i] ~ dnorm(mu, tau) }\n"
+                             "  mu ~ dnorm(0, 1.0E-6) tau ~ dgamma(0.001, 0.001) ypred ~ dnorm(mu, tau) ";
+  const std::string chain = "var mu, a, b, c; { mu ~ dnorm(0, 1) a ~ dnorm(mu, 1) b ~ dnorm(a, 1) c ~ dnorm(b, 1) }";
+  const std::string identity = "structure(.Data = c(1, 0, 0, 0, 1, 0, 0, 0, 1), .Dim = c(3, 3))";
+  const struct {
+    std::string model, data;
+    std::vector<std::pair<std::string, std::string>> lists;
+  } rows[] = {
+      // Observed children enter every parent's list; an unbounded unobserved leaf is a twig.
+      {normal + "}", "list(y = c(1, 2, 3, 4, 5))",
+       {{"L mu", "y.0 y.1 y.2 y.3 y.4"}, {"L tau", "y.0 y.1 y.2 y.3 y.4"}, {"L y.4", ""}, {"P y.2", "mu tau"}}},
+      {normal + "I(0, ) }", "list(y = c(1, 2, 3, 4, 5))", {{"L tau", "y.0 y.1 y.2 y.3 y.4 ypred"}}},
+      // An unobserved chain is a twig only without data below.
+      {chain, "list(c = 0.5)", {{"L mu", "a"}, {"L a", "b"}, {"L b", "c"}}},
+      {chain, "list(c = NA)", {{"L mu", ""}, {"L a", ""}, {"L b", ""}}},
+      // Each block is listed once; every component carries the block's list.
+      {"var x[3], m[3], T[3, 3], m0[3], P[3, 3], R[3, 3]; { x[1:3] ~ dmnorm(m[], T[, ])\n"
+       "  m[1:3] ~ dmnorm(m0[], P[, ]) T[, ] ~ dwish(R[, ], 3) }",
+       "list(x = c(1, 2, 3), m0 = c(0, 0, 0), P = " + identity + ", R = " + identity + ")",
+       {{"P x", "m T"}, {"L m.2", "x"}, {"L T.8", "x"}, {"L T.0", "x"}, {"L x.2", ""}, {"P m.1", ""}}},
+      // A child reached through two logical nodes is entered once.
+      {"var mu, tau, a, b, s, y; { mu ~ dnorm(0, 1) tau ~ dgamma(1, 1) a <- 2 * mu b <- mu + 1 s <- a + b\n"
+       "  y ~ dnorm(s, tau) }",
+       "list(y = 1)", {{"L mu", "y"}, {"P y", "mu tau"}, {"D s", "mu"}}},
+      // A stochastic index makes the node a child of the index and of every element.
+      {"var p[3], k, q[3], y; { for (j in 1:3) { p[j] ~ dnorm(0, 1) } k ~ dcat(q[]) y ~ dnorm(p[k], 1) }",
+       "list(q = c(0.2, 0.3, 0.5), y = 1)", {{"P y", "k p.2 p.1 p.0"}, {"L k", "y"}, {"L p.1", "y"}, {"P k", ""}}},
+      {"var a[2, 3], k, q[2], z[3]; { for (i in 1:2) { for (j in 1:3) { a[i, j] ~ dgamma(1, 1) } }\n"
+       "  k ~ dcat(q[]) z[1:3] ~ ddirch(a[k, ]) }",
+       "list(q = c(0.5, 0.5), z = c(0.2, 0.3, 0.5))", {{"P z", "k a.5 a.4 a.3 a.2 a.1 a.0"}, {"L a.5", "z"}}},
+      // Bounds and the ends of dunif are parents: the first parameter, then
+      // each later one directly after it.
+      {"var mu, tau, lo, hi, y, a, b, u; { mu ~ dnorm(0, 1) tau ~ dgamma(1, 1) lo ~ dnorm(0, 1) hi ~ dnorm(0, 1)\n"
+       "  y ~ dnorm(mu, tau) I(lo, hi)  a ~ dnorm(0, 1) b ~ dnorm(0, 1) u ~ dunif(a, b) }",
+       "list(y = 1, u = 0.5)", {{"P y", "mu lo hi tau"}, {"P u", "a b"}, {"L b", "u"}, {"L lo", "y"}}},
+      // A child that is also an ancestor stays out.
+      {"var a, b, m2; { a ~ dnorm(m2, 1) m2 <- 2 * b b ~ dnorm(a, 1) }", "", {{"P a", "b"}, {"L a", ""}, {"L b", ""}}},
+      // Ancestors through aggregates; data elements are none.
+      {"var a[2], b[2], w[2], s, t, u; { for (i in 1:2) { a[i] ~ dnorm(0, 1) b[i] ~ dnorm(0, 1) }\n"
+       "  s <- inprod(a[], b[])  t <- sum(w[]) + mean(b[])  u <- inprod(w[], w[]) }",
+       "list(w = c(1, 2))", {{"D s", "a.0 b.1 b.0 a.1"}, {"D t", "b.0 b.1"}, {"D u", ""}}},
+  };
+  for (const auto& row : rows) {
+    ASSERT_TRUE(Generate(row.model, row.data)) << Console();
+    Parents_BuildSamplingDistribu();
+    ASSERT_FALSE(Parents_error) << row.model;
+    for (const auto& [what, expected] : row.lists) {
+      Graph_Node* node = Named(what.substr(2))[0];
+      Graph_List list;
+      if (what[0] == 'P') Parents_StochasticParentList(node, list);
+      if (what[0] == 'D') Parents_DeterministicParentLi(node, list);
+      const Graph_List& got = what[0] == 'L' ? node->likelihood : list;
+      EXPECT_EQ(Nodes(got.begin(), got.end()), Named(expected)) << row.model << "\n" << what;
+    }
   }
-}
-
-TEST_F(ParentsTest, ComponentsOfABlockCarryTheBlocksList) {
-  ASSERT_TRUE(Build("model m; var x[3], m[3], T[3, 3], m0[3], P[3, 3], R[3, 3]; data in \"d.dat\";\n"
-                    "{ x[1:3] ~ dmnorm(m[], T[, ]) m[1:3] ~ dmnorm(m0[], P[, ])\n"
-                    "  T[, ] ~ dwish(R[, ], 3) }",
-                    "list(x = c(1, 2, 3), m0 = c(0, 0, 0),\n"
-                    " P = structure(.Data = c(1, 0, 0, 0, 1, 0, 0, 0, 1), .Dim = c(3, 3)),\n"
-                    " R = structure(.Data = c(1, 0, 0, 0, 1, 0, 0, 0, 1), .Dim = c(3, 3)))"));
-  // Each block is listed once, by whichever component was met first.
-  EXPECT_EQ(StochasticParents(N("x")), (Nodes{N("m"), N("T")}));
-  for (int k = 0; k < 3; ++k) EXPECT_EQ(Likelihood("m", k), (Nodes{N("x")}));
-  for (int k = 0; k < 9; ++k) EXPECT_EQ(Likelihood("T", k), (Nodes{N("x")}));
-  EXPECT_TRUE(N("x", 2)->likelihood.empty());
-  EXPECT_TRUE(StochasticParents(N("m", 1)).empty());  // data parameters only
-}
-
-TEST_F(ParentsTest, ChildReachedThroughTwoLogicalNodesIsEnteredOnce) {
-  ASSERT_TRUE(Build("model m; var mu, tau, a, b, s, y; data in \"d.dat\";\n"
-                    "{ mu ~ dnorm(0, 1) tau ~ dgamma(1, 1) a <- 2 * mu b <- mu + 1 s <- a + b\n"
-                    "  y ~ dnorm(s, tau) }",
-                    "list(y = 1)"));
-  EXPECT_EQ(Likelihood("mu"), (Nodes{N("y")}));
-  EXPECT_EQ(Likelihood("tau"), (Nodes{N("y")}));
-  EXPECT_EQ(StochasticParents(N("y")), (Nodes{N("mu"), N("tau")}));
-}
-
-TEST_F(ParentsTest, StochasticIndexMakesTheNodeAChildOfIndexAndEveryElement) {
-  ASSERT_TRUE(Build("model m; var p[3], k, q[3], y; data in \"d.dat\";\n"
-                    "{ for (j in 1:3) { p[j] ~ dnorm(0, 1) } k ~ dcat(q[]) y ~ dnorm(p[k], 1) }",
-                    "list(q = c(0.2, 0.3, 0.5), y = 1)"));
-  EXPECT_EQ(StochasticParents(N("y")), (Nodes{N("k"), N("p", 2), N("p", 1), N("p", 0)}));
-  EXPECT_EQ(Likelihood("k"), (Nodes{N("y")}));
-  for (int j = 0; j < 3; ++j) EXPECT_EQ(Likelihood("p", j), (Nodes{N("y")}));
-  EXPECT_TRUE(StochasticParents(N("k")).empty());
-  // A vector parameter behind a stochastic index takes every row.
-  ASSERT_TRUE(Build("model m; var a[2, 3], k, q[2], z[3]; data in \"d.dat\";\n"
-                    "{ for (i in 1:2) { for (j in 1:3) { a[i, j] ~ dgamma(1, 1) } }\n"
-                    "  k ~ dcat(q[]) z[1:3] ~ ddirch(a[k, ]) }",
-                    "list(q = c(0.5, 0.5), z = c(0.2, 0.3, 0.5))"));
-  EXPECT_EQ(StochasticParents(N("z")),
-            (Nodes{N("k"), N("a", 5), N("a", 4), N("a", 3), N("a", 2), N("a", 1), N("a", 0)}));
-  for (int e = 0; e < 6; ++e) EXPECT_EQ(Likelihood("a", e), (Nodes{N("z")}));
-}
-
-TEST_F(ParentsTest, BoundsAndDunifEndsAreParents) {
-  ASSERT_TRUE(Build("model m; var mu, tau, lo, hi, y, a, b, u; data in \"d.dat\";\n"
-                    "{ mu ~ dnorm(0, 1) tau ~ dgamma(1, 1) lo ~ dnorm(0, 1) hi ~ dnorm(0, 1)\n"
-                    "  y ~ dnorm(mu, tau) I(lo, hi)  a ~ dnorm(0, 1) b ~ dnorm(0, 1) u ~ dunif(a, b) }",
-                    "list(y = 1, u = 0.5)"));
-  Graph_Node* y = N("y");
-  ASSERT_EQ(y->numParents, 4);
-  // First parameter, then each later one directly after it: the last entry first.
-  EXPECT_EQ(StochasticParents(y), (Nodes{N("mu"), y->parents[2], y->parents[3], N("tau")}));
-  EXPECT_EQ(StochasticParents(N("u")), (Nodes{N("a"), N("b")}));
-  EXPECT_EQ(Likelihood("b"), (Nodes{N("u")}));
-  EXPECT_EQ(Likelihood("lo"), (Nodes{N("y")}));
-}
-
-TEST_F(ParentsTest, ChildThatIsAlsoAnAncestorStaysOut) {
-  ASSERT_TRUE(Build("model m; var a, b, m2; { a ~ dnorm(m2, 1) m2 <- 2 * b b ~ dnorm(a, 1) }"));
-  EXPECT_EQ(StochasticParents(N("a")), (Nodes{N("b")}));
-  EXPECT_TRUE(N("a")->likelihood.empty());
-  EXPECT_TRUE(N("b")->likelihood.empty());
-}
-
-// ---- parent lists of logical nodes
-
-TEST_F(ParentsTest, LogicalParentsFollowCodeLayouts) {
-  ASSERT_TRUE(Generate("model m; var a[2], b[2], w[2], s, t, u; data in \"d.dat\";\n"
-                       "{ for (i in 1:2) { a[i] ~ dnorm(0, 1) b[i] ~ dnorm(0, 1) }\n"
-                       "  s <- inprod(a[], b[])  t <- sum(w[]) + mean(b[])  u <- inprod(w[], w[]) }",
-                       "list(w = c(1, 2))"));
-  Graph_List list;
-  Parents_DeterministicParentLi(N("s"), list);
-  EXPECT_EQ(L(list), (Nodes{N("a", 0), N("b", 1), N("b", 0), N("a", 1)}));
-  list.clear();
-  Parents_DeterministicParentLi(N("t"), list);
-  EXPECT_EQ(L(list), (Nodes{N("b", 0), N("b", 1)}));
   // A list that holds entries already keeps them and gains no duplicate.
-  Parents_DeterministicParentLi(N("s"), list);
-  EXPECT_EQ(L(list), (Nodes{N("b", 0), N("a", 1), N("a", 0), N("b", 1)}));
-  list.clear();
-  Parents_DeterministicParentLi(N("u"), list);
-  EXPECT_TRUE(list.empty());
-}
-
-TEST_F(ParentsTest, LongChainsNeedNoDeepRecursionAndBuildQuickly) {
-  const std::string n = "100000";
-  // The longest chain of logical nodes a model may hold.
-  ASSERT_TRUE(Generate("model m; var c[5000], mu;\n{ mu ~ dnorm(0, 1) c[1] <- mu + 1\n"
-                       "  for (t in 2:5000) { c[t] <- c[t - 1] + mu } }"));
   Graph_List list;
-  Parents_DeterministicParentLi(N("c", 4999), list);
-  EXPECT_EQ(L(list), (Nodes{N("mu")}));
-  ASSERT_TRUE(Generate("model m; var x[" + n + "], tau, y; data in \"d.dat\";\n{ x[1] ~ dnorm(0, 1) for (t in 2:" + n +
-                       ") { x[t] ~ dnorm(x[t - 1], tau) }\n  tau ~ dgamma(1, 1) y ~ dnorm(x[" + n + "], 1) }",
-                       "list(y = 1)"));
-  const auto start = std::chrono::steady_clock::now();
-  Parents_BuildSamplingDistribu();
-  // Loose, for sanitizer builds on a busy machine; quadratic work would take minutes.
-  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 20.0);
-  ASSERT_FALSE(Parents_error);
-  EXPECT_EQ(Likelihood("x", 0), (Nodes{N("x", 1)}));
-  EXPECT_EQ(Likelihood("x", 99999), (Nodes{N("y")}));
-  Nodes tau = Likelihood("tau");
-  ASSERT_EQ(tau.size(), 99999u);
-  EXPECT_EQ(tau.front(), N("x", 1));
-  EXPECT_EQ(tau.back(), N("x", 99999));
+  Parents_DeterministicParentLi(N("t"), list);
+  Parents_DeterministicParentLi(N("s"), list);
+  EXPECT_EQ(Nodes(list.begin(), list.end()), Named("b.0 a.1 a.0 b.1"));
 }
 
-// ---- node errors
-
+// The size of dbin and the upper end of a bounded node enter no density term,
+// yet their nodes are read all the same: a parameter without a node (its
+// datum NA) is a fault, while a missing bound is none.
 TEST_F(ParentsTest, MissingNodesAreFaults) {
+  const auto expectFault = [&](const std::string& model, const std::string& data, const std::string& node,
+                               const std::string& message, void (*cut)()) {
+    ASSERT_TRUE(Generate(model, data));
+    cut();
+    EXPECT_EXIT(Parents_BuildSamplingDistribu(), testing::ExitedWithCode(1), "");
+    EXPECT_NE(Console().find("for node: " + node), std::string::npos) << node;
+    EXPECT_NE(Console().find(message), std::string::npos) << node;
+  };
   const std::string undefined = "Node has undefined parent.";
-  ExpectFault(normalModel + "}", fiveYs, [] { N("y", 3)->parents[0] = nullptr; }, "y[4]", undefined);
-  ExpectFault("model m; var mu, s, y; data in \"d.dat\";\n{ mu ~ dnorm(0, 1) s <- mu * mu y ~ dnorm(s, 1) }",
-              "list(y = 1)", [] { N("s")->parents[1] = nullptr; }, "s\n", undefined);
+  expectFault("var k, p, n[2]; { k ~ dbin(p, n[1]) p ~ dbeta(1, 1) }", "list(k = 2, n = c(NA, 3))", "k\n", undefined,
+              [] {});
+  expectFault("var mu, s, y; { mu ~ dnorm(0, 1) s <- mu * mu y ~ dnorm(s, 1) }", "list(y = 1)", "s\n", undefined,
+              [] { N("s")->parents[1] = nullptr; });
   // A missing vector element is reported for the first element.
-  ExpectFault("model m; var alpha[3], z[3]; data in \"d.dat\";\n"
-              "{ for (j in 1:3) { alpha[j] ~ dgamma(1, 1) } z[1:3] ~ ddirch(alpha[]) }",
-              "list(z = c(0.2, 0.3, 0.5))", [] { Graph_nodes[SymTabs_FindName("alpha")->firstNode + 1] = nullptr; },
-              "alpha[1]", undefined);
-  ExpectFault("model m; var x[3], s, y; data in \"d.dat\";\n"
-              "{ for (i in 1:3) { x[i] ~ dnorm(0, 1) } s <- sum(x[]) y ~ dnorm(s, 1) }",
-              "list(y = 1)", [] { Graph_nodes[SymTabs_FindName("x")->firstNode + 1] = nullptr; }, "x[2]",
-              "Made use of undefined node");
+  expectFault("var alpha[3], z[3]; { for (j in 1:3) { alpha[j] ~ dgamma(1, 1) } z[1:3] ~ ddirch(alpha[]) }",
+              "list(z = c(0.2, 0.3, 0.5))", "alpha[1]", undefined,
+              [] { Graph_nodes[SymTabs_FindName("alpha")->firstNode + 1] = nullptr; });
+  expectFault("var x[3], s, y; { for (i in 1:3) { x[i] ~ dnorm(0, 1) } s <- sum(x[]) y ~ dnorm(s, 1) }", "list(y = 1)",
+              "x[2]", "Made use of undefined node", [] { Graph_nodes[SymTabs_FindName("x")->firstNode + 1] = nullptr; });
   Graph_List list;
   EXPECT_EXIT(Parents_DeterministicParentLi(N("s"), list), testing::ExitedWithCode(1), "");
-}
-
-// The size of dbin and the upper end of a bounded node enter no density
-// term, yet their nodes are read all the same: an element without a node
-// (its datum NA) is as much a fault as a missing first parameter, while a
-// missing bound is none.
-TEST_F(ParentsTest, EveryParameterNeedsANodeButABoundMayBeMissing) {
-  const std::string model = "model m; var k, p, n[2]; data in \"d.dat\";\n"
-                            "{ k ~ dbin(p, n[1]) p ~ dbeta(1, 1) }";
-  ExpectFault(model, "list(k = 2, n = c(NA, 3))", [] {}, "k\n", "Node has undefined parent.");
-  ASSERT_TRUE(Build("model m; var k, p, n; data in \"d.dat\";\n"
-                    "{ k ~ dbin(p, n) p ~ dbeta(1, 1) I(0.1, ) }", "list(k = 2, n = 5)"));
+  ASSERT_TRUE(Generate("var k, p, n; { k ~ dbin(p, n) p ~ dbeta(1, 1) I(0.1, ) }", "list(k = 2, n = 5)"));
+  Parents_BuildSamplingDistribu();
+  EXPECT_FALSE(Parents_error);
   EXPECT_EQ(N("p")->parents[3], nullptr);
 }
 
