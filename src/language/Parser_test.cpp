@@ -8,16 +8,7 @@
 
 namespace {
 
-class ParserTest : public test::FrontEnd {
- protected:
-  // Relation kinds in the order they were appended, loop exits included.
-  static std::vector<int32_t> Kinds(const Parser_Tree* head) {
-    std::vector<int32_t> kinds;
-    for (const Parser_Tree* r = head->next; r != nullptr; r = r->kind == Parser_loopEnd ? r->next->right : r->next)
-      kinds.push_back(r->kind);
-    return kinds;
-  }
-};
+class ParserTest : public test::FrontEnd {};
 
 // Each model either compiles (-1) or reports the error number given where
 // "|" stands: the report's "$" marks the character after it.
@@ -75,7 +66,7 @@ TEST_F(ParserTest, CompileErrorsNameTheirNumberLineAndColumn) {
       {B + "S[, ] <- inverse(T[, ]) m <- mean(y[]) }", -1},
       {B + "for (i in 1:2) { d[i] <- inprod(a[i, 1, ], b[]) } }", -1},
       {B + "for (i in 1:2) { p[i] ~ dnorm(0, 1) } for (i in 1:2) { b[i] <- p[i] } }", -1},
-      {B + "x ~ dnorm(0, 1) I(, ) m <- x - -1 d[1] <- sum(S[1:2, 1]) }", -1},
+      {B + "x ~ dnorm(0, 1) I(, ); m <- x - -1; d[1] <- sum(S[1:2, 1]); }", -1},  // semicolons are optional
       {B + "x ~ dnorm(m + 1, d[1]) I(-1, 1) mu ~ dnorm(-m, 1) tau ~ dnorm(sum(d[]), 1) I(0, ) }", -1},
       {B + "x ~ dbeta(1 + m, pow(d[2], 2) / (1 - d[1])) S[1:2, 1:2] ~ dwish(T[1:2, ], 3) }", -1},
       {B + "b[1:2] ~ dmnorm(d[1:2], T[, 1:2]) x <- a[1, 1:2, 1:2] m <- S[1, 1:2] }", -1},
@@ -98,34 +89,20 @@ TEST_F(ParserTest, CompileErrorsNameTheirNumberLineAndColumn) {
   }
 }
 
-
-// Constants and variables share one numbering; a constant's value is a data node.
-TEST_F(ParserTest, DeclarationsNumberConstantsAndVariablesTogether) {
-  ASSERT_NE(Compile("model m;\nconst N = 3, M = N * 2, E = 1.0000001;\nvar x[N], y, z[E, M];\n{ }"), nullptr);
-  EXPECT_EQ(Graph_numDeclaredNodes, 3 + 3 + 1 + 6);
+// Constants and variables share one numbering; a constant's value is a data
+// node; a data statement fills the variables it names, row by row.
+TEST_F(ParserTest, DeclarationsNumberTheNodesThatDataStatementsFill) {
+  test::WriteFile("r.dat", "1 2\n3 4\n");
+  ASSERT_NE(Compile("model m;\nconst N = 3, M = N * 2, E = 1.0000001;\nvar x[N], y, z[E, M], u[2], v[2];\n"
+                    "data u, v in \"r.dat\";\n{ }"),
+            nullptr);
+  EXPECT_EQ(Graph_numDeclaredNodes, 3 + 3 + 1 + 6 + 4);
   EXPECT_EQ(Graph_Own(Graph_nodes[1]), 6.0);
   EXPECT_EQ(Graph_nodes[1]->kind, Graph_data);
   EXPECT_EQ(SymTabs_FindName("y")->firstNode, 6);
   const SymTabs_Name* z = SymTabs_FindName("z");
   EXPECT_EQ((std::vector{z->dims[0], z->dims[1], z->lastNode}), (std::vector{6, 1, 12}));  // last index first
-}
-
-TEST_F(ParserTest, LoopsAndOptionalSemicolonsAppendTheirRecords) {
-  enum { S = Parser_stochastic, L = Parser_logical, Start = Parser_loopStart, Test = Parser_loopTest };
-  enum { End = Parser_loopEnd, Exit = Parser_loopExit };
-  Parser_Tree* head = Compile("model m; const N = 2, M = 3; var y[N, M], mu[N], tau;\n{ for (i in 1:N) {"
-                              " for (j in 1:M) { y[i, j] ~ dnorm(mu[i], tau) } } }");
-  ASSERT_NE(head, nullptr);
-  EXPECT_EQ(Kinds(head), (std::vector<int32_t>{Start, Test, Start, Test, S, End, Exit, End, Exit}));
-  const Parser_Tree* outer = head->next->next;
-  EXPECT_EQ(outer->next->next->left, outer);  // the inner test knows the enclosing one
-  EXPECT_EQ(SymTabs_FindName("i"), nullptr);  // counters leave the table with their loop
-  for (const char* body : {"x ~ dnorm(0, 1) y <- x * 2", "x ~ dnorm(0, 1); y <- x * 2;"}) {
-    Reset();
-    head = Compile(std::string("model m; var x, y; { ") + body + " }");
-    ASSERT_NE(head, nullptr) << body;
-    EXPECT_EQ(Kinds(head), (std::vector<int32_t>{S, L})) << body;
-  }
+  EXPECT_EQ((std::vector{Graph_Own(Graph_nodes[14]), Graph_Own(Graph_nodes[16])}), (std::vector{3.0, 4.0}));
 }
 
 // Parameter lists hold the last parameter first; literals are numbered after
@@ -152,13 +129,6 @@ TEST_F(ParserTest, TreesHoldParametersLastFirstAndBindByPrecedence) {
   const Parser_Tree* link = head->next->next->next->next;
   EXPECT_EQ((std::vector{link->kind, link->right->kind, link->right->left->kind}),
             (std::vector<int32_t>{Parser_logical, Parser_inverseLogit, Scanner_plus}));
-}
-
-TEST_F(ParserTest, DataStatementsFillTheVariablesTheyName) {
-  test::WriteFile("r.dat", "1 2\n3 4\n");
-  ASSERT_NE(Compile("model m; var x[2], y[2], z[2]; data y, z in \"r.dat\"; { }"), nullptr);
-  EXPECT_EQ(Graph_Own(Graph_nodes[3]), 3.0);  // y[2] from the second row
-  EXPECT_EQ(Graph_Own(Graph_nodes[5]), 4.0);
 }
 
 }  // namespace
