@@ -39,6 +39,7 @@ TEST_F(ParamsStemTest, CommandLinesAreCheckedAndAStemNamingAFileIsNoticed) {
   Init({"wren", "-3", "run"});
   EXPECT_FALSE(Params_error);
   EXPECT_EQ(Params_numBins, -3);
+  EXPECT_EQ(Params_commandBuf, "run.buf");  // the other names show in the scenarios
 }
 
 }  // namespace
