@@ -58,11 +58,8 @@ TEST_F(ScannerTest, WhetherAWordIsAKeywordMayDependOnAParenthesisAfterIt) {
   EXPECT_EQ(Scanner_KeywordText(Scanner_semicolon), "");
 }
 
+// The model files of the scenarios hold every other token; these are the near misses.
 TEST_F(ScannerTest, PunctuationAndOperators) {
-  EXPECT_EQ(Kinds(";,:[](){}=~+-*/<-"),
-            (K{Scanner_semicolon, Scanner_comma, Scanner_colon, Scanner_lbrak, Scanner_rbrak, Scanner_lparen,
-               Scanner_rparen, Scanner_lbrace, Scanner_rbrace, Scanner_equals, Scanner_tilde, Scanner_plus,
-               Scanner_minus, Scanner_times, Scanner_slash, Scanner_becomes, Scanner_invalid}));
   EXPECT_EQ(Kinds("< -"), (K{Scanner_invalid}));
   EXPECT_EQ(Kinds("x . y"), (K{Scanner_name, Scanner_period, Scanner_name, Scanner_invalid}));
   // Comments run to the line end; one at the end of the file ends the scan.
