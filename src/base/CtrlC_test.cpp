@@ -1,7 +1,6 @@
 #include "base/CtrlC.h"
 
 #include <gtest/gtest.h>
-
 #include <csignal>
 
 #include "base/Params.h"
@@ -14,6 +13,8 @@ void (*CurrentHandler())(int) {
   return now.sa_handler;
 }
 
+// The interrupt key stops the sampler only while armed in an interactive run;
+// a background run keeps the key's usual effect throughout.
 TEST(CtrlCTest, InterruptKeyStopsTheSamplerOnlyWhileArmedInInteractiveRuns) {
   const char* interactive[] = {"wren", "20", "t"};
   InitParams(3, interactive);
@@ -28,8 +29,6 @@ TEST(CtrlCTest, InterruptKeyStopsTheSamplerOnlyWhileArmedInInteractiveRuns) {
   CtrlC_Arm();  // a new update starts without the old request
   EXPECT_FALSE(CtrlC_Abort());
   CtrlC_Disarm();
-
-  // A background run keeps the key's usual effect throughout.
   const char* background[] = {"wren", "20", "t", "t.cmd"};
   InitParams(4, background);
   CtrlC_Arm();

@@ -26,19 +26,15 @@ TEST_F(DistribTest, SupportIsTheLawsOwnNarrowedByTheBounds) {
     const char* name;
     double lower, upper;
   } cases[] = {
-      {"k", 3.0, 6.0}, {"j", 0.0, 8.0}, {"u", -1.0, 2.0}, {"z", -inf, 3.0}, {"g", 0.0, inf}, {"w", 1.5, inf},
+      {"k", 3.0, 6.0}, {"j", 0.0, 8.0}, {"u", -1.0, 5.0}, {"z", -inf, 3.0}, {"g", 0.0, inf}, {"w", 1.5, inf},
   };
+  Graph_Own(N("b")) = 5.0;  // the ends follow the parameters' current values
   for (const auto& c : cases) {
     double lower = 0.0, upper = 0.0;
     Distrib_Support(N(c.name), lower, upper);
     EXPECT_EQ(lower, c.lower) << c.name;
     EXPECT_EQ(upper, c.upper) << c.name;
   }
-  // The ends follow the parameters' current values.
-  Graph_Own(N("b")) = 5.0;
-  double lower = 0.0, upper = 0.0;
-  Distrib_Support(N("u"), lower, upper);
-  EXPECT_EQ(upper, 5.0);
 }
 
 // The sign a law's values can take, and the parameter each conjugate role
