@@ -102,29 +102,6 @@ TEST_F(ChainsTest, ComplaintsAboutTheChainsLeaveNothingCompiled) {
   }
 }
 
-// Pooled summaries read chain 1's samples, then chain 2's; the accessor gives
-// each chain's trace apart, and the update counts chain 1's sweeps.
-TEST_F(ChainsTest, UpdateSweepsEveryChainAndTheSummariesPoolThem) {
-  Run("compile(\"m.bug\", 2)\nmonitor(mu)\nupdate(50)\n");
-  ASSERT_EQ(Chain_Count(), 2) << Console();
-  EXPECT_NE(Console().find("time for    50     updates was"), std::string::npos) << Console();
-  for (int32_t k = 1; k <= 2; ++k) EXPECT_EQ(Chain_At(k).progress.iteration, 50);
-  const std::vector<std::span<const double>> traces = Monitors_ChainTraces(Node("mu"), 11, 50);
-  ASSERT_EQ(traces.size(), 2u);
-  double sum = 0.0;
-  for (const auto& t : traces) {
-    ASSERT_EQ(t.size(), 40u);
-    for (double v : t) sum += v;
-  }
-  EXPECT_FALSE(std::equal(traces[0].begin(), traces[0].end(), traces[1].begin(), traces[1].end()));
-  int32_t start = 11, end = 50, n = 0;
-  double mean, sd, median, lower, upper;
-  Monitors_CalculateStatistics(Node("mu"), start, end, mean, sd, median, lower, upper, n, 2.5, 97.5);
-  EXPECT_EQ(n, 80);
-  EXPECT_EQ(start, 11);
-  EXPECT_NEAR(mean, sum / 80.0, 1e-12);
-}
-
 // The interrupt key stops every chain; the update returns to the prompt.
 TEST_F(ChainsTest, InterruptStopsEveryChain) {
   std::atomic<bool> done{false};

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "Stats.h"
 #include "numerics/SpecFunc.h"
 
 namespace {
@@ -114,26 +115,6 @@ double ChiSquarePValue(const std::vector<double>& x, const Cells& cells) {
   return std::exp(SpecFunc_LogGammaQ(0.5 * df, 0.5 * stat));
 }
 
-// Mean within 5 standard errors of the true one, variance within 5
-// standard errors of its estimate (from the sample's fourth moment).
-void ExpectMoments(const std::vector<double>& x, double mean, double var, const std::string& what) {
-  const double n = static_cast<double>(x.size());
-  long double m = 0.0L;
-  for (double v : x) m += v;
-  m /= n;
-  long double s2 = 0.0L, s4 = 0.0L;
-  for (double v : x) {
-    const long double d = (v - m) * (v - m);
-    s2 += d;
-    s4 += d * d;
-  }
-  s2 /= n - 1.0;
-  s4 /= n;
-  EXPECT_NEAR(static_cast<double>(m), mean, 5.0 * std::sqrt(var / n)) << what << " mean";
-  EXPECT_NEAR(static_cast<double>(s2), var, 5.0 * std::sqrt(static_cast<double>(s4 - s2 * s2) / n))
-      << what << " variance";
-}
-
 // Exact log probabilities, in long double from the log-gamma function.
 long double LogBinomial(double k, double n, double p) {
   return std::lgamma(static_cast<long double>(n) + 1.0L) - std::lgamma(static_cast<long double>(k) + 1.0L) -
@@ -215,7 +196,7 @@ void ExpectExactLaw(const CountCase& c) {
   const double p = ChiSquarePValue(x, CellsOf(c.logProb, c.ratio, c.from, c.to, c.draws));
   std::printf("  %-40s chi-square p = %.4f\n", c.name.c_str(), p);
   EXPECT_GT(p, 0.001) << c.name;
-  ExpectMoments(x, c.mean, c.var, c.name);
+  test::ExpectMoments(test::IndependentMoments(x), c.mean, c.var, 5.0, c.name);
 }
 
 class RandNumCounts : public ::testing::Test {
@@ -270,8 +251,8 @@ TEST_F(RandNumCounts, MultinomialOfLargeTotalsHasItsMoments) {
     }
     for (int i = 0; i < 3; ++i) {
       const double q = p[static_cast<std::size_t>(i)];
-      ExpectMoments(cells[static_cast<std::size_t>(i)], total * q, total * q * (1.0 - q),
-                    "Multinomial cell " + std::to_string(i) + " of " + std::to_string(total));
+      test::ExpectMoments(test::IndependentMoments(cells[static_cast<std::size_t>(i)]), total * q, total * q * (1.0 - q), 5.0,
+                          "Multinomial cell " + std::to_string(i) + " of " + std::to_string(total));
     }
   }
 }
