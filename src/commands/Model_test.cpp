@@ -11,10 +11,6 @@
 #include "Pipeline.h"
 #include "base/Files.h"
 #include "commands/Chain.h"
-#include "commands/Nodes.h"
-#include "commands/Read.h"
-#include "commands/Wren0600.h"
-#include "language/SymTabs.h"
 #include "output/Monitors.h"
 
 namespace {
@@ -24,65 +20,6 @@ TEST(ModelTest, ElapsedTimeIsTheDifferenceOfClockTimes) {
       {{10, 0, 0}, {10, 1, 7}, " 00:01:07 "}, {{9, 59, 58}, {11, 0, 3}, " 01:00:05 "},
       {{23, 59, 50}, {0, 0, 10}, " 00:00:20 "}, {{12, 0, 0}, {12, 0, 0}, " 00:00:00 "}};
   for (const auto& c : cases) EXPECT_EQ(Model_ElapsedText(c.from, c.to), c.text) << c.text;
-}
-
-// The model commands count the sweeps of the record bound when they run: a
-// copy of chain 1 starts from its count and goes on alone, and iter(), save
-// and the traces of each record show its own count. Chain 1's count starts
-// at the iteration of the initial-value file, as a restart does.
-class ChainCountTest : public test::ScratchDir {
- protected:
-  // Reads the next command line up to its "(", as the command loop does.
-  static void Next() {
-    ASSERT_TRUE(Read_Open());
-    Scanner_Token t;
-    Read_Get(t);
-    Read_Get(t);
-  }
-};
-
-TEST_F(ChainCountTest, EachRecordCountsItsOwnSweeps) {
-  test::WriteFile("m.bug", "model m; var mu; inits in \"i.dat\";\n{ mu ~ dnorm(0, 1) }\n");
-  test::WriteFile("i.dat", "list(iteration = 40, mu = 0.5)\n");
-  test::WriteFile("cmds.txt",
-                  "compile(\"m.bug\")\nmonitor(mu)\nupdate(5)\nupdate(3)\niter()\nsave(\"b.res\")\niter()\nsave(\"a.res\")\n");
-  const char* argv[] = {"wren", "20", "t", "cmds.txt"};
-  ASSERT_TRUE(Wren0600_InitModules(4, argv));
-  Next();
-  Model_Compile();
-  ASSERT_FALSE(Model_error) << Console();
-  Next();
-  Nodes_Record();
-  Next();
-  Model_Update();  // chain 1: sweeps 41..45
-  const std::unique_ptr<Chain_Record> second = Chain_Copy();
-  struct FirstBoundAtEnd {
-    ~FirstBoundAtEnd() { Chain_Bind(Chain_First()); }
-  } rebind;
-  Chain_Bind(*second);
-  Next();
-  Model_Update();  // the copy: sweeps 46..48
-  struct Case {
-    Chain_Record* record;
-    int32_t iteration, first, n;
-    const char* file;
-  };
-  const Case cases[] = {{second.get(), 48, 46, 3, "b.res"}, {&Chain_First(), 45, 41, 5, "a.res"}};
-  for (const Case& c : cases) {
-    Chain_Bind(*c.record);
-    Next();
-    const std::string before = Console();
-    Model_Iter();
-    EXPECT_EQ(Console().substr(before.size()), std::to_string(c.iteration) + std::string(8, ' '));
-    Next();
-    Model_Save();
-    EXPECT_EQ(test::ReadFile(c.file).rfind("list(iteration = " + std::to_string(c.iteration) + " ", 0), 0u)
-        << c.file;
-    int32_t start = 0, end = INT32_MAX, n = 0;
-    double mean, sd, median, lower, upper;
-    Monitors_CalculateStatistics(SymTabs_FindName("mu")->firstNode, start, end, mean, sd, median, lower, upper, n, 2.5, 97.5);
-    EXPECT_EQ(std::tuple(n, start, end), std::tuple(c.n, c.first, c.iteration)) << c.file;
-  }
 }
 
 // Checkpoints are written to t.res, t.sof and t.sif (the stem of the test

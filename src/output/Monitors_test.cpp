@@ -93,21 +93,6 @@ TEST_F(MonitorsTest, SummariesByPositionOverTheRangeAsked) {
   EXPECT_EQ(S(L("b")).n, 0);  // no monitor
 }
 
-TEST_F(MonitorsTest, ValuesInARangeOfIterations) {
-  Monitors_SetMonitor(L("mu"), 3);
-  Run(1, 20);  // 3, 6, ..., 18
-  auto values = [](int32_t first, int32_t last) {
-    const std::vector<std::span<const double>> chains = Monitors_ChainTraces(L("mu"), first, last);
-    EXPECT_EQ(chains.size(), 1u);
-    return chains.empty() ? std::vector<double>{} : std::vector<double>(chains[0].begin(), chains[0].end());
-  };
-  EXPECT_EQ(values(1, INT32_MAX), (std::vector<double>{3, 6, 9, 12, 15, 18}));
-  EXPECT_EQ(values(4, 12), (std::vector<double>{6, 9, 12}));
-  EXPECT_TRUE(values(13, 14).empty());
-  EXPECT_TRUE(values(12, 4).empty());
-  EXPECT_TRUE(Monitors_ChainTraces(L("b"), 1, 20).empty());  // no monitor
-}
-
 TEST_F(MonitorsTest, PercentilesOfTracesLongerThanAQuarterMillion) {
   constexpr int32_t n = 300000;
   std::vector<int32_t> order(n);
