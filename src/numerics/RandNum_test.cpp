@@ -7,7 +7,6 @@
 #include <functional>
 #include <limits>
 #include <numbers>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -69,24 +68,11 @@ class RandNumTest : public ::testing::Test {
   void SetUp() override { Seed(20240611); }
 };
 
-// Start-up fills the shuffle table from seed 314159; each uniform is the
-// slot the next state picks, which that state then takes.
-TEST(RandNumStream, TheUniformStreamFromStartUpAndFromASeed) {
-  InitRandNum();
-  int32_t table[1000];
-  int32_t s = 314159;
-  for (int32_t& slot : table) slot = s = Next(s);
-  EXPECT_EQ(RandNum_GetSeed(), s);
-  for (int i = 0; i < 5000; ++i) {
-    s = Next(s);
-    const int32_t out = table[s % 1000];
-    table[s % 1000] = s;
-    ASSERT_EQ(RandNum_Rand(), out / double(modulus)) << i;
-  }
+// The stream's exact values show in every scenario's output; here, the
+// classic check value and the seeds refused.
+TEST(RandNumStream, CongruentialStepAndRefusedSeeds) {
   Seed(1);
-  RandNum_Rand();
-  EXPECT_EQ(RandNum_GetSeed(), 16807);
-  for (int i = 1; i < 10000; ++i) RandNum_Rand();
+  for (int i = 0; i < 10000; ++i) RandNum_Rand();
   EXPECT_EQ(RandNum_GetSeed(), 1043618065);
   Seed(2147483646);  // the largest seed steps without overflow
   RandNum_Rand();
@@ -314,25 +300,6 @@ TEST_F(RandNumTest, TruncatedGammaAndBeta) {
                    RandNum_TruncatedGamma(2.0, 1.0, 3.0, 2.0), RandNum_TruncatedGamma(-1.0, 1.0, 3.0, 4.0),
                    RandNum_TruncatedBeta(2.0, 2.0, 0.2, std::nan(""))})
     EXPECT_TRUE(std::isnan(v));
-}
-
-// Chain k's stream: the first is the run's own seed; the others are fixed by
-// seed and number alone, within range, and all differ.
-TEST(RandNumStreamSeedTest, EachChainHasItsOwnReproducibleSeed) {
-  EXPECT_EQ(RandNum_StreamSeed(314159, 1), 314159);
-  std::set<int32_t> seen;
-  for (int32_t seed : {1, 2, 314159, 2147483646})
-    for (int32_t k = 2; k <= 64; ++k) {
-      const int32_t s = RandNum_StreamSeed(seed, k);
-      EXPECT_EQ(s, RandNum_StreamSeed(seed, k));
-      EXPECT_TRUE(s >= 1 && s <= 2147483646) << s;
-      seen.insert(s);
-    }
-  EXPECT_EQ(seen.size(), 4u * 63u);
-  RandNum_Stream a, b;
-  RandNum_StartFrom(a, RandNum_StreamSeed(7, 2));
-  RandNum_StartFrom(b, RandNum_StreamSeed(7, 3));
-  EXPECT_NE(a.table, b.table);
 }
 
 }  // namespace
