@@ -22,8 +22,7 @@ TEST(ModelTest, ElapsedTimeIsTheDifferenceOfClockTimes) {
   for (const auto& c : cases) EXPECT_EQ(Model_ElapsedText(c.from, c.to), c.text) << c.text;
 }
 
-// Checkpoints are written to t.res, t.sof and t.sif (the stem of the test
-// console).
+// Checkpoints go to t.res, t.sof and t.sif (the stem of the test console).
 class CheckPointTest : public test::Pipeline {
  protected:
   void SetUp() override {
@@ -35,10 +34,7 @@ class CheckPointTest : public test::Pipeline {
     Monitors_SetMonitor(N("mu")->label, 1);
   }
   static void Run(int32_t from, int32_t to) {
-    for (int32_t it = from; it <= to; ++it) {
-      Graph_Own(N("mu")) = it * 0.25;
-      Monitors_Update(it);
-    }
+    for (int32_t it = from; it <= to; ++it) Graph_Own(N("mu")) = it * 0.25, Monitors_Update(it);
   }
 };
 
@@ -72,19 +68,12 @@ bool RunStoppedAt(int k, Work work) {
 using Snapshot = std::map<std::string, std::optional<std::string>>;
 Snapshot Take() {
   Snapshot s;
-  for (std::string name : {"t.res", "t.sof", "t.sif", "t.ckp"}) {
-    for (const std::string& n : {name, name + ".tmp"})
-      s[n] = test::Exists(n) ? std::optional(test::ReadFile(n)) : std::nullopt;
-  }
+  for (std::string name : {"t.res", "t.sof", "t.sif", "t.ckp"})
+    for (const std::string& n : {name, name + ".tmp"}) s[n] = test::Exists(n) ? std::optional(test::ReadFile(n)) : std::nullopt;
   return s;
 }
 void Restore(const Snapshot& s) {
-  for (const auto& [name, text] : s) {
-    if (text)
-      test::WriteFile(name, *text);
-    else
-      Files_Delete(name);
-  }
+  for (const auto& [name, text] : s) text ? test::WriteFile(name, *text) : Files_Delete(name);
 }
 
 // Stopped before each step of writing checkpoint 20, and then again before

@@ -215,7 +215,7 @@ TEST_F(RandNumTest, VectorAndMatrixVariates) {
     for (int e = 0; e < 9; ++e) cols[9 + e][d] = (x[e / 3] - mu[e / 3]) * (x[e % 3] - mu[e % 3]);
     for (int i = 0; i < 3; ++i) cols[18 + i][d] = x[i];
     ASSERT_TRUE(RandNum_Wishart(R, W, k, 3));
-    ASSERT_EQ(W[1], W[3]);
+    ASSERT_TRUE(W[1] == W[3] && W[5] == W[7]);
     for (int e = 0; e < 9; ++e) cols[21 + e][d] = W[e];
   }
   for (int i = 0; i < 3; ++i) {

@@ -11,14 +11,8 @@
 
 namespace {
 
-struct Stats {
-  int32_t start, end, n;
-  double mean, sd, median, lower, upper;
-};
-struct Diag {
-  int32_t start, n;
-  double mean1, sd1, mean2, sd2, Z;
-};
+struct Stats { int32_t start, end, n; double mean, sd, median, lower, upper; };
+struct Diag { int32_t start, n; double mean1, sd1, mean2, sd2, Z; };
 
 class MonitorsTest : public test::Pipeline {
  protected:
@@ -146,13 +140,11 @@ TEST_F(MonitorsTest, DiagnosticOnAKnownSequenceAndDegenerateCases) {
   EXPECT_TRUE(std::isfinite(D(L("mu"), 0).Z));  // no batches counts as one
 }
 
-// Binds the run's first record again when a test that bound another ends;
-// declared after the records it outlives none of.
+// Binds the run's first record again when a test that bound another ends.
 struct FirstBoundAtEnd {
   ~FirstBoundAtEnd() { Chain_Bind(Chain_First()); }
 };
 
-// The samples a record holds, over all its traces.
 size_t Held(const Chain_Record& record) {
   size_t n = 0;
   for (const Monitors_Trace& t : record.traces.traces) n += t.iterations.size();
@@ -160,9 +152,7 @@ size_t Held(const Chain_Record& record) {
 }
 
 // Monitors set, cleared or forgotten while one record is bound reach every
-// record that exists: a new monitor gets a trace in each, a cleared one's
-// samples are freed in each, and after InitMonitors no record shows samples
-// of the monitors before it, though the new monitors take the same places.
+// record; after InitMonitors no record shows the samples of earlier monitors.
 TEST_F(MonitorsTest, MonitorsSetOrClearedBetweenUpdatesReachEveryRecord) {
   Monitors_SetMonitor(L("mu"), 1);
   const std::unique_ptr<Chain_Record> second = Chain_Copy();
@@ -200,10 +190,7 @@ TEST_F(MonitorsTest, MonitorsSetOrClearedBetweenUpdatesReachEveryRecord) {
 
 int reads = 0;
 Graph_Proc original = nullptr;
-double CountedRead(Graph_Node* node) {
-  ++reads;
-  return original(node);
-}
+double CountedRead(Graph_Node* node) { return ++reads, original(node); }
 
 // A whole chain monitored is one read per sweep: the nodes it shares are
 // computed once, not once per monitored node.
@@ -226,10 +213,8 @@ TEST_F(MonitorsTest, AMonitoredChainIsReadOnceASweep) {
   EXPECT_EQ(S(L("f", 299), 2).mean, 2 * std::ldexp(1.0, -300) * std::ldexp(1.0, 299));
 }
 
-// With several chains registered, stats and out read chain 1's samples in
-// range and then chain 2's, as one trace; the range reported runs from the
-// least to the greatest iteration of any chain. The accessor gives each
-// chain's values apart.
+// With several chains registered the summaries pool chain 1's samples, then
+// chain 2's; the range runs over every chain's iterations.
 TEST_F(MonitorsTest, SeveralChainsArePooledInChainOrder) {
   Monitors_SetMonitor(L("mu"), 1);
   Run(1, 6);  // chain 1: 1..6
