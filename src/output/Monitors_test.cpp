@@ -7,7 +7,6 @@
 #include <tuple>
 
 #include "Pipeline.h"
-#include "commands/Chain.h"
 
 namespace {
 
@@ -140,54 +139,6 @@ TEST_F(MonitorsTest, DiagnosticOnAKnownSequenceAndDegenerateCases) {
   EXPECT_TRUE(std::isfinite(D(L("mu"), 0).Z));  // no batches counts as one
 }
 
-// Binds the run's first record again when a test that bound another ends.
-struct FirstBoundAtEnd {
-  ~FirstBoundAtEnd() { Chain_Bind(Chain_First()); }
-};
-
-size_t Held(const Chain_Record& record) {
-  size_t n = 0;
-  for (const Monitors_Trace& t : record.traces.traces) n += t.iterations.size();
-  return n;
-}
-
-// Monitors set, cleared or forgotten while one record is bound reach every
-// record; after InitMonitors no record shows the samples of earlier monitors.
-TEST_F(MonitorsTest, MonitorsSetOrClearedBetweenUpdatesReachEveryRecord) {
-  Monitors_SetMonitor(L("mu"), 1);
-  const std::unique_ptr<Chain_Record> second = Chain_Copy();
-  const FirstBoundAtEnd rebind;
-  Chain_Record* const records[] = {&Chain_First(), second.get()};
-  const auto sweep = [&](int32_t from, int32_t to) {
-    for (int k = 0; k < 2; ++k) {
-      Chain_Bind(*records[k]);
-      Graph_Own(N("c")) = 100.0 * (k + 1);
-      Run(from, to, [k](int32_t it) { return it + 1000.0 * k; });
-    }
-  };
-  sweep(1, 3);
-  Chain_Bind(Chain_First());
-  Monitors_SetMonitor(L("c"), 1);
-  Monitors_ClearMonitor(L("mu"));
-  Monitors_SetMonitor(L("mu"), 2);
-  sweep(4, 6);
-  for (int k = 0; k < 2; ++k) {
-    Chain_Bind(*records[k]);
-    const Stats c = S(L("c")), mu = S(L("mu"));
-    EXPECT_EQ(std::tuple(c.n, c.start, c.mean), std::tuple(3, 4, 100.0 * (k + 1))) << k;
-    EXPECT_EQ(std::tuple(mu.n, mu.start, mu.end, mu.mean), std::tuple(2, 4, 6, 5 + 1000.0 * k)) << k;
-    EXPECT_EQ(Held(*records[k]), 5u) << k;  // the three samples of the cleared monitor are gone
-  }
-  InitMonitors();
-  Monitors_SetMonitor(L("c"), 1);
-  for (int k = 0; k < 2; ++k) {
-    Chain_Bind(*records[k]);
-    EXPECT_EQ(S(L("c")).n, 0) << k;
-    Monitors_Update(7);
-    EXPECT_EQ(std::tuple(S(L("c")).n, Held(*records[k])), std::tuple(1, 1u)) << k;
-  }
-}
-
 int reads = 0;
 Graph_Proc original = nullptr;
 double CountedRead(Graph_Node* node) { return ++reads, original(node); }
@@ -211,30 +162,6 @@ TEST_F(MonitorsTest, AMonitoredChainIsReadOnceASweep) {
   Graph_Own(N("a")) = std::ldexp(1.0, -300);
   Monitors_Update(2);
   EXPECT_EQ(S(L("f", 299), 2).mean, 2 * std::ldexp(1.0, -300) * std::ldexp(1.0, 299));
-}
-
-// With several chains registered the summaries pool chain 1's samples, then
-// chain 2's; the range runs over every chain's iterations.
-TEST_F(MonitorsTest, SeveralChainsArePooledInChainOrder) {
-  Monitors_SetMonitor(L("mu"), 1);
-  Run(1, 6);  // chain 1: 1..6
-  const std::unique_ptr<Chain_Record> second = Chain_Copy();
-  Chain_Bind(*second);
-  Run(3, 10, [](int32_t it) { return 100.0 + it; });  // chain 2: 103..110 at iterations 3..10
-  Chain_Bind(Chain_First());
-  Monitors_SetChains({&Chain_First().traces, &second->traces});
-  const Stats s = S(L("mu"), 5, 8);
-  EXPECT_EQ(std::tuple(s.start, s.end, s.n), std::tuple(5, 8, 6));
-  EXPECT_DOUBLE_EQ(s.mean, (5 + 6 + 105 + 106 + 107 + 108) / 6.0);
-  EXPECT_EQ(s.median, 105.0);
-  EXPECT_EQ(S(L("mu"), 1).end, 10);  // no chain stores beyond the last
-  const std::vector<std::span<const double>> traces = Monitors_ChainTraces(L("mu"), 5, 8);
-  ASSERT_EQ(traces.size(), 2u);
-  EXPECT_EQ(std::vector<double>(traces[0].begin(), traces[0].end()), (std::vector<double>{5, 6}));
-  EXPECT_EQ(std::vector<double>(traces[1].begin(), traces[1].end()), (std::vector<double>{105, 106, 107, 108}));
-  EXPECT_TRUE(Monitors_ChainTraces(L("c"), 1, 10).empty());
-  Monitors_SetChains({});
-  EXPECT_EQ(S(L("mu"), 5, 8).n, 2);  // one chain again: the bound one alone
 }
 
 }  // namespace
