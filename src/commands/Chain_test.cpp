@@ -13,11 +13,7 @@ void CtrlC_Request();  // the tests' seam of the interrupt hook
 namespace {
 
 TEST(ChainFileNameTest, ChainNumberGoesBeforeTheExtensionOfTheFilesOwnName) {
-  const struct {
-    const char* name;
-    int32_t k;
-    const char* expected;
-  } cases[] = {
+  const struct { const char* name; int32_t k; const char* expected; } cases[] = {
       {"run.out", 1, "run.out"}, {"run.out", 2, "run_2.out"},          {"run.out", 12, "run_12.out"},
       {"state", 3, "state_3"},   {"dir.v2/state", 2, "dir.v2/state_2"}, {"a/b.c.res", 4, "a/b.c_4.res"},
       {".hidden", 2, ".hidden_2"}, {"d/.rc", 2, "d/.rc_2"},

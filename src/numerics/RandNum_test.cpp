@@ -110,11 +110,7 @@ TEST_F(RandNumTest, MeansAndVariancesOfEveryLaw) {
   const double pi2 = std::numbers::pi * std::numbers::pi, g15 = std::tgamma(1.5), s2 = 0.25;
   const double z3 = 1.2020569032 / 1.0823232337, z2 = 1.6449340668 / 1.0823232337;  // zeta ratios
   const struct {
-    const char* name;
-    std::function<double()> draw;
-    double mean, var;
-    int n = N;
-    bool unit = false;  // strictly inside (0, 1)
+    const char* name; std::function<double()> draw; double mean, var; int n = N; bool insideUnit = false;
   } laws[] = {
       {"Rand", RandNum_Rand, 0.5, 1.0 / 12.0, N, true},
       {"Uniform", [] { return RandNum_Uniform(-1.0, 3.0); }, 1.0, 16.0 / 12.0},
@@ -148,7 +144,7 @@ TEST_F(RandNumTest, MeansAndVariancesOfEveryLaw) {
   };
   for (const auto& law : laws) {
     const std::vector<double> x = Sample(law.n, law.draw);
-    for (double v : x) ASSERT_TRUE(!law.unit || (v > 0.0 && v < 1.0)) << law.name << " " << v;
+    for (double v : x) ASSERT_TRUE(!law.insideUnit || (v > 0.0 && v < 1.0)) << law.name << " " << v;
     Expect(x, law.mean, law.var, law.name);
   }
 }
@@ -162,11 +158,7 @@ TEST_F(RandNumTest, Tails) {
     return std::pair{a >= 0 ? r : -r, 1.0 + b * r - r * r};
   };
   const struct {
-    const char* name;
-    std::function<double()> draw;
-    double a;
-    bool above;
-    std::pair<double, double> moments;
+    const char* name; std::function<double()> draw; double a; bool above; std::pair<double, double> moments;
   } cases[] = {
       {"normal above 2", [] { return RandNum_StandardNormalTail(2.0); }, 2.0, true, normal(2.0)},
       {"normal above 0.5", [] { return RandNum_StandardNormalTail(0.5); }, 0.5, true, normal(0.5)},
@@ -264,11 +256,7 @@ TEST_F(RandNumTest, TruncatedGammaAndBeta) {
   };
   const double c = 1e-12, r = 1e-20, q = std::sqrt(2.0) - 1.0, m = (std::pow(2.0, 1.5) - 1.0) / (3.0 * q);
   const struct {
-    const char* name;
-    std::function<double()> draw;
-    double lo, hi;
-    std::pair<double, double> moments;
-    int uniforms = 4;  // at most, a draw
+    const char* name; std::function<double()> draw; double lo, hi; std::pair<double, double> moments; int maxUniforms = 4;
   } cases[] = {
       {"gamma(2, 1) in [0.5, 3]", [] { return RandNum_TruncatedGamma(2.0, 1.0, 0.5, 3.0); }, 0.5, 3.0, Moments(gamma(2.0, 1.0, 0.5), 0.5, 3.0), 100},
       {"beta(13, 11) in [0.5, 0.9]", [] { return RandNum_TruncatedBeta(13.0, 11.0, 0.5, 0.9); }, 0.5, 0.9, Moments(beta(13.0, 11.0, 0.5), 0.5, 0.9), 100},
@@ -292,7 +280,7 @@ TEST_F(RandNumTest, TruncatedGammaAndBeta) {
     std::vector<double> x;
     for (int i = 0; i < draws; ++i) uniforms += DrawsBy([&] { x.push_back(k.draw()); });
     for (double v : x) ASSERT_TRUE(v >= k.lo && v <= k.hi) << k.name << " " << v;
-    EXPECT_LE(uniforms, k.uniforms * draws) << k.name;
+    EXPECT_LE(uniforms, k.maxUniforms * draws) << k.name;
     Expect(x, k.moments.first, k.moments.second, k.name);
   }
   // Bounds that hold nothing, and parameters out of range, give no number.

@@ -39,12 +39,7 @@ TEST(ConvergeTest, AgreesWithTheReferenceFigures) {
   for (size_t i = 0; i < drifting.size(); ++i) drifting[i] += 0.01 * static_cast<double>(i);
   for (double& v : ties) v = std::floor(v / 2);
   for (double& v : wide) v *= 4;
-  const struct {
-    const char* what;
-    Chains chains;
-    double rHat, bulk, tail, mcse;
-    size_t draws;
-  } cases[] = {
+  const struct { const char* what; Chains chains; double rHat, bulk, tail, mcse; size_t draws; } cases[] = {
       {"one iid chain", {Congruential(0, 400, 1)}, 0.99848425945482755, 375.51838699112528, 402.5572696618205,
        0.050680478486233749, 400},
       {"one sticky chain", {Congruential(0.95, 500, 2)}, 1.11693689238444, 16.744744973798674, 40.597115132275768,
@@ -73,11 +68,7 @@ TEST(ConvergeTest, AgreesWithTheReferenceFigures) {
 }
 
 TEST(ConvergeTest, UndefinedFiguresAreNaN) {
-  struct Case {
-    const char* what;
-    Chains chains;
-    bool rHat, ess, mcse;  // which figures are defined
-  };
+  struct Case { const char* what; Chains chains; bool rHat, ess, mcse; };  // which figures are defined
   Trace withInf = Congruential(0, 50, 51);
   withInf[20] = std::numeric_limits<double>::infinity();
   Trace alternating;
