@@ -10,6 +10,8 @@
 
 namespace {
 
+// Trace and index files, their write failures and chains pooled are shown by
+// the scenarios (stats_files, long_index_names, write_failure_*, chains_*).
 struct Stats { int32_t start, end, n; double mean, sd, median, lower, upper; };
 struct Diag { int32_t start, n; double mean1, sd1, mean2, sd2, Z; };
 
