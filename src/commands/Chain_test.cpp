@@ -4,33 +4,26 @@
 #include <chrono>
 #include <string>
 #include <thread>
-#include <tuple>
-#include <vector>
 
 #include "TestSupport.h"
 #include "commands/Wren0600.h"
-#include "language/SymTabs.h"
-#include "output/Monitors.h"
 
 void CtrlC_Request();  // the tests' seam of the interrupt hook
 
 namespace {
 
 TEST(ChainFileNameTest, ChainNumberGoesBeforeTheExtensionOfTheFilesOwnName) {
-  const struct {
-    const char* name;
-    int32_t k;
-    const char* expected;
-  } cases[] = {
-      {"run.out", 1, "run.out"},          {"run.out", 2, "run_2.out"},
-      {"run.out", 12, "run_12.out"},      {"state", 3, "state_3"},
-      {"dir.v2/state", 2, "dir.v2/state_2"}, {"a/b.c.res", 4, "a/b.c_4.res"},
-      {".hidden", 2, ".hidden_2"},        {"d/.rc", 2, "d/.rc_2"},
+  const struct { const char* name; int32_t k; const char* expected; } cases[] = {
+      {"run.out", 1, "run.out"}, {"run.out", 2, "run_2.out"},          {"run.out", 12, "run_12.out"},
+      {"state", 3, "state_3"},   {"dir.v2/state", 2, "dir.v2/state_2"}, {"a/b.c.res", 4, "a/b.c_4.res"},
+      {".hidden", 2, ".hidden_2"}, {"d/.rc", 2, "d/.rc_2"},
   };
   for (const auto& c : cases) EXPECT_EQ(Chain_FileName(c.name, c.k), c.expected) << c.name << " " << c.k;
 }
 
-// Runs a command file through the command loop in this process.
+// Runs a command file through the command loop in this process. Complaints
+// about the chains, their starting values and save are in the scenario
+// session_chain_commands.
 class ChainsTest : public test::ScratchDir {
  protected:
   void SetUp() override {
@@ -51,79 +44,7 @@ class ChainsTest : public test::ScratchDir {
     ASSERT_TRUE(Wren0600_InitModules(4, argv));
     WrenLoop();
   }
-  static int32_t Node(const char* name) { return SymTabs_FindName(name)->firstNode; }
-  // Chain k's current value of a node.
-  static double Value(int32_t k, const char* name) {
-    return Chain_At(k).values[static_cast<size_t>(Graph_nodes[static_cast<size_t>(Node(name))]->slot)];
-  }
 };
-
-// Chain 1 keeps the model's initial values; a chain with a file takes the
-// values it gives and draws the rest; a chain without one draws everything.
-// The same run repeated starts every chain alike; a seed in a chain's file
-// is that chain's alone.
-TEST_F(ChainsTest, EachChainStartsFromItsOwnValuesAndStream) {
-  struct Start {
-    double mu2, tau2, mu3, tau3;
-  };
-  const auto start = [this](int seed) {
-    test::WriteFile("c2.dat", "list(mu = 40, seed = " + std::to_string(seed) + ")\n");
-    Run("compile(\"m.bug\", 3, \"c2.dat\")\n");
-    EXPECT_EQ(Chain_Count(), 3) << Console();
-    EXPECT_EQ(Value(1, "mu"), 0.0);
-    EXPECT_EQ(Value(1, "tau"), 1.0);
-    // The data are every chain's.
-    EXPECT_EQ(Chain_At(3).values[static_cast<size_t>(Graph_nodes[static_cast<size_t>(Node("x") + 2)]->slot)], 2.0);
-    return Start{Value(2, "mu"), Value(2, "tau"), Value(3, "mu"), Value(3, "tau")};
-  };
-  const Start a = start(4242), again = start(4242), other = start(4243);
-  EXPECT_EQ(a.mu2, 40.0);
-  EXPECT_NE(a.tau2, 1.0);
-  EXPECT_NE(a.mu3, 0.0);
-  EXPECT_NE(a.tau3, a.tau2);
-  EXPECT_EQ(std::tie(again.tau2, again.mu3, again.tau3), std::tie(a.tau2, a.mu3, a.tau3));
-  EXPECT_NE(other.tau2, a.tau2);
-  EXPECT_EQ(std::tie(other.mu3, other.tau3), std::tie(a.mu3, a.tau3));
-}
-
-TEST_F(ChainsTest, ComplaintsAboutTheChainsLeaveNothingCompiled) {
-  const char* commands[] = {
-      "compile(\"m.bug\", 0)\n",          "compile(\"m.bug\", 65)\n",
-      "compile(\"m.bug\", 2, \"c2.dat\", \"c3.dat\")\n", "compile(\"m.bug\", 2, \"missing.dat\")\n",
-      "compile(\"m.bug\", 2, 5)\n",       "compile(\"m.bug\", 2 x\n",
-  };
-  test::WriteFile("c2.dat", "list(mu = 1)\n");
-  test::WriteFile("c3.dat", "list(mu = 2)\n");
-  for (const char* c : commands) {
-    Run(std::string(c) + "update(1)\n");
-    const std::string log = Console();
-    EXPECT_NE(log.find("No model compiled yet"), std::string::npos) << log;
-    EXPECT_EQ(Chain_Count(), 1) << c;
-  }
-}
-
-// Pooled summaries read chain 1's samples, then chain 2's; the accessor gives
-// each chain's trace apart, and the update counts chain 1's sweeps.
-TEST_F(ChainsTest, UpdateSweepsEveryChainAndTheSummariesPoolThem) {
-  Run("compile(\"m.bug\", 2)\nmonitor(mu)\nupdate(50)\n");
-  ASSERT_EQ(Chain_Count(), 2) << Console();
-  EXPECT_NE(Console().find("time for    50     updates was"), std::string::npos) << Console();
-  for (int32_t k = 1; k <= 2; ++k) EXPECT_EQ(Chain_At(k).progress.iteration, 50);
-  const std::vector<std::span<const double>> traces = Monitors_ChainTraces(Node("mu"), 11, 50);
-  ASSERT_EQ(traces.size(), 2u);
-  double sum = 0.0;
-  for (const auto& t : traces) {
-    ASSERT_EQ(t.size(), 40u);
-    for (double v : t) sum += v;
-  }
-  EXPECT_FALSE(std::equal(traces[0].begin(), traces[0].end(), traces[1].begin(), traces[1].end()));
-  int32_t start = 11, end = 50, n = 0;
-  double mean, sd, median, lower, upper;
-  Monitors_CalculateStatistics(Node("mu"), start, end, mean, sd, median, lower, upper, n, 2.5, 97.5);
-  EXPECT_EQ(n, 80);
-  EXPECT_EQ(start, 11);
-  EXPECT_NEAR(mean, sum / 80.0, 1e-12);
-}
 
 // The interrupt key stops every chain; the update returns to the prompt.
 TEST_F(ChainsTest, InterruptStopsEveryChain) {
@@ -140,21 +61,6 @@ TEST_F(ChainsTest, InterruptStopsEveryChain) {
   ASSERT_EQ(Chain_Count(), 2) << Console();
   for (int32_t k = 1; k <= 2; ++k) EXPECT_LT(Chain_At(k).progress.iteration, 100000000);
   EXPECT_FALSE(Model_error);
-}
-
-// save writes chain k's state beside chain 1's, and refuses a name that
-// would overwrite a file some chain of the run writes or started from.
-TEST_F(ChainsTest, SaveKeepsEveryChainAndRefusesEveryChainsFiles) {
-  test::WriteFile("c2.dat", "list(mu = 40)\n");
-  Run("compile(\"m.bug\", 3, \"c2.dat\")\nupdate(5)\nsave(\"s.txt\")\nsave(\"t_3.out\")\nsave(\"c2.dat\")\n"
-      "save(\"t_2.res\")\n");
-  for (const char* f : {"s.txt", "s_2.txt", "s_3.txt"})
-    EXPECT_EQ(test::ReadFile(f).rfind("list(iteration = 5 ", 0), 0u) << f;
-  EXPECT_NE(test::ReadFile("s_2.txt"), test::ReadFile("s_3.txt"));
-  const std::string log = Console();
-  for (const char* f : {"t_3.out", "c2.dat", "t_2.res"})
-    EXPECT_NE(log.find(std::string("File ") + f + " is in use by the run"), std::string::npos) << f << log;
-  EXPECT_EQ(test::ReadFile("c2.dat"), "list(mu = 40)\n");
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "commands/Model.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,166 +11,32 @@
 #include "Pipeline.h"
 #include "base/Files.h"
 #include "commands/Chain.h"
-#include "commands/Nodes.h"
-#include "commands/Read.h"
-#include "commands/Wren0600.h"
-#include "language/SymTabs.h"
 #include "output/Monitors.h"
 
 namespace {
 
 TEST(ModelTest, ElapsedTimeIsTheDifferenceOfClockTimes) {
-  EXPECT_EQ(Model_ElapsedText({10, 0, 0}, {10, 1, 7}), " 00:01:07 ");
-  EXPECT_EQ(Model_ElapsedText({9, 59, 58}, {11, 0, 3}), " 01:00:05 ");
-  EXPECT_EQ(Model_ElapsedText({23, 59, 50}, {0, 0, 10}), " 00:00:20 ");
-  EXPECT_EQ(Model_ElapsedText({12, 0, 0}, {12, 0, 0}), " 00:00:00 ");
+  const struct { Model_Clock from, to; const char* text; } cases[] = {
+      {{10, 0, 0}, {10, 1, 7}, " 00:01:07 "}, {{9, 59, 58}, {11, 0, 3}, " 01:00:05 "},
+      {{23, 59, 50}, {0, 0, 10}, " 00:00:20 "}, {{12, 0, 0}, {12, 0, 0}, " 00:00:00 "}};
+  for (const auto& c : cases) EXPECT_EQ(Model_ElapsedText(c.from, c.to), c.text) << c.text;
 }
 
-// The model commands count the sweeps of the record bound when they run: a
-// copy of chain 1 starts from its count and goes on alone, and iter(), save
-// and the traces of each record show its own count. Chain 1's count starts
-// at the iteration of the initial-value file, as a restart does.
-class ChainCountTest : public test::ScratchDir {
- protected:
-  // Reads the next command line up to its "(", as the command loop does.
-  static void Next() {
-    ASSERT_TRUE(Read_Open());
-    Scanner_Token t;
-    Read_Get(t);
-    Read_Get(t);
-  }
-};
-
-TEST_F(ChainCountTest, EachRecordCountsItsOwnSweeps) {
-  test::WriteFile("m.bug", "model m; var mu; inits in \"i.dat\";\n{ mu ~ dnorm(0, 1) }\n");
-  test::WriteFile("i.dat", "list(iteration = 40, mu = 0.5)\n");
-  test::WriteFile("cmds.txt",
-                  "compile(\"m.bug\")\nmonitor(mu)\nupdate(5)\nupdate(3)\niter()\nsave(\"b.res\")\niter()\nsave(\"a.res\")\n");
-  const char* argv[] = {"wren", "20", "t", "cmds.txt"};
-  ASSERT_TRUE(Wren0600_InitModules(4, argv));
-  Next();
-  Model_Compile();
-  ASSERT_FALSE(Model_error) << Console();
-  Next();
-  Nodes_Record();
-  Next();
-  Model_Update();  // chain 1: sweeps 41..45
-  const std::unique_ptr<Chain_Record> second = Chain_Copy();
-  struct FirstBoundAtEnd {
-    ~FirstBoundAtEnd() { Chain_Bind(Chain_First()); }
-  } rebind;
-  Chain_Bind(*second);
-  Next();
-  Model_Update();  // the copy: sweeps 46..48
-  struct Case {
-    Chain_Record* record;
-    int32_t iteration, first, n;
-    const char* file;
-  };
-  const Case cases[] = {{second.get(), 48, 46, 3, "b.res"}, {&Chain_First(), 45, 41, 5, "a.res"}};
-  for (const Case& c : cases) {
-    Chain_Bind(*c.record);
-    Next();
-    const std::string before = Console();
-    Model_Iter();
-    EXPECT_EQ(Console().substr(before.size()), std::to_string(c.iteration) + std::string(8, ' '));
-    Next();
-    Model_Save();
-    EXPECT_EQ(test::ReadFile(c.file).rfind("list(iteration = " + std::to_string(c.iteration) + " ", 0), 0u)
-        << c.file;
-    int32_t start = 0, end = INT32_MAX, n = 0;
-    double mean, sd, median, lower, upper;
-    Monitors_CalculateStatistics(SymTabs_FindName("mu")->firstNode, start, end, mean, sd, median, lower, upper, n, 2.5, 97.5);
-    EXPECT_EQ(std::tuple(n, start, end), std::tuple(c.n, c.first, c.iteration)) << c.file;
-  }
-}
-
-// Checkpoints are written to t.res, t.sof and t.sif (the stem of the test
-// console).
+// Checkpoints go to t.res, t.sof and t.sif (the stem of the test console).
 class CheckPointTest : public test::Pipeline {
  protected:
   void SetUp() override {
     Pipeline::SetUp();
     InitMonitors();
-    // Four hundred unknowns make a state file of about 9 KB.
-    ASSERT_TRUE(Build("var mu, x[400]; { mu ~ dnorm(0, 1) for (i in 1:400) { x[i] ~ dnorm(mu, 1) } }", "",
+    ASSERT_TRUE(Build("var mu, x[4]; { mu ~ dnorm(0, 1) for (i in 1:4) { x[i] ~ dnorm(mu, 1) } }", "",
                       "list(mu = 0.5)"))
         << Console();
     Monitors_SetMonitor(N("mu")->label, 1);
   }
   static void Run(int32_t from, int32_t to) {
-    for (int32_t it = from; it <= to; ++it) {
-      Graph_Own(N("mu")) = it * 0.25;
-      Monitors_Update(it);
-    }
-  }
-  // The three files of a checkpoint, in one string.
-  static std::string Files() {
-    return test::ReadFile("t.res") + "|" + test::ReadFile("t.sof") + "|" + test::ReadFile("t.sif");
-  }
-  static bool NoTemporaryFiles() {
-    return !test::Exists("t.res.tmp") && !test::Exists("t.sof.tmp") && !test::Exists("t.sif.tmp");
+    for (int32_t it = from; it <= to; ++it) Graph_Own(N("mu")) = it * 0.25, Monitors_Update(it);
   }
 };
-
-TEST_F(CheckPointTest, WritesTheStateAndTheTracesOfOneIteration) {
-  Run(1, 10);
-  EXPECT_TRUE(Model_WriteCheckPoint(10));
-  EXPECT_EQ(test::ReadFile("t.res").rfind("list(iteration = 10 ", 0), 0u);
-  const std::string samples = test::ReadFile("t.sof");
-  EXPECT_EQ(std::count(samples.begin(), samples.end(), '\n'), 10);
-  EXPECT_EQ(test::ReadFile("t.sif"), "mu" + std::string(18, ' ') + "1              10             \n");
-  EXPECT_TRUE(NoTemporaryFiles());
-}
-
-// The state fits under the limit and the traces do not: writing the state
-// alone would pair a new state with the traces of the checkpoint before.
-TEST_F(CheckPointTest, TracesThatCannotBeWrittenKeepTheWholePreviousCheckpoint) {
-  Run(1, 10);
-  ASSERT_TRUE(Model_WriteCheckPoint(10));
-  const std::string previous = Files();
-  Run(11, 3000);  // 75 KB of samples
-  {
-    test::FileSizeLimit limit(16384);
-    EXPECT_FALSE(Model_WriteCheckPoint(3000));
-  }
-  EXPECT_EQ(Files(), previous);
-  EXPECT_TRUE(Says("\nCheckpoint at iteration 3000 not written: could not write t.sof; the previous checkpoint "
-                   "is kept."))
-      << Console();
-  EXPECT_TRUE(NoTemporaryFiles());
-  EXPECT_TRUE(Model_WriteCheckPoint(3000));  // room again
-  EXPECT_EQ(test::ReadFile("t.res").rfind("list(iteration = 3000 ", 0), 0u);
-}
-
-TEST_F(CheckPointTest, AStateThatCannotBeWrittenKeepsTheTracesToo) {
-  Run(1, 10);
-  ASSERT_TRUE(Model_WriteCheckPoint(10));
-  const std::string previous = Files();
-  Run(11, 20);
-  {
-    test::FileSizeLimit limit(4096);
-    EXPECT_FALSE(Model_WriteCheckPoint(20));
-  }
-  EXPECT_EQ(Files(), previous);
-  EXPECT_TRUE(Says("Checkpoint at iteration 20 not written: could not write t.res;")) << Console();
-  EXPECT_TRUE(NoTemporaryFiles());
-}
-
-TEST_F(CheckPointTest, AnUnwritableDirectoryKeepsThePreviousCheckpoint) {
-  if (!test::PermissionsBind()) GTEST_SKIP() << "directory permissions do not bind this user";
-  Run(1, 10);
-  ASSERT_TRUE(Model_WriteCheckPoint(10));
-  const std::string previous = Files();
-  Run(11, 20);
-  // The log is open already and goes on; nothing new can be made here.
-  ASSERT_EQ(chmod(".", 0555), 0);
-  const bool written = Model_WriteCheckPoint(20);
-  chmod(".", 0755);
-  EXPECT_FALSE(written);
-  EXPECT_EQ(Files(), previous);
-  EXPECT_TRUE(Says("Checkpoint at iteration 20 not written: could not write t.sof, t.sif, t.res;")) << Console();
-}
 
 // A process stopped before a chosen step that changes the file system, as a
 // kill or a power loss would stop it there.
@@ -203,19 +68,12 @@ bool RunStoppedAt(int k, Work work) {
 using Snapshot = std::map<std::string, std::optional<std::string>>;
 Snapshot Take() {
   Snapshot s;
-  for (std::string name : {"t.res", "t.sof", "t.sif", "t.ckp"}) {
-    for (const std::string& n : {name, name + ".tmp"})
-      s[n] = test::Exists(n) ? std::optional(test::ReadFile(n)) : std::nullopt;
-  }
+  for (std::string name : {"t.res", "t.sof", "t.sif", "t.ckp"})
+    for (const std::string& n : {name, name + ".tmp"}) s[n] = test::Exists(n) ? std::optional(test::ReadFile(n)) : std::nullopt;
   return s;
 }
 void Restore(const Snapshot& s) {
-  for (const auto& [name, text] : s) {
-    if (text)
-      test::WriteFile(name, *text);
-    else
-      Files_Delete(name);
-  }
+  for (const auto& [name, text] : s) text ? test::WriteFile(name, *text) : Files_Delete(name);
 }
 
 // Stopped before each step of writing checkpoint 20, and then again before

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <random>
 #include <vector>
 
 namespace {
@@ -18,282 +17,68 @@ Converge_Summary Summarise(const Chains& chains) {
   return Converge_Summarise(spans);
 }
 
-// ---------------------------------------------------------------------------
-// A plain reference of the same figures: direct sums instead of transforms,
-// ranks by counting, normal quantiles by bisection, and the monotone
-// sequence as a running minimum of pair sums. Quadratic, so only for short
-// traces.
-
-struct Ref {
-  Chains cols;  // the split chains
-  size_t n() const { return cols.front().size(); }
-};
-
-Ref RefSplit(const Chains& chains) {
-  Ref r;
-  for (const Trace& c : chains) {
-    const size_t h = c.size() / 2;
-    r.cols.emplace_back(c.begin(), c.begin() + static_cast<long>(h));
-    r.cols.emplace_back(c.end() - static_cast<long>(h), c.end());
-  }
-  return r;
-}
-
-double RefMean(const Trace& x) {
-  double s = 0;
-  for (double v : x) s += v;
-  return s / static_cast<double>(x.size());
-}
-
-double RefVar(const Trace& x) {
-  const double m = RefMean(x);
-  double s = 0;
-  for (double v : x) s += (v - m) * (v - m);
-  return s / static_cast<double>(x.size() - 1);
-}
-
-Trace RefPool(const Chains& c) {
-  Trace all;
-  for (const Trace& t : c) all.insert(all.end(), t.begin(), t.end());
-  return all;
-}
-
-double RefPhiInverse(double p) {
-  double lo = -40, hi = 40;
-  for (int i = 0; i < 200; ++i) {
-    const double mid = 0.5 * (lo + hi);
-    (0.5 * std::erfc(-mid / std::sqrt(2.0)) < p ? lo : hi) = mid;
-  }
-  return 0.5 * (lo + hi);
-}
-
-Ref RefRankNormal(const Ref& r) {
-  const Trace all = RefPool(r.cols);
-  const double s = static_cast<double>(all.size());
-  Ref z = r;
-  for (Trace& col : z.cols) {
-    for (double& v : col) {
-      double less = 0, same = 0;
-      for (double w : all) {
-        less += w < v;
-        same += w == v;
-      }
-      const double rank = less + (same + 1) / 2;
-      v = RefPhiInverse((rank - 0.375) / (s + 0.25));
-    }
-  }
-  return z;
-}
-
-double RefQuantile(Trace v, double p) {
-  std::sort(v.begin(), v.end());
-  const double h = (static_cast<double>(v.size()) - 1) * p;
-  const double lo = std::floor(h);
-  const size_t i = static_cast<size_t>(lo);
-  return i + 1 < v.size() ? v[i] * (1 - (h - lo)) + v[i + 1] * (h - lo) : v.back();
-}
-
-double RefRHat(const Ref& r) {
-  const double n = static_cast<double>(r.n());
-  Trace means;
-  double w = 0;
-  for (const Trace& c : r.cols) {
-    means.push_back(RefMean(c));
-    w += RefVar(c);
-  }
-  w /= static_cast<double>(r.cols.size());
-  const double b = n * RefVar(means);
-  return std::sqrt(((n - 1) / n * w + b / n) / w);
-}
-
-double RefEss(const Ref& r) {
-  const size_t n = r.n();
-  const double m = static_cast<double>(r.cols.size());
-  Trace means;
-  for (const Trace& c : r.cols) means.push_back(RefMean(c));
-  double w = 0;
-  for (const Trace& c : r.cols) w += RefVar(c);
-  w /= m;
-  const double varPlus = (n - 1.0) / n * w + RefVar(means);
-  auto rho = [&](size_t t) {
-    if (t == 0) return 1.0;
-    double acov = 0;
-    for (size_t c = 0; c < r.cols.size(); ++c)
-      for (size_t i = 0; i + t < n; ++i) acov += (r.cols[c][i] - means[c]) * (r.cols[c][i + t] - means[c]);
-    acov /= m * static_cast<double>(n);
-    return 1 - (w - acov) / varPlus;
-  };
-  // The first even lag whose pair sum is not positive, or where the traces
-  // run out.
-  size_t maxT = 0;
-  while (maxT + 5 < n && rho(maxT) + rho(maxT + 1) > 0) maxT += 2;
-  double sum = 0, previous = std::numeric_limits<double>::infinity();
-  for (size_t t = 0; t < maxT; t += 2) {
-    previous = std::min(previous, rho(t) + rho(t + 1));
-    sum += previous;
-  }
-  const double even = rho(maxT);
-  const double last = maxT == 0 || even + rho(maxT + 1) >= 0 || even > 0 ? even : 0.0;
-  const double s = m * static_cast<double>(n);
-  return s / std::max(-1 + 2 * sum + last, 1 / std::log10(s));
-}
-
-Converge_Summary Reference(const Chains& chains) {
-  const Trace all = RefPool(chains);
-  const Ref split = RefSplit(chains);
-  const double median = RefQuantile(all, 0.5);
-  Ref folded = split;
-  for (Trace& c : folded.cols)
-    for (double& v : c) v = std::fabs(v - median);
-  auto indicator = [&](double q) {
-    Ref i = split;
-    for (Trace& c : i.cols)
-      for (double& v : c) v = v <= q;
-    return RefEss(i);
-  };
-  const Ref z = RefRankNormal(split);
-  return {std::max(RefRHat(z), RefRHat(RefRankNormal(folded))), RefEss(z),
-          std::min(indicator(RefQuantile(all, 0.05)), indicator(RefQuantile(all, 0.95))),
-          std::sqrt(RefVar(all) / RefEss(split)), all.size()};
-}
-
-// ---------------------------------------------------------------------------
-
-// An AR(1) trace x[i] = mu + phi (x[i-1] - mu) + e[i], e standard normal,
-// started from its stationary distribution.
-Trace Ar1(double phi, size_t n, uint64_t seed, double mu = 0, double scale = 1) {
-  std::mt19937_64 g(seed);
-  std::normal_distribution<double> e(0, 1);
-  Trace x(n);
-  double v = e(g) / std::sqrt(1 - phi * phi);
-  for (size_t i = 0; i < n; ++i) {
-    x[i] = mu + scale * v;
-    v = phi * v + e(g);
+// A portable stream (16807 s mod 2^31 - 1, exact in doubles), twelve
+// uniforms less 6 as the innovation of an AR(1) started at 0, plus a shift.
+Trace Congruential(double phi, int n, double seed, double shift = 0) {
+  double s = seed, v = 0;
+  Trace x;
+  for (int i = 0; i < n; ++i) {
+    double e = 0;
+    for (int k = 0; k < 12; ++k) e += (s = std::fmod(16807 * s, 2147483647.0)) / 2147483647.0;
+    v = phi * v + (e - 6);
+    x.push_back(v + shift);
   }
   return x;
 }
 
-TEST(ConvergeTest, AgreesWithThePlainReference) {
-  struct Case {
-    const char* what;
-    Chains chains;
-  };
-  Trace drifting = Ar1(0.6, 301, 7);
+// Figures a plain quadratic reference (direct sums, ranks by counting,
+// quantiles by bisection, the monotone sequence as a running minimum) gave
+// for these traces, to 1e-13; the chain of 13 draws is cut to 12.
+TEST(ConvergeTest, AgreesWithTheReferenceFigures) {
+  Trace drifting = Congruential(0.6, 301, 7), ties = Congruential(0.3, 400, 11), wide = Congruential(0.2, 250, 9);
   for (size_t i = 0; i < drifting.size(); ++i) drifting[i] += 0.01 * static_cast<double>(i);
-  Trace counts;
-  std::mt19937_64 g(3);
-  std::poisson_distribution<int> pois(2.0);
-  for (int i = 0; i < 400; ++i) counts.push_back(pois(g));
-  const Case cases[] = {
-      {"one iid chain", {Ar1(0, 400, 1)}},
-      {"one sticky chain", {Ar1(0.95, 500, 2)}},
-      {"one antithetic chain", {Ar1(-0.7, 300, 3)}},
-      {"one drifting chain of odd length", {drifting}},
-      {"three chains, one shifted", {Ar1(0.5, 200, 4), Ar1(0.5, 200, 5), Ar1(0.5, 200, 6, 1.5)}},
-      {"two chains of different spread", {Ar1(0.2, 250, 8), Ar1(0.2, 250, 9, 0, 4)}},
-      {"counts with many ties", {counts}},
-      {"shortest chains computed", {Ar1(0.3, 12, 10), Ar1(0.3, 13, 11)}},
+  for (double& v : ties) v = std::floor(v / 2);
+  for (double& v : wide) v *= 4;
+  const struct { const char* what; Chains chains; double rHat, bulk, tail, mcse; size_t draws; } cases[] = {
+      {"one iid chain", {Congruential(0, 400, 1)}, 0.99848425945482755, 375.51838699112528, 402.5572696618205,
+       0.050680478486233749, 400},
+      {"one sticky chain", {Congruential(0.95, 500, 2)}, 1.11693689238444, 16.744744973798674, 40.597115132275768,
+       0.72230740084726242, 500},
+      {"one antithetic chain", {Congruential(-0.7, 300, 3)}, 0.99734167082854031, 743.13637641589878,
+       190.69398283645072, 0.046740049715798343, 300},
+      {"one drifting chain of odd length", {drifting}, 1.1602983569551935, 5.0448358837674387, 59.265463263317791,
+       0.67012763395561836, 301},
+      {"three chains, one shifted", {Congruential(0.5, 200, 4), Congruential(0.5, 200, 5), Congruential(0.5, 200, 6, 1.5)},
+       1.2090079916914815, 11.679453051298784, 230.23571648175565, 0.3860869076556489, 600},
+      {"two chains of different spread", {Congruential(0.2, 250, 8), wide}, 1.3497443734465853, 319.30764036454377,
+       203.96946266147125, 0.17383600042057618, 500},
+      {"counts with many ties", {ties}, 0.99779553669408616, 253.95476491422301, 216.14106030310612,
+       0.038909796835455888, 400},
+      {"shortest chains computed", {Congruential(0.3, 12, 31), Congruential(0.3, 13, 33)}, 1.1549414359912655,
+       23.596429944468699, 29.142857142857135, 0.22122786577694781, 24},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const Converge_Summary got = Summarise(c.chains);
-    // The reference has no cutting of unequal chains.
-    Chains equal = c.chains;
-    size_t length = equal.front().size();
-    for (const Trace& t : equal) length = std::min(length, t.size());
-    for (Trace& t : equal) t.resize(length);
-    const Converge_Summary want = Reference(equal);
-    EXPECT_NEAR(got.rHat, want.rHat, 1e-9 * want.rHat);
-    EXPECT_NEAR(got.bulkEss, want.bulkEss, 1e-8 * want.bulkEss);
-    EXPECT_NEAR(got.tailEss, want.tailEss, 1e-8 * want.tailEss);
-    EXPECT_NEAR(got.mcseMean, want.mcseMean, 1e-9 * want.mcseMean);
-    EXPECT_EQ(got.draws, want.draws);
+  for (const auto& c : cases) {
+    const Converge_Summary s = Summarise(c.chains);
+    EXPECT_NEAR(s.rHat, c.rHat, 1e-12 * c.rHat) << c.what;
+    EXPECT_NEAR(s.bulkEss, c.bulk, 1e-12 * c.bulk) << c.what;
+    EXPECT_NEAR(s.tailEss, c.tail, 1e-12 * c.tail) << c.what;
+    EXPECT_NEAR(s.mcseMean, c.mcse, 1e-12 * c.mcse) << c.what;
+    EXPECT_EQ(s.draws, c.draws) << c.what;
   }
-}
-
-// An AR(1) of coefficient phi has ESS n (1 - phi) / (1 + phi), and its
-// mean's standard error is sd / sqrt(that). Averaged over replicates so that
-// the estimate's own scatter (a few per cent per trace here) shrinks.
-TEST(ConvergeTest, EffectiveSizeOfAutoregressionsMatchesTheirKnownValue) {
-  const size_t n = 20000;
-  const int replicates = 8;
-  for (double phi : {0.0, 0.5, 0.9, -0.4}) {
-    SCOPED_TRACE(phi);
-    const double ess = static_cast<double>(n) * (1 - phi) / (1 + phi);
-    const double mcse = std::sqrt(1 / (1 - phi * phi) / ess);
-    double bulk = 0, tail = 0, se = 0;
-    for (int r = 0; r < replicates; ++r) {
-      const Converge_Summary s = Summarise({Ar1(phi, n, 100 + static_cast<uint64_t>(r))});
-      bulk += s.bulkEss / replicates;
-      tail += s.tailEss / replicates;
-      se += s.mcseMean / replicates;
-      EXPECT_LT(s.rHat, 1.01);
-    }
-    // The truncated sum runs a per cent or two low at phi = 0.9.
-    EXPECT_NEAR(bulk / ess, 1.0, 0.08);
-    EXPECT_NEAR(se / mcse, 1.0, 0.06);
-    // Indicators of far quantiles forget faster than the draws do, so the
-    // tail size may pass the bulk size; it stays of the same order.
-    EXPECT_GT(tail, 0.3 * bulk);
-    EXPECT_LT(tail, 3.0 * bulk);
-  }
-}
-
-TEST(ConvergeTest, IndependentDrawsLookMixedAndFullSized) {
-  const Converge_Summary s = Summarise({Ar1(0, 4000, 21), Ar1(0, 4000, 22), Ar1(0, 4000, 23)});
-  EXPECT_NEAR(s.rHat, 1.0, 0.005);
-  EXPECT_GE(s.rHat, 1.0 - 1e-3);
-  EXPECT_NEAR(s.bulkEss / 12000, 1.0, 0.1);
-  EXPECT_NEAR(s.tailEss / 12000, 1.0, 0.15);
-  EXPECT_NEAR(s.mcseMean, 1 / std::sqrt(12000.0), 0.1 / std::sqrt(12000.0));
-}
-
-TEST(ConvergeTest, ChainsThatDisagreeGiveRHatAboveOnePointOne) {
-  struct Case {
-    const char* what;
-    Chains chains;
-  };
-  Trace jump = Ar1(0.3, 1000, 31);
-  for (size_t i = 500; i < 1000; ++i) jump[i] += 1.5;
-  const Case cases[] = {
-      {"one chain's mean shifted", {Ar1(0.3, 1000, 32), Ar1(0.3, 1000, 33), Ar1(0.3, 1000, 34, 1.0)}},
-      {"one chain whose halves differ", {jump}},
-      // Equal means: only the folded draws see the difference.
-      {"equal means, spreads 1 and 3", {Ar1(0.3, 1000, 35), Ar1(0.3, 1000, 36, 0, 3)}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    EXPECT_GT(Summarise(c.chains).rHat, 1.1);
-  }
-}
-
-TEST(ConvergeTest, RankBasedFiguresIgnoreAMonotoneTransform) {
-  const Chains chains{Ar1(0.7, 600, 41), Ar1(0.7, 600, 42, 0.3)};
-  Chains exped = chains;
-  for (Trace& t : exped)
-    for (double& v : t) v = std::exp(3 * v);
-  const Converge_Summary a = Summarise(chains), b = Summarise(exped);
-  EXPECT_NEAR(a.rHat, b.rHat, 1e-12);
-  EXPECT_NEAR(a.bulkEss, b.bulkEss, 1e-9 * a.bulkEss);
-  EXPECT_NEAR(a.tailEss, b.tailEss, 1e-9 * a.tailEss);
 }
 
 TEST(ConvergeTest, UndefinedFiguresAreNaN) {
-  struct Case {
-    const char* what;
-    Chains chains;
-    bool rHat, ess, mcse;  // which figures are defined
-  };
-  Trace withInf = Ar1(0, 50, 51);
+  struct Case { const char* what; Chains chains; bool rHat, ess, mcse; };  // which figures are defined
+  Trace withInf = Congruential(0, 50, 51);
   withInf[20] = std::numeric_limits<double>::infinity();
   Trace alternating;
   for (int i = 0; i < 100; ++i) alternating.push_back(i % 2 ? 1.0 : -1.0);
   const Case cases[] = {
       {"constant trace", {Trace(100, 2.5)}, false, false, true},
       {"constant chains agreeing", {Trace(50, 1.0), Trace(50, 1.0)}, false, false, true},
-      {"eleven draws", {Ar1(0, Converge_minimumLength - 1, 52)}, false, false, false},
-      {"twelve draws", {Ar1(0, Converge_minimumLength, 53)}, true, true, true},
-      {"one chain too short", {Ar1(0, 100, 54), Ar1(0, 11, 55)}, false, false, false},
+      {"eleven draws", {Congruential(0, Converge_minimumLength - 1, 52)}, false, false, false},
+      {"twelve draws", {Congruential(0, Converge_minimumLength, 53)}, true, true, true},
+      {"one chain too short", {Congruential(0, 100, 54), Congruential(0, 11, 55)}, false, false, false},
       {"an infinite draw", {withInf}, false, false, false},
       {"two values alternating", {alternating}, true, true, true},
       {"no chains", {}, false, false, false},
@@ -310,91 +95,6 @@ TEST(ConvergeTest, UndefinedFiguresAreNaN) {
   // Lag 1 already cancels lag 0: the sum is empty and only the bound on
   // antithetic traces, S log10 S, remains.
   EXPECT_DOUBLE_EQ(Summarise({alternating}).bulkEss, 200.0);
-}
-
-// A 0/1 quantity: the 95% indicator (x <= 1) never varies, so the tail size
-// comes from the 5% one alone; a chain stuck on one value beside one that
-// moves gives a huge R-hat (no spread within the stuck halves).
-TEST(ConvergeTest, DiscreteAndStuckTraces) {
-  std::mt19937_64 g(61);
-  std::bernoulli_distribution b(0.3);
-  Trace coin;
-  for (int i = 0; i < 2000; ++i) coin.push_back(b(g));
-  const Converge_Summary s = Summarise({coin});
-  EXPECT_NEAR(s.tailEss / 2000, 1.0, 0.15);
-  EXPECT_NEAR(s.bulkEss / 2000, 1.0, 0.15);
-  EXPECT_NEAR(s.rHat, 1.0, 0.01);
-
-  Trace stuckA(100, 0.0), stuckB(100, 1.0);
-  const Converge_Summary stuck = Summarise({stuckA, stuckB});
-  EXPECT_GT(stuck.rHat, 100.0);
-}
-
-// Traces R can rebuild exactly: a multiplicative congruential stream
-// (16807 s mod 2^31 - 1, exact in doubles), twelve uniforms less 6 as the
-// innovation, an AR(1) started at 0, plus a shift.
-Trace Congruential(double phi, int n, double seed, double shift = 0) {
-  double s = seed, v = 0;
-  Trace x;
-  for (int i = 0; i < n; ++i) {
-    double e = 0;
-    for (int k = 0; k < 12; ++k) {
-      s = std::fmod(16807 * s, 2147483647.0);
-      e += s / 2147483647.0;
-    }
-    v = phi * v + (e - 6);
-    x.push_back(v + shift);
-  }
-  return x;
-}
-
-// Figures R's coda package gave for the same traces (effectiveSize, and the
-// point estimate of gelman.diag with autoburnin = FALSE). coda estimates the
-// spectral density at zero from a fitted autoregression and its R-hat is
-// neither split nor rank-normalised, so the figures agree only within the
-// two estimators' scatter: the ESS of the draws (sd^2 / MCSE^2) within the
-// tolerance given, both R-hats on the same side of the thresholds.
-TEST(ConvergeTest, AgreesWithFiguresFromCoda) {
-  struct Case {
-    const char* what;
-    Chains chains;
-    double codaEss, codaRHat, tolerance;
-  };
-  const Case cases[] = {
-      {"iid, 2000", {Congruential(0, 2000, 4242)}, 2000.0, 0, 0.06},
-      {"phi 0.5, 4000", {Congruential(0.5, 4000, 12345)}, 1357.427454, 0, 0.08},
-      {"phi 0.9, 4000", {Congruential(0.9, 4000, 777)}, 206.6167312, 0, 0.05},
-      // Antithetic: the two estimators straddle the true 9333.
-      {"phi -0.4, 4000", {Congruential(-0.4, 4000, 99)}, 8600.77904, 0, 0.2},
-      {"three chains agreeing",
-       {Congruential(0.5, 1000, 1), Congruential(0.5, 1000, 2), Congruential(0.5, 1000, 3)},
-       875.3634472, 1.001303726, 0.06},
-      {"third chain shifted by 1",
-       {Congruential(0.5, 1000, 1), Congruential(0.5, 1000, 2), Congruential(0.5, 1000, 3, 1)},
-       0, 1.222372661, 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const Converge_Summary s = Summarise(c.chains);
-    if (c.codaEss > 0) {
-      const double ess = RefVar(RefPool(c.chains)) / (s.mcseMean * s.mcseMean);
-      EXPECT_NEAR(ess / c.codaEss, 1.0, c.tolerance);
-    }
-    if (c.codaRHat > 1.1) {
-      EXPECT_GT(s.rHat, 1.1);
-    } else if (c.codaRHat > 0) {
-      EXPECT_LT(s.rHat, 1.01);
-    }
-  }
-}
-
-TEST(ConvergeTest, UnequalChainsAreCutToTheShortest) {
-  const Trace a = Ar1(0.4, 150, 71), b = Ar1(0.4, 200, 72);
-  const Trace bCut(b.begin(), b.begin() + 150);
-  const Converge_Summary x = Summarise({a, b}), y = Summarise({a, bCut});
-  EXPECT_EQ(x.rHat, y.rHat);
-  EXPECT_EQ(x.bulkEss, y.bulkEss);
-  EXPECT_EQ(x.draws, 300u);
 }
 
 }  // namespace

@@ -1,30 +1,19 @@
 #include "output/Monitors.h"
 
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
-#include <csignal>
 #include <functional>
 #include <random>
 #include <tuple>
 
 #include "Pipeline.h"
-#include "base/TextFile.h"
-#include "commands/Chain.h"
 
 namespace {
 
-struct Stats {
-  int32_t start, end, n;
-  double mean, sd, median, lower, upper;
-};
-struct Diag {
-  int32_t start, n;
-  double mean1, sd1, mean2, sd2, Z;
-};
+// Trace and index files, their write failures and chains pooled are shown by
+// the scenarios (stats_files, long_index_names, write_failure_*, chains_*).
+struct Stats { int32_t start, end, n; double mean, sd, median, lower, upper; };
+struct Diag { int32_t start, n; double mean1, sd1, mean2, sd2, Z; };
 
 class MonitorsTest : public test::Pipeline {
  protected:
@@ -56,7 +45,6 @@ class MonitorsTest : public test::Pipeline {
     Monitors_Diagnostics(label, batches, d.start, end, d.mean1, d.sd1, d.mean2, d.sd2, d.Z, d.n);
     return d;
   }
-  static std::string Line(int32_t it, double v) { return TextFile_IntText(it, 10) + " " + TextFile_RealText(v, 20) + "\n"; }
 };
 
 TEST_F(MonitorsTest, TracesHoldMultiplesOfTheFrequencyAndClearingStartsAfresh) {
@@ -98,21 +86,6 @@ TEST_F(MonitorsTest, SummariesByPositionOverTheRangeAsked) {
   EXPECT_EQ(std::tuple(s.n, s.start, s.end), std::tuple(6, 95, 100));
   EXPECT_EQ(S(L("mu"), 60, 50).n, 0);
   EXPECT_EQ(S(L("b")).n, 0);  // no monitor
-}
-
-TEST_F(MonitorsTest, ValuesInARangeOfIterations) {
-  Monitors_SetMonitor(L("mu"), 3);
-  Run(1, 20);  // 3, 6, ..., 18
-  auto values = [](int32_t first, int32_t last) {
-    const std::vector<std::span<const double>> chains = Monitors_ChainTraces(L("mu"), first, last);
-    EXPECT_EQ(chains.size(), 1u);
-    return chains.empty() ? std::vector<double>{} : std::vector<double>(chains[0].begin(), chains[0].end());
-  };
-  EXPECT_EQ(values(1, INT32_MAX), (std::vector<double>{3, 6, 9, 12, 15, 18}));
-  EXPECT_EQ(values(4, 12), (std::vector<double>{6, 9, 12}));
-  EXPECT_TRUE(values(13, 14).empty());
-  EXPECT_TRUE(values(12, 4).empty());
-  EXPECT_TRUE(Monitors_ChainTraces(L("b"), 1, 20).empty());  // no monitor
 }
 
 TEST_F(MonitorsTest, PercentilesOfTracesLongerThanAQuarterMillion) {
@@ -168,199 +141,9 @@ TEST_F(MonitorsTest, DiagnosticOnAKnownSequenceAndDegenerateCases) {
   EXPECT_TRUE(std::isfinite(D(L("mu"), 0).Z));  // no batches counts as one
 }
 
-class MonitorsFileTest : public MonitorsTest {
- protected:
-  // mu every sweep, b (cleared), x[2,3] every other sweep, c never, over 1..6.
-  void SetUp() override {
-    MonitorsTest::SetUp();
-    Monitors_SetMonitor(L("mu"), 1);
-    Monitors_SetMonitor(L("b"), 1);
-    Monitors_SetMonitor(L("x", 6), 2);
-    Monitors_SetMonitor(L("c"), 1000);
-    Graph_Own(N("x", 6)) = 12.5;
-    Run(1, 6);
-    Monitors_ClearMonitor(L("b"));
-    test::WriteFile("t.out", "old samples\n");
-    test::WriteFile("t.ind", "old index\n");
-  }
-  static bool Kept() { return test::ReadFile("t.out") == "old samples\n" && test::ReadFile("t.ind") == "old index\n"; }
-};
-
-TEST_F(MonitorsFileTest, LineFormatsAndNumberingAcrossMonitors) {
-  EXPECT_EQ(Line(8, 12.5), "8           1.25000E+1  \n");
-  EXPECT_TRUE(Monitors_DumpMonitors(5, "t.out", "t.ind"));
-  EXPECT_EQ(test::ReadFile("t.out"), Line(1, 1) + Line(2, 2) + Line(3, 3) + Line(4, 4) + Line(5, 5) +
-                                         Line(2, 12.5) + Line(4, 12.5));
-  EXPECT_EQ(test::ReadFile("t.ind"), "mu" + std::string(18, ' ') + "1              5              \n" +
-                                         "x[2,3]" + std::string(19, ' ') + "6              7              \n");
-  EXPECT_FALSE(test::Exists("t.out.tmp") || test::Exists("t.ind.tmp"));
-  Files_Handle h = Files_New("one.out");
-  Files_Rider r;
-  Files_Set(r, h, 0);
-  EXPECT_EQ(Monitors_OutMonitor(r, L("x", 6), 3, 100), 2);
-  EXPECT_EQ(Monitors_OutMonitor(r, L("b"), 0, 100), 0);
-  Monitors_WriteIndexEntry(r, L("mu"), 9, 0);
-  Files_Close(h);
-  EXPECT_EQ(test::ReadFile("one.out"), Line(4, 12.5) + Line(6, 12.5));
-}
-
-TEST_F(MonitorsFileTest, AFileThatCannotBeWrittenIsReportedAndTheOldPairKept) {
-  EXPECT_FALSE(Monitors_DumpMonitors(5, "missing/t.out", "t.ind"));
-  EXPECT_TRUE(Says("Could not write monitor file missing/t.out; any earlier copy is kept."));
-  EXPECT_TRUE(Kept());
-  Run(7, 3000);  // enough samples to pass the limit, which binds root too
-  {
-    test::FileSizeLimit limit(16384);
-    EXPECT_FALSE(Monitors_DumpMonitors(3000, "t.out", "t.ind"));
-  }
-  EXPECT_TRUE(Says("Could not write monitor file t.out;"));
-  EXPECT_TRUE(Kept());
-  EXPECT_FALSE(test::Exists("t.out.tmp") || test::Exists("t.ind.tmp"));
-}
-
-TEST_F(MonitorsFileTest, AnUnwritableDirectoryIsReportedAndTheOldFileKept) {
-  ASSERT_EQ(mkdir("ro", 0755), 0);
-  test::WriteFile("ro/t.out", "old samples\n");
-  chmod("ro", 0555);
-  if (geteuid() == 0 || access("ro", W_OK) == 0) {
-    chmod("ro", 0755);
-    GTEST_SKIP() << "directory permissions do not bind this user";
-  }
-  EXPECT_FALSE(Monitors_DumpMonitors(6, "ro/t.out", "ro/t.ind"));
-  chmod("ro", 0755);
-  EXPECT_TRUE(Says("Could not write monitor file ro/t.out;"));
-  EXPECT_EQ(test::ReadFile("ro/t.out"), "old samples\n");
-}
-
-// Readers split an index line at spaces, so a name that fills its field of
-// 20 still needs one space before its first line number; shorter names keep
-// the padding to 20, counted without the bracket part of an array element.
-TEST_F(MonitorsTest, IndexLinesKeepASpaceAfterNamesOfAnyLength) {
-  const std::string n19 = "abcdefghijklmnopqrs", n20 = n19 + "t", n21 = n20 + "u";
-  const std::string n79 = n20 + n20 + n20 + n19;
-  ASSERT_TRUE(Build("var " + n19 + "[10], " + n20 + ", " + n21 + "[2], " + n79 + ", " + n20 + "v[12,2], ab[11]; { " +
-                    n20 + " ~ dnorm(0, 1) " + n21 + "[1] ~ dnorm(0, 1) " + n21 + "[2] ~ dnorm(0, 1) " + n79 +
-                    " ~ dnorm(0, 1) " + n20 + "v[12,2] ~ dnorm(0, 1) ab[11] ~ dnorm(0, 1) for (i in 1:10) { " +
-                    n19 + "[i] ~ dnorm(0, 1) } }"))
-      << Console();
-  const std::tuple<std::string, int, std::string> cases[] = {
-      {n19, 9, n19 + "[10] "},                          // padding by the bare name: one space
-      {n20, 0, n20 + " "},                              // fills the field
-      {n21, 1, n21 + "[2] "},                           // beyond it
-      {n79, 0, n79 + " "},                              // the longest name there can be
-      {n20 + "v", 23, n20 + "v[12,2] "},                // two indices
-      {"ab", 10, "ab[11]" + std::string(18, ' ')},      // short names keep their padding
-  };
-  for (const auto& [name, offset, start] : cases) {
-    Files_Handle h = Files_New("one.ind");
-    Files_Rider r;
-    Files_Set(r, h, 0);
-    Monitors_WriteIndexEntry(r, L(name, offset), 1, 5);
-    Files_Close(h);
-    EXPECT_EQ(test::ReadFile("one.ind"), start + "1              5              \n") << name;
-  }
-}
-
-// Binds the run's first record again when a test that bound another ends;
-// declared after the records it outlives none of.
-struct FirstBoundAtEnd {
-  ~FirstBoundAtEnd() { Chain_Bind(Chain_First()); }
-};
-
-// The samples a record holds, over all its traces.
-size_t Held(const Chain_Record& record) {
-  size_t n = 0;
-  for (const Monitors_Trace& t : record.traces.traces) n += t.iterations.size();
-  return n;
-}
-
-// Chain 1 records sweeps 1..4, a copy of it sweeps 5..7 with other values:
-// each record's summaries and trace files hold only its own samples.
-TEST_F(MonitorsTest, EachChainRecordKeepsItsOwnTraces) {
-  Monitors_SetMonitor(L("mu"), 1);
-  Monitors_SetMonitor(L("x", 6), 2);
-  Graph_Own(N("x", 6)) = 1.5;
-  Run(1, 4);
-  const std::unique_ptr<Chain_Record> second = Chain_Copy();
-  const FirstBoundAtEnd rebind;
-  Chain_Bind(*second);
-  Graph_Own(N("x", 6)) = 2.5;
-  Run(5, 7, [](int32_t it) { return 10.0 * it; });
-  const std::string pad(18, ' ');
-  struct Case {
-    Chain_Record* record;
-    int32_t n, start, end;
-    double mean, median;
-    std::string samples, index;
-  };
-  const Case cases[] = {
-      {&Chain_First(), 4, 1, 4, 2.5, 2.0, Line(1, 1) + Line(2, 2) + Line(3, 3) + Line(4, 4) + Line(2, 1.5) + Line(4, 1.5),
-       "mu" + pad + "1              4              \n" + "x[2,3]" + std::string(19, ' ') +
-           "5              6              \n"},
-      {second.get(), 3, 5, 7, 60.0, 60.0, Line(5, 50) + Line(6, 60) + Line(7, 70) + Line(6, 2.5),
-       "mu" + pad + "1              3              \n" + "x[2,3]" + std::string(19, ' ') +
-           "4              4              \n"},
-  };
-  for (const Case& c : cases) {
-    Chain_Bind(*c.record);
-    const Stats s = S(L("mu"));
-    EXPECT_EQ(std::tuple(s.n, s.start, s.end, s.mean, s.median), std::tuple(c.n, c.start, c.end, c.mean, c.median))
-        << c.n;
-    ASSERT_TRUE(Monitors_DumpMonitors(100, "t.out", "t.ind"));
-    EXPECT_EQ(test::ReadFile("t.out"), c.samples) << c.n;
-    EXPECT_EQ(test::ReadFile("t.ind"), c.index) << c.n;
-  }
-}
-
-// Monitors set, cleared or forgotten while one record is bound reach every
-// record that exists: a new monitor gets a trace in each, a cleared one's
-// samples are freed in each, and after InitMonitors no record shows samples
-// of the monitors before it, though the new monitors take the same places.
-TEST_F(MonitorsTest, MonitorsSetOrClearedBetweenUpdatesReachEveryRecord) {
-  Monitors_SetMonitor(L("mu"), 1);
-  const std::unique_ptr<Chain_Record> second = Chain_Copy();
-  const FirstBoundAtEnd rebind;
-  Chain_Record* const records[] = {&Chain_First(), second.get()};
-  const auto sweep = [&](int32_t from, int32_t to) {
-    for (int k = 0; k < 2; ++k) {
-      Chain_Bind(*records[k]);
-      Graph_Own(N("c")) = 100.0 * (k + 1);
-      Run(from, to, [k](int32_t it) { return it + 1000.0 * k; });
-    }
-  };
-  sweep(1, 3);
-  Chain_Bind(Chain_First());
-  Monitors_SetMonitor(L("c"), 1);
-  Monitors_ClearMonitor(L("mu"));
-  Monitors_SetMonitor(L("mu"), 2);
-  sweep(4, 6);
-  for (int k = 0; k < 2; ++k) {
-    Chain_Bind(*records[k]);
-    const Stats c = S(L("c")), mu = S(L("mu"));
-    EXPECT_EQ(std::tuple(c.n, c.start, c.mean), std::tuple(3, 4, 100.0 * (k + 1))) << k;
-    EXPECT_EQ(std::tuple(mu.n, mu.start, mu.end, mu.mean), std::tuple(2, 4, 6, 5 + 1000.0 * k)) << k;
-    EXPECT_EQ(Held(*records[k]), 5u) << k;  // the three samples of the cleared monitor are gone
-  }
-  InitMonitors();
-  Monitors_SetMonitor(L("c"), 1);
-  for (int k = 0; k < 2; ++k) {
-    Chain_Bind(*records[k]);
-    EXPECT_EQ(S(L("c")).n, 0) << k;
-    Monitors_Update(7);
-    EXPECT_EQ(std::tuple(S(L("c")).n, Held(*records[k])), std::tuple(1, 1u)) << k;
-  }
-}
-
-}  // namespace
-
-namespace {
-
 int reads = 0;
 Graph_Proc original = nullptr;
-double CountedRead(Graph_Node* node) {
-  ++reads;
-  return original(node);
-}
+double CountedRead(Graph_Node* node) { return ++reads, original(node); }
 
 // A whole chain monitored is one read per sweep: the nodes it shares are
 // computed once, not once per monitored node.
@@ -381,39 +164,6 @@ TEST_F(MonitorsTest, AMonitoredChainIsReadOnceASweep) {
   Graph_Own(N("a")) = std::ldexp(1.0, -300);
   Monitors_Update(2);
   EXPECT_EQ(S(L("f", 299), 2).mean, 2 * std::ldexp(1.0, -300) * std::ldexp(1.0, 299));
-}
-
-// With several chains registered, stats and out read chain 1's samples in
-// range and then chain 2's, as one trace; the range reported runs from the
-// least to the greatest iteration of any chain. The accessor gives each
-// chain's values apart.
-TEST_F(MonitorsTest, SeveralChainsArePooledInChainOrder) {
-  Monitors_SetMonitor(L("mu"), 1);
-  Run(1, 6);  // chain 1: 1..6
-  const std::unique_ptr<Chain_Record> second = Chain_Copy();
-  Chain_Bind(*second);
-  Run(3, 10, [](int32_t it) { return 100.0 + it; });  // chain 2: 103..110 at iterations 3..10
-  Chain_Bind(Chain_First());
-  Monitors_SetChains({&Chain_First().traces, &second->traces});
-  const Stats s = S(L("mu"), 5, 8);
-  EXPECT_EQ(std::tuple(s.start, s.end, s.n), std::tuple(5, 8, 6));
-  EXPECT_DOUBLE_EQ(s.mean, (5 + 6 + 105 + 106 + 107 + 108) / 6.0);
-  EXPECT_EQ(s.median, 105.0);
-  EXPECT_EQ(S(L("mu"), 1).end, 10);  // no chain stores beyond the last
-  const std::vector<std::span<const double>> traces = Monitors_ChainTraces(L("mu"), 5, 8);
-  ASSERT_EQ(traces.size(), 2u);
-  EXPECT_EQ(std::vector<double>(traces[0].begin(), traces[0].end()), (std::vector<double>{5, 6}));
-  EXPECT_EQ(std::vector<double>(traces[1].begin(), traces[1].end()), (std::vector<double>{105, 106, 107, 108}));
-  EXPECT_TRUE(Monitors_ChainTraces(L("c"), 1, 10).empty());
-  Files_Handle file = Files_New("pooled.out");
-  Files_Rider r;
-  Files_Set(r, file, 0);
-  EXPECT_EQ(Monitors_OutMonitor(r, L("mu"), 6, 7), 3);
-  Files_Close(file);
-  EXPECT_EQ(test::ReadFile("pooled.out"), "6          " + TextFile_RealText(6, 20) + "\n6          " +
-                                              TextFile_RealText(106, 20) + "\n7          " + TextFile_RealText(107, 20) + "\n");
-  Monitors_SetChains({});
-  EXPECT_EQ(S(L("mu"), 5, 8).n, 2);  // one chain again: the bound one alone
 }
 
 }  // namespace
