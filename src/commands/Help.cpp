@@ -133,7 +133,7 @@ struct CommandTopic {
 
 constexpr CommandTopic commandTopics[] = {
     {Scanner_compile, 25, 27, 128, 133}, {Scanner_update, 28, 30, 142, 142}, {Scanner_monitor, 31, 33},
-    {Scanner_clear, 34, 36},   {Scanner_q, 37, 38, 64, 65}, {Scanner_diag, 39, 40, 144, 145},
+    {Scanner_clear, 34, 36},   {Scanner_q, 37, 38, 64, 65}, {Scanner_diag, 39, 40, 145, 145},
     {Scanner_graph, 41, 42},   {Scanner_iter, 43, 44},   {Scanner_data, 45, 46, 66, 68},
     {Scanner_inits, 47, 48},   {Scanner_model, 49, 50},  {Scanner_string, 51, 53},
     {Scanner_out, 54, 56, 143, 144}, {Scanner_save, 57, 59}, {Scanner_stats, 60, 62, 143, 144},
