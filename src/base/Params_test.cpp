@@ -22,6 +22,7 @@ TEST_F(ParamsStemTest, CommandLinesAreCheckedAndAStemNamingAFileIsNoticed) {
     bool error, background, namesFile;
   } cases[] = {
       {{"wren", "20", "run", "cmds.txt"}, false, true, false},  {{"wren", "20"}, true, false, false},
+      {{"wren", "+1234567890", "run", "c"}, false, true, false},
       {{"wren", "1.5", "run", "c"}, true, false, false},        {{"wren", "99999999999", "run"}, true, false, false},
       {{"wren", "", "run"}, true, false, false},                {{"wren", "20", stem74.c_str()}, false, false, false},
       {{"wren", "20", stem75.c_str()}, true, false, false},     {{"wren", "20", "hosp.cmd"}, false, false, true},

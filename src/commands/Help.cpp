@@ -16,7 +16,7 @@ constexpr Messages_Entry entries[] = {
     {24, " For more detailed help type help(option)."},
     {25, "     Syntax  ---  compile(\"file_name\")"},
     {26, "     where the name of the file containing the"},
-    {27, "     model speci" "fication is enclosed in double quotes."},
+    {27, "     model specification is enclosed in double quotes."},
     {28, "     Syntax  ---  update(number)"},
     {29, "     where number is the number of updates of the"},
     {30, "     entire graph to be performed."},
@@ -39,7 +39,7 @@ constexpr Messages_Entry entries[] = {
     {47, "     Syntax  ---  inits()"},
     {48, "     displays the set of initial values used for the mode"},
     {49, "     Syntax  ---  model()"},
-    {50, "     displays the model speci" "fication."},
+    {50, "     displays the model specification."},
     {51, "     Syntax  ---  node_name"},
     {52, "     where node_name is the name whoose value"},
     {53, "     is to be examined."},
@@ -133,7 +133,7 @@ struct CommandTopic {
 
 constexpr CommandTopic commandTopics[] = {
     {Scanner_compile, 25, 27, 128, 133}, {Scanner_update, 28, 30, 142, 142}, {Scanner_monitor, 31, 33},
-    {Scanner_clear, 34, 36},   {Scanner_q, 37, 38, 64, 65}, {Scanner_diag, 39, 40, 144, 145},
+    {Scanner_clear, 34, 36},   {Scanner_q, 37, 38, 64, 65}, {Scanner_diag, 39, 40, 145, 145},
     {Scanner_graph, 41, 42},   {Scanner_iter, 43, 44},   {Scanner_data, 45, 46, 66, 68},
     {Scanner_inits, 47, 48},   {Scanner_model, 49, 50},  {Scanner_string, 51, 53},
     {Scanner_out, 54, 56, 143, 144}, {Scanner_save, 57, 59}, {Scanner_stats, 60, 62, 143, 144},

@@ -7,11 +7,13 @@
 #include <tuple>
 
 #include "Pipeline.h"
+#include "base/TextFile.h"
+#include "commands/Chain.h"
 
 namespace {
 
 // Trace and index files, their write failures and chains pooled are shown by
-// the scenarios (stats_files, long_index_names, write_failure_*, chains_*).
+// the scenarios (stats_files, long_index_names, write_failure_*); pooling is here.
 struct Stats { int32_t start, end, n; double mean, sd, median, lower, upper; };
 struct Diag { int32_t start, n; double mean1, sd1, mean2, sd2, Z; };
 
@@ -164,6 +166,39 @@ TEST_F(MonitorsTest, AMonitoredChainIsReadOnceASweep) {
   Graph_Own(N("a")) = std::ldexp(1.0, -300);
   Monitors_Update(2);
   EXPECT_EQ(S(L("f", 299), 2).mean, 2 * std::ldexp(1.0, -300) * std::ldexp(1.0, 299));
+}
+
+// With several chains registered, stats and out read chain 1's samples in
+// range and then chain 2's, as one trace; the range reported runs from the
+// least to the greatest iteration of any chain. The accessor gives each
+// chain's values apart.
+TEST_F(MonitorsTest, SeveralChainsArePooledInChainOrder) {
+  Monitors_SetMonitor(L("mu"), 1);
+  Run(1, 6);  // chain 1: 1..6
+  const std::unique_ptr<Chain_Record> second = Chain_Copy();
+  Chain_Bind(*second);
+  Run(3, 10, [](int32_t it) { return 100.0 + it; });  // chain 2: 103..110 at iterations 3..10
+  Chain_Bind(Chain_First());
+  Monitors_SetChains({&Chain_First().traces, &second->traces});
+  const Stats s = S(L("mu"), 5, 8);
+  EXPECT_EQ(std::tuple(s.start, s.end, s.n), std::tuple(5, 8, 6));
+  EXPECT_DOUBLE_EQ(s.mean, (5 + 6 + 105 + 106 + 107 + 108) / 6.0);
+  EXPECT_EQ(s.median, 105.0);
+  EXPECT_EQ(S(L("mu"), 1).end, 10);  // no chain stores beyond the last
+  const std::vector<std::span<const double>> traces = Monitors_ChainTraces(L("mu"), 5, 8);
+  ASSERT_EQ(traces.size(), 2u);
+  EXPECT_EQ(std::vector<double>(traces[0].begin(), traces[0].end()), (std::vector<double>{5, 6}));
+  EXPECT_EQ(std::vector<double>(traces[1].begin(), traces[1].end()), (std::vector<double>{105, 106, 107, 108}));
+  EXPECT_TRUE(Monitors_ChainTraces(L("c"), 1, 10).empty());
+  Files_Handle file = Files_New("pooled.out");
+  Files_Rider r;
+  Files_Set(r, file, 0);
+  EXPECT_EQ(Monitors_OutMonitor(r, L("mu"), 6, 7), 3);
+  Files_Close(file);
+  EXPECT_EQ(test::ReadFile("pooled.out"), "6          " + TextFile_RealText(6, 20) + "\n6          " +
+                                              TextFile_RealText(106, 20) + "\n7          " + TextFile_RealText(107, 20) + "\n");
+  Monitors_SetChains({});
+  EXPECT_EQ(S(L("mu"), 5, 8).n, 2);  // one chain again: the bound one alone
 }
 
 }  // namespace
