@@ -1,5 +1,6 @@
 #include "graph/Parents.h"
 
+#include <chrono>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -134,6 +135,24 @@ TEST_F(ParentsTest, MissingNodesAreFaults) {
   Parents_BuildSamplingDistribu();
   EXPECT_FALSE(Parents_error);
   EXPECT_EQ(N("p")->parents[3], nullptr);
+}
+
+// A chain of 100 000 stochastic nodes sharing one precision: its lists are
+// built with no pass quadratic in the model's size (that would take minutes).
+TEST_F(ParentsTest, LongStochasticChainsBuildQuickly) {
+  const std::string n = "100000";
+  ASSERT_TRUE(Generate("var x[" + n + "], tau, y; { x[1] ~ dnorm(0, 1) for (t in 2:" + n +
+                           ") { x[t] ~ dnorm(x[t - 1], tau) }\n  tau ~ dgamma(1, 1) y ~ dnorm(x[" + n + "], 1) }",
+                       "list(y = 1)"));
+  const auto start = std::chrono::steady_clock::now();
+  Parents_BuildSamplingDistribu();
+  // Loose, for sanitizer builds on a busy machine.
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 20.0);
+  ASSERT_FALSE(Parents_error);
+  const Nodes tau(N("tau")->likelihood.begin(), N("tau")->likelihood.end());
+  ASSERT_EQ(tau.size(), 99999u);
+  EXPECT_TRUE(tau.front() == N("x", 1) && tau.back() == N("x", 99999));
+  EXPECT_EQ(Nodes(N("x", 99999)->likelihood.begin(), N("x", 99999)->likelihood.end()), Named("y"));
 }
 
 }  // namespace
