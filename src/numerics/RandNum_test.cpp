@@ -283,6 +283,25 @@ TEST_F(RandNumTest, TruncatedGammaAndBeta) {
     EXPECT_LE(uniforms, k.maxUniforms * draws) << k.name;
     Expect(x, k.moments.first, k.moments.second, k.name);
   }
+  // Where the bounds hold 0.1 or more, the draws are the plain ones repeated
+  // until one falls inside: the same numbers as that loop.
+  const auto loop = [](const std::function<double()>& plain, double lo, double hi) {
+    double v = 0.0;
+    do v = plain(); while (!(v >= lo && v <= hi));
+    return v;
+  };
+  const std::function<double()> plain[] = {[] { return RandNum_Gamma(2.0, 1.0); },
+                                           [] { return RandNum_Beta(13.0, 11.0); },
+                                           [] { return RandNum_Gamma(22.0, 8.0); }};
+  for (size_t k = 0; k < 3; ++k) {
+    InitRandNum();
+    ASSERT_TRUE(RandNum_SetSeed(99999));
+    std::vector<double> drawn;
+    for (int i = 0; i < 100; ++i) drawn.push_back(cases[k].draw());
+    InitRandNum();
+    ASSERT_TRUE(RandNum_SetSeed(99999));
+    for (double v : drawn) ASSERT_EQ(v, loop(plain[k], cases[k].lo, cases[k].hi)) << cases[k].name;
+  }
   // Bounds that hold nothing, and parameters out of range, give no number.
   for (double v : {RandNum_TruncatedGamma(2.0, 1.0, -5.0, -1.0), RandNum_TruncatedBeta(2.0, 2.0, 1.5, 2.0),
                    RandNum_TruncatedGamma(2.0, 1.0, 3.0, 2.0), RandNum_TruncatedGamma(-1.0, 1.0, 3.0, 4.0),
