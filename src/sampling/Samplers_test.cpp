@@ -474,6 +474,19 @@ TEST_F(SamplerRows, ConjugatePriorAndBlockDrawsFollowTheirFullConditionals) {
       "  a ~ dnorm(0, 1) I(1, ) c ~ dnorm(0, 1) I(-0.5, 0.5) t ~ dnorm(0, 1) I(40, ) g ~ dgamma(s, 1) I(30, ) y ~ dpois(g) }";
   const char* priorsData = "list(k = 4, s = 1, y = 2, R = structure(.Data = c(2, 1, 0, 1, 2, 1, 0, 1, 2), .Dim = c(3, 3)))";
   const char* priorsInits = "list(z = 3, wb = 2, gb = 3, a = 2, c = 0, t = 41, g = 31)";
+  // Leaves drawn from their priors, each with parameters of different size
+  // so that a parameter read in the wrong place shows.
+  const std::string leaves =
+      "var a, b, c, d, e, f, g, h, k, l, m, n, o, p, q, r;\n"
+      "{ a ~ dgum(0.5, 2) b ~ dlogis(1, 2) c ~ ddexp(1, 2) d ~ dweib(2, 3) e ~ dlnorm(0.5, 4) f ~ dpar(9, 2)\n"
+      "  g ~ dunif(1, 3) h ~ dbeta(2, 5) k ~ dgamma(3, 2) l ~ dnorm(1, 4) m ~ dbin(0.3, 10) n ~ dnegbin(0.4, 3)\n"
+      "  o ~ dexp(2) p ~ dgeom(0.25) q ~ dpois(3.5) r ~ dpow(2) }";
+  const char* leavesInits = "list(a = 1, b = 1, c = 1, d = 1, e = 1, f = 3, g = 2, h = 0.5, k = 1, l = 1, m = 1, n = 1,"
+                            " o = 1, p = 1, q = 1, r = 0.5)";
+  const auto leaf = [&](const char* node, Exact exact) {
+    return Row{std::string("prior draw of ") + node, leaves, "list()", leavesInits, GibbsSam_DirectSample,
+               {{node, 0, exact}}};
+  };
   const auto half = [](double x) { return -0.5 * x * x; };
   const std::string lin =
       "var x[5], y[5], mu[5], prec[5], b1, b2, m2, c, tau;\n{ for (i in 1:5) { mu[i] <- MEAN prec[i] <- tau * x[i] / x[i]"
@@ -552,6 +565,13 @@ TEST_F(SamplerRows, ConjugatePriorAndBlockDrawsFollowTheirFullConditionals) {
       {"chi-square(4) as gamma(2, 0.5)", priors, priorsData, priorsInits, GibbsSam_DirectSample, {{"q", 0, {4, 8}}}, 0, inf},
       {"zipf(4) prior", priors, priorsData, priorsInits, GibbsSam_DirectSample, {{"z", 0, {zeta(3) / zeta(4), nan}}}, 1, inf},
       {"Wishart prior", priors, priorsData, priorsInits, GibbsSam_DirectSample, prior},
+      leaf("a", Quad([](double x) { return 2 * (0.5 - x) - std::exp(2 * (0.5 - x)); }, -3, 14)),
+      leaf("b", Quad([](double x) { return -2 * (x - 1) - 2 * std::log1p(std::exp(-2 * (x - 1))); }, -20, 22)),
+      leaf("c", {1, 0.5}), leaf("d", Quad([](double x) { return std::log(x) - 3 * x * x; }, 0, 6)),
+      leaf("e", {std::exp(0.625), (std::exp(0.25) - 1) * std::exp(1.25)}), leaf("f", {2.25, 4.0 * 9 / (64 * 7)}),
+      leaf("g", {2, 1.0 / 3}), leaf("h", {2.0 / 7, 10.0 / (49 * 8)}), leaf("k", {1.5, 0.75}), leaf("l", {1, 0.25}),
+      leaf("m", {3, 2.1}), leaf("n", {4.5, 11.25}), leaf("o", {0.5, 0.25}), leaf("p", {4, 12}), leaf("q", {3.5, 3.5}),
+      leaf("r", {2.0 / 3, 1.0 / 18}),
       {"Weibull tail", priors, priorsData, priorsInits, GibbsSam_WeibullTail,
        {{"wb", 0, Quad([](double x) { return std::log(x) - x * x; }, 1.5, 8)}}, 1.5, inf},
       {"Gumbel tail", priors, priorsData, priorsInits, GibbsSam_GumbelRightTail,
