@@ -9,6 +9,7 @@
 #include "graph/Determ.h"
 #include "sampling/ClassDen.h"
 #include "sampling/ConjDist.h"
+#include "sampling/GibbsSam.h"
 #include "sampling/Samplers.h"
 
 namespace {
@@ -196,6 +197,24 @@ TEST_F(PlansTest, BlockPlansAgreeWithTheGeneralProceduresAndStepAsideForAMissing
       }
     }
   }
+}
+
+// Terms of a multivariate normal mean that do not share one precision leave
+// its draw to the general procedure: a plan would read one precision for all.
+TEST_F(PlansTest, ABlockPlanNeedsOnePrecisionForAllItsTerms) {
+  Compile("var y[3, 2], mu[2], m0[2], P0[2, 2], T[2, 2], S[2, 2];\n"
+          "{ for (i in 1:2) { y[i, 1:2] ~ dmnorm(mu[], T[, ]) } y[3, 1:2] ~ dmnorm(mu[], S[, ])\n"
+          "  mu[1:2] ~ dmnorm(m0[], P0[, ]) }",
+          "list(y = structure(.Data = c(1.2, 0.4, 0.5, -2.1, 0.3, 0.9), .Dim = c(3, 2)), m0 = c(0, 1),"
+          " P0 = structure(.Data = c(0.5, 0.1, 0.1, 0.25), .Dim = c(2, 2)),"
+          " T = structure(.Data = c(1.5, 0.2, 0.2, 0.8), .Dim = c(2, 2)),"
+          " S = structure(.Data = c(4, 0, 0, 4), .Dim = c(2, 2)))",
+          "list(mu = c(0.4, -0.2))");
+  ASSERT_EQ(RecordOf(N("mu")).update, GibbsSam_MNormal2);
+  Plans_Begin();
+  Plans_BeginChain();
+  std::array<double, 4> mu{}, U{};
+  EXPECT_FALSE(Plans_MNormal(RecordOf(N("mu")), mu, U));
 }
 
 }  // namespace
