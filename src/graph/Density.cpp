@@ -548,9 +548,7 @@ double Density_SumLogitTerms(const Density_LogitTerms& terms, double t, double h
       const double u = 1.0 + e;
       lost += (e - (u - 1.0)) / u;
       run *= u;
-      const uint64_t bits = std::bit_cast<uint64_t>(eta) ^ (static_cast<uint64_t>(complement[i]) << 63);
-      const uint64_t negative = static_cast<uint64_t>(static_cast<int64_t>(bits) >> 63);
-      below += std::bit_cast<double>(bits & negative);
+      below += Ops_LogitBelow(eta, complement[i] != 0);
     }
     product.mantissa *= run;
     product.Rescale();

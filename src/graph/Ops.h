@@ -72,6 +72,16 @@ inline double Ops_LogOnePlus(double e) {
   return std::log(u) + lost;
 }
 
+// min(z, 0) for z = x, or z = -x when complement: the part of a logit
+// term's logarithm beyond ln(1 + e^-|x|). The sign of z decides by masks
+// rather than branches: it follows the data and the predictor, and a branch
+// on it would be mispredicted for a large share of the terms.
+inline double Ops_LogitBelow(double x, bool complement) {
+  const uint64_t bits = std::bit_cast<uint64_t>(x) ^ (static_cast<uint64_t>(complement) << 63);
+  const uint64_t negative = static_cast<uint64_t>(static_cast<int64_t>(bits) >> 63);
+  return std::bit_cast<double>(bits & negative);
+}
+
 // The trace of the link at x without the value: only what every logarithm
 // of the link needs.
 inline Determ_LinkTrace Ops_StartLink(Determ_Link link, double x) {
@@ -123,14 +133,7 @@ constexpr double Ops_lnFloor = -1.0E10;
 // sampler started from a vague prior could then find no way back.
 inline double Ops_ProportionLog(Determ_LinkTrace& t, bool complement) {
   switch (t.link) {
-    case Determ_logitLink: {
-      // The sign of z decides by masks rather than branches: it follows the
-      // data and the predictor, and a branch on it would be mispredicted for
-      // a large share of the terms.
-      const uint64_t bits = std::bit_cast<uint64_t>(t.x) ^ (static_cast<uint64_t>(complement) << 63);
-      const uint64_t negative = static_cast<uint64_t>(static_cast<int64_t>(bits) >> 63);
-      return std::bit_cast<double>(bits & negative) - Ops_LogOnePlus(t.a);
-    }
+    case Determ_logitLink: return Ops_LogitBelow(t.x, complement) - Ops_LogOnePlus(t.a);
     case Determ_cloglogLink:
       if (complement) return -t.a;
       Ops_FinishB(t);
