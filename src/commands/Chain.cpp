@@ -105,10 +105,7 @@ bool Chain_Start(int32_t count, const std::vector<std::string>& starts, int32_t 
       stopped = true;
     }
     Write_Hold(nullptr);
-    if (!started) {
-      Write_Ln();
-      Write_String("In chain " + std::to_string(k) + ":");
-    }
+    if (!started) Chain_SayWhich(k);
     Write_String(held);
     if (stopped) {
       Write_Flush();
@@ -132,4 +129,9 @@ std::string Chain_FileName(const std::string& name, int32_t k) {
       dot == (slash == std::string::npos ? 0 : slash + 1))
     return name + mark;
   return name.substr(0, dot) + mark + name.substr(dot);
+}
+
+void Chain_SayWhich(int32_t k) {
+  Write_Ln();
+  Write_String("In chain " + std::to_string(k) + ":");
 }

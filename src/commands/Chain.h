@@ -67,6 +67,10 @@ constexpr int32_t Chain_maxChains = 64;
 // bound again on return, its values and stream untouched.
 bool Chain_Start(int32_t count, const std::vector<std::string>& starts, int32_t seed);
 
+// Puts "In chain k:" on a line of its own, ahead of the report of something
+// that happened in chain k alone.
+void Chain_SayWhich(int32_t k);
+
 // The name under which chain k keeps its copy of a file the run writes for
 // every chain: the name itself for chain 1; for chain k, "_k" put before the
 // extension of the file's own name ("run.out" gives "run_2.out"), or at

@@ -441,8 +441,7 @@ void UpdateChains(int32_t n) {
     if (!run.stopped) continue;
     // A fatal fault ends the run at once, as with one chain; its report says
     // which chain met it.
-    Write_Ln();
-    Write_String("In chain " + std::to_string(k) + ":");
+    Chain_SayWhich(k);
     Write_String(run.held);
     Write_Flush();
     Write_EndRun();
@@ -456,8 +455,7 @@ void UpdateChains(int32_t n) {
     if (!run.held.empty()) Write_String(run.held);  // a warning a chain wrote
     if (!run.failed) continue;
     Model_error = true;
-    Write_Ln();
-    Write_String("In chain " + std::to_string(k) + ":");
+    Chain_SayWhich(k);
     Chain_Bind(*run.record);
     Samplers_ReportFailure();
     Chain_Bind(Chain_First());
