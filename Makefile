@@ -89,11 +89,12 @@ test-tsan: $(TSAN_BUILD)/CMakeCache.txt
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target wren_tests
 	cd $(TSAN_BUILD) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ./wren_tests
 
-# The fuzz targets, built with clang and both sanitizers, each run for
-# FUZZ_SECONDS on its corpus (seeded from the scenarios and the examples, and
-# kept between runs). An input running over 10 seconds counts as a hang; a
-# crash, hang, leak or sanitizer report stops the run and leaves the input as
-# $(FUZZ_BUILD)/artifacts/<target>-*.
+# The fuzz targets, built with clang and both sanitizers, run side by side,
+# each for FUZZ_SECONDS on its corpus (seeded from the scenarios and the
+# examples, and kept between runs), its output in $(FUZZ_BUILD)/<target>.log.
+# An input running over 10 seconds counts as a hang; a crash, hang, leak or
+# sanitizer report fails the run, shows that target's log and leaves the input
+# as $(FUZZ_BUILD)/artifacts/<target>-*.
 $(FUZZ_BUILD)/CMakeCache.txt:
 	CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWREN_FUZZ=ON \
 	  -DWREN_TESTS=OFF
@@ -104,13 +105,18 @@ fuzz: $(FUZZ_BUILD)/CMakeCache.txt
 	mkdir -p $(FUZZ_BUILD)/artifacts $(FUZZ_BUILD)/scratch
 	# The fuzzer ends without removing its scratch directory: keep them in the build.
 	rm -rf $(FUZZ_BUILD)/scratch/*
-	for target in $(FUZZ_TARGETS); do \
+	pids=""; for target in $(FUZZ_TARGETS); do \
 	  TMPDIR=$(abspath $(FUZZ_BUILD))/scratch ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	    $(FUZZ_BUILD)/$$target -max_total_time=$(FUZZ_SECONDS) -timeout=10 -max_len=4096 \
 	    -rss_limit_mb=2048 -detect_leaks=1 -print_final_stats=1 \
 	    -artifact_prefix=$(abspath $(FUZZ_BUILD))/artifacts/$${target#fuzz_}- \
-	    $(FUZZ_BUILD)/corpus/$${target#fuzz_} || exit 1; \
-	done
+	    $(FUZZ_BUILD)/corpus/$${target#fuzz_} >$(FUZZ_BUILD)/$$target.log 2>&1 & \
+	  pids="$$pids $$!:$$target"; \
+	done; \
+	status=0; for p in $$pids; do \
+	  if wait $${p%%:*}; then echo "$${p#*:}: $$(grep -h stat::number_executed_units $(FUZZ_BUILD)/$${p#*:}.log), no find"; \
+	  else status=1; echo "---- $${p#*:} failed ----"; tail -n 60 $(FUZZ_BUILD)/$${p#*:}.log; fi; \
+	done; exit $$status
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
