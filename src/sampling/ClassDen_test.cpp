@@ -55,9 +55,8 @@ std::string BetaLogit(const std::string& a) { return std::string(betaLogit).repl
 const std::string mvn = "var x[2], mu[2], T[2, 2], z[2], y[2]; { x[1:2] ~ dmnorm(mu[], T[, ]) ";
 const char* mvnData = "list(mu = c(0, 0), T = structure(.Data = c(1, 0, 0, 1), .Dim = c(2, 2)), y = c(1, 2))";
 
-// Whole-line priors under terms that allow only a positive mean are
-// log-concave on whatever interval the terms allow, found while sampling:
-// the whole-line procedure, not the one cut off at 0.
+// Rows the posterior suite pins by its draws (whole-line priors under a
+// shifted Poisson mean, dpow, zipf, a Poisson count of trials) are not repeated.
 const std::vector<Choice>& Choices() {
   static const std::vector<Choice> rows = {
       {noLik, "", noLikInits, "a", 0, M::direct},
@@ -66,7 +65,6 @@ const std::vector<Choice>& Choices() {
       {noLik, "", noLikInits, "d", 0, M::weibullTail},
       {noLik, "", noLikInits, "e", 0, M::gumbelTail},
       {noLik, "", noLikInits, "f", 0, M::directUpper},
-      {"var z; { z ~ dzipf(2) }", "", "list(z = 1)", "z", 0, M::direct},
       {"var z; { z ~ dzipf(2) I(, 50) }", "", "list(z = 1)", "z", 0, M::directUpper},
       {"var x, y[2]; { x ~ dgamma(1, 1) for (i in 1:2) { y[i] ~ dpois(x) } }", "list(y = c(2, 3))", "", "x", 0, M::gamma},
       {"var x, y[2]; { x ~ dgamma(1, 1) I(0.5, 2) for (i in 1:2) { y[i] ~ dpois(x) } }", "list(y = c(2, 3))", "", "x", 0,
@@ -81,11 +79,8 @@ const std::vector<Choice>& Choices() {
        M::pareto},
       // A beta full conditional within both bounds of the uniform.
       {"var p, y; { p ~ dunif(0, 1) y ~ dbern(p) }", "list(y = 1)", "", "p", 0, M::betaBoth},
-      {"var p, y[2]; { p ~ dpow(2) for (i in 1:2) { y[i] ~ dbern(p) } }", "list(y = c(0, 1))", "", "p", 0, M::beta},
       {"var p, y; { p ~ dpow(2) I(0.2, ) y ~ dbern(p) }", "list(y = 1)", "", "p", 0, M::betaLower},
-      // A Poisson count of trials keeps a binomial term conjugate...
-      {"var p, N, y; { p ~ dbeta(1, 1) N ~ dpois(20) y ~ dbin(p, N) }", "list(y = 7)", "", "p", 0, M::beta},
-      // ...a count shifted down, of either sign for all it can tell, does not.
+      // A count shifted down, of either sign for all it can tell, leaves a binomial term not conjugate.
       {"var p, k, m, r; { p ~ dbeta(1, 1) k ~ dpois(5) m <- k - 3 r ~ dbin(p, m) }", "list(r = 2)", "", "p", 0,
        M::griddy},
       {logistic, "list(r = c(0, 1, 1), z = c(-1, 0, 1))", "", "b", 0, M::rejection},
@@ -95,18 +90,12 @@ const std::vector<Choice>& Choices() {
       {GammaShape("0.5"), "list(y = c(1, 2))", "", "x", 0, M::badPriorLower},
       {Folded(", a, b, c"), "list(a = 1, b = 2, c = 0.5)", "", "x", 0, M::rejectionLower},
       {Folded(", a, c, b"), "list(a = 1, b = 2, c = 0.5)", "", "x", 0, M::none},
-      {Shifted("dgum(0.5, 1)"), "list(y = 1)", "", "x", 0, M::rejection},
-      {Shifted("dlogis(0.5, 1)"), "list(y = 1)", "", "x", 0, M::rejection},
-      {Shifted("dnorm(0.5, 1)"), "list(y = 1)", "", "x", 0, M::rejection},
-      {Shifted("ddexp(0.5, 1)"), "list(y = 1)", "", "x", 0, M::rejection},
       {Shifted("dgum(0.5, 1) I(-2, )"), "list(y = 1)", "", "x", 0, M::rejectionLower},
       {Shifted("dnorm(0.5, 1) I(-2, 3)"), "list(y = 1)", "", "x", 0, M::rejectionBoth},
-      {"var x, y; { x ~ dnorm(1, 1) y ~ dpois(x) }", "list(y = 2)", "", "x", 0, M::rejection},
       {"var x, m, y; { x ~ dunif(0, 10) m <- log(x) y ~ dnorm(m, 1) }", "list(y = 1)", "", "x", 0, M::griddy},
       {"var x, m, y; { x ~ dexp(1) I(, 4) m <- log(x) y ~ dnorm(m, 1) }", "list(y = 1)", "", "x", 0, M::griddy},
       {"var x, m, y; { x ~ dexp(1) I(1, ) m <- log(x) y ~ dnorm(m, 1) }", "list(y = 1)", "", "x", 0, M::none},
       {"var p, y; { p ~ dpow(0.5) y ~ dnorm(p, 1) }", "list(y = 1)", "", "p", 0, M::griddy},
-      {"var x, m, y; { x ~ dnorm(0, 1) I(-1, 2) m <- x * x y ~ dnorm(m, 1) }", "list(y = 1.5)", "", "x", 0, M::griddy},
       {"var x, m, y; { x ~ dnorm(0, 1) I(-1, ) m <- x * x y ~ dnorm(m, 1) }", "list(y = 1.5)", "", "x", 0, M::none},
       {mvn + "y[1] ~ dnorm(x[1], 1) y[2] ~ dnorm(x[2], 1) }", mvnData, "list(x = c(0, 0))", "x", 0,
        M::normalBlockScalar},
@@ -158,27 +147,6 @@ TEST_F(ClassDenTest, RecordsAreRegisteredInSweepOrderWithTheirProcedures) {
       EXPECT_EQ(s.node, N(c.order[i].first, c.order[i].second)) << c.model << " record " << i;
       EXPECT_EQ(s.update, ClassDen_Of(ClassDen_MethodOf(s.node)).procedure) << c.model << " record " << i;
     }
-  }
-}
-
-// A node without a method, and a block beyond the samplers' capacity, end
-// the run with a report that names the cause.
-TEST_F(ClassDenTest, NodesThatCannotBeUpdatedEndTheRun) {
-  std::string alpha = "list(alpha = c(1", p = "list(p = c(0.01";
-  for (int i = 1; i < 101; ++i) alpha += ", 1", p += i < 100 ? ", 0.01" : ", 0";
-  const struct {
-    std::string model, data, inits;
-    const char* says;
-  } cases[] = {
-      {GammaShape("0.5"), "list(y = c(1, 2))", "", "Unable to choose update method for node"},
-      {GammaShape("0.5"), "list(y = c(1, 2))", "", " for node: x\n"},
-      {"var p[101], alpha[101]; { p[1:101] ~ ddirch(alpha[]) }", alpha + "))", p + "))",
-       "Block has more than 100 components."},
-  };
-  for (const auto& c : cases) {
-    ASSERT_TRUE(Build(c.model, c.data, c.inits)) << Console();
-    EXPECT_EXIT(ClassDen_ChooseUpdateMethod(), testing::ExitedWithCode(1), "");
-    EXPECT_NE(test::ReadFile("t.log").find(c.says), std::string::npos) << c.says;
   }
 }
 
