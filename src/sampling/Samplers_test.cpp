@@ -181,10 +181,8 @@ double LogisticLik(double a, double b, double c) {
 std::function<double(double)> custom;
 double Custom(Graph_Node* node) { return custom(Graph_Own(node)); }
 
-// n updates by `update` of the nodes named in `updated` (by default the
-// first target), in that order, or with update null of the block holding
-// the first target, the model compiled with blocks. Every draw of every
-// target lies in [lo, hi] and has the exact mean and variance.
+// n updates of the nodes in `updated` (default: the first target), or with update
+// null of the first target's block; every draw lies in [lo, hi] with exact moments.
 struct Target {
   const char* node;
   int at;
@@ -414,8 +412,6 @@ std::vector<Exact> LinearBlock(double coupling, double offset, bool logScale) {
 }
 
 TEST_F(SamplerRows, ConjugatePriorAndBlockDrawsFollowTheirFullConditionals) {
-  // The unbounded beta, gamma, normal and Pareto draws: their parameters are
-  // exact in ConjDist_test, their draws in the posterior suite's examples.
   // Normal(1, sd 0.5) priors under bounds: narrow, wide, one-sided, 5
   // standard deviations out where only tail proposals accept.
   const std::string bounded =
