@@ -132,18 +132,19 @@ TEST_F(ClassFunTest, OperatorsFollowTheRuleTables) {
   EXPECT_EQ(N("f", 19)->kind, Graph_data);  // folded before classification: its sign is all that is left
 }
 
-// Within a session a sum over plain nodes is answered from folds read once;
-// for every block of consecutive numbers, inside, across or outside the
-// elements (of both signs, every other one for a column), the answer is
-// that of the walk over every element.
+// Within a session a sum is answered from folds read once: for every block
+// of consecutive numbers, inside, across or outside the elements (of both
+// signs, a column, block components, logical elements), as the walk answers.
 TEST_F(ClassFunTest, SumsInASessionAgreeWithTheWalkForEveryBlock) {
-  ASSERT_TRUE(Build("var x[6], m[3,2], s[3]; { x[1] ~ dnorm(0, 1) x[3] ~ dgamma(1, 1) x[4] ~ dnorm(0, 1)"
-                    " x[6] ~ dgamma(1, 1) m[2,1] ~ dnorm(0, 1) m[3,1] ~ dgamma(1, 1)"
-                    " s[1] <- sum(x[]) s[2] <- sum(m[, 1]) s[3] <- mean(x[2:5]) }",
-                    "list(x = c(NA, -1, NA, NA, 2, NA), m = c(3, -2, NA, 1, NA, 0))")) << Console();
+  ASSERT_TRUE(Build("var x[6], m[3,2], s[5], w[2], m0[2], T[2,2], z[2]; { x[1] ~ dnorm(0, 1) x[3] ~ dgamma(1, 1)"
+                    " x[4] ~ dnorm(0, 1) x[6] ~ dgamma(1, 1) m[2,1] ~ dnorm(0, 1) m[3,1] ~ dgamma(1, 1)"
+                    " w[1:2] ~ dmnorm(m0[], T[,]) z[1] <- 2 * x[1] z[2] <- x[3] s[1] <- sum(x[]) s[2] <- sum(m[, 1])"
+                    " s[3] <- mean(x[2:5]) s[4] <- sum(w[]) s[5] <- sum(z[]) }",
+                    "list(x = c(NA, -1, NA, NA, 2, NA), m = c(3, -2, NA, 1, NA, 0), m0 = c(0, 0), T = c(1, 0, 0, 1))",
+                    "list(w = c(0, 0))")) << Console();
   const int32_t first = N("x")->label;
-  for (int k = 0; k < 3; ++k)
-    for (int32_t label = first - 2; label < first + 14; ++label)
+  for (int k = 0; k < 5; ++k)
+    for (int32_t label = first - 2; label < Graph_totalNumNodes; ++label)
       for (int32_t size = 0; size <= 7; ++size) {
         const int32_t walked = ClassFun_MapRnToR1(N("s", k), label, size);
         const ClassFun_Session session;

@@ -42,9 +42,7 @@ class ConjDistTest : public test::Pipeline {
 
 const std::string T2 = "T = structure(.Data = c(2, 0.5, 0.5, 1), .Dim = c(2, 2)), mu = c(1, -1)";
 
-// The two parameters of each scalar conjugate full conditional, in the
-// order the procedure returns them: shape and rate, the two beta counts,
-// mean and precision, Pareto scale and shape.
+// Each scalar conjugate full conditional's two parameters, in the order returned.
 TEST_F(ConjDistTest, ScalarParametersAddUpTheirTerms) {
   const std::string gamma =
       "var x, y[2], t, z, s, s4, w, v, e, a, b, c, g, q, r;\n"
@@ -156,8 +154,6 @@ TEST_F(ConjDistTest, NormalFromMultivariateTermsAndPriors) {
   EXPECT_EQ(Graph_Own(N("m")), -1.0);
 }
 
-// The posteriors of normal blocks are checked through their draws (rows in
-// Samplers_test.cpp); here, what the procedures refuse.
 TEST_F(ConjDistTest, NormalBlockRefusalsChangeNothing) {
   Model("var x[2], mu[2], T[2, 2], z[2], S[2, 2]; { x[1:2] ~ dmnorm(mu[], T[, ]) z[1:2] ~ dmnorm(x[], S[, ]) }",
         "list(z = c(1, 2), S = structure(.Data = c(1, 0, 0, 2), .Dim = c(2, 2)), " + T2 + ")");

@@ -1,5 +1,4 @@
-// The continuous procedures' draws against exact full conditionals, and
-// every procedure's failures, are rows in Samplers_test.cpp.
+// Continuous draws and every procedure's failures are rows in Samplers_test.cpp.
 #include "sampling/GibbsSam.h"
 
 #include <algorithm>

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "Pipeline.h"
-#include "base/Params.h"
 #include "numerics/RandNum.h"
 #include "sampling/Samplers.h"
 
@@ -24,12 +23,10 @@ class GriddyTest : public test::Pipeline {
   }
 };
 
-TEST_F(GriddyTest, BinCountFromTheCommandLineIsHeldWithinEightToOneThousand) {
-  for (auto [arg, bins] : {std::pair{"5", 8}, {"-3", 8}, {"8", 8}, {"37", 37}, {"1000", 1000}, {"5000", 1000}}) {
-    const char* argv[] = {"wren", arg, "t"};
-    InitParams(3, argv);
-    InitGriddy(Params_numBins);
-    EXPECT_EQ(Griddy_numBins, bins) << arg;
+TEST_F(GriddyTest, BinCountIsHeldWithinEightToOneThousand) {
+  for (auto [asked, bins] : {std::pair{5, 8}, {-3, 8}, {8, 8}, {37, 37}, {1000, 1000}, {5000, 1000}}) {
+    InitGriddy(asked);
+    EXPECT_EQ(Griddy_numBins, bins) << asked;
   }
 }
 

@@ -1,8 +1,6 @@
-// Two chain records of one compiled model, swept in turns in one thread or
-// at once in two threads, must each draw exactly what that record draws
-// alone with its seed: anything a sweep carries outside the bound record
-// would leak between chains, and anything two sweeping threads both write is
-// a data race that the ThreadSanitizer build (make test-tsan) reports.
+// Two chain records of one model, swept in turns or in two threads at once,
+// must each draw exactly what it draws alone: anything a sweep keeps outside
+// the bound record would leak between chains (and race, under make test-tsan).
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -26,9 +24,8 @@
 
 namespace {
 
-// A regression with plans (the means are maintained sums), a logistic
-// regression by adaptive rejection (five terms in each predictor, which
-// keeps a partial sum), and a Poisson rate with a conjugate gamma draw.
+// A regression with plans, a logistic regression by adaptive rejection (five
+// terms per predictor keep a partial sum), a Poisson rate by a gamma draw.
 const std::string model =
     "const N = 8;\n"
     "var x[N], z[N], y[N], mu[N], b0, b1, tau, r[N], p[N], c0, c1, c2, k[N], lambda;\n"
@@ -115,7 +112,6 @@ class SweepTest : public test::Methods {
     }
     Finish(run);
   }
-  void TwoThreads(bool blocks);
   // The mean of the bound record's samples of a monitored node.
   static double MeanOf(const Graph_Node* node) {
     int32_t start = 1, end = sweeps, n = 0;
@@ -128,100 +124,81 @@ class SweepTest : public test::Methods {
 
 const int32_t seeds[2] = {12345, 987654};
 
-TEST_F(SweepTest, ChainsSweptInTurnsDrawWhatEachDrawsAlone) {
-  Compile();
-  // The model exercises what it is meant to.
-  EXPECT_GE(Plans_Count(), 3);
-  EXPECT_EQ(Plans_MaintainedForms(), 8);
-  const Samplers_Sampler* ars = &RecordOf(N("c1"));
-  const Samplers_Sampler* gamma = &RecordOf(N("lambda"));
-  EXPECT_EQ(ars->update, DFreeARS_FullArs);
-  EXPECT_EQ(gamma->update, GibbsSam_Gamma);
-  EXPECT_LT(gamma->plan, 0);
-  ASSERT_EQ(N("p")->numParents, 5);
-  const auto n = Samplers_Count();
+// Each record alone in whole sweeps, then both in turns of changing length
+// (ending mid-sweep at changing places) and both at once in two threads; with
+// blocks, a linear one drawn whole and a generalised one counting its steps.
+TEST_F(SweepTest, ChainsInTurnsOrInTwoThreadsDrawAndRecordWhatEachDoesAlone) {
+  for (const bool blocks : {false, true}) {
+    SCOPED_TRACE(blocks ? "blocks" : "single nodes");
+    InitMonitors();
+    Compile(blocks);
+    const Samplers_Sampler* ars = &RecordOf(N("c1"));
+    if (blocks) {
+      ASSERT_EQ(Blocks_Count(), 2);
+    } else {  // the model exercises what it is meant to
+      EXPECT_GE(Plans_Count(), 3);
+      EXPECT_EQ(Plans_MaintainedForms(), 8);
+      EXPECT_EQ(ars->update, DFreeARS_FullArs);
+      EXPECT_EQ(RecordOf(N("lambda")).update, GibbsSam_Gamma);
+      EXPECT_LT(RecordOf(N("lambda")).plan, 0);
+      ASSERT_EQ(N("p")->numParents, 5);
+    }
+    const std::array<Graph_Node*, 5> monitored = {N("b0"), N("tau"), N("c1"), N("lambda"), N("mu", 3)};
+    for (const Graph_Node* node : monitored) Monitors_SetMonitor(node->label, 1);
+    const auto n = Samplers_Count();
+    Chain_Record& compiled = Chain_First();
 
-  Chain_Record& compiled = Chain_First();
-  // Each record alone, in whole sweeps.
-  Trace alone[2];
-  for (int c = 0; c < 2; ++c) {
-    ChainRun run = Start(compiled, seeds[c]);
-    Plans_Begin();
-    Chain_Bind(*run.record);
-    Plans_BeginChain();
-    Turn(run, sweeps * n);
-    Finish(run);
-    Plans_End();
-    EXPECT_TRUE(Samplers_StateOf(*ars).haveCentiles);
-    alone[c] = std::move(run.trace);
-    ASSERT_EQ(alone[c].size(), static_cast<size_t>(sweeps + 1));
-  }
-  ASSERT_NE(alone[0].back(), alone[1].back());  // the seeds tell the chains apart
+    Trace alone[2];
+    std::array<double, monitored.size()> means[2];
+    for (int c = 0; c < 2; ++c) {
+      ChainRun run = Start(compiled, seeds[c]);
+      Plans_Begin();
+      SweepAll(run);
+      Plans_End();
+      if (!blocks) {
+        EXPECT_TRUE(Samplers_StateOf(*ars).haveCentiles);
+      }
+      for (size_t k = 0; k < monitored.size(); ++k) means[c][k] = MeanOf(monitored[k]);
+      alone[c] = std::move(run.trace);
+      ASSERT_EQ(alone[c].size(), static_cast<size_t>(sweeps + 1));
+    }
+    ASSERT_NE(alone[0].back(), alone[1].back());  // the seeds tell the chains apart
 
-  // Updates per turn of each chain: single records, stretches that end
-  // mid-sweep at changing places, and whole sweeps.
-  const struct {
-    int first, second;
-  } schedules[] = {{1, 1}, {3, 7}, {n + 2, 2 * n - 1}, {5 * n, 2 * n}};
-  for (const auto& schedule : schedules) {
+    const struct {
+      int first, second;
+    } schedules[] = {{1, 1}, {3, 7}, {n + 2, 2 * n - 1}, {5 * n, 2 * n}};
+    for (const auto& schedule : schedules) {
+      ChainRun runs[2] = {Start(compiled, seeds[0]), Start(compiled, seeds[1])};
+      Plans_Begin();
+      for (ChainRun& run : runs) {
+        Chain_Bind(*run.record);
+        Plans_BeginChain();
+      }
+      while (runs[0].done < sweeps || runs[1].done < sweeps) {
+        Turn(runs[0], schedule.first);
+        Turn(runs[1], schedule.second);
+        if (HasFatalFailure()) return;
+      }
+      for (ChainRun& run : runs) Finish(run);
+      Plans_End();
+      for (int c = 0; c < 2; ++c)
+        ExpectSame(runs[c].trace, alone[c], "chain " + std::to_string(c + 1) + ", turns of " +
+                                                std::to_string(schedule.first) + " and " + std::to_string(schedule.second));
+    }
+
     ChainRun runs[2] = {Start(compiled, seeds[0]), Start(compiled, seeds[1])};
     Plans_Begin();
-    for (ChainRun& run : runs) {
-      Chain_Bind(*run.record);
-      Plans_BeginChain();
+    {
+      std::jthread first(SweepAll, std::ref(runs[0])), second(SweepAll, std::ref(runs[1]));
     }
-    while (runs[0].done < sweeps || runs[1].done < sweeps) {
-      Turn(runs[0], schedule.first);
-      Turn(runs[1], schedule.second);
-      if (HasFatalFailure()) return;
+    Plans_End();
+    for (int c = 0; c < 2; ++c) {
+      ExpectSame(runs[c].trace, alone[c], "chain " + std::to_string(c + 1) + " in a thread");
+      Chain_Bind(*runs[c].record);
+      for (size_t k = 0; k < monitored.size(); ++k)
+        EXPECT_EQ(MeanOf(monitored[k]), means[c][k]) << "chain " << c + 1 << ", monitor " << k;
     }
-    for (ChainRun& run : runs) Finish(run);
-    Plans_End();
-    for (int c = 0; c < 2; ++c)
-      ExpectSame(runs[c].trace, alone[c],
-                 "chain " + std::to_string(c + 1) + ", turns of " + std::to_string(schedule.first) + " and " +
-                     std::to_string(schedule.second));
-  }
-}
-
-TEST_F(SweepTest, ChainsSweptInTwoThreadsAtOnceDrawAndRecordWhatEachDoesAlone) { TwoThreads(false); }
-
-// The same with the coefficients in blocks: a linear one drawn whole and a
-// generalised one whose steps each chain counts in its own record.
-TEST_F(SweepTest, ChainsWithBlocksSweptInTwoThreadsAtOnceDrawAndRecordWhatEachDoesAlone) {
-  TwoThreads(true);
-  ASSERT_EQ(Blocks_Count(), 2);
-}
-
-void SweepTest::TwoThreads(bool blocks) {
-  Compile(blocks);
-  const std::array<Graph_Node*, 5> monitored = {N("b0"), N("tau"), N("c1"), N("lambda"), N("mu", 3)};
-  for (const Graph_Node* node : monitored) Monitors_SetMonitor(node->label, 1);
-  Chain_Record& compiled = Chain_First();
-
-  Trace alone[2];
-  std::array<double, monitored.size()> means[2];
-  for (int c = 0; c < 2; ++c) {
-    ChainRun run = Start(compiled, seeds[c]);
-    Plans_Begin();
-    SweepAll(run);
-    Plans_End();
-    for (size_t k = 0; k < monitored.size(); ++k) means[c][k] = MeanOf(monitored[k]);
-    alone[c] = std::move(run.trace);
-    ASSERT_EQ(alone[c].size(), static_cast<size_t>(sweeps + 1));
-  }
-
-  ChainRun runs[2] = {Start(compiled, seeds[0]), Start(compiled, seeds[1])};
-  Plans_Begin();
-  {
-    std::jthread first(SweepAll, std::ref(runs[0])), second(SweepAll, std::ref(runs[1]));
-  }
-  Plans_End();
-  for (int c = 0; c < 2; ++c) {
-    ExpectSame(runs[c].trace, alone[c], "chain " + std::to_string(c + 1));
-    Chain_Bind(*runs[c].record);
-    for (size_t k = 0; k < monitored.size(); ++k)
-      EXPECT_EQ(MeanOf(monitored[k]), means[c][k]) << "chain " << c + 1 << ", monitor " << k;
+    Chain_Bind(compiled);  // the runs' records go with this pass
   }
 }
 
