@@ -19,8 +19,7 @@ class FoldConsTest : public test::HandGraph {
   static Graph_Node* D(double value) { return Node(value, Graph_data); }
 };
 
-// Constant parts fold into one new data node and exact identities drop out,
-// while the node keeps the value its code had.
+// Constant parts fold into one new data node and exact identities drop out; the node keeps its value.
 TEST_F(FoldConsTest, FoldsConstantsAndRemovesIdentities) {
   Graph_Node *theta = Node(0.5), *alpha = Node(1.5), *beta = Node(2.5), *zero = D(0), *five = D(5), *two = D(2);
   Graph_Node *seven = D(7), *another = D(2), *w = Logical({23, 21}, {theta});
@@ -64,15 +63,11 @@ TEST_F(FoldConsTest, FoldsConstantsAndRemovesIdentities) {
     EXPECT_EQ(Code(y->stack.begin(), std::find(y->stack.begin(), y->stack.end(), Determ_end) + 1), row.result);
     Determ_SetValueFunction(y);
     EXPECT_EQ(y->valueFunction(y), before);
+    Graph_Node* last = Graph_Label(Graph_totalNumNodes - 1);
     Nodes expected = row.resultParents;
-    std::replace(expected.begin(), expected.end(), fresh, Graph_Label(Graph_totalNumNodes - 1));
-    if (!expected.empty()) {
-      EXPECT_EQ(Nodes(y->parents.begin(), y->parents.begin() + y->numParents), expected);
-    }
-    if (row.constant != -1) {
-      EXPECT_EQ(Graph_Label(Graph_totalNumNodes - 1)->kind, Graph_data);
-      EXPECT_EQ(Graph_Own(Graph_Label(Graph_totalNumNodes - 1)), row.constant);
-    }
+    std::replace(expected.begin(), expected.end(), fresh, last);
+    if (!expected.empty()) { EXPECT_EQ(Nodes(y->parents.begin(), y->parents.begin() + y->numParents), expected); }
+    if (row.constant != -1) { EXPECT_TRUE(last->kind == Graph_data && Graph_Own(last) == row.constant); }
   }
   EXPECT_EQ(w->stack, (Code{24, 21}));  // the logical operand's own code is rewritten too
 }
@@ -90,12 +85,9 @@ TEST_F(FoldConsTest, LeavesSpecialAndMalformedCodeAlone) {
   Graph_Node* theta = Node(0.5);
   for (const auto& [code, operands] : cases) {
     Graph_Node* y = Node(0.0, Graph_logical);
-    y->stack = code;
-    y->parents = Nodes(operands, theta);
-    y->numParents = static_cast<int32_t>(operands);
+    y->stack = code, y->parents = Nodes(operands, theta), y->numParents = static_cast<int32_t>(operands);
     FoldCons_FoldConstants();
-    EXPECT_EQ(y->stack, code);
-    EXPECT_EQ(y->parents, Nodes(operands, theta));
+    EXPECT_TRUE(y->stack == code && y->parents == Nodes(operands, theta)) << operands;
   }
   // Ten operands fill the value stack exactly and are still rewritten.
   Code full(10, 23), rewritten(10, 24);

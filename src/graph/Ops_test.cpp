@@ -16,8 +16,7 @@
 
 namespace {
 
-// A constant expression in postfix code, with its operand values.
-struct Expression {
+struct Expression {  // postfix code over constant operands
   std::vector<int32_t> code;
   std::vector<double> operands;
 };
@@ -33,15 +32,12 @@ class OpsTest : public test::HandGraph {
     InitFoldCons();
   }
   static double V(Graph_Node* n) { return n->valueFunction(n); }
-  // A logical node over fresh operand nodes of the given kind.
   static Graph_Node* Over(const Expression& e, int32_t kind) {
     std::vector<Graph_Node*> parents;
     for (const double v : e.operands) parents.push_back(Node(v, kind));
     return Logical(e.code, parents);
   }
-  // Folds every data expression given; each must become one constant, whose
-  // value must be, to the bit, what the interpreter gives for the same code
-  // over unknowns.
+  // Each data expression must fold to one constant, to the bit what the interpreter gives over unknowns.
   static void ExpectFoldingAgrees(const std::vector<Expression>& expressions) {
     std::vector<double> evaluated;
     std::vector<Graph_Node*> folded;
@@ -57,10 +53,8 @@ class OpsTest : public test::HandGraph {
   }
 };
 
-// Random trees over every operator, their leaves partly from the edges of the
-// operators' domains (0 and negative arguments of log, sqrt, logit and
-// cloglog, arguments beyond the range of exp, the floor of log, pairs about
-// the tolerance of equals apart).
+// Random trees over every operator, their leaves partly from the edges of the operators' domains (0 and
+// negative arguments of log, sqrt, logit and cloglog, beyond the range of exp, pairs about the tolerance of equals apart).
 TEST_F(OpsTest, FoldingAndEvaluationAgreeOnRandomConstantExpressions) {
   std::mt19937 random(20240607u);
   const auto uniform = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(random); };
@@ -68,8 +62,8 @@ TEST_F(OpsTest, FoldingAndEvaluationAgreeOnRandomConstantExpressions) {
   std::vector<int32_t> operators;
   for (int32_t op = 1; op < Ops_numCodes; ++op)
     if (Ops_Of(op).arity > 0) operators.push_back(op);
-  const double edges[] = {0.0,   -0.0,  1.0,    -1.0,   0.5,     2.0,   1.0E-40, 1.0E-41, -3.0,   700.0,       709.78,
-                          710.0, 800.0, -745.0, -800.0, 1.0E300, -37.0, 37.0,    1.0E-6,  -1.0E-6, 1 - 1.0E-16, 1.0E-320};
+  const double edges[] = {0.0, -0.0, 1.0, -1.0, 0.5, 2.0, 1.0E-40, 1.0E-41, -3.0, 700.0, 709.78, 710.0, 800.0, -745.0, -800.0,
+                          1.0E300, -37.0, 37.0, 1.0E-6, -1.0E-6, 1 - 1.0E-16, 1.0E-320};
   const double gaps[] = {0.0, 1.0E-13, 1.0E-9, 5.0E-7, -9.9E-7, 1.01E-6, -2.0E-6, 1.0E-5};
   const auto tree = [&](auto& self, int height, Expression& e) -> void {
     if (height == 0 || uniform(0.0, 1.0) < 0.25) {
@@ -97,9 +91,8 @@ TEST_F(OpsTest, FoldingAndEvaluationAgreeOnRandomConstantExpressions) {
   ExpectFoldingAgrees(expressions);
 }
 
-// Each operator's row gives its closed form at the edges the model language
-// promises (the floor of log, step at 0, the tolerance of equals), and
-// folding and the interpreter give the row's value.
+// Each operator's row gives its closed form at the edges the model language promises (the floor of log, step
+// at 0, the tolerance of equals), and folding and the interpreter give the row's value.
 TEST_F(OpsTest, RowsGiveTheOperatorValues) {
   const double inf = std::numeric_limits<double>::infinity();
   const struct {
@@ -107,32 +100,24 @@ TEST_F(OpsTest, RowsGiveTheOperatorValues) {
     double a, b, expected;
   } cases[] = {
       {Determ_equals, 1.0, 1.0000005, 1.0}, {Determ_equals, 1.0, 1.00000001, 1.0}, {Determ_equals, 1.0, 1 + 1.0E-13, 1.0},
-      {Determ_equals, 1.0, 1.00001, 0.0},   {Determ_equals, 2.0, 2.0 - 9.9E-7, 1.0},
-      {Determ_log, 0.0, 0, std::log(1.0E-40)}, {Determ_log, -1.0, 0, std::log(1.0E-40)},
-      {Determ_step, 0.0, 0, 1.0},           {Determ_step, -1.0E-300, 0, 0.0},
-      {Determ_exp, 710.0, 0, inf},          {Determ_expLink, 1.0, 0, std::exp(1.0)},
-      {Determ_ilogit, 0.0, 0, 0.5},         {Determ_logit, 0.5, 0, 0.0},
-      {Determ_phi, 0.0, 0, 0.5},            {Determ_phi, 1.959963984540054, 0, 0.975},
-      {Determ_icloglog, 0.0, 0, 1 - std::exp(-1.0)}, {Determ_logfact, 3.0, 0, std::log(6.0)},
-      {Determ_max, 2.0, 3.0, 3.0},          {Determ_min, 2.0, 3.0, 2.0},
-      {Determ_pow, 2.0, 10.0, 1024.0},      {Determ_negate, 2.0, 0, -2.0},
+      {Determ_equals, 1.0, 1.00001, 0.0}, {Determ_equals, 2.0, 2.0 - 9.9E-7, 1.0}, {Determ_log, 0.0, 0, std::log(1.0E-40)},
+      {Determ_log, -1.0, 0, std::log(1.0E-40)}, {Determ_step, 0.0, 0, 1.0}, {Determ_step, -1.0E-300, 0, 0.0}, {Determ_exp, 710.0, 0, inf},
+      {Determ_expLink, 1.0, 0, std::exp(1.0)}, {Determ_ilogit, 0.0, 0, 0.5}, {Determ_logit, 0.5, 0, 0.0}, {Determ_phi, 0.0, 0, 0.5},
+      {Determ_phi, 1.959963984540054, 0, 0.975}, {Determ_icloglog, 0.0, 0, 1 - std::exp(-1.0)}, {Determ_logfact, 3.0, 0, std::log(6.0)},
+      {Determ_max, 2.0, 3.0, 3.0}, {Determ_min, 2.0, 3.0, 2.0}, {Determ_pow, 2.0, 10.0, 1024.0}, {Determ_negate, 2.0, 0, -2.0},
   };
   std::vector<Expression> expressions;
   for (const auto& c : cases) {
     const Ops_Row& row = Ops_Of(c.op);
     const double value = row.arity == 2 ? row.binary(c.a, c.b) : row.unary(c.a);
     // phi and the log gamma functions are approximations good to about 1.0E-8.
-    if (std::isinf(c.expected) || c.expected == 0.0) {
-      EXPECT_EQ(value, c.expected) << row.name << " " << c.a;
-    } else {
-      EXPECT_NEAR(value, c.expected, 1.0E-7 * std::fabs(c.expected)) << row.name << " " << c.a;
-    }
+    if (std::isinf(c.expected) || c.expected == 0.0) { EXPECT_EQ(value, c.expected) << row.name << " " << c.a; }
+    else { EXPECT_NEAR(value, c.expected, 1.0E-7 * std::fabs(c.expected)) << row.name << " " << c.a; }
     expressions.push_back(row.arity == 2 ? Expression{{23, 23, c.op, 21}, {c.a, c.b}} : Expression{{23, c.op, 21}, {c.a}});
     EXPECT_TRUE(Same(V(Over(expressions.back(), Graph_stochastic)), value)) << row.name;
   }
   ExpectFoldingAgrees(expressions);
-  EXPECT_EQ(Ops_FromToken(Scanner_probit), 0);  // no operator of general code
-  EXPECT_EQ(Ops_FromToken(Scanner_sum), 0);
+  EXPECT_TRUE(Ops_FromToken(Scanner_probit) == 0 && Ops_FromToken(Scanner_sum) == 0);  // no operator of general code
 }
 
 }  // namespace
