@@ -9,43 +9,29 @@
 
 namespace {
 
-// A failing check ends a child process, which leaves its flag here on the way
-// out, so the parent can see it was set before the report.
+// A failing check ends a child process, which leaves its flag here on the way out for the parent to read.
 void SaveFlag() { test::WriteFile("flag", Analyse_error ? "1" : "0"); }
 
 class AnalyseTest : public test::FrontEnd {
  protected:
-  // Compiles a model through node generation, with data and initial values.
   void Build(const std::string& model, const std::string& data = "", const std::string& inits = "") {
-    Reset();
-    InitCodeGen();
-    InitDeterm();
-    InitAnalyse();
+    Reset(), InitCodeGen(), InitDeterm(), InitAnalyse();
     Parser_Tree* head = Compile(WithFiles(model, data, inits));
     ASSERT_NE(head, nullptr) << Console();
     CodeGen_WriteGraph(head);
     ASSERT_FALSE(CodeGen_error) << Console();
   }
 
-  static Graph_Node* Node(const std::string& name, int offset = 0) {
-    return Graph_nodes[SymTabs_FindName(name)->firstNode + offset];
-  }
-
+  static Graph_Node* Node(const std::string& name) { return Graph_nodes[SymTabs_FindName(name)->firstNode]; }
   void Passes() {
     Analyse_CheckModel();
     EXPECT_FALSE(Analyse_error);
   }
 
-  // "node: text" of the report of a failing check, which must end the run
-  // with the status of a failed run and the flag set.
+  // "node: text" of the report of a failing check, which must end the run as a failed run with the flag set.
   std::string Fails(void (*check)() = Analyse_CheckModel) {
     StartConsole();
-    EXPECT_EXIT(
-        {
-          std::atexit(SaveFlag);
-          check();
-        },
-        testing::ExitedWithCode(1), "");
+    EXPECT_EXIT({ std::atexit(SaveFlag); check(); }, testing::ExitedWithCode(1), "");
     EXPECT_EQ(test::ReadFile("flag"), "1");
     const std::string log = Console();
     const size_t node = log.find(" for node: "), text = log.find(" -- error  -- \n");

@@ -15,18 +15,14 @@ class CodeGenTest : public test::FrontEnd {
  protected:
   // Compiles a model through node generation; the error text, empty when none.
   std::string Generate(const std::string& model) {
-    Reset();
-    InitCodeGen();
-    InitDeterm();
+    Reset(), InitCodeGen(), InitDeterm();
     Parser_Tree* head = Compile(model);
     if (head != nullptr) CodeGen_WriteGraph(head);
     std::string log = Console();
     size_t at = log.find(" -- error  -- \n");
     return at == std::string::npos ? "" : log.substr(at + 15, log.find('\n', at + 15) - at - 15);
   }
-  static Graph_Node* Node(const std::string& name, int offset = 0) {
-    return Graph_nodes[SymTabs_FindName(name)->firstNode + offset];
-  }
+  static Graph_Node* Node(const std::string& name, int offset = 0) { return Graph_nodes[SymTabs_FindName(name)->firstNode + offset]; }
   static double V(Graph_Node* n) { return n->valueFunction(n); }
 };
 
@@ -39,27 +35,20 @@ TEST_F(CodeGenTest, GeneratedNodesComputeTheirValues) {
                      "  c ~ dnorm(0, 1) e ~ dnorm(0, 1) for (i in 1:2) { y[i] <- x[k[i]] }\n"
                      "  g ~ dcat(x[]) s <- h[g]  kk <- b - 1  q <- h[kk]  v <- x[w]  u <- a + b }"),
             "");
-  Graph_Own(Node("c")) = 1.0, Graph_Own(Node("e")) = 0.5;
-  EXPECT_EQ(Node("mu", 1)->kind, Graph_logical);
-  EXPECT_EQ(V(Node("mu", 0)), -4.0);
-  EXPECT_EQ(V(Node("mu", 2)), 6.0);
-  // Loop bounds are evaluated on every entry; an empty loop runs no relation.
-  EXPECT_NE(Node("t", 3 * 2 + 2), nullptr);
-  EXPECT_EQ(Node("t", 0 * 3 + 1), nullptr);
-  EXPECT_EQ(Node("z"), nullptr);
-  // Data-only nodes and data picks are folded to data; 2.0000005 counts as 2.
-  for (const char* name : {"u", "y"}) EXPECT_EQ(Node(name)->kind, Graph_data) << name;
-  EXPECT_EQ(Graph_Own(Node("u")), 5.0);
+  Graph_Own(Node("c")) = 1.0, Graph_Own(Node("e")) = 0.5, Graph_Own(Node("h", 1)) = 7.0, Graph_Own(Node("h", 2)) = 9.0;
+  Graph_Own(Node("g")) = 3.0;
+  // Data-only nodes and data picks are folded to data (2.0000005 counts as 2); a stochastic index keeps its
+  // pick, a folded one reads its element.
+  const struct { const char* what; double got, want; } values[] = {
+      {"mu[1]", V(Node("mu", 0)), -4.0}, {"mu[3]", V(Node("mu", 2)), 6.0}, {"u", Graph_Own(Node("u")), 5.0},
+      {"y[1]", Graph_Own(Node("y", 0)), 30.0}, {"v", Graph_Own(Node("v")), 20.0},
+      {"category count", Graph_Own(Node("g")->parents[1]), 3.0}, {"s", V(Node("s")->parents[0]), 9.0}, {"q", V(Node("q")->parents[0]), 7.0}};
+  for (const auto& v : values) EXPECT_EQ(v.got, v.want) << v.what;
+  EXPECT_TRUE(Node("mu", 1)->kind == Graph_logical && Node("u")->kind == Graph_data && Node("y")->kind == Graph_data);
   EXPECT_TRUE(Node("u")->stack.empty());
-  EXPECT_EQ(Graph_Own(Node("y", 0)), 30.0);
-  EXPECT_EQ(Graph_Own(Node("v")), 20.0);
-  EXPECT_EQ(Graph_Own(Node("g")->parents[1]), 3.0);  // the category count
-  // A stochastic index keeps its pick; a folded one reads its element.
-  Graph_Own(Node("h", 1)) = 7.0, Graph_Own(Node("h", 2)) = 9.0, Graph_Own(Node("g")) = 3.0;
-  EXPECT_EQ(V(Node("s")->parents[0]), 9.0);
-  EXPECT_EQ(Node("s")->parents[0]->parents[0], Node("g"));
-  EXPECT_EQ(Node("q")->parents[0]->parents[0], Node("h", 1));
-  EXPECT_EQ(V(Node("q")->parents[0]), 7.0);
+  EXPECT_TRUE(Node("s")->parents[0]->parents[0] == Node("g") && Node("q")->parents[0]->parents[0] == Node("h", 1));
+  // Loop bounds are evaluated on every entry; an empty loop runs no relation.
+  EXPECT_TRUE(Node("t", 3 * 2 + 2) != nullptr && Node("t", 0 * 3 + 1) == nullptr && Node("z") == nullptr);
 }
 
 TEST_F(CodeGenTest, StochasticNodesGetParametersAndBoundSlots) {
@@ -69,13 +58,9 @@ TEST_F(CodeGenTest, StochasticNodesGetParametersAndBoundSlots) {
             "");
   // dt is a normal whose precision is tau times a chi-square variate over k.
   Graph_Node* x = Node("x");
-  EXPECT_EQ(x->density, Distrib_dnorm);
-  ASSERT_EQ(x->numParents, 2);
-  EXPECT_EQ(x->parents[0], Node("mu"));
-  Graph_Node* precision = x->parents[1];
-  Graph_Node* w = precision->parents[0];
-  EXPECT_EQ(w->density, Distrib_dchisq);
-  EXPECT_EQ(Graph_Own(w->parents[0]), 4.0);
+  ASSERT_TRUE(x->density == Distrib_dnorm && x->numParents == 2 && x->parents[0] == Node("mu"));
+  Graph_Node *precision = x->parents[1], *w = precision->parents[0];
+  EXPECT_TRUE(w->density == Distrib_dchisq && Graph_Own(w->parents[0]) == 4.0);
   Graph_Own(w) = 2.0, Graph_Own(Node("tau")) = 3.0;
   EXPECT_EQ(V(precision), 2.0 * 3.0 / 4.0);
   EXPECT_EQ(Graph_Own(Node("c")->parents[1]->parents[2]), 1.0);  // a Cauchy has k = 1
@@ -97,20 +82,16 @@ TEST_F(CodeGenTest, BlocksAndAggregatesSpanTheirRanges) {
             "");
   const int32_t v = SymTabs_FindName("V")->firstNode, q = SymTabs_FindName("Q")->firstNode;
   for (int k = 0; k < 4; ++k) {
-    EXPECT_EQ(Node("V", k)->size, 4);
-    EXPECT_EQ(Node("V", k)->label, v);
-    EXPECT_EQ(Node("Q", 2 + k)->label, q + 2);
-    EXPECT_EQ(Node("Q", 2 + k)->parents[0]->label, SymTabs_FindName("R")->firstNode);
+    EXPECT_TRUE(Node("V", k)->size == 4 && Node("V", k)->label == v) << k;
+    EXPECT_TRUE(Node("Q", 2 + k)->label == q + 2 && Node("Q", 2 + k)->parents[0]->label == SymTabs_FindName("R")->firstNode) << k;
   }
-  EXPECT_EQ(Node("Q", 0), nullptr);  // the block begins at Q[2, 1]
-  EXPECT_EQ(Node("x", 5)->size, 3);
-  EXPECT_EQ(Node("x", 3)->parents[0]->label, SymTabs_FindName("x")->firstNode);
-  EXPECT_EQ(Node("x", 3)->parents[1]->label, SymTabs_FindName("P")->firstNode);
+  EXPECT_TRUE(Node("Q", 0) == nullptr && Node("x", 5)->size == 3);  // the block of Q begins at Q[2, 1]
+  EXPECT_TRUE(Node("x", 3)->parents[0]->label == SymTabs_FindName("x")->firstNode &&
+              Node("x", 3)->parents[1]->label == SymTabs_FindName("P")->firstNode);
   const double p[9] = {4, 2, 0, 2, 5, 1, 0, 1, 3}, inverse[9] = {14, -6, 2, -6, 12, -4, 2, -4, 16};
   for (int k = 0; k < 9; ++k) Graph_Own(Node("P", k)) = p[k];
   for (int k = 0; k < 3; ++k) Graph_Own(Node("x", k)) = k + 1.0;
-  EXPECT_EQ(V(Node("s")), 8.0);
-  EXPECT_EQ(V(Node("d")), 0.0 + 2.0 + 9.0);
+  EXPECT_TRUE(V(Node("s")) == 8.0 && V(Node("d")) == 0.0 + 2.0 + 9.0);
   EXPECT_NEAR(V(Node("l")), std::log(44.0), 1e-14);
   for (int k = 0; k < 9; ++k) EXPECT_NEAR(V(Node("S", k)), inverse[k] / 44.0, 1e-14) << k;
 }

@@ -16,17 +16,12 @@ using Nodes = std::vector<Graph_Node*>;
 class ParentsTest : public test::FrontEnd {
  protected:
   bool Generate(const std::string& model, const std::string& data) {
-    Reset();
-    InitCodeGen();
-    InitDeterm();
-    InitParents();
+    Reset(), InitCodeGen(), InitDeterm(), InitParents();
     Parser_Tree* head = Compile(WithFiles(model, data, ""));
     if (head != nullptr) CodeGen_WriteGraph(head);
     return head != nullptr && !CodeGen_error;
   }
-  static Graph_Node* N(const std::string& name, int offset = 0) {
-    return Graph_nodes[SymTabs_FindName(name)->firstNode + offset];
-  }
+  static Graph_Node* N(const std::string& name, int offset = 0) { return Graph_nodes[SymTabs_FindName(name)->firstNode + offset]; }
   // Nodes written "name" or "name.offset", separated by spaces.
   static Nodes Named(const std::string& names) {
     Nodes nodes;
