@@ -31,15 +31,9 @@ class DensityTest : public test::HandGraph {
  protected:
   static Graph_Node* Data(double value) { return Node(value, Graph_data); }
   static Graph_Node* Computed(double value) { return Logical({24, 24, 3, 21}, {Data(value), Data(1.0)}); }
-  // A parameter of kind 'd' (data), 'c' (computed) or 's' (stochastic).
-  static Graph_Node* Parameter(char kind, double value) {
-    return kind == 'd' ? Data(value) : kind == 'c' ? Computed(value) : Node(value);
-  }
   static Graph_Node* Dist(int32_t density, double value, Nodes parents, int32_t kind = Graph_stochastic) {
     Graph_Node* n = Node(value, kind);
-    n->density = density;
-    n->parents = std::move(parents);
-    n->numParents = static_cast<int32_t>(n->parents.size());
+    n->density = density, n->parents = std::move(parents), n->numParents = static_cast<int32_t>(n->parents.size());
     return n;
   }
   // A multivariate block of consecutive nodes sharing the first one's number.
@@ -48,8 +42,7 @@ class DensityTest : public test::HandGraph {
     for (double v : values) {
       Graph_Node* n = Dist(density, v, parents);
       if (first == nullptr) first = n;
-      n->label = first->label;
-      n->size = static_cast<int32_t>(values.size());
+      n->label = first->label, n->size = static_cast<int32_t>(values.size());
     }
     return first;
   }
@@ -64,11 +57,9 @@ class DensityTest : public test::HandGraph {
   }
 };
 
-// One row a density: the kinds of the node ('s' or 'd') and of each parameter
-// ('d', 'c', 's'), their values, and the closed form up to the constants left
-// out. A changing parameter (or an unobserved count) brings in the
-// normalising terms that depend on it; outside the support, or with
-// parameters outside their domain, the log density is -infinity.
+// The kinds of the node ('s' or 'd') and of each parameter ('d' data, 'c' computed, 's' stochastic), values,
+// and the closed form up to the constants left out: a changing parameter (or an unobserved count) brings in
+// the normalising terms that depend on it; outside the support or the parameters' domain, -infinity.
 TEST_F(DensityTest, LogDensitiesMatchTheirClosedForms) {
   using std::log;
   const double pi = std::acos(-1.0), d = log(2.0) - 0.5;
@@ -106,48 +97,38 @@ TEST_F(DensityTest, LogDensitiesMatchTheirClosedForms) {
       {Distrib_dzipf, 2.0, "ss", {4.0}, -4.0 * log(2.0) - log(std::pow(pi, 4) / 90.0)},
       {Distrib_dzipf, 1.0, "ss", {1.5}, -log(2.612375348685488)}, {Distrib_dbern, 1.0, "sc", {0.3}, log(0.3)},
       {Distrib_dbern, 0.0, "sc", {0.3}, log(0.7)}, {Distrib_dbin, 3.0, "dcd", {0.3, 10.0}, binomial},
-      {Distrib_dbin, 3.0, "dds", {0.3, 10.0}, binomial + log(120.0)},
-      {Distrib_dbin, 3.0, "sdd", {0.3, 10.0}, binomial + log(120.0)},
+      {Distrib_dbin, 3.0, "dds", {0.3, 10.0}, binomial + log(120.0)}, {Distrib_dbin, 3.0, "sdd", {0.3, 10.0}, binomial + log(120.0)},
       {Distrib_dbin, x, "sds", {0.3, n}, x * log(0.3) + (n - x) * log(0.7) + log(120.0)},
       // Past the factorial table the coefficient is still exact.
       {Distrib_dbin, 30.0, "sds", {0.3, 120.0},
        30.0 * log(0.3) + 90.0 * log(0.7) + std::lgamma(121.0) - std::lgamma(31.0) - std::lgamma(91.0)},
-      {Distrib_dgeom, 4.0, "sc", {0.25}, log(0.25) + 3.0 * log(0.75)},  // the first success on trial y
-      {Distrib_dgeom, 1.0, "sc", {0.25}, log(0.25)},
+      {Distrib_dgeom, 4.0, "sc", {0.25}, log(0.25) + 3.0 * log(0.75)}, {Distrib_dgeom, 1.0, "sc", {0.25}, log(0.25)},
       {Distrib_dnegbin, 5.0, "dcd", {0.4, 3.0}, 3.0 * log(0.4) + 5.0 * log(0.6)},
       {Distrib_dnegbin, 5.0, "scc", {0.4, 3.0}, 3.0 * log(0.4) + 5.0 * log(0.6) + log(21.0)},
-      {Distrib_dpois, 4.0, "dc", {2.5}, 4.0 * log(2.5) - 2.5},
-      {Distrib_dpois, 4.0, "sc", {2.5}, 4.0 * log(2.5) - 2.5 - log(24.0)},
+      {Distrib_dpois, 4.0, "dc", {2.5}, 4.0 * log(2.5) - 2.5}, {Distrib_dpois, 4.0, "sc", {2.5}, 4.0 * log(2.5) - 2.5 - log(24.0)},
       // A vanishing mean or proportion makes a zero count certain, not undefined.
       {Distrib_dpois, 0.0, "dd", {0.0}, 0.0}, {Distrib_dbin, 0.0, "ddd", {0.0, 5.0}, 0.0},
-      // Impossible values and parameters. (An observed count with a fixed size
-      // was checked once by the model checks; its density does not ask again.)
-      {Distrib_dbin, 11.0, "dss", {0.3, 10.0}, -inf}, {Distrib_dbin, 11.0, "sss", {0.3, 10.0}, -inf},
-      {Distrib_dbin, -1.0, "sss", {0.3, 10.0}, -inf}, {Distrib_dbin, 2.5, "sss", {0.3, 10.0}, -inf},
-      {Distrib_dbin, 2.0, "sss", {0.3, 9.5}, -inf},   {Distrib_dbin, 2.0, "sss", {1.3, 10.0}, -inf},
-      {Distrib_dbern, 0.6, "ss", {0.3}, -inf},        {Distrib_dbern, 2.0, "ss", {0.3}, -inf},
-      {Distrib_dpois, -1.0, "ss", {2.0}, -inf},       {Distrib_dpois, 1.5, "ss", {2.0}, -inf},
-      {Distrib_dpois, 1.0, "ss", {-2.0}, -inf},       {Distrib_dgeom, 0.0, "ss", {0.5}, -inf},
-      {Distrib_dnegbin, -2.0, "sss", {0.5, 3.0}, -inf}, {Distrib_dzipf, 0.0, "ss", {2.0}, -inf},
-      {Distrib_dzipf, 2.0, "ss", {1.0}, -inf},        {Distrib_dnorm, 0.0, "sss", {0.0, -1.0}, -inf},
-      {Distrib_dgamma, -1.0, "sss", {2.0, 1.0}, -inf}, {Distrib_dgamma, 1.0, "sss", {-2.0, 1.0}, -inf},
-      {Distrib_dgamma, 1.0, "sss", {2.0, -1.0}, -inf}, {Distrib_dbeta, 1.5, "sss", {2.0, 2.0}, -inf},
-      {Distrib_dexp, -0.5, "ss", {1.0}, -inf},        {Distrib_dlnorm, -1.0, "sss", {0.0, 1.0}, -inf},
-      {Distrib_dpar, 1.5, "sss", {2.0, 2.0}, -inf},   {Distrib_dunif, 4.5, "sss", {0.0, 4.0}, -inf},
-      {Distrib_dunif, 1.0, "sss", {4.0, 0.0}, -inf},  {Distrib_dweib, 1.0, "sss", {-1.0, -2.0}, -inf},
-      {Distrib_dgum, 1.0, "sss", {0.0, -2.0}, -inf},  {Distrib_dpow, 1.5, "ss", {2.0}, -inf},
-      {Distrib_dchisq, -1.0, "ss", {3.0}, -inf},      {Distrib_df, -1.0, "sss", {3.0, 4.0}, -inf},
+      // Impossible values and parameters. (An observed count with a fixed size was checked by the model checks.)
+      {Distrib_dbin, 11.0, "dss", {0.3, 10.0}, -inf}, {Distrib_dbin, 11.0, "sss", {0.3, 10.0}, -inf}, {Distrib_dbin, -1.0, "sss", {0.3, 10.0}, -inf},
+      {Distrib_dbin, 2.5, "sss", {0.3, 10.0}, -inf}, {Distrib_dbin, 2.0, "sss", {0.3, 9.5}, -inf}, {Distrib_dbin, 2.0, "sss", {1.3, 10.0}, -inf},
+      {Distrib_dbern, 0.6, "ss", {0.3}, -inf}, {Distrib_dbern, 2.0, "ss", {0.3}, -inf}, {Distrib_dpois, -1.0, "ss", {2.0}, -inf},
+      {Distrib_dpois, 1.5, "ss", {2.0}, -inf}, {Distrib_dpois, 1.0, "ss", {-2.0}, -inf}, {Distrib_dgeom, 0.0, "ss", {0.5}, -inf},
+      {Distrib_dnegbin, -2.0, "sss", {0.5, 3.0}, -inf}, {Distrib_dzipf, 0.0, "ss", {2.0}, -inf}, {Distrib_dzipf, 2.0, "ss", {1.0}, -inf},
+      {Distrib_dnorm, 0.0, "sss", {0.0, -1.0}, -inf}, {Distrib_dgamma, -1.0, "sss", {2.0, 1.0}, -inf}, {Distrib_dgamma, 1.0, "sss", {-2.0, 1.0}, -inf},
+      {Distrib_dgamma, 1.0, "sss", {2.0, -1.0}, -inf}, {Distrib_dbeta, 1.5, "sss", {2.0, 2.0}, -inf}, {Distrib_dexp, -0.5, "ss", {1.0}, -inf},
+      {Distrib_dlnorm, -1.0, "sss", {0.0, 1.0}, -inf}, {Distrib_dpar, 1.5, "sss", {2.0, 2.0}, -inf}, {Distrib_dunif, 4.5, "sss", {0.0, 4.0}, -inf},
+      {Distrib_dunif, 1.0, "sss", {4.0, 0.0}, -inf}, {Distrib_dweib, 1.0, "sss", {-1.0, -2.0}, -inf}, {Distrib_dgum, 1.0, "sss", {0.0, -2.0}, -inf},
+      {Distrib_dpow, 1.5, "ss", {2.0}, -inf}, {Distrib_dchisq, -1.0, "ss", {3.0}, -inf}, {Distrib_df, -1.0, "sss", {3.0, 4.0}, -inf},
   };
   for (const auto& r : rows) {
     Nodes parents;
-    for (size_t k = 0; k < r.p.size(); ++k) parents.push_back(Parameter(r.kinds[k + 1], r.p[k]));
-    const double got = Log(Dist(r.id, r.x, parents, r.kinds[0] == 'd' ? Graph_data : Graph_stochastic));
-    SCOPED_TRACE(std::to_string(r.id) + " " + r.kinds + " at " + std::to_string(r.x));
-    if (std::isfinite(r.expected)) {
-      EXPECT_NEAR(got, r.expected, 1e-9 * std::max(1.0, std::fabs(r.expected)));
-    } else {
-      EXPECT_EQ(got, r.expected);
+    for (size_t k = 0; k < r.p.size(); ++k) {
+      const char kind = r.kinds[k + 1];
+      parents.push_back(kind == 'd' ? Data(r.p[k]) : kind == 'c' ? Computed(r.p[k]) : Node(r.p[k]));
     }
+    const double got = Log(Dist(r.id, r.x, parents, r.kinds[0] == 'd' ? Graph_data : Graph_stochastic));
+    if (std::isfinite(r.expected)) { EXPECT_NEAR(got, r.expected, 1e-9 * std::max(1.0, std::fabs(r.expected))) << r.id << r.kinds << r.x; }
+    else { EXPECT_EQ(got, r.expected) << r.id << " " << r.kinds << " at " << r.x; }
   }
 }
 
@@ -215,8 +196,7 @@ TEST_F(DensityTest, FullConditionalAddsTheLikelihoodToTheOwnTerm) {
   Graph_Node* theta = Dist(Distrib_dnorm, 1.0, {Data(0.0), Data(0.5)});
   Graph_Node* y1 = Dist(Distrib_dnorm, 2.0, {theta, Data(4.0)}, Graph_data);
   Graph_Node* y2 = Dist(Distrib_dpois, 3.0, {Logical({24, 8, 21}, {theta})}, Graph_data);
-  Graph_AddNonUnique(theta->likelihood, y1);
-  Graph_AddNonUnique(theta->likelihood, y2);
+  Graph_AddNonUnique(theta->likelihood, y1), Graph_AddNonUnique(theta->likelihood, y2);
   Density_SetDensity();
   for (double t : {1.0, -0.5, 2.25}) {
     Graph_Own(theta) = t;
@@ -226,45 +206,33 @@ TEST_F(DensityTest, FullConditionalAddsTheLikelihoodToTheOwnTerm) {
   EXPECT_EQ(Density_LogFullConditional(y1), y1->logDensity(y1));
 }
 
-// ln p and ln(1 - p) under each link (ln mean for the log link), in long
-// double from formulas of their own, rounded to double at the end.
-struct LinkLogs {
-  double lnP, lnQ;
-};
-LinkLogs Reference(int32_t op, double eta) {
-  const long double x = eta;
-  switch (op) {
-    case 10: return {static_cast<double>(-log1pl(expl(-x))), static_cast<double>(-log1pl(expl(x)))};
-    case 9: return {static_cast<double>(logl(-expm1l(-expl(x)))), static_cast<double>(-expl(x))};
-    case 19: {
-      const long double r = 0.70710678118654752440L;
-      return {static_cast<double>(logl(0.5L * erfcl(-x * r))), static_cast<double>(logl(0.5L * erfcl(x * r)))};
-    }
-    default: return {static_cast<double>(x), 0.0};
-  }
+// ln p and ln(1 - p) under each link (ln mean for the log link), in long double from formulas of their own.
+std::pair<double, double> Reference(int32_t op, double eta) {
+  const long double x = eta, r = 0.70710678118654752440L;
+  if (op == 10) return {static_cast<double>(-log1pl(expl(-x))), static_cast<double>(-log1pl(expl(x)))};
+  if (op == 9) return {static_cast<double>(logl(-expm1l(-expl(x)))), static_cast<double>(-expl(x))};
+  if (op == 19) return {static_cast<double>(logl(0.5L * erfcl(-x * r))), static_cast<double>(logl(0.5L * erfcl(x * r)))};
+  return {eta, 0.0};
 }
 
-// Every term whose parameter is a link of a predictor is computed from the
-// predictor alone: it must give, to the bit, what the interpreted link gives,
-// and its closed form to rounding, out to where p, 1 - p or the mean
-// underflows or overflows.
+// A term whose parameter is a link of a predictor is computed from the predictor alone: to the bit what the
+// interpreted link gives, and its closed form to rounding, out to where p, 1 - p or the mean under- or overflows.
 TEST_F(DensityTest, LinkedTermsAgreeWithTheirLogDensityFromTheLinksValue) {
   struct TermCase {
     int32_t density;
     double value, size;  // the count; n of dbin, r of dnegbin
   };
   const std::vector<TermCase> proportionTerms = {
-      {Distrib_dbern, 0.0, 0.0}, {Distrib_dbern, 1.0, 0.0},   {Distrib_dbin, 0.0, 7.0},
-      {Distrib_dbin, 3.0, 7.0},  {Distrib_dbin, 7.0, 7.0},    {Distrib_dgeom, 1.0, 0.0},
-      {Distrib_dgeom, 4.0, 0.0}, {Distrib_dnegbin, 0.0, 2.5}, {Distrib_dnegbin, 3.0, 2.5}};
+      {Distrib_dbern, 0.0, 0.0}, {Distrib_dbern, 1.0, 0.0}, {Distrib_dbin, 0.0, 7.0}, {Distrib_dbin, 3.0, 7.0}, {Distrib_dbin, 7.0, 7.0},
+      {Distrib_dgeom, 1.0, 0.0}, {Distrib_dgeom, 4.0, 0.0}, {Distrib_dnegbin, 0.0, 2.5}, {Distrib_dnegbin, 3.0, 2.5}};
   const std::vector<TermCase> meanTerms = {{Distrib_dpois, 0.0, 0.0}, {Distrib_dpois, 5.0, 0.0}};
-  const auto expected = [](const TermCase& c, const LinkLogs& l, double eta) {
+  const auto expected = [](const TermCase& c, std::pair<double, double> l, double eta) {
     const auto times = [](double count, double log) { return count > 0.0 ? count * log : 0.0; };
     switch (c.density) {
-      case Distrib_dbern: return c.value > 0.5 ? l.lnP : l.lnQ;
-      case Distrib_dbin: return times(c.value, l.lnP) + times(c.size - c.value, l.lnQ);
-      case Distrib_dgeom: return times(c.value - 1.0, l.lnQ) + l.lnP;
-      case Distrib_dnegbin: return c.size * l.lnP + times(c.value, l.lnQ);
+      case Distrib_dbern: return c.value > 0.5 ? l.first : l.second;
+      case Distrib_dbin: return times(c.value, l.first) + times(c.size - c.value, l.second);
+      case Distrib_dgeom: return times(c.value - 1.0, l.second) + l.first;
+      case Distrib_dnegbin: return c.size * l.first + times(c.value, l.second);
       default: return times(c.value, eta) - std::exp(eta);
     }
   };
@@ -277,19 +245,14 @@ TEST_F(DensityTest, LinkedTermsAgreeWithTheirLogDensityFromTheLinksValue) {
                {8, {-700.0, -20.0, -0.5, 0.0, 0.5, 20.0, 700.0}, 4e-16}};
   for (const auto& link : links) {
     Graph_Node* eta = Node(0.0);
-    Graph_Node* form = Logical({24, link.op, 21}, {eta});
-    Graph_Node* interpreted = Logical({24, link.op, 21}, {eta});
+    Graph_Node *form = Logical({24, link.op, 21}, {eta}), *interpreted = Logical({24, link.op, 21}, {eta});
     interpreted->kind = Graph_data;  // stays interpreted
     Determ_OptDeterm();
     ASSERT_TRUE(form->valueFunction != interpreted->valueFunction);
     for (const TermCase& c : link.op == 8 ? meanTerms : proportionTerms) {
       Nodes fast{form}, slow{interpreted};
-      if (c.size > 0.0) {
-        fast.push_back(Data(c.size));
-        slow.push_back(Data(c.size));
-      }
-      Graph_Node* term = Dist(c.density, c.value, fast, Graph_data);
-      Graph_Node* twin = Dist(c.density, c.value, slow, Graph_data);
+      if (c.size > 0.0) fast.push_back(Data(c.size)), slow.push_back(Data(c.size));
+      Graph_Node *term = Dist(c.density, c.value, fast, Graph_data), *twin = Dist(c.density, c.value, slow, Graph_data);
       Density_SetDensity();
       for (double x : link.etas) {
         Graph_Own(eta) = x;
@@ -297,24 +260,18 @@ TEST_F(DensityTest, LinkedTermsAgreeWithTheirLogDensityFromTheLinksValue) {
         SCOPED_TRACE("density " + std::to_string(c.density) + " count " + std::to_string(c.value) + " link " +
                      std::to_string(link.op) + " eta " + std::to_string(x));
         EXPECT_EQ(got, twin->logDensity(twin));
-        if (std::isfinite(want)) {
-          EXPECT_NEAR(got, want, link.tolerance * std::max(1.0, std::fabs(want)));
-        } else {
-          EXPECT_EQ(got, want);
-        }
+        if (std::isfinite(want)) { EXPECT_NEAR(got, want, link.tolerance * std::max(1.0, std::fabs(want))); }
+        else { EXPECT_EQ(got, want); }
       }
     }
   }
 }
 
-// The gathered logistic terms stand for a likelihood list while one node is
-// drawn: to the bit on the first read of a draw, to rounding on the fast path
-// after it; a list they cannot stand for must be read as before.
+// Gathered logistic terms stand for a likelihood list while one node is drawn: to the bit on the first read,
+// to rounding on the fast path after it. Six terms a predictor (so a partial sum is kept): an intercept, a
+// group effect and two covariates, one multiplying from the left; a normal term in the last model cannot be gathered.
 class LogitTermsTest : public test::Methods {};
 
-// Six terms a predictor (so a partial sum is kept): an intercept, a group
-// effect and two covariates, one multiplying from the left. A normal term
-// in the last model cannot be gathered.
 TEST_F(LogitTermsTest, GatheredTermsSumWhatTheTermsGiveOneByOne) {
   const std::string data =
       "list(y = c(1, 0, 0, 1, 1, 0), x = c(-1.3, 0.4, 2.2, -0.7, 30, -41), "
@@ -350,22 +307,17 @@ TEST_F(LogitTermsTest, GatheredTermsSumWhatTheTermsGiveOneByOne) {
     for (double t : {-3.7, -0.2, 0.0, 0.6, 4.1, 55.0}) {
       Graph_Own(node) = t;
       const double oneByOne = termByTerm(node);
-      if (gathered) {
-        EXPECT_NEAR(Density_SumLogitTerms(terms, t, 0.0), oneByOne, 1.0E-14 * (1.0 + std::fabs(oneByOne))) << t;
-      }
+      if (gathered) { EXPECT_NEAR(Density_SumLogitTerms(terms, t, 0.0), oneByOne, 1.0E-14 * (1.0 + std::fabs(oneByOne))) << t; }
     }
-    Determ_fastLinear = false;
-    Determ_activeNode = nullptr;
+    Determ_fastLinear = false, Determ_activeNode = nullptr;
     TearDown();
     SetUp();
   }
 }
 
-// The fast path sums the logarithms through their product, which must agree
-// with the terms summed in long double: lists shorter and longer than one run
-// of the product, a product far beyond the range of a double, predictors
-// where e^-|eta| underflows, infinite ones, and one that is not a number,
-// which rules the value out as a term read alone does.
+// The fast path sums the logarithms through their product: against the terms summed in long double, for lists
+// shorter and longer than one run of the product, a product beyond a double's range, e^-|eta| underflowing,
+// infinite predictors, and one not a number (which rules the value out as a term read alone does).
 TEST(LogitTermsSum, AgreesWithTheTermsSummedInLongDouble) {
   const auto reference = [](const Density_LogitTerms& terms, double t) {
     long double sum = 0.0L;
@@ -403,11 +355,8 @@ TEST(LogitTermsSum, AgreesWithTheTermsSummedInLongDouble) {
   for (const auto& e : extremes) {
     Density_LogitTerms terms{{0.5, e.partial, -0.25}, {1.0, 1.0, 1.0}, {0, static_cast<uint8_t>(e.complement), 1}};
     const double sum = Density_SumLogitTerms(terms, 0.0, 0.0);
-    if (e.expected == -inf) {
-      EXPECT_EQ(sum, -inf) << e.partial << " " << e.complement;
-    } else {
-      EXPECT_NEAR(sum, e.expected + rest, 1.0E-15) << e.partial << " " << e.complement;
-    }
+    if (e.expected == -inf) { EXPECT_EQ(sum, -inf) << e.partial << " " << e.complement; }
+    else { EXPECT_NEAR(sum, e.expected + rest, 1.0E-15) << e.partial << " " << e.complement; }
   }
 }
 

@@ -12,8 +12,8 @@ void ExpectNear(const std::vector<double>& got, const std::vector<double>& want)
   for (size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], want[i], 1e-14) << i;
 }
 
-// The factor keeps L below the diagonal and its transpose above; the inverse
-// comes from the factored inverse and a similarity transform of I.
+// The factor keeps L below the diagonal and its transpose above; the inverse comes from the factored inverse
+// and a similarity transform of I.
 TEST(MatrixAlTest, FactorDeterminantInverseAndSubstitutions) {
   const struct { int n; std::vector<double> a, factor, inverse; double det; } cases[] = {
       {1, {9}, {3}, {1.0 / 9}, 9.0},
@@ -21,11 +21,10 @@ TEST(MatrixAlTest, FactorDeterminantInverseAndSubstitutions) {
       {3, {4, 2, 0, 2, 5, 1, 0, 1, 3}, {}, {14 / 44., -6 / 44., 2 / 44., -6 / 44., 12 / 44., -4 / 44., 2 / 44., -4 / 44., 16 / 44.}, 44.0},
   };
   for (const auto& c : cases) {
-    std::vector<double> a = c.a, b(c.n * c.n, 0.0);
+    std::vector<double> a = c.a, d = c.a, b(c.n * c.n, 0.0);
     ASSERT_TRUE(MatrixAl_LUDecomp(a.data(), c.n));
     if (!c.factor.empty()) ExpectNear(a, c.factor);
-    a = c.a;
-    EXPECT_NEAR(MatrixAl_LogDeterminant(a.data(), c.n), std::log(c.det), 1e-14) << c.n;
+    EXPECT_NEAR(MatrixAl_LogDeterminant(d.data(), c.n), std::log(c.det), 1e-14) << c.n;
     a = c.a;
     ASSERT_TRUE(MatrixAl_InvertMatrixULDecomp(a.data(), c.n));
     for (int i = 0; i < c.n; ++i) b[i * c.n + i] = 1.0;
@@ -40,16 +39,12 @@ TEST(MatrixAlTest, FactorDeterminantInverseAndSubstitutions) {
 }
 
 TEST(MatrixAlTest, RefusesMatricesThatAreNotPositiveDefinite) {
-  std::vector<double> a = {1, 2, 2, 1}, b = a, singular = {1, 1, 1, 1};
-  EXPECT_FALSE(MatrixAl_LUDecomp(a.data(), 2));
-  EXPECT_FALSE(MatrixAl_InvertMatrixULDecomp(b.data(), 2));
-  EXPECT_TRUE(std::isnan(MatrixAl_LogDeterminant(singular.data(), 2)));  // a zero pivot
+  std::vector<double> a = {1, 2, 2, 1}, b = a, singular = {1, 1, 1, 1}, big(26 * 26, 0.0);
   double zero = 0.0;
-  EXPECT_FALSE(MatrixAl_LUDecomp(&zero, 1));
-  const int n = MatrixAl_maxOrder + 1;
-  std::vector<double> big(n * n, 0.0);
-  for (int i = 0; i < n; ++i) big[i * n + i] = 1.0;
-  EXPECT_FALSE(MatrixAl_LUDecomp(big.data(), n));
+  for (int i = 0; i < 26; ++i) big[i * 26 + i] = 1.0;
+  EXPECT_FALSE(MatrixAl_LUDecomp(a.data(), 2) || MatrixAl_InvertMatrixULDecomp(b.data(), 2) || MatrixAl_LUDecomp(&zero, 1));
+  EXPECT_TRUE(std::isnan(MatrixAl_LogDeterminant(singular.data(), 2)));  // a zero pivot
+  EXPECT_FALSE(MatrixAl_LUDecomp(big.data(), MatrixAl_maxOrder + 1));
 }
 
 }  // namespace
