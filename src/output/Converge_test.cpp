@@ -13,8 +13,7 @@ using Trace = std::vector<double>;
 using Chains = std::vector<Trace>;
 
 Converge_Summary Summarise(const Chains& chains) {
-  std::vector<std::span<const double>> spans(chains.begin(), chains.end());
-  return Converge_Summarise(spans);
+  return Converge_Summarise(std::vector<std::span<const double>>(chains.begin(), chains.end()));
 }
 
 // A portable stream (16807 s mod 2^31 - 1, exact in doubles), twelve
@@ -71,8 +70,8 @@ TEST(ConvergeTest, UndefinedFiguresAreNaN) {
   struct Case { const char* what; Chains chains; bool rHat, ess, mcse; };  // which figures are defined
   Trace withInf = Congruential(0, 50, 51);
   withInf[20] = std::numeric_limits<double>::infinity();
-  Trace alternating;
-  for (int i = 0; i < 100; ++i) alternating.push_back(i % 2 ? 1.0 : -1.0);
+  Trace alternating(100, -1.0);
+  for (int i = 1; i < 100; i += 2) alternating[i] = 1.0;
   const Case cases[] = {
       {"constant trace", {Trace(100, 2.5)}, false, false, true},
       {"constant chains agreeing", {Trace(50, 1.0), Trace(50, 1.0)}, false, false, true},

@@ -12,8 +12,7 @@
 
 namespace {
 
-// Trace and index files, their write failures and chains pooled are shown by
-// the scenarios (stats_files, long_index_names, write_failure_*); pooling is here.
+// Trace and index files and their write failures are shown by the scenarios.
 struct Stats { int32_t start, end, n; double mean, sd, median, lower, upper; };
 struct Diag { int32_t start, n; double mean1, sd1, mean2, sd2, Z; };
 
@@ -22,21 +21,15 @@ class MonitorsTest : public test::Pipeline {
   void SetUp() override {
     Pipeline::SetUp();
     InitMonitors();
-    ASSERT_TRUE(Build("var mu, b, c, y[2], x[3,4]; { mu ~ dnorm(0, 1) b ~ dbern(0.5) c ~ dnorm(0, 1) "
-                      "for (i in 1:2) { y[i] ~ dnorm(mu, 1) } "
-                      "for (i in 1:3) { for (j in 1:4) { x[i,j] ~ dnorm(mu, 1) } } }",
-                      "list(y = c(1, 2))"))
-        << Console();
+    ASSERT_TRUE(Build("var mu, b, c, y[2]; { mu ~ dnorm(0, 1) b ~ dbern(0.5) c ~ dnorm(0, 1) "
+                      "for (i in 1:2) { y[i] ~ dnorm(mu, 1) } }", "list(y = c(1, 2))")) << Console();
   }
   static int32_t L(const std::string& name, int offset = 0) { return N(name, offset)->label; }
   // Sweeps from..to: mu takes value(it), then the monitors record.
-  static void Run(int32_t from, int32_t to, const std::function<double(int32_t)>& value = Same) {
-    for (int32_t it = from; it <= to; ++it) {
-      Graph_Own(N("mu")) = value(it);
-      Monitors_Update(it);
-    }
+  static void Run(int32_t from, int32_t to,
+                  const std::function<double(int32_t)>& value = [](int32_t it) { return it; }) {
+    for (int32_t it = from; it <= to; ++it) Graph_Own(N("mu")) = value(it), Monitors_Update(it);
   }
-  static double Same(int32_t it) { return it; }
   static Stats S(int32_t label, int32_t start = 1, int32_t end = INT32_MAX, double pLow = 2.5, double pHigh = 97.5) {
     Stats s{start, end, -1, -1, -1, -1, -1, -1};
     Monitors_CalculateStatistics(label, s.start, s.end, s.mean, s.sd, s.median, s.lower, s.upper, s.n, pLow, pHigh);
@@ -145,19 +138,17 @@ TEST_F(MonitorsTest, DiagnosticOnAKnownSequenceAndDegenerateCases) {
 
 int reads = 0;
 Graph_Proc original = nullptr;
-double CountedRead(Graph_Node* node) { return ++reads, original(node); }
 
 // A whole chain monitored is one read per sweep: the nodes it shares are
 // computed once, not once per monitored node.
 TEST_F(MonitorsTest, AMonitoredChainIsReadOnceASweep) {
-  ASSERT_TRUE(Build("var a, f[300]; { a ~ dnorm(0, 1) f[1] <- sin(a) + a "
-                    "for (i in 2:300) { f[i] <- f[i - 1] * 2 } }"))
+  ASSERT_TRUE(Build("var a, f[300]; { a ~ dnorm(0, 1) f[1] <- sin(a) + a for (i in 2:300) { f[i] <- f[i - 1] * 2 } }"))
       << Console();
   InitMonitors();
   for (int k = 0; k < 300; ++k) Monitors_SetMonitor(L("f", k), 1);
   Graph_Node* first = N("f");
   original = first->valueFunction;
-  first->valueFunction = CountedRead;
+  first->valueFunction = [](Graph_Node* node) { return ++reads, original(node); };
   Graph_Own(N("a")) = 0.0;
   reads = 0;
   Monitors_Update(1);
@@ -168,10 +159,9 @@ TEST_F(MonitorsTest, AMonitoredChainIsReadOnceASweep) {
   EXPECT_EQ(S(L("f", 299), 2).mean, 2 * std::ldexp(1.0, -300) * std::ldexp(1.0, 299));
 }
 
-// With several chains registered, stats and out read chain 1's samples in
-// range and then chain 2's, as one trace; the range reported runs from the
-// least to the greatest iteration of any chain. The accessor gives each
-// chain's values apart.
+// Several chains registered are read in chain order as one trace, over the
+// range from the least to the greatest iteration of any; the accessor gives
+// each chain's values apart.
 TEST_F(MonitorsTest, SeveralChainsArePooledInChainOrder) {
   Monitors_SetMonitor(L("mu"), 1);
   Run(1, 6);  // chain 1: 1..6
