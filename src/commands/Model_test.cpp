@@ -1,6 +1,5 @@
 #include "commands/Model.h"
 
-#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,8 +8,6 @@
 
 #include "Hooks.h"
 #include "Pipeline.h"
-#include "base/Files.h"
-#include "commands/Chain.h"
 #include "output/Monitors.h"
 
 namespace {
