@@ -10,12 +10,9 @@ namespace {
 
 class ScannerTest : public test::ScratchDir {
  protected:
-  void SetUp() override {
-    ScratchDir::SetUp();
-    InitScanner();
-  }
   // Scans text to the first invalid token and returns every token.
   std::vector<Scanner_Token> Scan(const std::string& text) {
+    InitScanner();
     test::WriteFile("in.txt", text);
     Scanner_Token t;
     Scanner_Open(t, Files_Old("in.txt"), 0);
