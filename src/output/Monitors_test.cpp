@@ -42,31 +42,13 @@ class MonitorsTest : public test::Pipeline {
   }
 };
 
-TEST_F(MonitorsTest, TracesHoldMultiplesOfTheFrequencyAndClearingStartsAfresh) {
-  Monitors_SetMonitor(L("mu"), 5);
-  Monitors_SetMonitor(L("y", 1), 1);  // data: never monitored
-  Run(1, 20);
-  Monitors_Update(20);  // a sweep already recorded is not stored twice
-  const Stats s = S(L("mu"));
-  EXPECT_EQ(std::tuple(s.n, s.start, s.mean, s.median), std::tuple(4, 5, 12.5, 10.0));  // 5, 10, 15, 20
-  EXPECT_EQ(S(L("y", 1)).n, 0);
-  Monitors_SetMonitor(L("mu"), 1);  // a new frequency keeps the samples
-  Run(21, 22);
-  EXPECT_EQ(S(L("mu")).n, 6);
-  Monitors_ClearMonitor(L("mu"));
-  Run(23, 24);
-  EXPECT_EQ(S(L("mu")).n, 0);
-  Monitors_SetMonitor(L("mu"), 1);
-  EXPECT_EQ(S(L("mu")).n, 0);
-  Run(25, 26);
-  EXPECT_EQ(S(L("mu")).start, 25);
-}
-
+// Frequencies, clearing and data nodes are in the scenario session_monitor_frequency.
 TEST_F(MonitorsTest, SummariesByPositionOverTheRangeAsked) {
   Monitors_SetMonitor(L("mu"), 1);
   Monitors_SetMonitor(L("c"), 1);
   Graph_Own(N("c")) = 0.1;
   Run(1, 4, [](int32_t it) { return 5.0 - it; });  // 4, 3, 2, 1: the sort matters
+  Monitors_Update(4);  // a sweep already recorded is not stored twice
   Stats s = S(L("mu"));
   EXPECT_DOUBLE_EQ(s.sd, std::sqrt(1.25));
   // The 97.5 % point: k = trunc((3 * 97.5 + 1e-6) / 100) = 2, position 3.
