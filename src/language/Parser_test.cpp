@@ -93,38 +93,7 @@ TEST_F(ParserTest, CompileErrorsNameTheirNumberLineAndColumn) {
   }
 }
 
-// Constants and variables share one numbering; a constant's value is a data
-// node; a data statement fills the variables it names, row by row.
-TEST_F(ParserTest, DeclarationsNumberTheNodesThatDataStatementsFill) {
-  test::WriteFile("r.dat", "1 2\n3 4\n");
-  ASSERT_NE(Compile("model m;\nconst N = 3, M = N * 2, E = 1.0000001;\nvar x[N], y, z[E, M], u[2], v[2];\n"
-                    "data u, v in \"r.dat\";\n{ }"),
-            nullptr);
-  EXPECT_EQ(Graph_numDeclaredNodes, 3 + 3 + 1 + 6 + 4);
-  EXPECT_EQ(Graph_Own(Graph_nodes[1]), 6.0);
-  EXPECT_EQ(Graph_nodes[1]->kind, Graph_data);
-  EXPECT_EQ(SymTabs_FindName("y")->firstNode, 6);
-  const SymTabs_Name* z = SymTabs_FindName("z");
-  EXPECT_EQ((std::vector{z->dims[0], z->dims[1], z->lastNode}), (std::vector{6, 1, 12}));  // last index first
-  EXPECT_EQ((std::vector{Graph_Own(Graph_nodes[14]), Graph_Own(Graph_nodes[16])}), (std::vector{3.0, 4.0}));
-}
-
-// Parameter lists hold the last parameter first, a missing one added as a
-// literal; operators bind by precedence, from the left.
-TEST_F(ParserTest, TreesHoldParametersLastFirstAndBindByPrecedence) {
-  Parser_Tree* head = Compile("model m; var x, m, t, a, b, c, p, q; { x ~ dcauchy(m, t)\n"
-                              "q <- -a * b - c / 2 - 1 logit(p) <- a + b }");
-  ASSERT_NE(head, nullptr);
-  const Parser_Tree* cauchy = head->next->right;
-  EXPECT_EQ(Graph_Own(cauchy->next->left->node), 1.0);
-  EXPECT_EQ(cauchy->next->next->left->name->name, "t");
-  EXPECT_EQ(cauchy->next->next->next->left->name->name, "m");
-  const Parser_Tree* e = head->next->next->right;  // ((-a * b) - c / 2) - 1
-  EXPECT_EQ((std::vector{e->kind, e->left->kind, e->left->left->kind, e->left->left->left->kind, e->left->right->kind}),
-            (std::vector<int32_t>{Scanner_minus, Scanner_minus, Scanner_times, Parser_negate, Scanner_slash}));
-  const Parser_Tree* link = head->next->next->next;
-  EXPECT_EQ((std::vector{link->kind, link->right->kind, link->right->left->kind}),
-            (std::vector<int32_t>{Parser_logical, Parser_inverseLogit, Scanner_plus}));
-}
+// Constants, declared extents, data statements and operator precedence show in
+// the scenario language_declarations_and_expressions.
 
 }  // namespace
