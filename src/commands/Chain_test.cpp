@@ -11,18 +11,10 @@ void CtrlC_Request();  // the tests' seam of the interrupt hook
 
 namespace {
 
-TEST(ChainFileNameTest, ChainNumberGoesBeforeTheExtensionOfTheFilesOwnName) {
-  const struct { const char* name; int32_t k; const char* expected; } cases[] = {
-      {"run.out", 1, "run.out"}, {"run.out", 12, "run_12.out"}, {"state", 3, "state_3"}, {".hidden", 2, ".hidden_2"},
-      {"dir.v2/state", 2, "dir.v2/state_2"}, {"a/b.c.res", 4, "a/b.c_4.res"}, {"d/.rc", 2, "d/.rc_2"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(Chain_FileName(c.name, c.k), c.expected) << c.name << " " << c.k;
-}
-
 using ChainsTest = test::ScratchDir;
 
 // The interrupt key stops every chain, and the update returns to the prompt.
-// (The chains' complaints are in the scenario session_chain_commands.)
+// (Complaints are in the scenario session_chain_commands, file names in session_chain_file_names.)
 TEST_F(ChainsTest, InterruptStopsEveryChain) {
   test::WriteFile("m.bug", "model pair; var x[4], mu, tau; data in \"d.dat\"; inits in \"i.dat\";\n"
                            "{ for (i in 1:4) { x[i] ~ dnorm(mu, tau) }\n  mu ~ dnorm(0, 0.01)\n  tau ~ dgamma(1, 1) }\n");
