@@ -73,10 +73,7 @@ TEST_F(MonitorsTest, PercentilesOfTracesLongerThanAQuarterMillion) {
   Monitors_SetMonitor(L("mu"), 1);
   Monitors_SetMonitor(L("b"), 1);  // discrete: heap sort
   Graph_Own(N("b")) = 0;
-  Run(1, n, [&](int32_t it) {
-    Graph_Own(N("b")) = order[it - 1] % 4 == 0;
-    return order[it - 1];
-  });
+  Run(1, n, [&](int32_t it) { return Graph_Own(N("b")) = order[it - 1] % 4 == 0, order[it - 1]; });
   // Median at position (n - 1) div 2 + 1; the 2.5 % point at k = 7499 + 1.
   const Stats s = S(L("mu"));
   EXPECT_EQ(std::tuple(s.n, s.median, s.lower, s.upper), std::tuple(n, 150000.0, 7500.0, 292500.0));
