@@ -92,24 +92,8 @@ TEST_F(CheckPointTest, AStopAtAnyStepLeavesOneWholeCheckpoint) {
   EXPECT_GT(cases, 20);
 }
 
-// What the next run or checkpoint says of a stopped checkpoint.
-TEST_F(CheckPointTest, TheNextRunSaysWhatItFoundOfAStoppedCheckpoint) {
-  Run(1, 20);
-  ASSERT_TRUE(Model_WriteCheckPoint(10));
-  const Snapshot first = Take();
-  ASSERT_TRUE(RunStoppedAt(2, [] { Model_WriteCheckPoint(20); }));  // while the traces were written
-  Model_RecoverCheckPoint();
-  EXPECT_TRUE(Says("Unfinished checkpoint files removed; the checkpoint before them is kept.\n")) << Console();
-  EXPECT_EQ(Take(), first);
-  // Stopped as the files were put in place: the next checkpoint finishes it first.
-  int k = 0;
-  while (!RunStoppedAt(k, [] { Model_WriteCheckPoint(20); }) || !test::Exists("t.ckp")) Restore(first), ++k;
-  Run(21, 30);
-  EXPECT_TRUE(Model_WriteCheckPoint(30));
-  EXPECT_TRUE(Says("\nCheckpoint at iteration 20 completed: its files had not all been put in place.")) << Console();
-  EXPECT_EQ(test::ReadFile("t.res").rfind("list(iteration = 30 ", 0), 0u);
-  EXPECT_FALSE(test::Exists("t.ckp"));
-}
+// What a run says when it starts beside a stopped checkpoint is in the scenarios
+// session_checkpoint_unfinished and session_checkpoint_completed.
 
 // A file that cannot be put in place (a directory stands in the state file's
 // way) leaves the checkpoint committed: the next one is refused until it can
