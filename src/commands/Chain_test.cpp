@@ -16,10 +16,9 @@ using ChainsTest = test::ScratchDir;
 // The interrupt key stops every chain, and the update returns to the prompt.
 // (Complaints are in the scenario session_chain_commands, file names in session_chain_file_names.)
 TEST_F(ChainsTest, InterruptStopsEveryChain) {
-  test::WriteFile("m.bug", "model pair; var x[4], mu, tau; data in \"d.dat\"; inits in \"i.dat\";\n"
+  test::WriteFile("m.bug", "model pair; var x[4], mu, tau; data in \"d.dat\";\n"
                            "{ for (i in 1:4) { x[i] ~ dnorm(mu, tau) }\n  mu ~ dnorm(0, 0.01)\n  tau ~ dgamma(1, 1) }\n");
   test::WriteFile("d.dat", "list(x = c(1.5, 2.5, 2.0, 3.0))\n");
-  test::WriteFile("i.dat", "list(mu = 0, tau = 1)\n");
   test::WriteFile("cmds.txt", "compile(\"m.bug\", 2)\nupdate(100000000)\n");
   const char* argv[] = {"wren", "20", "t", "cmds.txt"};
   ASSERT_TRUE(Wren0600_InitModules(4, argv));

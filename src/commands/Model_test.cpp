@@ -36,8 +36,7 @@ class CheckPointTest : public test::Pipeline {
 
 // Runs work in a child process stopped before its step k that changes the file
 // system, as a kill or a power loss would; false when the work ended first.
-constexpr int stoppedStatus = 42;
-int stopBefore = 0, stepsTaken = 0;
+constexpr int stoppedStatus = 42; int stopBefore = 0, stepsTaken = 0;
 template <class Work>
 bool RunStoppedAt(int k, Work work) {
   Write_Flush();

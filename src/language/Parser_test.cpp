@@ -94,5 +94,4 @@ TEST_F(ParserTest, CompileErrorsNameTheirNumberLineAndColumn) {
 
 // Constants, declared extents, data statements and operator precedence show in
 // the scenario language_declarations_and_expressions.
-
 }  // namespace

@@ -9,8 +9,7 @@
 
 namespace {
 
-using Trace = std::vector<double>;
-using Chains = std::vector<Trace>;
+using Trace = std::vector<double>; using Chains = std::vector<Trace>;
 
 Converge_Summary Summarise(const Chains& chains) {
   return Converge_Summarise(std::vector<std::span<const double>>(chains.begin(), chains.end()));

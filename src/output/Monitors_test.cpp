@@ -115,8 +115,7 @@ TEST_F(MonitorsTest, DiagnosticOnAKnownSequenceAndDegenerateCases) {
   EXPECT_TRUE(std::isfinite(D(L("mu"), 0).Z));  // no batches counts as one
 }
 
-int reads = 0;
-Graph_Proc original = nullptr;
+int reads = 0; Graph_Proc original = nullptr;
 
 // A whole chain monitored is one read per sweep: the nodes it shares are
 // computed once, not once per monitored node.

@@ -29,9 +29,8 @@ std::vector<double> SortCopy(Sorter sort, const std::vector<double>& input, int6
   return std::vector<double>(v.begin() + 1, v.end());
 }
 
-// Both sorts agree with the standard sort on every shape of input. On one
-// repeated value heap sort stays at n log n comparisons, while first-element
-// quicksort needs about n^2 / 2: why discrete traces go to heap sort.
+// Both sorts agree with the standard sort on every shape of input; on one repeated value
+// heap sort stays at n log n comparisons, first-element quicksort needs n^2 / 2.
 TEST(SortTest, BothSortsAgreeWithTheStandardSortAndHeapSortStaysNLogNOnTies) {
   std::mt19937 random(7);
   std::vector<std::vector<double>> inputs = {{}, {3.0}, {2.0, 1.0}, {1.0, 2.0}};

@@ -28,8 +28,7 @@ TEST_F(DistribTest, SupportIsTheLawsOwnNarrowedByTheBounds) {
   }
 }
 
-// The sign a law's values can take, and the parameter each conjugate role
-// falls on, as the samplers ask for them.
+// The sign a law's values can take, and the parameter each conjugate role falls on.
 TEST(DistribSigns, SignsAndRoles) {
   for (int32_t d : {Distrib_dgamma, Distrib_dweib, Distrib_dgeom, Distrib_dpar, Distrib_ddirch})
     EXPECT_TRUE(Distrib_NonNegative(d)) << Distrib_Of(d).keyword;
