@@ -7,16 +7,11 @@
 
 namespace {
 
-void (*CurrentHandler())(int) {
-  struct sigaction now {};
-  sigaction(SIGINT, nullptr, &now);
-  return now.sa_handler;
-}
-
 // The interrupt key stops the sampler only while armed in an interactive run;
 // a background run keeps the key's usual effect throughout.
 TEST(CtrlCTest, InterruptKeyStopsTheSamplerOnlyWhileArmedInInteractiveRuns) {
-  const char* interactive[] = {"wren", "20", "t"};
+  const char* interactive[] = {"wren", "20", "t"}, *background[] = {"wren", "20", "t", "t.cmd"};
+  auto CurrentHandler = [] { struct sigaction now {}; sigaction(SIGINT, nullptr, &now); return now.sa_handler; };
   InitParams(3, interactive);
   InitCtrlC();
   const auto usual = CurrentHandler();
@@ -29,7 +24,6 @@ TEST(CtrlCTest, InterruptKeyStopsTheSamplerOnlyWhileArmedInInteractiveRuns) {
   CtrlC_Arm();  // a new update starts without the old request
   EXPECT_FALSE(CtrlC_Abort());
   CtrlC_Disarm();
-  const char* background[] = {"wren", "20", "t", "t.cmd"};
   InitParams(4, background);
   CtrlC_Arm();
   EXPECT_EQ(CurrentHandler(), usual);

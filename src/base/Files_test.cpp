@@ -19,18 +19,17 @@ TEST_F(FilesTest, RidersOnOneFileKeepTheirOwnPositions) {
   Files_Set(w, h, 0);
   Files_Write(w, 'H');
   Files_Set(r, h, 1);  // reading where the last write stopped
-  char ch = 0;
-  Files_Read(r, ch);
-  EXPECT_EQ(ch, 'e');
+  char ch[4] = {'x', 'x', 'x', 'x'};
+  Files_Read(r, ch[0]);
   Files_Set(w, h, 5);
   Files_Write(w, '!');
-  Files_Read(r, ch);
-  EXPECT_EQ(ch, 'l');
+  Files_Read(r, ch[1]);
   Files_Set(r, h, 5);
-  Files_Read(r, ch);
-  EXPECT_TRUE(ch == '!' && !r.eof);
-  Files_Read(r, ch);
-  EXPECT_TRUE(ch == 0 && r.eof);
+  Files_Read(r, ch[2]);
+  EXPECT_FALSE(r.eof);
+  Files_Read(r, ch[3]);
+  EXPECT_TRUE(r.eof);
+  EXPECT_EQ(std::string(ch, 4), std::string("el!") + '\0');
   EXPECT_TRUE(Files_Close(h));
   EXPECT_EQ(test::ReadFile("f.txt"), "Hello!");
 }
@@ -41,10 +40,7 @@ TEST_F(FilesTest, RenameMovesOrKeepsTheFile) {
   const std::string text(20000, 'x');
   test::WriteFile("a.log", text);
   test::WriteFile("b.log", "earlier");
-  {
-    test::FileSizeLimit limit(4096);
-    EXPECT_TRUE(Files_Rename("a.log", "b.log"));
-  }
+  { test::FileSizeLimit limit(4096); EXPECT_TRUE(Files_Rename("a.log", "b.log")); }
   EXPECT_EQ(test::ReadFile("b.log"), text);
   EXPECT_FALSE(test::Exists("a.log"));
   EXPECT_FALSE(Files_Rename("b.log", "nodir/c.log"));
@@ -63,10 +59,7 @@ TEST_F(FilesTest, ACopyAcrossFileSystemsCutShortKeepsBothFiles) {
   const std::string text(20000, 'y');
   test::WriteFile("a.log", text);
   test::WriteFile(target, "earlier");
-  {
-    test::FileSizeLimit limit(4096);
-    EXPECT_FALSE(Files_Rename("a.log", target));
-  }
+  { test::FileSizeLimit limit(4096); EXPECT_FALSE(Files_Rename("a.log", target)); }
   EXPECT_EQ(test::ReadFile(target), "earlier");
   EXPECT_EQ(test::ReadFile("a.log"), text);
   EXPECT_FALSE(test::Exists(target + ".tmp"));
@@ -92,7 +85,7 @@ TEST_F(FilesTest, AStagedFileTakesTheFinalNameOnlyWhenCompleteAndPlaced) {
   {
     test::FileSizeLimit limit(4096);
     Files_StagedFile f("s.txt");
-    for (int i = 0; i < 10000; ++i) Files_Write(f.rider, 'z');
+    for (int i = 0; i < 10000; ++i) Files_Write(f.rider, 'z');  // past the limit: the write fails
     EXPECT_FALSE(f.Finish());
   }
   EXPECT_EQ(test::ReadFile("s.txt"), "new text");

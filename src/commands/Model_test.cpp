@@ -1,6 +1,5 @@
 #include "commands/Model.h"
 
-#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,8 +8,6 @@
 
 #include "Hooks.h"
 #include "Pipeline.h"
-#include "base/Files.h"
-#include "commands/Chain.h"
 #include "output/Monitors.h"
 
 namespace {
@@ -29,8 +26,7 @@ class CheckPointTest : public test::Pipeline {
     Pipeline::SetUp();
     InitMonitors();
     ASSERT_TRUE(Build("var mu, x[4]; { mu ~ dnorm(0, 1) for (i in 1:4) { x[i] ~ dnorm(mu, 1) } }", "",
-                      "list(mu = 0.5)"))
-        << Console();
+                      "list(mu = 0.5)")) << Console();
     Monitors_SetMonitor(N("mu")->label, 1);
   }
   static void Run(int32_t from, int32_t to) {
@@ -38,23 +34,16 @@ class CheckPointTest : public test::Pipeline {
   }
 };
 
-// A process stopped before a chosen step that changes the file system, as a
-// kill or a power loss would stop it there.
-constexpr int stoppedStatus = 42;
-int stopBefore = 0, stepsTaken = 0;
-void StopAtChosenStep() {
-  if (stepsTaken++ == stopBefore) _exit(stoppedStatus);
-}
-
-// Runs work in a child process stopped before its step k; false when the
-// work ran to its end first.
+// Runs work in a child process stopped before its step k that changes the file
+// system, as a kill or a power loss would; false when the work ended first.
+constexpr int stoppedStatus = 42; int stopBefore = 0, stepsTaken = 0;
 template <class Work>
 bool RunStoppedAt(int k, Work work) {
   Write_Flush();
   const pid_t pid = fork();
   if (pid == 0) {
     stopBefore = k;
-    Files_beforeStep = StopAtChosenStep;
+    Files_beforeStep = [] { if (stepsTaken++ == stopBefore) _exit(stoppedStatus); };
     work();
     _exit(0);
   }
@@ -63,8 +52,7 @@ bool RunStoppedAt(int k, Work work) {
   return WIFEXITED(status) && WEXITSTATUS(status) == stoppedStatus;
 }
 
-// The checkpoint's files, their temporary copies and the marker: contents,
-// or nothing for a file that is not there.
+// The checkpoint's files, their temporary copies and the marker (nullopt: absent).
 using Snapshot = std::map<std::string, std::optional<std::string>>;
 Snapshot Take() {
   Snapshot s;
@@ -76,10 +64,9 @@ void Restore(const Snapshot& s) {
   for (const auto& [name, text] : s) text ? test::WriteFile(name, *text) : Files_Delete(name);
 }
 
-// Stopped before each step of writing checkpoint 20, and then again before
-// each step of the next run's recovery, the files always come back as one
-// whole checkpoint: the one before, or, once its marker was in place, the new
-// one. Nothing temporary is left.
+// Stopped before each step of writing checkpoint 20, and then before each step
+// of the next run's recovery, the files come back as one whole checkpoint: the
+// one before, or, once its marker was in place, the new one; nothing temporary.
 TEST_F(CheckPointTest, AStopAtAnyStepLeavesOneWholeCheckpoint) {
   Run(1, 10);
   ASSERT_TRUE(Model_WriteCheckPoint(10));
@@ -88,19 +75,15 @@ TEST_F(CheckPointTest, AStopAtAnyStepLeavesOneWholeCheckpoint) {
   ASSERT_TRUE(Model_WriteCheckPoint(20));
   const Snapshot second = Take();
   int cases = 0, committed = 0;
-  for (int k = 0; k < 100; ++k) {
-    Restore(first);
-    if (!RunStoppedAt(k, [] { Model_WriteCheckPoint(20); })) break;
+  for (int k = 0; k < 100 && (Restore(first), RunStoppedAt(k, [] { Model_WriteCheckPoint(20); })); ++k) {
     const Snapshot left = Take();
     const bool marked = left.at("t.ckp").has_value();
     committed += marked;
     for (int j = 0; j < 100; ++j) {
-      Restore(left);
+      Restore(left), ++cases;
       const bool stopped = RunStoppedAt(j, [] { Model_RecoverCheckPoint(); });
       Model_RecoverCheckPoint();
-      EXPECT_EQ(Take(), marked ? second : first) << "stopped before step " << k << " of the checkpoint and " << j
-                                                 << " of the recovery";
-      ++cases;
+      EXPECT_EQ(Take(), marked ? second : first) << "stopped before step " << k << " and recovery step " << j;
       if (!stopped) break;
     }
   }
@@ -108,29 +91,12 @@ TEST_F(CheckPointTest, AStopAtAnyStepLeavesOneWholeCheckpoint) {
   EXPECT_GT(cases, 20);
 }
 
-TEST_F(CheckPointTest, TheNextRunSaysWhatItFoundOfAStoppedCheckpoint) {
-  Run(1, 20);
-  ASSERT_TRUE(Model_WriteCheckPoint(10));
-  const Snapshot first = Take();
-  // Stopped while the trace files were being written.
-  ASSERT_TRUE(RunStoppedAt(2, [] { Model_WriteCheckPoint(20); }));
-  Model_RecoverCheckPoint();
-  EXPECT_TRUE(Says("Unfinished checkpoint files removed; the checkpoint before them is kept.\n")) << Console();
-  EXPECT_EQ(Take(), first);
-  // Stopped as the files were being put in place: the next checkpoint of the
-  // same run finishes the one before first.
-  int k = 0;
-  while (!RunStoppedAt(k, [] { Model_WriteCheckPoint(20); }) || !test::Exists("t.ckp")) Restore(first), ++k;
-  Run(21, 30);
-  EXPECT_TRUE(Model_WriteCheckPoint(30));
-  EXPECT_TRUE(Says("\nCheckpoint at iteration 20 completed: its files had not all been put in place.")) << Console();
-  EXPECT_EQ(test::ReadFile("t.res").rfind("list(iteration = 30 ", 0), 0u);
-  EXPECT_FALSE(test::Exists("t.ckp"));
-}
+// What a run says when it starts beside a stopped checkpoint is in the scenarios
+// session_checkpoint_unfinished and session_checkpoint_completed.
 
-// A file that cannot be put in place (here a directory stands in the state
-// file's way) leaves the checkpoint committed: the next checkpoint is refused
-// until it can be completed, and then completes it first.
+// A file that cannot be put in place (a directory stands in the state file's
+// way) leaves the checkpoint committed: the next one is refused until it can
+// be completed, and then completes it first.
 TEST_F(CheckPointTest, ACommittedCheckpointThatCannotBePlacedIsCompletedLater) {
   Run(1, 20);
   ASSERT_TRUE(std::filesystem::create_directory("t.res"));

@@ -16,12 +16,7 @@ TEST_F(Wren0600Test, BannerDaySuffixes) {
                                               {22, "22 nd"}, {23, "23 rd"}, {31, "31 st"}};
   for (auto [day, text] : days) {
     std::tm t{};
-    t.tm_mday = day;
-    t.tm_mon = 11;
-    t.tm_year = 95;
-    t.tm_hour = 9;
-    t.tm_min = 5;
-    t.tm_sec = 3;
+    t.tm_mday = day, t.tm_mon = 11, t.tm_year = 95, t.tm_hour = 9, t.tm_min = 5, t.tm_sec = 3;
     StartConsole();
     Wren0600_WriteBanner(t);
     EXPECT_EQ(Console().substr(0, Console().find('\n')),

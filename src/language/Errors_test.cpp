@@ -6,22 +6,14 @@
 
 namespace {
 
-class ErrorsTest : public test::ScratchDir {
- protected:
-  void SetUp() override {
-    ScratchDir::SetUp();
-    InitSymTabs();
-    InitGraph();
-    InitErrors();
-    Errors_SetErrorFile("m.bug", nullptr);
-  }
-};
+using ErrorsTest = test::ScratchDir;
 
-// A declared node is named by its label, indices first index first, counted
-// row by row; a hidden node by the declared node whose relation holds it,
-// through hidden nodes between, the lowest numbered of the nearest; a hidden
-// node nothing declared holds, and a node beyond every name, by its number.
+// A declared node is named by its label, indices first index first; a hidden
+// node by the nearest declared node whose relation holds it (the lowest
+// numbered); one nothing declared holds, or beyond every name, by its number.
 TEST_F(ErrorsTest, NodeReportNamesTheNodeAsTheUserKnowsIt) {
+  InitSymTabs(), InitGraph(), InitErrors();
+  Errors_SetErrorFile("m.bug", nullptr);
   ASSERT_TRUE(Graph_AllocateNodes(33));
   SymTabs_StoreName({.name = "a", .firstNode = 0, .lastNode = 0});
   SymTabs_StoreName({.name = "v", .numIndices = 1, .firstNode = 1, .lastNode = 2, .dims = {2, 0, 0}});
@@ -30,8 +22,7 @@ TEST_F(ErrorsTest, NodeReportNamesTheNodeAsTheUserKnowsIt) {
   SymTabs_StoreName({.kind = SymTabs_counter, .name = "i", .firstNode = 1, .lastNode = 40});  // holds no nodes
   auto node = [](int32_t label, std::vector<Graph_Node*> parents) {
     Graph_Node* n = Graph_NewNode();
-    if (label < 0) Graph_Link(n);
-    if (label >= 0) n->label = label;
+    if (label < 0) Graph_Link(n); else n->label = label;
     n->parents = std::move(parents);
     n->numParents = static_cast<int32_t>(n->parents.size());
     return n;
@@ -53,12 +44,6 @@ TEST_F(ErrorsTest, NodeReportNamesTheNodeAsTheUserKnowsIt) {
     Errors_NodeReport(n, "Node has undefined parent.");
     EXPECT_NE(Console().find(" for node: " + name + "\n"), std::string::npos) << name << "\n" << Console();
   }
-  // A name stored later hides an earlier one until it is removed.
-  SymTabs_StoreName({.kind = SymTabs_constant, .name = "a", .value = 2.0});
-  EXPECT_EQ(SymTabs_FindName("a")->kind, SymTabs_constant);
-  SymTabs_RemoveName();
-  EXPECT_EQ(SymTabs_FindName("a")->kind, SymTabs_variable);
-  EXPECT_EQ(SymTabs_FindName("zz"), nullptr);
   InitGraph();  // no nodes left over for another test
 }
 

@@ -1,13 +1,11 @@
-// Replays the inputs the fuzz targets once failed on (kept under
-// tests/fuzz/<target>/) through the same runs the targets make.
+// Replays the inputs the fuzz targets once failed on (tests/fuzz/<target>/)
+// through the same runs the targets make.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "Fuzz.h"
 
@@ -15,24 +13,44 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Input(const std::string& target, const std::string& name) {
-  std::ifstream in(fs::path(WREN_FUZZ_INPUTS) / target / name, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+Fuzz_Outcome Feed(Fuzz_Outcome (*target)(const uint8_t*, size_t), const std::string& input) {
+  return target(reinterpret_cast<const uint8_t*>(input.data()), input.size());
 }
 
-Fuzz_Outcome Replay(const std::string& target, const std::string& name) {
-  const std::string text = Input(target, name);
-  const auto* data = reinterpret_cast<const uint8_t*>(text.data());
-  if (target == "model") return Fuzz_Model(data, text.size());
-  if (target == "data") return Fuzz_Data(data, text.size());
-  return Fuzz_Session(data, text.size());
+// A saved input, "target/name", run by its target.
+Fuzz_Outcome Replay(const std::string& path) {
+  std::stringstream s;
+  s << std::ifstream(fs::path(WREN_FUZZ_INPUTS) / path, std::ios::binary).rdbuf();
+  const std::string target = path.substr(0, path.find('/'));
+  return Feed(target == "model" ? Fuzz_Model : target == "data" ? Fuzz_Data : Fuzz_Session, s.str());
 }
 
 bool Says(const std::string& text) { return Fuzz_Log().find(text) != std::string::npos; }
 
-// Every saved input, as "target/name".
+// The runs themselves: a fatal fault ends only its run; files stay in the run's
+// directory; updates are trimmed to the run's share of sweeps.
+TEST(FuzzRuns, KeepToTheirBounds) {
+  const std::string model = "model counts;\nvar y[3], lambda;\ndata in \"y.dat\";\ninits in \"i.dat\";\n"
+                            "{ for (i in 1:3) { y[i] ~ dpois(lambda) }\n  lambda ~ dgamma(1, 1) }\n";
+  EXPECT_EQ(Feed(Fuzz_Model, model + "\1list(y = c(2, 2.5, 4))\1list(lambda = 1)"), Fuzz_ended);
+  EXPECT_TRUE(Says(" for node: y[2]"));
+  EXPECT_EQ(Feed(Fuzz_Model, model + "\1list(y = c(2, 3, 4))\1list(lambda = 1)"), Fuzz_completed);
+  EXPECT_TRUE(Says("compilation took") && !Says("Invalid value"));
+  EXPECT_EQ(Feed(Fuzz_Model, "model m; var x; data in \"../x.dat\"; { x ~ dnorm(0, 1) }"), Fuzz_refused);
+  EXPECT_EQ(Feed(Fuzz_Model, "model m; const N = 2001; var x[N]; { x[1] ~ dnorm(0, 1) }"), Fuzz_refused);
+  EXPECT_EQ(Feed(Fuzz_Session, "update(300)\nupdate(100000)\n  update( 0000005)\niter()\nq()\n"), Fuzz_completed);
+  for (const char* s : {"\nWren>update(300) ", "\nWren>update(700) ", "\nWren>  update( 1) ", "\nWren>iter()1001 "})
+    EXPECT_TRUE(Says(s)) << s;
+  EXPECT_EQ(Feed(Fuzz_Session, "save(\"/tmp/x\")\n"), Fuzz_refused);
+}
+
+// A dbin whose size names an element without a node (its datum is NA) once
+// reached the starting values, which read the size through a null parent.
+TEST(FuzzFinds, DbinSizeWithoutNode) {
+  EXPECT_EQ(Replay("model/dbin-size-without-node"), Fuzz_ended);
+  EXPECT_TRUE(Says(" for node: k\n") && Says("Node has undefined parent.") && !Says("Choosing update methods."));
+}
+
 std::vector<std::string> SavedInputs() {
   std::vector<std::string> all;
   for (const char* target : {"model", "data", "session"}) {
@@ -44,79 +62,18 @@ std::vector<std::string> SavedInputs() {
   return all;
 }
 
-Fuzz_Outcome RunModel(const std::string& input) {
-  return Fuzz_Model(reinterpret_cast<const uint8_t*>(input.data()), input.size());
-}
-
-Fuzz_Outcome RunSession(const std::string& input) {
-  return Fuzz_Session(reinterpret_cast<const uint8_t*>(input.data()), input.size());
-}
-
-// A fault that ends the program ends only the run, and the next run starts
-// afresh.
-TEST(FuzzRuns, FatalFaultEndsOnlyTheRun) {
-  const std::string model =
-      "model counts;\nvar y[3], lambda;\ndata in \"y.dat\";\ninits in \"i.dat\";\n"
-      "{ for (i in 1:3) { y[i] ~ dpois(lambda) }\n  lambda ~ dgamma(1, 1) }\n";
-  EXPECT_EQ(RunModel(model + "\1list(y = c(2, 2.5, 4))\1list(lambda = 1)"), Fuzz_ended);
-  EXPECT_TRUE(Says(" for node: y[2]"));
-  EXPECT_TRUE(Says("Invalid value for node expected an integer value."));
-  EXPECT_EQ(RunModel(model + "\1list(y = c(2, 3, 4))\1list(lambda = 1)"), Fuzz_completed);
-  EXPECT_TRUE(Says("compilation took"));
-  EXPECT_FALSE(Says("Invalid value"));
-}
-
-// Files of a model run are the ones its input brings; a name with a
-// directory is refused.
-TEST(FuzzRuns, ModelRunsKeepToTheirDirectory) {
-  EXPECT_EQ(RunModel("model m; var x; data in \"x.dat\"; { x ~ dnorm(0, 1) }"), Fuzz_completed);
-  EXPECT_TRUE(Says("x.dat"));
-  EXPECT_EQ(RunModel("model m; var x; data in \"../x.dat\"; { x ~ dnorm(0, 1) }"), Fuzz_refused);
-  EXPECT_EQ(RunModel("model m; const N = 2001; var x[N]; { x[1] ~ dnorm(0, 1) }"), Fuzz_refused);
-}
-
-// Update commands share the run's sweeps: the first takes what it asks, up
-// to all of them, and every later one at least one.
-TEST(FuzzRuns, UpdatesAreTrimmedToTheRunsShare) {
-  EXPECT_EQ(RunSession("update(300)\nupdate(100000)\n  update( 0000005)\niter()\nq()\n"),
-            Fuzz_completed);
-  EXPECT_TRUE(Says("\nWren>update(300) "));
-  EXPECT_TRUE(Says("\nWren>update(700) "));
-  EXPECT_TRUE(Says("\nWren>  update( 1) "));
-  EXPECT_TRUE(Says("\nWren>iter()1001 "));
-  EXPECT_EQ(RunSession("save(\"/tmp/x\")\n"), Fuzz_refused);
-}
-
-// What the saved inputs report.
-
-// A dbin whose size names an element without a node (its datum is NA) once
-// reached the starting values, which read the size through a null parent.
-TEST(FuzzFinds, DbinSizeWithoutNode) {
-  EXPECT_EQ(Replay("model", "dbin-size-without-node"), Fuzz_ended);
-  EXPECT_TRUE(Says(" for node: k\n"));
-  EXPECT_TRUE(Says("Node has undefined parent."));
-  EXPECT_FALSE(Says("Choosing update methods."));
-}
-
-class ReplayTest : public ::testing::TestWithParam<std::string> {};
-
-// Each input runs to its end, or to a fault the program reports, without
+// Each saved input runs to its end, or to a fault the program reports, without
 // ending the process or upsetting a sanitizer.
+class ReplayTest : public ::testing::TestWithParam<std::string> {};
 TEST_P(ReplayTest, RunsToItsEnd) {
-  const std::string& path = GetParam();
-  const size_t slash = path.find('/');
-  const Fuzz_Outcome outcome = Replay(path.substr(0, slash), path.substr(slash + 1));
-  EXPECT_NE(outcome, Fuzz_refused);
+  EXPECT_NE(Replay(GetParam()), Fuzz_refused);
   EXPECT_FALSE(Fuzz_Log().empty());
 }
-
-INSTANTIATE_TEST_SUITE_P(Saved, ReplayTest, ::testing::ValuesIn(SavedInputs()),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                           std::string name = info.param;
-                           for (char& c : name)
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Saved, ReplayTest, ::testing::ValuesIn(SavedInputs()), [](const auto& info) {
+  std::string name = info.param;
+  for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  return name;
+});
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(ReplayTest);
 
 }  // namespace

@@ -1,28 +1,19 @@
 #!/usr/bin/env bash
-# Fails when a module includes a header of a layer above its own. The layers,
-# from the bottom: each may include its own headers and those of the layers
-# beneath it. Unit tests (*_test.cpp) may include any header.
-#
-#   check_layers.sh [SRC_DIR]
+# check_layers.sh [SRC_DIR]: fails when a module includes a header of a layer
+# above its own (layers from the bottom, below); unit tests may include any.
 set -u
 src=${1:-$(dirname "$0")/../../src}
 layers=(base numerics store language graph sampling output commands)
 rank() {
   local i
-  for i in "${!layers[@]}"; do
-    [ "${layers[$i]}" = "$1" ] && { echo "$i"; return; }
-  done
+  for i in "${!layers[@]}"; do [ "${layers[$i]}" = "$1" ] && { echo "$i"; return; }; done
   echo -1
 }
 fail=0
 while IFS= read -r file; do
   dir=$(basename "$(dirname "$file")")
   own=$(rank "$dir")
-  if [ "$own" -lt 0 ]; then
-    echo "$file: directory $dir is not a layer"
-    fail=1
-    continue
-  fi
+  [ "$own" -lt 0 ] && { echo "$file: directory $dir is not a layer"; fail=1; continue; }
   while IFS= read -r line; do
     included=${line#*\"}
     included=${included%%\"*}
