@@ -1,12 +1,11 @@
 // Properties of whole runs of the examples: the same seed gives the same
-// samples, and every command file shipped with an example runs as a user
-// would run it.
+// samples, and every command file shipped with an example runs as a user would run it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,117 +13,70 @@
 
 using namespace posterior;
 
-namespace {
-
-RunResult Short(const std::string& example, const std::vector<std::string>& monitors, int seed) {
-  RunRequest r;
-  r.example = example;
-  r.model = example + ".bug";
-  r.inits = example + ".in";
-  r.monitors = monitors;
-  r.burnIn = 100;
-  r.sweeps = 2000;
-  r.seed = seed;
-  return RunExample(r);
-}
-
-size_t Lines(const std::string& text) {
-  size_t n = 0;
-  for (char c : text) n += c == '\n';
-  return n;
-}
-
-}  // namespace
-
-// Two runs with one seed write byte-identical trace files; another seed does
-// not. The examples chosen use enumeration, conjugate normal, gamma, beta and
-// Dirichlet draws, block draws and direct draws.
+// Byte-identical traces from one seed, different ones from another, with one line per monitored node and
+// sweep; the examples draw by enumeration, conjugate normal, gamma, beta and Dirichlet, blocks and directly.
 TEST(Runs, SameSeedSameSamples) {
-  struct Case {
-    const char* example;
-    std::vector<std::string> monitors;
-  };
-  const std::vector<Case> cases = {
-      {"mixture", {"p", "shift", "worn"}},
-      {"spread", {"T", "cov"}},
-      {"changepoint", {"last", "rate"}},
-      {"glass", {"lambda", "beta", "newFlaws"}},
-      {"survey", {"p"}},
-      {"regression", {"beta"}},
+  const std::vector<std::pair<const char*, std::vector<std::string>>> cases = {
+      {"mixture", {"p", "shift", "worn"}},       {"spread", {"T", "cov"}}, {"changepoint", {"last", "rate"}},
+      {"glass", {"lambda", "beta", "newFlaws"}}, {"survey", {"p"}},        {"regression", {"beta"}},
       {"fuel", {"rate", "km", "litres"}},
   };
-  for (const Case& c : cases) {
-    const RunResult first = Short(c.example, c.monitors, 987654);
-    ASSERT_TRUE(first.ok) << first.failure;
-    const RunResult second = Short(c.example, c.monitors, 987654);
-    ASSERT_TRUE(second.ok) << second.failure;
-    const RunResult other = Short(c.example, c.monitors, 123457);
-    ASSERT_TRUE(other.ok) << other.failure;
-    // One line per monitored node and sweep, burn-in included.
-    EXPECT_EQ(Lines(first.outFile) % 2100, 0u) << c.example;
-    EXPECT_GE(Lines(first.outFile), 2100u * c.monitors.size()) << c.example;
-    EXPECT_TRUE(first.outFile == second.outFile) << c.example << ": the same seed gave different samples";
-    EXPECT_FALSE(first.outFile == other.outFile) << c.example << ": another seed gave the same samples";
+  for (const auto& [example, monitors] : cases) {
+    std::string out[3];
+    for (int k = 0; k < 3; ++k) {
+      const RunResult r = RunOnce(
+          {.label = example, .monitors = monitors, .burnIn = 100, .sweeps = 2000, .seed = k < 2 ? 987654 : 123457});
+      ASSERT_TRUE(r.ok) << r.failure;
+      out[k] = r.outFile;
+    }
+    const size_t lines = std::count(out[0].begin(), out[0].end(), '\n');
+    EXPECT_EQ(lines % 2100, 0u) << example;
+    EXPECT_GE(lines, 2100u * monitors.size()) << example;
+    EXPECT_TRUE(out[0] == out[1]) << example << ": the same seed gave different samples";
+    EXPECT_FALSE(out[0] == out[2]) << example << ": another seed gave the same samples";
   }
 }
 
-// Each example's own command file compiles the model, samples it and prints
-// its summaries without an error, and the trace files hold every node it
-// monitors for every sweep it runs.
+// Each example's own command file compiles, samples and prints one summary table per stats command without
+// an error, and its traces (whose index must cover them) hold every node it monitors for every sweep.
 TEST(Runs, ShippedCommandFilesRun) {
   namespace fs = std::filesystem;
-  std::vector<std::string> examples;
-  for (const auto& entry : fs::directory_iterator(WREN_EXAMPLES))
-    if (entry.is_directory()) examples.push_back(entry.path().filename().string());
-  ASSERT_GE(examples.size(), 8u);
-  const std::regex monitorLine(R"(^monitor\(([A-Za-z0-9]+)(\[[0-9,]+\])?\)\s*$)");
-  const std::regex updateLine(R"(^update\(([0-9]+)\)\s*$)");
-  for (const std::string& example : examples) {
+  const std::regex monitorLine(R"(^monitor\(([A-Za-z0-9]+)(\[[0-9,]+\])?\)\s*$)"),
+      updateLine(R"(^update\(([0-9]+)\)\s*$)");
+  int examples = 0;
+  for (const auto& dir : fs::directory_iterator(WREN_EXAMPLES)) {
+    if (!dir.is_directory()) continue;
+    const std::string example = dir.path().filename().string();
     SCOPED_TRACE(example);
+    ++examples;
     std::string commandFile;
-    for (const auto& entry : fs::directory_iterator(fs::path(WREN_EXAMPLES) / example))
+    for (const auto& entry : fs::directory_iterator(dir.path()))
       if (entry.path().extension() == ".cmd") commandFile = entry.path().filename().string();
     ASSERT_FALSE(commandFile.empty()) << "no command file";
-    const std::string stem = fs::path(commandFile).stem().string();
-
-    // What the command file asks for.
-    std::ifstream in(fs::path(WREN_EXAMPLES) / example / commandFile);
+    std::ifstream in(dir.path() / commandFile);
     std::vector<std::string> monitored;
     long sweeps = 0;
-    int statsCommands = 0;
-    std::string line;
-    while (std::getline(in, line)) {
+    size_t stats = 0;
+    for (std::string line; std::getline(in, line);) {
       std::smatch m;
       if (std::regex_match(line, m, monitorLine)) monitored.push_back(m[1].str() + m[2].str());
       if (std::regex_match(line, m, updateLine)) sweeps += std::stol(m[1].str());
-      if (line.rfind("stats(", 0) == 0) ++statsCommands;
+      stats += line.rfind("stats(", 0) == 0;
     }
-    ASSERT_FALSE(monitored.empty());
-    ASSERT_GT(sweeps, 0);
-    ASSERT_GT(statsCommands, 0);
+    ASSERT_TRUE(!monitored.empty() && sweeps > 0 && stats > 0);
 
-    std::string log, out, ind, failure;
-    ASSERT_TRUE(RunShipped(example, stem, commandFile, log, out, ind, failure)) << failure;
-    EXPECT_NE(log.find("compilation took"), std::string::npos);
-    // One summary heading per stats command.
+    const RunResult r = RunOnce({.label = example, .commandFile = commandFile});
+    ASSERT_TRUE(r.ok) << r.failure;
+    EXPECT_NE(r.log.find("compilation took"), std::string::npos);
     size_t headings = 0;
-    for (size_t at = log.find("median"); at != std::string::npos; at = log.find("median", at + 1)) ++headings;
-    EXPECT_EQ(headings, static_cast<size_t>(statsCommands));
-    // Every monitored node appears in the index with one line per sweep.
-    std::istringstream index(ind);
-    std::string name;
-    long first = 0, last = 0, lines = 0;
-    std::vector<std::string> names;
-    while (index >> name >> first >> last) {
-      names.push_back(name);
-      EXPECT_EQ(last - first + 1, sweeps) << name;
-      lines += last - first + 1;
-    }
-    EXPECT_EQ(static_cast<size_t>(lines), Lines(out));
+    for (size_t at = r.log.find("median"); at != std::string::npos; at = r.log.find("median", at + 1)) ++headings;
+    EXPECT_EQ(headings, stats);
+    for (const auto& [name, trace] : r.samples) EXPECT_EQ(static_cast<long>(trace.size()), sweeps) << name;
     for (const std::string& m : monitored) {
       bool found = false;
-      for (const std::string& n : names) found = found || n == m || n.rfind(m + "[", 0) == 0;
+      for (const auto& [name, trace] : r.samples) found = found || name == m || name.rfind(m + "[", 0) == 0;
       EXPECT_TRUE(found) << m << " is monitored but not in the index file";
     }
   }
+  EXPECT_GE(examples, 8);
 }

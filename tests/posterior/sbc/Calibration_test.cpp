@@ -23,7 +23,7 @@ using namespace posterior;
 
 namespace {
 
-constexpr int kDraws = 19;       // L: thinned posterior draws a rank is taken among
+constexpr int kDraws = 19;  // L: thinned posterior draws a rank is taken among
 constexpr int kReplications = 300;
 
 // ln Gamma(a) is std::lgamma; the regularised upper incomplete gamma
@@ -74,25 +74,21 @@ double UniformityP(const std::vector<int>& ranks, std::string& table) {
 }
 
 // One family: a model, the unknowns whose ranks are tested, and a simulator
-// that fills the data file and returns the true values, in the order of
-// `unknowns`.
+// that fills the data file and returns the true values, in the order of `unknowns`.
 struct Family {
-  std::string label;
-  std::string model;
+  std::string label, declarations, body;
   std::vector<std::string> unknowns;
   int thin;
   std::function<std::vector<double>(std::mt19937_64&, std::string& data)> simulate;
 };
 
-std::string Number(double v) {
-  char buf[40];
-  std::snprintf(buf, sizeof buf, "%.17g", v);
-  return buf;
-}
-
 std::string Vector(const std::vector<double>& v) {
   std::string s = "c(";
-  for (size_t i = 0; i < v.size(); ++i) s += (i ? ", " : "") + Number(v[i]);
+  char buf[40];
+  for (size_t i = 0; i < v.size(); ++i) {
+    std::snprintf(buf, sizeof buf, "%.17g", v[i]);
+    s += (i ? ", " : "") + std::string(buf);
+  }
   return s + ")";
 }
 
@@ -106,20 +102,15 @@ void Calibrate(const Family& f, int firstSeed) {
   for (int rep = 0; rep < kReplications; ++rep) {
     std::string data;
     const std::vector<double> truth = f.simulate(gen, data);
-    RunRequest r;
-    r.example = f.label;
-    r.files = {{"m.bug", f.model}, {"m.dat", data}, {"m.in", "list(seed = 1)\n"}};
-    r.model = "m.bug";
-    r.inits = "m.in";
-    r.monitors = f.unknowns;
-    r.burnIn = 200;
-    r.sweeps = kDraws * f.thin;
-    r.seed = firstSeed + 7919 * (rep + 1);
-    const RunResult run = RunExample(r);
+    const RunResult run = RunOnce({.label = f.label,
+                                   .files = Inline(f.declarations, f.body, data),
+                                   .monitors = f.unknowns,
+                                   .burnIn = 200,
+                                   .sweeps = kDraws * f.thin,
+                                   .seed = firstSeed + 7919 * (rep + 1)});
     ASSERT_TRUE(run.ok) << f.label << " replication " << rep << ": " << run.failure;
     for (size_t u = 0; u < f.unknowns.size(); ++u) {
-      const std::vector<double>& trace = run[f.unknowns[u]];
-      ASSERT_EQ(trace.size(), static_cast<size_t>(kDraws * f.thin)) << f.label << " " << f.unknowns[u];
+      const std::vector<double>& trace = run[f.unknowns[u]];  // kDraws * thin sweeps, as the run checks
       int rank = 0;
       for (int k = 1; k <= kDraws; ++k) rank += trace[static_cast<size_t>(k * f.thin - 1)] < truth[u];
       ranks[u].push_back(rank);
@@ -139,80 +130,76 @@ void Calibrate(const Family& f, int firstSeed) {
 
 // mu ~ N(0, 1), five readings y_i ~ N(mu, 4): the conjugate normal update.
 TEST(Calibration, ConjugateNormalMean) {
-  Family f;
-  f.label = "sbc-normal";
-  f.model = "model m;\nvar y[5], mu;\ndata in \"m.dat\";\ninits in \"m.in\";\n"
-            "{\n  for (i in 1:5) { y[i] ~ dnorm(mu, 4) }\n  mu ~ dnorm(0, 1)\n}\n";
-  f.unknowns = {"mu"};
-  f.thin = 2;
-  f.simulate = [](std::mt19937_64& g, std::string& data) {
-    const double mu = Normal(g, 0.0, 1.0);
-    std::vector<double> y;
-    for (int i = 0; i < 5; ++i) y.push_back(Normal(g, mu, 0.5));
-    data = "list(y = " + Vector(y) + ")\n";
-    return std::vector<double>{mu};
-  };
-  Calibrate(f, 1101);
+  Calibrate({"sbc-normal",
+             "var y[5], mu;",
+             "  for (i in 1:5) { y[i] ~ dnorm(mu, 4) }\n  mu ~ dnorm(0, 1)\n",
+             {"mu"},
+             2,
+             [](std::mt19937_64& g, std::string& data) {
+               const double mu = Normal(g, 0.0, 1.0);
+               std::vector<double> y;
+               for (int i = 0; i < 5; ++i) y.push_back(Normal(g, mu, 0.5));
+               data = "list(y = " + Vector(y) + ")\n";
+               return std::vector<double>{mu};
+             }},
+            1101);
 }
 
 // lambda ~ Gamma(2, 1), five counts ~ Poisson(lambda): the conjugate gamma update.
 TEST(Calibration, ConjugateGammaRate) {
-  Family f;
-  f.label = "sbc-gamma";
-  f.model = "model m;\nvar y[5], lambda;\ndata in \"m.dat\";\ninits in \"m.in\";\n"
-            "{\n  for (i in 1:5) { y[i] ~ dpois(lambda) }\n  lambda ~ dgamma(2, 1)\n}\n";
-  f.unknowns = {"lambda"};
-  f.thin = 2;
-  f.simulate = [](std::mt19937_64& g, std::string& data) {
-    const double lambda = std::gamma_distribution<double>(2.0, 1.0)(g);
-    std::vector<double> y;
-    for (int i = 0; i < 5; ++i) y.push_back(static_cast<double>(std::poisson_distribution<int>(lambda)(g)));
-    data = "list(y = " + Vector(y) + ")\n";
-    return std::vector<double>{lambda};
-  };
-  Calibrate(f, 2202);
+  Calibrate({"sbc-gamma",
+             "var y[5], lambda;",
+             "  for (i in 1:5) { y[i] ~ dpois(lambda) }\n  lambda ~ dgamma(2, 1)\n",
+             {"lambda"},
+             2,
+             [](std::mt19937_64& g, std::string& data) {
+               const double lambda = std::gamma_distribution<double>(2.0, 1.0)(g);
+               std::vector<double> y;
+               for (int i = 0; i < 5; ++i) y.push_back(static_cast<double>(std::poisson_distribution<int>(lambda)(g)));
+               data = "list(y = " + Vector(y) + ")\n";
+               return std::vector<double>{lambda};
+             }},
+            2202);
 }
 
-// a, b ~ N(0, 1), y_k ~ Bin(p_k, 10) with logit p_k = a + b x_k at five
-// covariate values: adaptive rejection on the whole line for both.
+// a, b ~ N(0, 1), y_k ~ Bin(p_k, 10) with logit p_k = a + b x_k at five covariate values: adaptive
+// rejection on the whole line for both.
 TEST(Calibration, AdaptiveRejectionLogistic) {
-  Family f;
-  f.label = "sbc-logistic";
-  f.model = "model m;\nvar y[5], x[5], p[5], a, b;\ndata in \"m.dat\";\ninits in \"m.in\";\n"
-            "{\n  for (k in 1:5) {\n    logit(p[k]) <- a + b * x[k]\n    y[k] ~ dbin(p[k], 10)\n  }\n"
-            "  a ~ dnorm(0, 1)\n  b ~ dnorm(0, 1)\n}\n";
-  f.unknowns = {"a", "b"};
-  f.thin = 5;
-  f.simulate = [](std::mt19937_64& g, std::string& data) {
-    const double a = Normal(g, 0.0, 1.0), b = Normal(g, 0.0, 1.0);
-    const std::vector<double> x = {-1.0, -0.5, 0.0, 0.5, 1.0};
-    std::vector<double> y;
-    for (double xk : x) {
-      const double p = 1.0 / (1.0 + std::exp(-(a + b * xk)));
-      int r = 0;
-      for (int j = 0; j < 10; ++j) r += Uniform(g, 0.0, 1.0) < p;
-      y.push_back(r);
-    }
-    data = "list(x = " + Vector(x) + ", y = " + Vector(y) + ")\n";
-    return std::vector<double>{a, b};
-  };
-  Calibrate(f, 3303);
+  Calibrate({"sbc-logistic",
+             "var y[5], x[5], p[5], a, b;",
+             "  for (k in 1:5) {\n    logit(p[k]) <- a + b * x[k]\n    y[k] ~ dbin(p[k], 10)\n  }\n"
+             "  a ~ dnorm(0, 1)\n  b ~ dnorm(0, 1)\n",
+             {"a", "b"},
+             5,
+             [](std::mt19937_64& g, std::string& data) {
+               const double a = Normal(g, 0.0, 1.0), b = Normal(g, 0.0, 1.0);
+               const std::vector<double> x = {-1.0, -0.5, 0.0, 0.5, 1.0};
+               std::vector<double> y;
+               for (double xk : x) {
+                 const double p = 1.0 / (1.0 + std::exp(-(a + b * xk)));
+                 int r = 0;
+                 for (int j = 0; j < 10; ++j) r += Uniform(g, 0.0, 1.0) < p;
+                 y.push_back(r);
+               }
+               data = "list(x = " + Vector(x) + ", y = " + Vector(y) + ")\n";
+               return std::vector<double>{a, b};
+             }},
+            3303);
 }
 
 // s ~ U(0.2, 3), six readings y_i ~ N(0, s^-2): the griddy Metropolis step.
 TEST(Calibration, GriddyScale) {
-  Family f;
-  f.label = "sbc-griddy";
-  f.model = "model m;\nvar y[6], s, tau;\ndata in \"m.dat\";\ninits in \"m.in\";\n"
-            "{\n  tau <- pow(s, -2)\n  for (i in 1:6) { y[i] ~ dnorm(0, tau) }\n  s ~ dunif(0.2, 3)\n}\n";
-  f.unknowns = {"s"};
-  f.thin = 5;
-  f.simulate = [](std::mt19937_64& g, std::string& data) {
-    const double s = Uniform(g, 0.2, 3.0);
-    std::vector<double> y;
-    for (int i = 0; i < 6; ++i) y.push_back(Normal(g, 0.0, s));
-    data = "list(y = " + Vector(y) + ")\n";
-    return std::vector<double>{s};
-  };
-  Calibrate(f, 4404);
+  Calibrate({"sbc-griddy",
+             "var y[6], s, tau;",
+             "  tau <- pow(s, -2)\n  for (i in 1:6) { y[i] ~ dnorm(0, tau) }\n  s ~ dunif(0.2, 3)\n",
+             {"s"},
+             5,
+             [](std::mt19937_64& g, std::string& data) {
+               const double s = Uniform(g, 0.2, 3.0);
+               std::vector<double> y;
+               for (int i = 0; i < 6; ++i) y.push_back(Normal(g, 0.0, s));
+               data = "list(y = " + Vector(y) + ")\n";
+               return std::vector<double>{s};
+             }},
+            4404);
 }
