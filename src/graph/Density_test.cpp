@@ -57,22 +57,15 @@ class DensityTest : public test::HandGraph {
   }
 };
 
-// The kinds of the node ('s' or 'd') and of each parameter ('d' data, 'c' computed, 's' stochastic), values,
-// and the closed form up to the constants left out: a changing parameter (or an unobserved count) brings in
-// the normalising terms that depend on it; outside the support or the parameters' domain, -infinity.
+// Kinds of the node and each parameter ('d' data, 'c' computed, 's' stochastic): a changing parameter (or an
+// unobserved count) brings in the normalising terms that depend on it; outside the support, -infinity.
 TEST_F(DensityTest, LogDensitiesMatchTheirClosedForms) {
   using std::log;
   const double pi = std::acos(-1.0), d = log(2.0) - 0.5;
   const double lnB = LnGamma(2.5) + LnGamma(1.5) - LnGamma(4.0), beta = 1.5 * log(0.3) + 0.5 * log(0.7);
   const double binomial = 3.0 * log(0.3) + 7.0 * log(0.7), gamma = 2.0 * log(2.8) + log(2.0) - 2.8;
   const double n = 10.0 - 1e-11, x = 3.0 - 1e-11;  // counts are read after adding 1.0E-10
-  const struct {
-    int32_t id;
-    double x;
-    const char* kinds;
-    std::vector<double> p;
-    double expected;
-  } rows[] = {
+  const struct { int32_t id; double x; const char* kinds; std::vector<double> p; double expected; } rows[] = {
       {Distrib_dbeta, 0.3, "sdd", {2.5, 1.5}, beta}, {Distrib_dbeta, 0.3, "sds", {2.5, 1.5}, beta - lnB},
       {Distrib_dbeta, 0.3, "ssd", {2.5, 1.5}, beta - lnB}, {Distrib_dbeta, 0.3, "scc", {2.5, 1.5}, beta - lnB},
       {Distrib_dchisq, 3.2, "sc", {5.0}, 1.5 * log(1.6) - 1.6 - LnGamma(2.5)},
@@ -179,31 +172,13 @@ TEST_F(DensityTest, LikelihoodSumsInOrderAndStopsWhenHopeless) {
   EXPECT_EQ(Density_LogLiklihood(Graph_List{}), 0.0);
   Graph_Node *a = Node(1.0), *b = Node(-6.0E9), *c = Node(2.0), *edge = Node(-5.0E9), *near = Node(-4.9E9);
   for (Graph_Node* n : {a, b, c, edge, near}) n->logDensity = Recording;
-  const struct {
-    Nodes list;
-    double sum;
-    Nodes read;
-  } rows[] = {{{a, c, near, a}, 1.0 + 2.0 - 4.9E9 + 1.0, {a, c, near, a}}, {{b, c}, -6.0E9, {b}},
+  const struct { Nodes list; double sum; Nodes read; } rows[] = {{{a, c, near, a}, 1.0 + 2.0 - 4.9E9 + 1.0, {a, c, near, a}}, {{b, c}, -6.0E9, {b}},
               {{a, b, c}, 1.0 - 6.0E9, {a, b}}, {{edge, c}, -5.0E9, {edge}}};
   for (const auto& r : rows) {
     calls.clear();
     EXPECT_EQ(Density_LogLiklihood(Graph_List(r.list.begin(), r.list.end())), r.sum);
     EXPECT_EQ(calls, r.read) << r.sum;
   }
-}
-
-TEST_F(DensityTest, FullConditionalAddsTheLikelihoodToTheOwnTerm) {
-  Graph_Node* theta = Dist(Distrib_dnorm, 1.0, {Data(0.0), Data(0.5)});
-  Graph_Node* y1 = Dist(Distrib_dnorm, 2.0, {theta, Data(4.0)}, Graph_data);
-  Graph_Node* y2 = Dist(Distrib_dpois, 3.0, {Logical({24, 8, 21}, {theta})}, Graph_data);
-  Graph_AddNonUnique(theta->likelihood, y1), Graph_AddNonUnique(theta->likelihood, y2);
-  Density_SetDensity();
-  for (double t : {1.0, -0.5, 2.25}) {
-    Graph_Own(theta) = t;
-    const double own = 0.5 * (std::log(0.5) - 0.5 * t * t), normal = 0.5 * (std::log(4.0) - 4.0 * (2.0 - t) * (2.0 - t));
-    EXPECT_NEAR(Density_LogFullConditional(theta), own + normal + 3.0 * t - std::exp(t), 1e-12);
-  }
-  EXPECT_EQ(Density_LogFullConditional(y1), y1->logDensity(y1));
 }
 
 // ln p and ln(1 - p) under each link (ln mean for the log link), in long double from formulas of their own.
@@ -215,13 +190,10 @@ std::pair<double, double> Reference(int32_t op, double eta) {
   return {eta, 0.0};
 }
 
-// A term whose parameter is a link of a predictor is computed from the predictor alone: to the bit what the
-// interpreted link gives, and its closed form to rounding, out to where p, 1 - p or the mean under- or overflows.
+// A term over a linked predictor: to the bit what the interpreted link gives, and its closed form to rounding,
+// out to where p, 1 - p or the mean under- or overflows.
 TEST_F(DensityTest, LinkedTermsAgreeWithTheirLogDensityFromTheLinksValue) {
-  struct TermCase {
-    int32_t density;
-    double value, size;  // the count; n of dbin, r of dnegbin
-  };
+  struct TermCase { int32_t density; double value, size; };  // size: n of dbin, r of dnegbin
   const std::vector<TermCase> proportionTerms = {
       {Distrib_dbern, 0.0, 0.0}, {Distrib_dbern, 1.0, 0.0}, {Distrib_dbin, 0.0, 7.0}, {Distrib_dbin, 3.0, 7.0}, {Distrib_dbin, 7.0, 7.0},
       {Distrib_dgeom, 1.0, 0.0}, {Distrib_dgeom, 4.0, 0.0}, {Distrib_dnegbin, 0.0, 2.5}, {Distrib_dnegbin, 3.0, 2.5}};
@@ -237,11 +209,8 @@ TEST_F(DensityTest, LinkedTermsAgreeWithTheirLogDensityFromTheLinksValue) {
     }
   };
   const std::vector<double> wide = {-800.0, -745.5, -40.0, -20.0, -3.0, -0.5, 0.0, 0.5, 3.0, 20.0, 36.0, 40.0, 800.0};
-  const struct {
-    int32_t op;
-    std::vector<double> etas;
-    double tolerance;  // relative; the probit's tail is good to about 1.2E-7
-  } links[] = {{10, wide, 4e-16}, {9, wide, 4e-16}, {19, {-30.0, -8.0, -3.0, -0.5, 0.0, 0.5, 3.0, 8.0, 30.0}, 2e-7},
+  // Relative tolerances: the probit's tail is good to about 1.2E-7.
+  const struct { int32_t op; std::vector<double> etas; double tolerance; } links[] = {{10, wide, 4e-16}, {9, wide, 4e-16}, {19, {-30.0, -8.0, -3.0, -0.5, 0.0, 0.5, 3.0, 8.0, 30.0}, 2e-7},
                {8, {-700.0, -20.0, -0.5, 0.0, 0.5, 20.0, 700.0}, 4e-16}};
   for (const auto& link : links) {
     Graph_Node* eta = Node(0.0);
@@ -267,9 +236,8 @@ TEST_F(DensityTest, LinkedTermsAgreeWithTheirLogDensityFromTheLinksValue) {
   }
 }
 
-// Gathered logistic terms stand for a likelihood list while one node is drawn: to the bit on the first read,
-// to rounding on the fast path after it. Six terms a predictor (so a partial sum is kept): an intercept, a
-// group effect and two covariates, one multiplying from the left; a normal term in the last model cannot be gathered.
+// Gathered logistic terms against the terms one by one: to the bit on the first read, to rounding on the fast
+// path after it. Six terms a predictor keep a partial sum; a normal term in the last model cannot be gathered.
 class LogitTermsTest : public test::Methods {};
 
 TEST_F(LogitTermsTest, GatheredTermsSumWhatTheTermsGiveOneByOne) {
@@ -280,12 +248,8 @@ TEST_F(LogitTermsTest, GatheredTermsSumWhatTheTermsGiveOneByOne) {
       "const N = 6;\nvar y[N], x[N], z[N], g[N], u[2], p[N], a, b, c, w;\n"
       "{ for (i in 1:N) { logit(p[i]) <- a + u[g[i]] + b * x[i] + z[i] * c\n y[i] ~ dbern(p[i]) }\n"
       "  for (j in 1:2) { u[j] ~ dnorm(0, 1) }\n a ~ dnorm(0, 0.1) b ~ dnorm(0, 0.1) c ~ dnorm(0, 0.1) ";
-  const struct {
-    const char *extra, *node;
-    int offset;
-    bool gathered;
-  } cases[] = {{"", "b", 0, true}, {"", "c", 0, true}, {"", "u", 1, true}, {"", "a", 0, true},
-               {"w ~ dnorm(b, 1)", "b", 0, false}};
+  const struct { const char *extra, *node; int offset; bool gathered; } cases[] = {
+      {"", "b", 0, true}, {"", "c", 0, true}, {"", "u", 1, true}, {"", "a", 0, true}, {"w ~ dnorm(b, 1)", "b", 0, false}};
   const auto termByTerm = [](Graph_Node* node) {
     double h = 0.0;
     for (Graph_Node* term : node->likelihood) h += term->logDensity(term);
@@ -315,9 +279,8 @@ TEST_F(LogitTermsTest, GatheredTermsSumWhatTheTermsGiveOneByOne) {
   }
 }
 
-// The fast path sums the logarithms through their product: against the terms summed in long double, for lists
-// shorter and longer than one run of the product, a product beyond a double's range, e^-|eta| underflowing,
-// infinite predictors, and one not a number (which rules the value out as a term read alone does).
+// The fast path sums the logarithms through their product: against long double sums for lists shorter and longer
+// than one run, products beyond a double's range, e^-|eta| underflowing, infinite and not-a-number predictors.
 TEST(LogitTermsSum, AgreesWithTheTermsSummedInLongDouble) {
   const auto reference = [](const Density_LogitTerms& terms, double t) {
     long double sum = 0.0L;
@@ -328,12 +291,8 @@ TEST(LogitTermsSum, AgreesWithTheTermsSummedInLongDouble) {
     }
     return static_cast<double>(sum);
   };
-  const struct {
-    size_t count;
-    double spread;  // partials run evenly over [-spread, spread]
-    double t;
-  } cases[] = {{0, 0.0, 0.3},  {1, 0.0, -0.7},     {15, 2.0, 0.4},    {16, 3.0, -1.1},
-               {17, 4.0, 0.9}, {3000, 0.01, 0.0},  {500, 900.0, 2.5}, {2000, 6.0, 0.05}};
+  const struct { size_t count; double spread, t; } cases[] = {  // partials run evenly over [-spread, spread]
+      {0, 0.0, 0.3}, {1, 0.0, -0.7}, {15, 2.0, 0.4}, {16, 3.0, -1.1}, {17, 4.0, 0.9}, {3000, 0.01, 0.0}, {500, 900.0, 2.5}, {2000, 6.0, 0.05}};
   for (const auto& c : cases) {
     Density_LogitTerms terms;
     for (size_t i = 0; i < c.count; ++i) {
@@ -345,12 +304,8 @@ TEST(LogitTermsSum, AgreesWithTheTermsSummedInLongDouble) {
     const double want = reference(terms, c.t);
     EXPECT_NEAR(Density_SumLogitTerms(terms, c.t, 2.5), 2.5 + want, 1.0E-14 * (1.0 + std::fabs(want))) << c.count;
   }
-  const struct {
-    double partial;
-    bool complement;
-    double expected;
-  } extremes[] = {{inf, false, 0.0}, {inf, true, -inf}, {-inf, false, -inf}, {-inf, true, 0.0},
-                  {std::numeric_limits<double>::quiet_NaN(), false, -inf}};
+  const struct { double partial; bool complement; double expected; } extremes[] = {
+      {inf, false, 0.0}, {inf, true, -inf}, {-inf, false, -inf}, {-inf, true, 0.0}, {std::nan(""), false, -inf}};
   const double rest = -std::log1p(std::exp(-0.5)) - std::log1p(std::exp(-0.25));
   for (const auto& e : extremes) {
     Density_LogitTerms terms{{0.5, e.partial, -0.25}, {1.0, 1.0, 1.0}, {0, static_cast<uint8_t>(e.complement), 1}};

@@ -60,13 +60,8 @@ TEST_F(FoldConsTest, FoldsConstantsAndRemovesIdentities) {
   Graph_Node *theta = Node(0.5), *alpha = Node(1.5), *beta = Node(2.5), *zero = D(0), *five = D(5), *two = D(2);
   Graph_Node *seven = D(7), *another = D(2), *w = Logical({23, 21}, {theta});
   Graph_Node* const fresh = nullptr;  // stands for the one new constant
-  const struct {
-    Code code;
-    Nodes parents;
-    Code result;           // the code after folding
-    Nodes resultParents;   // empty: not checked
-    double constant = -1;  // the new constant's value, when one is made
-  } rows[] = {
+  // The code and parents after folding (no parents: not checked), and the new constant's value when one is made.
+  const struct { Code code; Nodes parents; Code result; Nodes resultParents; double constant = -1; } rows[] = {
       {{23, 23, 3, 23, 1, 21}, {D(2), D(3), theta}, {24, 24, 1, 21}, {fresh, theta}, 6},  // 2 * 3 + theta
       {{23, 23, 23, 23, 2, 3, 1, 21}, {alpha, beta, seven, two}, {24, 24, 24, 3, 1, 21}, {alpha, beta, fresh}, 5},
       // Carried out as written, even when the result is not finite.
@@ -135,8 +130,8 @@ TEST_F(FoldConsTest, LeavesSpecialAndMalformedCodeAlone) {
   EXPECT_EQ(y->valueFunction(y), 5.0);
 }
 
-// Random trees over every operator, their leaves partly from the edges of the operators' domains (0 and
-// negative arguments of log, sqrt, logit and cloglog, beyond the range of exp, pairs about the tolerance of equals apart).
+// Random trees over every operator, leaves partly at the edges of their domains (0 and negatives for log, sqrt,
+// logit, beyond the range of exp, pairs about the tolerance of equals apart).
 TEST_F(FoldConsTest, FoldingAndEvaluationAgreeOnRandomConstantExpressions) {
   std::mt19937 random(20240607u);
   const auto uniform = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(random); };
@@ -173,14 +168,11 @@ TEST_F(FoldConsTest, FoldingAndEvaluationAgreeOnRandomConstantExpressions) {
   ExpectFoldingAgrees(expressions);
 }
 
-// Each operator's row gives its closed form at the edges the model language promises (the floor of log, step
-// at 0, the tolerance of equals), and folding and the interpreter give the row's value.
+// Each row gives its closed form at the promised edges (log's floor, step at 0, equals' tolerance), and so do
+// folding and the interpreter.
 TEST_F(FoldConsTest, RowsGiveTheOperatorValues) {
   const double inf = std::numeric_limits<double>::infinity();
-  const struct {
-    int32_t op;
-    double a, b, expected;
-  } cases[] = {
+  const struct { int32_t op; double a, b, expected; } cases[] = {
       {Determ_equals, 1.0, 1.0000005, 1.0}, {Determ_equals, 1.0, 1.00000001, 1.0}, {Determ_equals, 1.0, 1 + 1.0E-13, 1.0},
       {Determ_equals, 1.0, 1.00001, 0.0}, {Determ_equals, 2.0, 2.0 - 9.9E-7, 1.0}, {Determ_log, 0.0, 0, std::log(1.0E-40)},
       {Determ_log, -1.0, 0, std::log(1.0E-40)}, {Determ_step, 0.0, 0, 1.0}, {Determ_step, -1.0E-300, 0, 0.0}, {Determ_exp, 710.0, 0, inf},

@@ -34,8 +34,7 @@ class ParentsTest : public test::FrontEnd {
   }
 };
 
-// A model, its data, and lists in order: "L x" the likelihood list of x, "P x" its stochastic parents,
-// "D x" the stochastic ancestors of a logical x.
+// Lists in order: "L x" the likelihood list of x, "P x" its stochastic parents, "D x" the ancestors of a logical x.
 TEST_F(ParentsTest, LikelihoodListsAndParentLists) {
   const std::string normal = "var y[5], mu, tau, ypred; { for (i in 1:5) { y[i] ~ dnorm(mu, tau) }\n"
                              "  mu ~ dnorm(0, 1.0E-6) tau ~ dgamma(0.001, 0.001) ypred ~ dnorm(mu, tau) ";
@@ -67,8 +66,7 @@ TEST_F(ParentsTest, LikelihoodListsAndParentLists) {
       {"var a[2, 3], k, q[2], z[3]; { for (i in 1:2) { for (j in 1:3) { a[i, j] ~ dgamma(1, 1) } }\n"
        "  k ~ dcat(q[]) z[1:3] ~ ddirch(a[k, ]) }",
        "list(q = c(0.5, 0.5), z = c(0.2, 0.3, 0.5))", {{"P z", "k a.5 a.4 a.3 a.2 a.1 a.0"}, {"L a.5", "z"}}},
-      // Bounds and the ends of dunif are parents: the first parameter, then
-      // each later one directly after it.
+      // Bounds and the ends of dunif are parents: the first parameter, then each later one directly after it.
       {"var mu, tau, lo, hi, y, a, b, u; { mu ~ dnorm(0, 1) tau ~ dgamma(1, 1) lo ~ dnorm(0, 1) hi ~ dnorm(0, 1)\n"
        "  y ~ dnorm(mu, tau) I(lo, hi)  a ~ dnorm(0, 1) b ~ dnorm(0, 1) u ~ dunif(a, b) }",
        "list(y = 1, u = 0.5)", {{"P y", "mu lo hi tau"}, {"P u", "a b"}, {"L b", "u"}, {"L lo", "y"}}},
@@ -99,11 +97,10 @@ TEST_F(ParentsTest, LikelihoodListsAndParentLists) {
   EXPECT_EQ(Nodes(list.begin(), list.end()), Named("b.0 a.1 a.0 b.1"));
 }
 
-// A parameter without a node is a fault (the size of dbin whose datum is NA, and a missing bound, which is
-// none, are shown by graph_parents_size_missing and graph_parents_upper_bound_absent).
+// A parameter without a node is a fault (a dbin size whose datum is NA, and a missing bound: graph_parents_*).
 TEST_F(ParentsTest, MissingNodesAreFaults) {
-  const auto expectFault = [&](const std::string& model, const std::string& data, const std::string& node,
-                               const std::string& message, void (*cut)()) {
+  const auto expectFault = [&](const std::string& model, const std::string& node, const std::string& message, void (*cut)(),
+                               const std::string& data = "list(y = 1)") {
     ASSERT_TRUE(Generate(model, data));
     cut();
     EXPECT_EXIT(Parents_BuildSamplingDistribu(), testing::ExitedWithCode(1), "");
@@ -111,14 +108,12 @@ TEST_F(ParentsTest, MissingNodesAreFaults) {
     EXPECT_NE(Console().find(message), std::string::npos) << node;
   };
   const std::string undefined = "Node has undefined parent.";
-  expectFault("var mu, s, y; { mu ~ dnorm(0, 1) s <- mu * mu y ~ dnorm(s, 1) }", "list(y = 1)", "s\n", undefined,
-              [] { N("s")->parents[1] = nullptr; });
+  expectFault("var mu, s, y; { mu ~ dnorm(0, 1) s <- mu * mu y ~ dnorm(s, 1) }", "s\n", undefined, [] { N("s")->parents[1] = nullptr; });
   // A missing vector element is reported for the first element.
-  expectFault("var alpha[3], z[3]; { for (j in 1:3) { alpha[j] ~ dgamma(1, 1) } z[1:3] ~ ddirch(alpha[]) }",
-              "list(z = c(0.2, 0.3, 0.5))", "alpha[1]", undefined,
-              [] { Graph_nodes[SymTabs_FindName("alpha")->firstNode + 1] = nullptr; });
-  expectFault("var x[3], s, y; { for (i in 1:3) { x[i] ~ dnorm(0, 1) } s <- sum(x[]) y ~ dnorm(s, 1) }", "list(y = 1)",
-              "x[2]", "Made use of undefined node", [] { Graph_nodes[SymTabs_FindName("x")->firstNode + 1] = nullptr; });
+  expectFault("var alpha[3], y[3]; { for (j in 1:3) { alpha[j] ~ dgamma(1, 1) } y[1:3] ~ ddirch(alpha[]) }", "alpha[1]", undefined,
+              [] { Graph_nodes[SymTabs_FindName("alpha")->firstNode + 1] = nullptr; }, "list(y = c(0.2, 0.3, 0.5))");
+  expectFault("var x[3], s, y; { for (i in 1:3) { x[i] ~ dnorm(0, 1) } s <- sum(x[]) y ~ dnorm(s, 1) }", "x[2]",
+              "Made use of undefined node", [] { Graph_nodes[SymTabs_FindName("x")->firstNode + 1] = nullptr; });
   Graph_List list;
   EXPECT_EXIT(Parents_DeterministicParentLi(N("s"), list), testing::ExitedWithCode(1), "");
 }

@@ -90,8 +90,7 @@ TEST_F(RandNumTest, EdgeCases) {
   EXPECT_EQ(DrawsBy([] { RandNum_Gamma1(1.0000005); }), 1);
   EXPECT_EQ(DrawsBy([] { RandNum_GumbelRightTail(0.0, 1.0, -3.0); }), 1);
   EXPECT_EQ(DrawsBy([] { EXPECT_EQ(RandNum_Poisson(1e12), 2147483647.0); }), 0);
-  // Up to their limits the counting methods keep their streams: 100 trials take 100 uniforms, a Poisson
-  // count k of mean 100 takes k + 1.
+  // Counting methods keep their streams: 100 trials take 100 uniforms, a Poisson count k of mean 100 k + 1.
   EXPECT_EQ(DrawsBy([] { RandNum_Binomial(0.5, 100.0); }), 100);
   for (int i = 0; i < 20; ++i) {
     double k = 0.0;
@@ -110,8 +109,7 @@ TEST_F(RandNumTest, EdgeCases) {
   EXPECT_EQ(DrawsBy([&] { EXPECT_EQ(RandNum_Normal(3.0, 4.0), z2 / 2.0 + 3.0); }), 0);
 }
 
-// Laws a model's prior draws do not already show (the sampler tests draw sixteen priors through their
-// generators); the counts are checked against their exact laws below.
+// Laws no model's prior draws show (the sampler tests draw sixteen priors); tiny beta shapes stay strictly inside (0, 1).
 TEST_F(RandNumTest, MeansAndVariancesOfEveryLaw) {
   const double z3 = 1.2020569032 / 1.0823232337, z2 = 1.6449340668 / 1.0823232337;  // zeta ratios
   const struct {
@@ -134,9 +132,8 @@ TEST_F(RandNumTest, MeansAndVariancesOfEveryLaw) {
   }
 }
 
-// Each component against its moments: the products of a multivariate normal draw (covariance a3inv) have
-// means a3inv and variances s_ij^2 + s_ii s_jj, those of a Wishart draw of k degrees of freedom k times these.
-// (A Dirichlet draw of tiny shapes, whose gamma parts underflow, is checked by the posterior suite.)
+// Products of a multivariate normal draw (covariance a3inv) have means s_ij and variances s_ij^2 + s_ii s_jj;
+// a Wishart draw of k degrees of freedom k times these. (Tiny Dirichlet shapes: the posterior suite.)
 TEST_F(RandNumTest, VectorAndMatrixVariates) {
   const std::vector<double> a3 = {4, 2, 0, 2, 5, 1, 0, 1, 3},
                             a3inv = {14 / 44., -6 / 44., 2 / 44., -6 / 44., 12 / 44., -4 / 44., 2 / 44., -4 / 44., 16 / 44.};
@@ -187,9 +184,8 @@ TEST_F(RandNumTest, VectorAndMatrixVariates) {
   EXPECT_TRUE(RandNum_Wishart(I, V, 1.5, 2));  // just above n - 1
 }
 
-// Bounded draws stay within their bounds with the restricted law's moments. Truncated gamma and beta: where
-// the bounds hold probability 0.1 or more, the plain draw repeated until it falls inside; elsewhere (far
-// tails, near zero, narrow intervals) one uniform a draw, or a few.
+// Bounded draws stay within bounds with the restricted law's moments. Truncated gamma and beta: where the bounds
+// hold 0.1 or more, the plain draw repeated; elsewhere (far tails, narrow intervals) one uniform a draw, or a few.
 TEST_F(RandNumTest, BoundedDraws) {
   // Kernels shifted by their value at one end so that nothing underflows.
   const auto gamma = [](double a, double b, double at) {
@@ -207,24 +203,19 @@ TEST_F(RandNumTest, BoundedDraws) {
   const double c = 1e-12, r = 1e-20, q = std::sqrt(2.0) - 1.0, m = (std::pow(2.0, 1.5) - 1.0) / (3.0 * q);
   const struct {
     const char* name; std::function<double()> draw; double lo, hi; std::pair<double, double> moments; int maxUniforms = 4;
-  } cases[] = {  // the first three hold 0.1 or more
+  } cases[] = {  // the first three hold 0.1 or more; the posterior suite's tails (gammatail, betatail...) are left out
       {"gamma(2, 1) in [0.5, 3]", [] { return RandNum_TruncatedGamma(2.0, 1.0, 0.5, 3.0); }, 0.5, 3.0, Moments(gamma(2.0, 1.0, 0.5), 0.5, 3.0), 100},
       {"beta(13, 11) in [0.5, 0.9]", [] { return RandNum_TruncatedBeta(13.0, 11.0, 0.5, 0.9); }, 0.5, 0.9, Moments(beta(13.0, 11.0, 0.5), 0.5, 0.9), 100},
       {"gamma(22, 8) below 3", [] { return RandNum_TruncatedGamma(22.0, 8.0, -inf, 3.0); }, 0.0, 3.0, Moments(gamma(22.0, 8.0, 3.0), 0.0, 3.0), 100},
-      {"gamma(9, 6) above 20", [] { return RandNum_TruncatedGamma(9.0, 6.0, 20.0, inf); }, 20.0, inf, Moments(gamma(9.0, 6.0, 20.0), 20.0, 30.0)},
-      {"gamma(41, 6) below 0.5", [] { return RandNum_TruncatedGamma(41.0, 6.0, -inf, 0.5); }, 0.0, 0.5, Moments(gamma(41.0, 6.0, 0.5), 0.0, 0.5)},
       {"gamma(2, 1) in [700, 710]", [] { return RandNum_TruncatedGamma(2.0, 1.0, 700.0, 710.0); }, 700.0, 710.0, Moments(gamma(2.0, 1.0, 700.0), 700.0, 710.0)},
       // Density x^-0.7 on (0, r] to within e^-r.
       {"gamma(0.3, 1) below 1e-20", [] { return RandNum_TruncatedGamma(0.3, 1.0, 0.0, 1e-20); }, 0.0, r, {0.3 / 1.3 * r, (0.3 / 2.3 - (0.3 / 1.3) * (0.3 / 1.3)) * r * r}},
-      {"beta(21, 81) above 0.9", [] { return RandNum_TruncatedBeta(21.0, 81.0, 0.9, inf); }, 0.9, 1.0, Moments(beta(21.0, 81.0, 0.9), 0.9, 1.0)},
-      {"beta(2, 8) in [0.9, 0.95]", [] { return RandNum_TruncatedBeta(2.0, 8.0, 0.9, 0.95); }, 0.9, 0.95, Moments(beta(2.0, 8.0, 0.9), 0.9, 0.95)},
       {"beta(0.001, 5) above 0.5", [] { return RandNum_TruncatedBeta(0.001, 5.0, 0.5, 1.0); }, 0.5, 1.0, Moments(beta(0.001, 5.0, 0.5), 0.5, 1.0)},
       {"beta(300, 2) below 0.9", [] { return RandNum_TruncatedBeta(300.0, 2.0, 0.0, 0.9); }, 0.0, 0.9, Moments(beta(300.0, 2.0, 0.9), 0.8, 0.9)},
       // Density x^-1/2 on [c, 2c].
       {"beta(0.5, 0.5) in [1e-12, 2e-12]", [] { return RandNum_TruncatedBeta(0.5, 0.5, 1e-12, 2e-12); }, c, 2.0 * c,
        {c * m, c * c * ((std::pow(2.0, 2.5) - 1.0) / (5.0 * q) - m * m)}},
-      // Tails of other laws; their uniforms are not counted. The Gumbel: the standard law above b (c - a) = 1,
-      // rescaled; far out, exponential beyond c either side of the cut-over.
+      // Tails of other laws, uniforms not counted. Gumbel: the standard law above 1, rescaled; far out, exponential.
       {"normal above 2", [] { return RandNum_StandardNormalTail(2.0); }, 2.0, inf, normal(2.0), 0},
       {"normal above 0.5", [] { return RandNum_StandardNormalTail(0.5); }, 0.5, inf, normal(0.5), 0},
       {"normal below -1.5", [] { return RandNum_StandardNormalTail(-1.5); }, -inf, -1.5, normal(-1.5), 0},
@@ -263,8 +254,7 @@ TEST_F(RandNumTest, BoundedDraws) {
     EXPECT_TRUE(std::isnan(v));
 }
 
-// Cells of a count's support: cell i holds [upper[i - 1], upper[i]), the last up to infinity. A cell closes
-// once it expects `least` draws; the last takes whatever remains.
+// Cells of a count's support: cell i holds [upper[i - 1], upper[i]); it closes once it expects `least` draws.
 struct Cells {
   double draws, least, open = 0.0;
   std::vector<double> upper, prob;
@@ -291,14 +281,10 @@ double ChiSquarePValue(const std::vector<double>& x, const Cells& cells) {
   return std::exp(SpecFunc_LogGammaQ(0.5 * (static_cast<double>(observed.size()) - 1.0), 0.5 * stat));
 }
 
-// A count law: the draw, the exact log probability, the ratio P(k + 1) / P(k), the mean and variance, and
-// how many sd above the mean (and how far at most) its window reaches. The probabilities run by the ratios
-// (millions of log-gamma calls would take seconds); the far end is checked against the log probability.
+// A count law: its draw, exact log probability, ratio P(k + 1) / P(k), moments, and how many sd above the mean
+// (and how far at most) its window reaches. Probabilities run by the ratios; the far end is checked by logProb.
 struct CountCase {
-  std::string name;
-  std::function<double()> draw;
-  std::function<LD(double)> logProb, ratio;
-  double mean, var, sds = 10.0, top = largestCount;
+  std::string name; std::function<double()> draw; std::function<LD(double)> logProb, ratio; double mean, var, sds = 10.0, top = largestCount;
 };
 
 void ExpectExactLaw(const CountCase& c) {
@@ -325,19 +311,16 @@ void ExpectExactLaw(const CountCase& c) {
   Expect(x, c.mean, c.var, c.name);
 }
 
-// Binomial: around 100 trials (counted up to 100, by rejection above), means below 10 (by inversion) and
-// just above, probabilities above one half (the failures drawn), sizes up to the largest count. Poisson:
-// around a mean of 100 (multiplication up to it, rejection above). Negative binomial with p = 0.1 and
-// r = 10: the Poisson means straddle 100; its right tail is longer, 15 sd hold it.
+// Binomial: around 100 trials (counted up to 100, rejection above), means either side of 10 (inversion below),
+// p above one half (failures drawn), sizes up to the largest count. Poisson: means either side of 100
+// (multiplication, rejection). Negative binomial: p = 0.1, r = 10 puts the Poisson means around 100; 15 sd.
 TEST_F(RandNumTest, CountsFollowTheirExactLaws) {
   Seed(77003);
+  const auto lnChoose = [](LD n, LD k) { return std::lgamma(n + 1) - std::lgamma(k + 1) - std::lgamma(n - k + 1); };
   for (auto [p, n] : {std::pair{0.5, 100.0}, {0.5, 101.0}, {0.3, 120.0}, {0.1, 101.0}, {0.09, 101.0}, {0.97, 5000.0},
                       {0.5, 1.0E8}, {1.0E-6, 1.0E8}, {1.0E-9, 1.0E8}, {0.999999, 1.0E8}, {0.25, largestCount}})
     ExpectExactLaw({"Binomial(" + std::to_string(p) + ", " + std::to_string(n) + ")", [p, n] { return RandNum_Binomial(p, n); },
-                    [p, n](double k) {
-                      return std::lgamma(LD(n) + 1) - std::lgamma(LD(k) + 1) - std::lgamma(LD(n - k) + 1) + k * std::log(LD(p)) +
-                             (n - k) * std::log1p(-LD(p));
-                    },
+                    [=](double k) { return lnChoose(n, k) + k * std::log(LD(p)) + (n - k) * std::log1p(-LD(p)); },
                     [p, n](double k) { return (LD(n) - k) / (k + 1.0L) * p / (1.0L - LD(p)); }, n * p, n * p * (1 - p), 10.0, n});
   for (double m : {99.5, 100.0, 100.5, 150.0, 1000.0, 1.0E4, 1.0E6, 1.0E9, 2.0E9})
     ExpectExactLaw({"Poisson(" + std::to_string(m) + ")", [m] { return RandNum_Poisson(m); },
@@ -346,33 +329,27 @@ TEST_F(RandNumTest, CountsFollowTheirExactLaws) {
   for (auto [p, r] : {std::pair{0.4, 3.0}, {0.1, 10.0}, {0.01, 10.0}, {0.5, 5000.0}, {1.0E-4, 1000.0}})
     ExpectExactLaw({"NegativeBinomial(" + std::to_string(p) + ", " + std::to_string(r) + ")",
                     [p, r] { return RandNum_NegativeBinomial(p, r); },
-                    [p, r](double k) {
-                      return std::lgamma(LD(k) + r) - std::lgamma(LD(k) + 1) - std::lgamma(LD(r)) + r * std::log(LD(p)) +
-                             k * std::log1p(-LD(p));
-                    },
+                    [=](double k) { return lnChoose(LD(k) + r - 1, k) + r * std::log(LD(p)) + k * std::log1p(-LD(p)); },
                     [p, r](double k) { return (k + LD(r)) / (k + 1.0L) * (1.0L - p); }, r * (1.0 - p) / p, r * (1.0 - p) / (p * p),
                     15.0, INFINITY});
 }
 
-// Each cell's count is a binomial share of what is left: with 10 in all by counting; with 150 the first cell
-// by rejection and the later ones by counting; with 1e8 every cell by rejection.
+// Each cell is a binomial share of what is left: 10 in all by counting; 150 by rejection, then counting; 1e8 by rejection.
 TEST_F(RandNumTest, MultinomialHasItsMoments) {
   const std::vector<double> p = {0.5, 0.3, 0.2};
   for (double total : {10.0, 150.0, 1.0E8}) {
-    std::vector<std::vector<double>> cells(3, std::vector<double>(20000));
-    std::vector<double> x(3);
+    std::vector<double> x(3), cells[3];
     for (std::size_t k = 0; k < 20000; ++k) {
       ASSERT_TRUE(RandNum_Multinomial(p, x, total, 3));
       ASSERT_EQ(x[0] + x[1] + x[2], total);
-      for (std::size_t i = 0; i < 3; ++i) cells[i][k] = x[i];
+      for (std::size_t i = 0; i < 3; ++i) cells[i].push_back(x[i]);
     }
     for (std::size_t i = 0; i < 3; ++i)
       Expect(cells[i], total * p[i], total * p[i] * (1.0 - p[i]), "cell " + std::to_string(i) + " of " + std::to_string(total));
   }
 }
 
-// Sum of k^-a over lo <= k <= hi: the first thousand terms directly, the rest by the integral with its end
-// corrections through the third derivative.
+// Sum of k^-a over lo <= k <= hi: a thousand terms directly, the rest by the integral with end corrections.
 double ZipfSum(double a, double lo, double hi) {
   double sum = 0.0, k = lo;
   for (; k <= hi && k < lo + 1000.0; k += 1.0) sum += std::pow(k, -a);
@@ -383,8 +360,7 @@ double ZipfSum(double a, double lo, double hi) {
          0.5 * (std::pow(k, -a) + std::pow(hi, -a)) + (f1(hi) - f1(k)) / 12.0 - (f3(hi) - f3(k)) / 720.0;
 }
 
-// Exponents either side of the one (near 1 + 1/31) where the proposal is confined to the range of counts,
-// and one within 1e-4 of 1, whose counts spread over the whole range. Cells: single counts, then growing by a quarter.
+// Exponents either side of 1 + 1/31 (where the proposal is confined to the range of counts), and 1.0001.
 TEST_F(RandNumTest, ZipfNearOneFollowsItsExactLaw) {
   Seed(77003);
   constexpr int draws = 200000;
