@@ -23,15 +23,12 @@ class AnalyseTest : public test::FrontEnd {
   }
 
   static Graph_Node* Node(const std::string& name) { return Graph_nodes[SymTabs_FindName(name)->firstNode]; }
-  void Passes() {
-    Analyse_CheckModel();
-    EXPECT_FALSE(Analyse_error);
-  }
+  void Passes() { Analyse_CheckModel(); EXPECT_FALSE(Analyse_error); }
 
   // "node: text" of the report of a failing check, which must end the run as a failed run with the flag set.
-  std::string Fails(void (*check)() = Analyse_CheckModel) {
+  std::string Fails() {
     StartConsole();
-    EXPECT_EXIT({ std::atexit(SaveFlag); check(); }, testing::ExitedWithCode(1), "");
+    EXPECT_EXIT({ std::atexit(SaveFlag); Analyse_CheckModel(); }, testing::ExitedWithCode(1), "");
     EXPECT_EQ(test::ReadFile("flag"), "1");
     const std::string log = Console();
     const size_t node = log.find(" for node: "), text = log.find(" -- error  -- \n");
@@ -41,26 +38,31 @@ class AnalyseTest : public test::FrontEnd {
   }
 };
 
-// The end-to-end scenarios graph_check_* and graph_block_* show the parameter, value and bound checks as a
-// user meets them; here, the cases whose starting values cannot be made, so that a compile stops earlier.
-TEST_F(AnalyseTest, ParameterChecksBehindStartingValues) {
+// Scenarios graph_check_* and graph_block_* show the checks as a user meets them; here, parameters whose starting
+// values cannot be made (a compile stops earlier), and blocks partly observed, which the block check alone refuses
+// end to end, refused by the whole check too.
+TEST_F(AnalyseTest, ParameterAndBlockChecks) {
   const std::string bin = "var x, p, n; { x ~ dbin(p, n) }", prop = "Invalid value for parameter not in range 0.0 to 1.0.";
-  const std::string r = "list(R = structure(.Data = c(1, 0, 0, 1), .Dim = c(2, 2))";
+  const std::string r = "list(R = structure(.Data = c(1, 0, 0, 1), .Dim = c(2, 2))", wish = "var W[2, 2], R[2, 2], k; { W[, ] ~ dwish(R[, ], k) }";
+  const std::string mnorm = "var y[3], mu[3], T[3, 3]; { y[1:3] ~ dmnorm(mu[], T[, ]) }";
+  const std::string mixed = "y[1]: Multiviate  node contains both data and sampling components.";
+  const std::string t = ", mu = c(0, 0, 0), T = structure(.Data = c(1, 0, 0, 0, 1, 0, 0, 0, 1), .Dim = c(3, 3)))";
   const std::string rows[][3] = {
+      {mnorm, "list(y = c(1, NA, 3)" + t, mixed}, {mnorm, "list(y = c(NA, 2, NA)" + t, mixed}, {mnorm, "list(y = c(NA, NA, 3)" + t, mixed},
       {"var x; { x ~ dpar(0, 1) }", "", "x: Invalid value for parameter too big or too small."},
       {bin, "list(p = 1.5, n = 10)", "x: " + prop}, {bin, "list(p = -0.5, n = 10)", "x: " + prop},
-      {"var W[2, 2], R[2, 2], k; { W[, ] ~ dwish(R[, ], k) }", r + ", k = 0)", "W[1,1]: Invalid value for node expected positive value."},
+      {wish, r + ", k = 0)", "W[1,1]: Invalid value for node expected positive value."},
   };
   for (const auto& [model, data, report] : rows) {
     Build(model, data);
     EXPECT_EQ(Fails(), report) << model << " " << data;
   }
-  Build("var W[2, 2], R[2, 2], k; { W[, ] ~ dwish(R[, ], k) }", r + ", k = 2.5)");
+  Build(wish, r + ", k = 2.5)");
   Passes();
   EXPECT_EQ(Graph_Own(Node("k")), 2.5);  // doubled for the test only
 }
 
-TEST_F(AnalyseTest, ValuesThatNoIntegerTypeHoldsAreRefusedOrAcceptedSafely) {
+TEST_F(AnalyseTest, ValuesNoIntegerHoldsMissingPriorsCodeAndParameters) {
   Build("var y; { y ~ dpois(2) }", "list(y = 1)");
   Graph_Own(Node("y")) = 1.0E+300;  // whole, and far beyond every integer type
   Passes();
@@ -70,19 +72,7 @@ TEST_F(AnalyseTest, ValuesThatNoIntegerTypeHoldsAreRefusedOrAcceptedSafely) {
   }
   Graph_Own(Node("y")) = -1.0E+300;
   EXPECT_EQ(Fails(), "y: Node value is less then lower allowed value");
-}
-
-// A block partly observed is refused by the block check alone (shown end to end) and by the whole check.
-TEST_F(AnalyseTest, BlocksPartlyObservedAreRefusedByTheWholeCheck) {
-  const std::string mixed = "Multiviate  node contains both data and sampling components.";
-  const std::string t = ", mu = c(0, 0, 0), T = structure(.Data = c(1, 0, 0, 0, 1, 0, 0, 0, 1), .Dim = c(3, 3)))";
-  for (const char* y : {"c(1, NA, 3)", "c(NA, 2, NA)", "c(NA, NA, 3)"}) {
-    Build("var y[3], mu[3], T[3, 3]; { y[1:3] ~ dmnorm(mu[], T[, ]) }", std::string("list(y = ") + y + t);
-    EXPECT_EQ(Fails(), "y[1]: " + mixed) << y;
-  }
-}
-
-TEST_F(AnalyseTest, MissingPriorCodeOrderAndMissingParameters) {
+  // A missing prior, code on a stochastic node, a missing parameter.
   Build("var y, mu; { y ~ dnorm(mu, 1) }", "list(y = 0.5)", "list(mu = 0)");
   Passes();  // nothing links mu to y yet
   Graph_AddNonUnique(Node("mu")->likelihood, Node("y"));

@@ -40,7 +40,7 @@ class DetermTest : public test::HandGraph {
   }
 };
 
-TEST_F(DetermTest, InterpreterRunsPostfixCodeAggregatesAndPicks) {
+TEST_F(DetermTest, InterpreterRunsPostfixCodeAggregatesAndPicksAndEndsOnFaults) {
   Graph_Node *alpha = Node(1.5), *beta = Node(2.0);
   Graph_Node* mu = Logical({23, 23, 23, 23, 2, 3, 1, 21}, {alpha, beta, Node(4.0, Graph_data), Node(2.5, Graph_data)});
   EXPECT_EQ(V(mu), 1.5 + 2.0 * (4.0 - 2.5));
@@ -64,18 +64,15 @@ TEST_F(DetermTest, InterpreterRunsPostfixCodeAggregatesAndPicks) {
   Graph_Own(k) = 0.5;  // (an index beyond the bound: node_error_names_hidden_pick)
   EXPECT_EXIT(V(pick), testing::ExitedWithCode(1), "");
   EXPECT_TRUE(Says("Index expression less than one."));
-}
-
-// Malformed code and a log determinant of a matrix not positive definite end the run as faults.
-TEST_F(DetermTest, FaultsEndTheRun) {
+  // Malformed code and a log determinant of a matrix not positive definite end the run as faults.
   Graph_Node* deep = Logical({24, 24, 24, 24, 24, 24, 24, 24, 24, 24, 24, 21}, Nodes(11, Node(1.0)));
   EXPECT_EXIT(V(deep), testing::ExitedWithCode(1), "");
   EXPECT_TRUE(Says("Executed non implemented instruction."));
   EXPECT_EXIT(V(Logical({24, 11, 21}, {Node(1.0)})), testing::ExitedWithCode(1), "");
   EXPECT_EXIT(V(Logical({24, 1, 21}, {Node(1.0)})), testing::ExitedWithCode(1), "");
-  const int32_t s = Graph_totalNumNodes;
+  const int32_t m = Graph_totalNumNodes;
   for (double x : {1.0, 2.0, 2.0, 1.0}) Node(x);
-  Graph_Node* bad = Logical({32, 2, s, 2, 1, 2, 2});
+  Graph_Node* bad = Logical({32, 2, m, 2, 1, 2, 2});
   EXPECT_EXIT(V(bad), testing::ExitedWithCode(1), "");
   EXPECT_TRUE(Says("Matrix is not positive definite for node: " + std::to_string(bad->label) + "\n"));
 }

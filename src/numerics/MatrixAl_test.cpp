@@ -14,7 +14,7 @@ void ExpectNear(const std::vector<double>& got, const std::vector<double>& want)
 
 // The factor keeps L below the diagonal and its transpose above; the inverse comes from the factored inverse
 // and a similarity transform of I.
-TEST(MatrixAlTest, FactorDeterminantInverseAndSubstitutions) {
+TEST(MatrixAlTest, FactorDeterminantInverseSubstitutionsAndRefusals) {
   const struct { int n; std::vector<double> a, factor, inverse; double det; } cases[] = {
       {1, {9}, {3}, {1.0 / 9}, 9.0},
       {2, {4, 2, 2, 3}, {2, 1, 1, std::sqrt(2.0)}, {3.0 / 8, -2.0 / 8, -2.0 / 8, 4.0 / 8}, 8.0},
@@ -36,13 +36,11 @@ TEST(MatrixAlTest, FactorDeterminantInverseAndSubstitutions) {
   MatrixAl_FordwardSub(a.data(), b.data(), 3);
   MatrixAl_BackSub(a.data(), b.data(), 3);
   ExpectNear(b, {1, -2, 3});
-}
-
-TEST(MatrixAlTest, RefusesMatricesThatAreNotPositiveDefinite) {
-  std::vector<double> a = {1, 2, 2, 1}, b = a, singular = {1, 1, 1, 1}, big(26 * 26, 0.0);
+  // Matrices that are not positive definite, or too big, are refused.
+  std::vector<double> np = {1, 2, 2, 1}, npb = np, singular = {1, 1, 1, 1}, big(26 * 26, 0.0);
   double zero = 0.0;
   for (int i = 0; i < 26; ++i) big[i * 26 + i] = 1.0;
-  EXPECT_FALSE(MatrixAl_LUDecomp(a.data(), 2) || MatrixAl_InvertMatrixULDecomp(b.data(), 2) || MatrixAl_LUDecomp(&zero, 1));
+  EXPECT_FALSE(MatrixAl_LUDecomp(np.data(), 2) || MatrixAl_InvertMatrixULDecomp(npb.data(), 2) || MatrixAl_LUDecomp(&zero, 1));
   EXPECT_TRUE(std::isnan(MatrixAl_LogDeterminant(singular.data(), 2)));  // a zero pivot
   EXPECT_FALSE(MatrixAl_LUDecomp(big.data(), MatrixAl_maxOrder + 1));
 }
