@@ -43,12 +43,14 @@ class AnalyseTest : public test::FrontEnd {
 // end to end, refused by the whole check too.
 TEST_F(AnalyseTest, ParameterAndBlockChecks) {
   const std::string bin = "var x, p, n; { x ~ dbin(p, n) }", prop = "Invalid value for parameter not in range 0.0 to 1.0.";
-  const std::string r = "list(R = structure(.Data = c(1, 0, 0, 1), .Dim = c(2, 2))", wish = "var W[2, 2], R[2, 2], k; { W[, ] ~ dwish(R[, ], k) }";
+  const std::string r = "list(R = structure(.Data = c(1, 0, 0, 1), .Dim = c(2, 2))";
+  const std::string wish = "var W[2, 2], R[2, 2], k; { W[, ] ~ dwish(R[, ], k) }";
   const std::string mnorm = "var y[3], mu[3], T[3, 3]; { y[1:3] ~ dmnorm(mu[], T[, ]) }";
   const std::string mixed = "y[1]: Multiviate  node contains both data and sampling components.";
   const std::string t = ", mu = c(0, 0, 0), T = structure(.Data = c(1, 0, 0, 0, 1, 0, 0, 0, 1), .Dim = c(3, 3)))";
   const std::string rows[][3] = {
-      {mnorm, "list(y = c(1, NA, 3)" + t, mixed}, {mnorm, "list(y = c(NA, 2, NA)" + t, mixed}, {mnorm, "list(y = c(NA, NA, 3)" + t, mixed},
+      {mnorm, "list(y = c(1, NA, 3)" + t, mixed}, {mnorm, "list(y = c(NA, 2, NA)" + t, mixed},
+      {mnorm, "list(y = c(NA, NA, 3)" + t, mixed},
       {"var x; { x ~ dpar(0, 1) }", "", "x: Invalid value for parameter too big or too small."},
       {bin, "list(p = 1.5, n = 10)", "x: " + prop}, {bin, "list(p = -0.5, n = 10)", "x: " + prop},
       {wish, r + ", k = 0)", "W[1,1]: Invalid value for node expected positive value."},

@@ -22,10 +22,7 @@ const double inf = std::numeric_limits<double>::infinity();
 double LnGamma(double x) { return std::lgamma(x) - 0.91893853320467274; }
 
 std::vector<Graph_Node*> calls;  // the recording terms, in evaluation order
-double Recording(Graph_Node* node) {
-  calls.push_back(node);
-  return Graph_Own(node);
-}
+double Recording(Graph_Node* node) { calls.push_back(node); return Graph_Own(node); }
 
 class DensityTest : public test::HandGraph {
  protected:
@@ -51,10 +48,7 @@ class DensityTest : public test::HandGraph {
     for (size_t i = 1; i < values.size(); ++i) Data(values[i]);
     return first;
   }
-  static double Log(Graph_Node* node) {
-    Density_SetDensity();
-    return node->logDensity(node);
-  }
+  static double Log(Graph_Node* node) { Density_SetDensity(); return node->logDensity(node); }
 };
 
 // Kinds of the node and each parameter ('d' data, 'c' computed, 's' stochastic): a changing parameter (or an
@@ -172,8 +166,9 @@ TEST_F(DensityTest, LikelihoodSumsInOrderAndStopsWhenHopeless) {
   EXPECT_EQ(Density_LogLiklihood(Graph_List{}), 0.0);
   Graph_Node *a = Node(1.0), *b = Node(-6.0E9), *c = Node(2.0), *edge = Node(-5.0E9), *near = Node(-4.9E9);
   for (Graph_Node* n : {a, b, c, edge, near}) n->logDensity = Recording;
-  const struct { Nodes list; double sum; Nodes read; } rows[] = {{{a, c, near, a}, 1.0 + 2.0 - 4.9E9 + 1.0, {a, c, near, a}}, {{b, c}, -6.0E9, {b}},
-              {{a, b, c}, 1.0 - 6.0E9, {a, b}}, {{edge, c}, -5.0E9, {edge}}};
+  const struct { Nodes list; double sum; Nodes read; } rows[] = {
+      {{a, c, near, a}, 1.0 + 2.0 - 4.9E9 + 1.0, {a, c, near, a}}, {{b, c}, -6.0E9, {b}}, {{a, b, c}, 1.0 - 6.0E9, {a, b}},
+      {{edge, c}, -5.0E9, {edge}}};
   for (const auto& r : rows) {
     calls.clear();
     EXPECT_EQ(Density_LogLiklihood(Graph_List(r.list.begin(), r.list.end())), r.sum);
@@ -210,8 +205,9 @@ TEST_F(DensityTest, LinkedTermsAgreeWithTheirLogDensityFromTheLinksValue) {
   };
   const std::vector<double> wide = {-800.0, -745.5, -40.0, -20.0, -3.0, -0.5, 0.0, 0.5, 3.0, 20.0, 36.0, 40.0, 800.0};
   // Relative tolerances: the probit's tail is good to about 1.2E-7.
-  const struct { int32_t op; std::vector<double> etas; double tolerance; } links[] = {{10, wide, 4e-16}, {9, wide, 4e-16}, {19, {-30.0, -8.0, -3.0, -0.5, 0.0, 0.5, 3.0, 8.0, 30.0}, 2e-7},
-               {8, {-700.0, -20.0, -0.5, 0.0, 0.5, 20.0, 700.0}, 4e-16}};
+  const struct { int32_t op; std::vector<double> etas; double tolerance; } links[] = {
+      {10, wide, 4e-16}, {9, wide, 4e-16}, {19, {-30.0, -8.0, -3.0, -0.5, 0.0, 0.5, 3.0, 8.0, 30.0}, 2e-7},
+      {8, {-700.0, -20.0, -0.5, 0.0, 0.5, 20.0, 700.0}, 4e-16}};
   for (const auto& link : links) {
     Graph_Node* eta = Node(0.0);
     Graph_Node *form = Logical({24, link.op, 21}, {eta}), *interpreted = Logical({24, link.op, 21}, {eta});
@@ -292,7 +288,8 @@ TEST(LogitTermsSum, AgreesWithTheTermsSummedInLongDouble) {
     return static_cast<double>(sum);
   };
   const struct { size_t count; double spread, t; } cases[] = {  // partials run evenly over [-spread, spread]
-      {0, 0.0, 0.3}, {1, 0.0, -0.7}, {15, 2.0, 0.4}, {16, 3.0, -1.1}, {17, 4.0, 0.9}, {3000, 0.01, 0.0}, {500, 900.0, 2.5}, {2000, 6.0, 0.05}};
+      {0, 0.0, 0.3}, {1, 0.0, -0.7}, {15, 2.0, 0.4}, {16, 3.0, -1.1}, {17, 4.0, 0.9}, {3000, 0.01, 0.0}, {500, 900.0, 2.5},
+      {2000, 6.0, 0.05}};
   for (const auto& c : cases) {
     Density_LogitTerms terms;
     for (size_t i = 0; i < c.count; ++i) {

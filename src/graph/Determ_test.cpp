@@ -15,10 +15,7 @@ using Nodes = std::vector<Graph_Node*>;
 
 // A stored value whose every read is counted.
 int reads = 0;
-double CountedRead(Graph_Node* node) {
-  ++reads;
-  return Graph_Own(node);
-}
+double CountedRead(Graph_Node* node) { ++reads; return Graph_Own(node); }
 
 class DetermTest : public test::HandGraph {
  protected:
@@ -34,10 +31,7 @@ class DetermTest : public test::HandGraph {
       EXPECT_NEAR(V(form), V(full), 1e-13) << x;
     }
   }
-  void TearDown() override {
-    Determ_fastLinear = false, Determ_activeNode = nullptr;
-    HandGraph::TearDown();
-  }
+  void TearDown() override { Determ_fastLinear = false, Determ_activeNode = nullptr; HandGraph::TearDown(); }
 };
 
 TEST_F(DetermTest, InterpreterRunsPostfixCodeAggregatesAndPicksAndEndsOnFaults) {
@@ -81,7 +75,8 @@ TEST_F(DetermTest, InterpreterRunsPostfixCodeAggregatesAndPicksAndEndsOnFaults) 
 TEST_F(DetermTest, LogsOfProportionsAndMeans) {
   Graph_Node* lambda = Logical({24, 8, 21}, {Node(3.0)});
   const struct { Graph_Node* node; double lnMean; } rows[] = {
-      {lambda, 3.0}, {Node(5.0), std::log(5.0)}, {Node(0.0), -1.0E10}, {Logical({23, 24, 3, 21}, {lambda, Node(2.0)}), 3.0 + std::log(2.0)}};
+      {lambda, 3.0}, {Node(5.0), std::log(5.0)}, {Node(0.0), -1.0E10},
+      {Logical({23, 24, 3, 21}, {lambda, Node(2.0)}), 3.0 + std::log(2.0)}};
   for (const auto& r : rows) {
     double mean = 0.0, lnMean = 0.0;
     Determ_MeanLogMean(r.node, mean, lnMean);

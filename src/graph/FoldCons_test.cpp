@@ -17,21 +17,13 @@ namespace {
 using Code = std::vector<int32_t>;
 using Nodes = std::vector<Graph_Node*>;
 
-struct Expression {  // postfix code over constant operands
-  std::vector<int32_t> code;
-  std::vector<double> operands;
-};
+struct Expression { std::vector<int32_t> code; std::vector<double> operands; };  // postfix code over constant operands
 
-bool Same(double a, double b) {
-  return (std::isnan(a) && std::isnan(b)) || std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b);
-}
+bool Same(double a, double b) { return (std::isnan(a) && std::isnan(b)) || std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b); }
 
 class FoldConsTest : public test::HandGraph {
  protected:
-  void SetUp() override {
-    HandGraph::SetUp();
-    InitFoldCons();
-  }
+  void SetUp() override { HandGraph::SetUp(); InitFoldCons(); }
   static Graph_Node* D(double value) { return Node(value, Graph_data); }
   static double V(Graph_Node* n) { return n->valueFunction(n); }
   static Graph_Node* Over(const Expression& e, int32_t kind) {

@@ -60,7 +60,6 @@ void Seed(int32_t seed) {
 }
 
 class RandNumTest : public ::testing::Test {
- protected:
   void SetUp() override { Seed(20240611); }
 };
 
@@ -284,7 +283,8 @@ double ChiSquarePValue(const std::vector<double>& x, const Cells& cells) {
 // A count law: its draw, exact log probability, ratio P(k + 1) / P(k), moments, and how many sd above the mean
 // (and how far at most) its window reaches. Probabilities run by the ratios; the far end is checked by logProb.
 struct CountCase {
-  std::string name; std::function<double()> draw; std::function<LD(double)> logProb, ratio; double mean, var, sds = 10.0, top = largestCount;
+  std::string name; std::function<double()> draw; std::function<LD(double)> logProb, ratio;
+  double mean, var, sds = 10.0, top = largestCount;
 };
 
 void ExpectExactLaw(const CountCase& c) {

@@ -15,7 +15,6 @@ constexpr double halfLogTwoPi = 0.91893853320467274, nan = std::numeric_limits<d
 constexpr double inf = std::numeric_limits<double>::infinity();
 
 class SpecFuncTest : public ::testing::Test {
- protected:
   void SetUp() override { InitSpecFunc(); }
 };
 
