@@ -39,8 +39,7 @@ class AnalyseTest : public test::FrontEnd {
 };
 
 // Scenarios graph_check_* and graph_block_* show the checks as a user meets them; here, parameters whose starting
-// values cannot be made (a compile stops earlier), and blocks partly observed, which the block check alone refuses
-// end to end, refused by the whole check too.
+// values cannot be made, and partly observed blocks (refused end to end by the block check) by the whole check.
 TEST_F(AnalyseTest, ParameterAndBlockChecks) {
   const std::string bin = "var x, p, n; { x ~ dbin(p, n) }", prop = "Invalid value for parameter not in range 0.0 to 1.0.";
   const std::string r = "list(R = structure(.Data = c(1, 0, 0, 1), .Dim = c(2, 2))";

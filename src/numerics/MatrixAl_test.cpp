@@ -12,9 +12,8 @@ void ExpectNear(const std::vector<double>& got, const std::vector<double>& want)
   for (size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], want[i], 1e-14) << i;
 }
 
-// The factor keeps L below the diagonal and its transpose above; the inverse comes from the factored inverse
-// and a similarity transform of I. (Order 3: the code generation test's inverse and logdet, the multivariate
-// normal draws; the substitutions: the conjugate block means and the regression example's posterior.)
+// The factor keeps L below the diagonal, its transpose above. (Order 3: the code generation test's inverse and
+// logdet, the normal draws; the substitutions: the conjugate block means and the regression example.)
 TEST(MatrixAlTest, FactorDeterminantInverseAndRefusals) {
   const struct { int n; std::vector<double> a, factor, inverse; double det; } cases[] = {
       {1, {9}, {3}, {1.0 / 9}, 9.0},

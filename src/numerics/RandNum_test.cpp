@@ -32,12 +32,6 @@ long DrawsBy(const std::function<void()>& fn) {
   return -1;
 }
 
-std::vector<double> Sample(int n, const std::function<double()>& draw) {
-  std::vector<double> x(n);
-  for (double& v : x) v = draw();
-  return x;
-}
-
 void Expect(const std::vector<double>& x, double mean, double var, const std::string& what) {
   test::ExpectMoments(test::IndependentMoments(x), mean, var, 5.0, what);
 }
@@ -124,7 +118,8 @@ TEST_F(RandNumTest, MeansAndVariancesOfEveryLaw) {
       {"Bernoulli", [] { return RandNum_Bernoulli(0.3); }, 0.3, 0.21}, {"Zipf", [] { return RandNum_Zipf(4.0); }, z3, z2 - z3 * z3},
   };
   for (const auto& law : laws) {
-    const std::vector<double> x = Sample(N, law.draw);
+    std::vector<double> x(N);
+    for (double& v : x) v = law.draw();
     for (double v : x) ASSERT_TRUE(!law.insideUnit || (v > 0.0 && v < 1.0)) << law.name << " " << v;
     Expect(x, law.mean, law.var, law.name);
   }
@@ -310,9 +305,9 @@ void ExpectExactLaw(const CountCase& c) {
   Expect(x, c.mean, c.var, c.name);
 }
 
-// Binomial: around 100 trials (counted up to 100, rejection above), means either side of 10 (inversion below),
-// p above one half (failures drawn), sizes up to the largest count. Poisson: means either side of 100
-// (multiplication, rejection). Negative binomial: p = 0.1, r = 10 puts the Poisson means around 100; 15 sd.
+// Binomial: around 100 trials (counting, then rejection), means either side of 10 (inversion), p above one half,
+// sizes up to the largest count. Poisson: means about 100. Negative binomial (p = 0.1, r = 10: its Poisson means
+// straddle 100): 15 sd hold its tail.
 TEST_F(RandNumTest, CountsFollowTheirExactLaws) {
   Seed(77003);
   const auto lnChoose = [](LD n, LD k) { return std::lgamma(n + 1) - std::lgamma(k + 1) - std::lgamma(n - k + 1); };
