@@ -27,7 +27,7 @@
 #include "language/SymTabs.h"
 #include "BenchConsole.h"
 #include "BenchSupport.h"
-#include "RunFrontEnd.h"
+#include "RunPipeline.h"
 
 namespace {
 

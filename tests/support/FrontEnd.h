@@ -2,13 +2,8 @@
 // work on its results.
 #pragma once
 
-#include "RunFrontEnd.h"
+#include "RunPipeline.h"
 #include "TestSupport.h"
-#include "store/Graph.h"
-#include "language/Data.h"
-#include "language/Errors.h"
-#include "language/Messages.h"
-#include "language/Parser.h"
 
 namespace test {
 

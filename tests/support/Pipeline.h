@@ -5,7 +5,6 @@
 #include <string>
 
 #include "FrontEnd.h"
-#include "RunPipeline.h"
 #include "language/SymTabs.h"
 
 namespace test {

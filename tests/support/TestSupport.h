@@ -10,7 +10,6 @@
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -52,18 +51,6 @@ struct FileSizeLimit {
   void (*handler)(int);
   rlimit saved{};
 };
-
-// Whether directory permissions stop this process writing (not for the
-// superuser): makes a directory without write permission and tries it.
-inline bool PermissionsBind() {
-  if (geteuid() == 0) return false;
-  std::filesystem::create_directory("perm-probe");
-  chmod("perm-probe", 0555);
-  const bool binds = access("perm-probe", W_OK) != 0;
-  chmod("perm-probe", 0755);
-  std::filesystem::remove("perm-probe");
-  return binds;
-}
 
 // Runs each test in a fresh directory of its own, removed afterwards.
 class ScratchDir : public ::testing::Test {
