@@ -12,16 +12,11 @@ namespace {
 
 class BlocksTest : public test::Methods {};
 
-// Candidates sharing terms form blocks; a member of no block keeps the
-// procedure it had alone.
+// Candidates sharing terms form blocks; a member of no block keeps the procedure it had alone.
 TEST_F(BlocksTest, CandidatesSharingTermsFormBlocks) {
   const std::string normal = "for (i in 1:4) { mu[i] <- b1 + b2 * x[i] y[i] ~ dnorm(mu[i], tau) } ";
   const std::string priors = "b1 ~ dnorm(0, 1.0E-6) b2 ~ dnorm(0, 1.0E-6) tau ~ dgamma(1, 1) c ~ dnorm(0, 1) d ~ dnorm(0, 1)";
-  const struct {
-    const char* what;
-    std::string body;
-    int linear, generalised;
-  } cases[] = {
+  const struct { const char* what; std::string body; int linear, generalised; } cases[] = {
       {"a regression", normal + priors, 1, 0},
       {"a logistic regression", "for (i in 1:4) { logit(p[i]) <- b1 + b2 * x[i] r[i] ~ dbern(p[i]) } " + priors, 0, 1},
       {"two regressions", normal + "for (i in 1:4) { logit(p[i]) <- c + d * x[i] r[i] ~ dbern(p[i]) } " + priors, 1, 1},
@@ -51,8 +46,7 @@ TEST_F(BlocksTest, CandidatesSharingTermsFormBlocks) {
   }
 }
 
-// A group of the largest size forms a block; one more and the whole group
-// keeps its single-node draws.
+// A group of the largest size forms a block; one more and the group keeps single-node draws.
 TEST_F(BlocksTest, AGroupLargerThanABlockIsNotFormed) {
   for (const int p : {Blocks_maxMembers, Blocks_maxMembers + 1}) {
     SCOPED_TRACE(p);
@@ -69,9 +63,8 @@ TEST_F(BlocksTest, AGroupLargerThanABlockIsNotFormed) {
   }
 }
 
-// Where the IRLS normal cannot be formed (a mean of e^710 overflows), the
-// members are updated one at a time, and the block's steps resume once
-// they are back where it can.
+// Where the IRLS normal cannot be formed (e^710 overflows) the members are updated one at a
+// time; the block's steps resume once they are back where it can.
 TEST_F(BlocksTest, GeneralisedBlockFallsBackToSingleNodeUpdatesWhereItsProposalCannotBeFormed) {
   Compile("var x[6], k[6], lambda[6], a, b;\n"
           "{ for (i in 1:6) { log(lambda[i]) <- a + b * x[i] k[i] ~ dpois(lambda[i]) } a ~ dnorm(0, 0.01) b ~ dnorm(0, 0.01) }",

@@ -29,8 +29,7 @@ class GibbsSamTest : public test::Pipeline {
   }
 };
 
-// Frequencies of the values lo, lo + 1, ... within four binomial standard
-// errors, for the values common enough for the normal approximation.
+// Frequencies of the values lo, lo + 1, ... within four standard errors, where common enough.
 void ExpectFrequencies(const std::vector<double>& x, int lo, const std::vector<double>& p, const std::string& what) {
   const double n = static_cast<double>(x.size());
   for (size_t k = 0; k < p.size(); ++k) {
@@ -71,21 +70,14 @@ TEST_F(GibbsSamTest, DiscreteSupportsAreEnumeratedWithinTheirBounds) {
   ExpectFrequencies(never, 1, {0.5, 0.5}, "two of three");
 }
 
-// Probabilities of a count known by its logarithm on lo .. hi; the draws
-// follow the likelihood beyond the prior's bulk and keep to the bounds.
+// Counts known by their log probabilities on lo .. hi: the draws follow the likelihood beyond the
+// prior's bulk (a Poisson(3) prior, data near 40) and keep to the bounds.
 TEST_F(GibbsSamTest, UnboundedCountsFollowTheLikelihoodBeyondThePrior) {
-  // Poisson(3) prior, four normal observations near 40 (the chain starts at
-  // 3); geometric(0.5) prior (trials, from 1), a Poisson observation of 30;
-  // a Poisson(3) prior bounded below at 12; negative binomial and Zipf priors.
   ASSERT_TRUE(Build("var x, y[4], g, z, b, nb, zf; { x ~ dpois(3) for (i in 1:4) { y[i] ~ dnorm(x, 1) } g ~ dgeom(0.5)\n"
                     "  z ~ dpois(g) b ~ dpois(3) I(12, ) nb ~ dnegbin(0.5, 3) zf ~ dzipf(6) }",
                     "list(y = c(40, 41, 39, 40), z = 30)", "list(x = 3, g = 1, b = 12, nb = 0, zf = 1)")) << Console();
   const auto poisson3 = [](double k) { return k * std::log(3.0) - std::lgamma(k + 1); };
-  const struct {
-    const char* node;
-    std::function<double(double)> logf;
-    int lo, hi;
-  } cases[] = {{"x", [&](double k) { return poisson3(k) - 2.0 * (k - 40.0) * (k - 40.0); }, 0, 200},
+  const struct { const char* node; std::function<double(double)> logf; int lo, hi; } cases[] = {{"x", [&](double k) { return poisson3(k) - 2.0 * (k - 40.0) * (k - 40.0); }, 0, 200},
                {"g", [](double k) { return -k * std::log(2.0) + 30.0 * std::log(k) - k; }, 1, 400},
                {"b", poisson3, 12, 200},
                {"nb", [](double k) { return std::lgamma(k + 3) - std::lgamma(k + 1) - k * std::log(2.0); }, 0, 400},
@@ -108,10 +100,8 @@ TEST_F(GibbsSamTest, UnboundedCountsFollowTheLikelihoodBeyondThePrior) {
   }
 }
 
-// Half the draws of gamma(0.001, 1) lie below the least positive double:
-// every draw must still lie above 0. A hypergeometric prior starts at 0, a
-// category is left alone; a block fills its components, a Wishart one
-// symmetrically.
+// Half the draws of gamma(0.001, 1) lie below the least positive double, yet above 0. A
+// hypergeometric prior starts at 0, a category is left alone, a Wishart draw is symmetric.
 TEST_F(GibbsSamTest, PriorDrawsKeepToTheirSupports) {
   ASSERT_TRUE(Build("var g, h, c, p[3], y[3], q[3], a[3], W[2, 2], R[2, 2]; { g ~ dgamma(0.001, 0.001) h ~ dhypo(1, 2)"
                     " c ~ dcat(p[]) y[1:3] ~ dmulti(p[], 10) q[1:3] ~ ddirch(a[]) W[, ] ~ dwish(R[, ], 4) }",

@@ -16,8 +16,7 @@ namespace {
 
 class InitValsTest : public test::FrontEnd {
  protected:
-  // Compiles a model as far as its likelihood lists, then generates from
-  // the start-up seed.
+  // Compiles a model as far as its likelihood lists, then generates from the start-up seed.
   void Generate(const std::string& model, const std::string& data = "", const std::string& inits = "") {
     Reset();
     InitCodeGen();
@@ -40,17 +39,11 @@ class InitValsTest : public test::FrontEnd {
   }
 };
 
-// Each node of the model gets a starting value within [lo, hi], or the
-// model gets none at all; bounds that are not whole numbers admit the
-// whole numbers inside them, and bounds far in a tail are met by a draw
-// from the restricted prior.
+// Each node gets a starting value within [lo, hi], or the model gets none; bounds far in a tail
+// are met by a draw from the restricted prior.
 TEST_F(InitValsTest, StartingValuesKeepToSupportsAndBounds) {
   const char* dmnorm = "var t[3], mu[3], T[3, 3]; { t[1:3] ~ dmnorm(mu[], T[,]) }";
-  const struct {
-    const char *model, *data, *inits;
-    bool refused;
-    double lo = 0.0, hi = 0.0;
-  } cases[] = {
+  const struct { const char *model, *data, *inits; bool refused; double lo = 0.0, hi = 0.0; } cases[] = {
       {"var t, mu; { t ~ dnorm(mu, 1) mu ~ dnorm(0, 1) }", "", "", false, -20, 20},  // the child waits for its parent
       {"var t, p; { t ~ dbin(p, 10) I(2, 4) }", "list(p = 0.1)", "", false, 2, 4},
       {"var t, p; { t ~ dbin(p, 10) I(1.5, 4.5) }", "list(p = 0.1)", "", false, 2, 4},
