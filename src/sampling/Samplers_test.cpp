@@ -1,9 +1,11 @@
 #include "sampling/Samplers.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "Hooks.h"
@@ -11,14 +13,14 @@
 #include "Methods.h"
 #include "Stats.h"
 #include "base/CtrlC.h"
+#include "numerics/RandNum.h"
 #include "sampling/DFreeARS.h"
 #include "sampling/GibbsSam.h"
 #include "sampling/Griddy.h"
+#include "sampling/Maximize.h"
 #include "store/Distrib.h"
 
 namespace {
-
-// ---- the sweep over hand-made records
 
 // Which records ran, in order: each procedure appends its node's value.
 std::vector<double> ran;
@@ -30,14 +32,8 @@ void Record(Samplers_Sampler& s) {
 
 class SamplersTest : public test::HandGraph {
  protected:
-  void SetUp() override {
-    HandGraph::SetUp();
-    InitCtrlC();
-  }
-  void TearDown() override {
-    InitCtrlC();
-    HandGraph::TearDown();
-  }
+  void SetUp() override { HandGraph::SetUp(), InitCtrlC(); }
+  void TearDown() override { InitCtrlC(), HandGraph::TearDown(); }
   // n records whose nodes hold 1 .. n in registration order.
   static void Register(int n) {
     InitSamplers();
@@ -50,18 +46,11 @@ class SamplersTest : public test::HandGraph {
   }
 };
 
-// Records run in reverse registration order. A failure ends the sweep after
-// the failing record and is reported once; an interrupt, asked after every
-// record the last included, ends it after the current one. Either way the
-// next call resumes after the record that ran last, or starts a new sweep.
+// Records run in reverse order. A failure (reported once) or an interrupt ends the
+// sweep after the current record; the next call resumes there or starts a new sweep.
 TEST_F(SamplersTest, SweepsRunResumeAndStop) {
-  const struct {
-    int records;
-    double failAt;
-    bool interrupt;
-    std::vector<double> first, second;
-    bool error, aborted, midSweep;
-  } cases[] = {
+  const struct { int records; double failAt; bool interrupt; std::vector<double> first, second;
+                 bool error, aborted, midSweep; } cases[] = {
       {3, -1, false, {3, 2, 1}, {3, 2, 1}, false, false, false},
       {3, 2, false, {3, 2}, {1}, true, false, true},
       {3, -1, true, {3}, {2}, false, true, true},
@@ -99,11 +88,7 @@ TEST_F(SamplersTest, SweepsRunResumeAndStop) {
   }
 }
 
-// ---- draws of the update procedures against exact answers
-
-struct Exact {
-  double mean, var;  // NaN: not checked
-};
+struct Exact { double mean, var; };  // NaN: not checked
 constexpr double nan = NAN, inf = INFINITY;
 
 // Moments of a density on [lo, hi] known by its logarithm, by Simpson's rule.
@@ -183,11 +168,7 @@ double Custom(Graph_Node* node) { return custom(Graph_Own(node)); }
 
 // n updates of the nodes in `updated` (default: the first target), or with update
 // null of the first target's block; every draw lies in [lo, hi] with exact moments.
-struct Target {
-  const char* node;
-  int at;
-  Exact exact;
-};
+struct Target { const char* node; int at; Exact exact; };
 struct Row {
   std::string what, model, data, inits;
   Samplers_Proc update;
@@ -203,14 +184,8 @@ struct Row {
 
 class SamplerRows : public test::Methods {
  protected:
-  void SetUp() override {
-    Methods::SetUp();
-    InitDFreeARS();
-  }
-  void TearDown() override {
-    InitGriddy(20);
-    Methods::TearDown();
-  }
+  void SetUp() override { Methods::SetUp(), InitDFreeARS(); }
+  void TearDown() override { InitGriddy(20), Methods::TearDown(); }
   static Samplers_Sampler& BlockRecord(const Graph_Node* member) {
     for (int32_t i = 0; i < Samplers_Count(); ++i) {
       Samplers_Sampler& s = Samplers_At(i);
@@ -220,11 +195,13 @@ class SamplerRows : public test::Methods {
     return Samplers_At(0);
   }
   void Check(const Row& r) {
-    InitPlans();
-    InitBlocks();
-    InitSamplers();
-    InitGriddy(r.bins);
+    SCOPED_TRACE(r.what);
+    InitPlans(), InitBlocks(), InitSamplers(), InitGriddy(r.bins);
     std::vector<Samplers_Sampler*> run;
+    const auto add = [&run](Graph_Node* node, Samplers_Proc update) {
+      run.push_back(&Samplers_Add());
+      run.back()->node = node, run.back()->update = update;
+    };
     Graph_Node* first = nullptr;
     if (r.update == nullptr) {
       Compile(r.model, r.data, r.inits, true);
@@ -235,24 +212,11 @@ class SamplerRows : public test::Methods {
       ASSERT_TRUE(Build(r.model, r.data, r.inits)) << Console();
       Determ_OptDeterm();
       first = N(r.targets[0].node, r.targets[0].at);
-      if (r.density) {
-        first->logDensity = Custom;
-        custom = r.density;
-      }
-      if (r.hiddenChiSquare)
-        for (int32_t k = 0; k < Graph_totalNumNodes; ++k)
-          if (Graph_Node* n = Graph_Label(k); n != nullptr && n->density == Distrib_dchisq) {
-            run.push_back(&Samplers_Add());
-            run.back()->node = n;
-            run.back()->update = GibbsSam_Gamma;
-          }
-      for (const char* name : r.updated) {
-        run.push_back(&Samplers_Add());
-        run.back()->node = N(name);
-      }
-      if (r.updated.empty()) run.push_back(&Samplers_Add()), run.back()->node = first;
-      for (Samplers_Sampler* s : run)
-        if (s->update == nullptr) s->update = r.update;
+      if (r.density) first->logDensity = Custom, custom = r.density;
+      for (int32_t k = 0; r.hiddenChiSquare && k < Graph_totalNumNodes; ++k)
+        if (Graph_Node* n = Graph_Label(k); n != nullptr && n->density == Distrib_dchisq) add(n, GibbsSam_Gamma);
+      for (const char* name : r.updated) add(N(name), r.update);
+      if (r.updated.empty()) add(first, r.update);
     }
     std::vector<std::vector<double>> draws(r.targets.size());
     // The rejection procedures leave no node active; none leaves the fast path on.
@@ -289,8 +253,6 @@ class SamplerRows : public test::Methods {
     }
   }
 };
-
-// ---- adaptive rejection and griddy rows
 
 TEST_F(SamplerRows, RejectionAndGriddyDrawsFollowTheirFullConditionals) {
   // Three coefficients, so that the linear predictor has five parents and
@@ -353,21 +315,18 @@ TEST_F(SamplerRows, RejectionAndGriddyDrawsFollowTheirFullConditionals) {
            return -3.0 * std::log1p(b * b / 5.0) + Logistic(1, b) + Logistic(1, 0.5 * b) + Logistic(0, -0.5 * b);
          }, -300, 300, 60000)}}, -inf, inf, 20000, {}, nullptr, 20, 0.0, true},
       {"flat", "var u; { u ~ dunif(0, 1) }", "", "list(u = 0.3)", DFreeARS_TruncArs, {{"u", 0, {0.5, 1.0 / 12}}}, 0, 1},
-      // Density only on (0.9, 0.95), not a number elsewhere: the points of
-      // zero density close the support in.
+      // Density only on (0.9, 0.95), not a number elsewhere: the support closes in.
       {"support narrower than the bounds", "var v; { v ~ dbeta(1, 1) }", "", "list(v = 0.92)", DFreeARS_TruncArs,
        {{"v", 0, {0.925, 0.05 * 0.05 / 12}}}, 0.9, 0.95, 3000, {},
        [](double x) { return x > 0.9 && x < 0.95 ? 0.0 : NAN; }},
-      // Modes near -2 and 2.2; 8 intervals meet the left and miss the right
-      // one, so only the Metropolis step makes the draws right.
+      // Modes near -2 and 2.2; 8 intervals miss the right one, which the Metropolis step finds.
       {"bimodal griddy", "var x, m, y, z; { x ~ dunif(-4, 4) m <- (x - 0.1) * (x - 0.1) y ~ dnorm(m, 1) z ~ dnorm(x, 0.2) }",
        "list(y = 4.41, z = 1)", "list(x = 0)", Griddy_Updater,
        {{"x", 0, Quad([](double x) {
            const double d = 4.41 - (x - 0.1) * (x - 0.1), e = 1.0 - x;
            return -0.5 * d * d - 0.1 * e * e;
          }, -4, 4, 20000)}}, -4, 4, 20000, {}, nullptr, 8},
-      // The griddy interval comes from the density and the bounds: a bound
-      // below the support does not widen it.
+      // A bound below the support does not widen the griddy interval.
       {"griddy dexp below 3", "var x, m, y; { x ~ dexp(1) I(, 3) " + logLink, "list(y = 0.5)", "list(x = 1)",
        Griddy_Updater, {{"x", 0, Quad([](double x) { return -x - 0.5 * (std::log(x) - 0.5) * (std::log(x) - 0.5); }, 0, 3)}},
        0, 3},
@@ -380,23 +339,15 @@ TEST_F(SamplerRows, RejectionAndGriddyDrawsFollowTheirFullConditionals) {
       // A shape of 0.5 makes the log density +inf at 0, a grid point that then weighs nothing.
       {"griddy dbeta", "var p, q, r; { p ~ dbeta(0.5, 3) logit(q) <- p * p r ~ dbern(q) }", "list(r = 1)", "list(p = 0.5)",
        Griddy_Updater, {{"p", 0, {nan, nan}}}, 0, 1},
-      // Where the full conditional is not a number (the log of a negative
-      // value) the grid weighs nothing: a start there is left at once.
+      // Where the full conditional is not a number the grid weighs nothing: a start there is left.
       {"griddy dunif started outside", "var x, m, y; { x ~ dunif(-1, 1) " + logLink, "list(y = -1)", "list(x = -0.5)",
        Griddy_Updater, {{"x", 0, Quad([](double x) { return -0.5 * (std::log(x) + 1) * (std::log(x) + 1); }, 0, 1)}}, 0, 1},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.what);
-    Check(row);
-  }
+  for (const Row& row : rows) Check(row);
 }
 
-
-// ---- conjugate, prior and block rows
-
-// The linear block (b1, b2) of a regression on x far from 0, so strongly
-// correlated: its normal full conditional given c, with b2's prior mean
-// coupling * b1, each observation less offset, on the log scale or not.
+// The normal full conditional of the strongly correlated block (b1, b2) given c, with b2's
+// prior mean coupling * b1, each observation less offset, on the log scale or not.
 std::vector<Exact> LinearBlock(double coupling, double offset, bool logScale) {
   const double x[] = {88, 97, 104, 112, 121}, y[] = {61, 64, 70, 73, 79}, tau = 0.05;
   std::vector<std::vector<double>> Q = {{0.01 + 0.5 * coupling * coupling, -0.5 * coupling}, {-0.5 * coupling, 0.5}};
@@ -412,8 +363,7 @@ std::vector<Exact> LinearBlock(double coupling, double offset, bool logScale) {
 }
 
 TEST_F(SamplerRows, ConjugatePriorAndBlockDrawsFollowTheirFullConditionals) {
-  // Normal(1, sd 0.5) priors under bounds: narrow, wide, one-sided, 5
-  // standard deviations out where only tail proposals accept.
+  // Normal(1, sd 0.5) priors under bounds: narrow, wide, one-sided, far out in a tail.
   const std::string bounded =
       "var t1, t2, t3, t4, e, f, h, k1, k2, p, r, g, y[2];\n"
       "{ t1 ~ dnorm(1, 4) I(1.1, 1.125) t2 ~ dnorm(1, 4) I(0.75, 1.25) t3 ~ dnorm(1, 4) I(-0.5, 2.5)\n"
@@ -430,17 +380,14 @@ TEST_F(SamplerRows, ConjugatePriorAndBlockDrawsFollowTheirFullConditionals) {
                "list(t1 = 1.11, t2 = 1, t3 = 1, t4 = 1, e = 2.5, f = -0.5, h = 0.5, k1 = 4, k2 = -2, p = 0.3, g = 2)",
                update, {{node, 0, Quad(logf, lo, hi)}}, lo, hi};
   };
-  // Posterior precision [6 8.5; 8.5 18] and precision times mean (13.5, 24)
-  // from a normal and a log-normal term. The Dirichlet, Wishart and block-term
-  // draws are pinned by the posterior suite (survey, spread, gauges).
+  // Posterior precision [6 8.5; 8.5 18] and precision times mean (13.5, 24).
   const std::string T2 = "T = structure(.Data = c(2, 0.5, 0.5, 1), .Dim = c(2, 2)), mu = c(1, -1)";
   const auto mn1 = Gaussian({{6.0, 8.5}, {8.5, 18.0}}, {13.5, 24.0});
   // A prior draw: mean 6 R^-1, R^-1 = [3 -2 1; -2 4 -2; 1 -2 3] / 4, row-major.
   const double Ri[] = {0.75, -0.5, 0.25, -0.5, 1.0, -0.5, 0.25, -0.5, 0.75};
   std::vector<Target> prior;
   for (int i = 0; i < 9; ++i) prior.push_back({"W", i, {6 * Ri[i], 6 * (Ri[i] * Ri[i] + Ri[i / 3 * 4] * Ri[i % 3 * 4])}});
-  const auto zeta = [](double a) {
-    double sum = 0.0;
+  const auto zeta = [](double a, double sum = 0.0) {
     for (int k = 100000; k >= 1; --k) sum += std::pow(k, -a);
     return sum;
   };
@@ -450,8 +397,7 @@ TEST_F(SamplerRows, ConjugatePriorAndBlockDrawsFollowTheirFullConditionals) {
       "  a ~ dnorm(0, 1) I(1, ) c ~ dnorm(0, 1) I(-0.5, 0.5) t ~ dnorm(0, 1) I(40, ) g ~ dgamma(s, 1) I(30, ) y ~ dpois(g) }";
   const char* priorsData = "list(k = 4, s = 1, y = 2, R = structure(.Data = c(2, 1, 0, 1, 2, 1, 0, 1, 2), .Dim = c(3, 3)))";
   const char* priorsInits = "list(z = 3, wb = 2, gb = 3, a = 2, c = 0, t = 41, g = 31)";
-  // Leaves drawn from their priors, each with parameters of different size
-  // so that a parameter read in the wrong place shows.
+  // Prior draws whose parameters differ in size, so that one read in the wrong place shows.
   const std::string leaves =
       "var a, b, c, d, e, f, g, h, k, l, m, n, o, p, q, r;\n"
       "{ a ~ dgum(0.5, 2) b ~ dlogis(1, 2) c ~ ddexp(1, 2) d ~ dweib(2, 3) e ~ dlnorm(0.5, 4) f ~ dpar(9, 2)\n"
@@ -561,12 +507,8 @@ TEST_F(SamplerRows, ConjugatePriorAndBlockDrawsFollowTheirFullConditionals) {
        " m0 = c(1, 0), T0 = structure(.Data = c(0.2, 0.05, 0.05, 0.1), .Dim = c(2, 2)))",
        "list(beta = c(0, 0), c = 0)", nullptr, {{"c", 0, tri[2]}, {"beta", 0, tri[0]}, {"beta", 1, tri[1]}}, -inf, inf, 20000},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.what);
-    Check(row);
-  }
+  for (const Row& row : rows) Check(row);
 }
-
 
 // An update that cannot draw fails, keeps the value, leaves the fast path
 // off and reports why, naming the node.
@@ -587,10 +529,7 @@ TEST_F(SamplerRows, UpdatesThatCannotDrawFailAndSayWhy) {
   const char* gridData = "list(lo = 1, hi = 2, y = 0, t = 1)";
   const auto set = [](const char* name, double value) { return [name, value](Samplers_Sampler&) { Graph_Own(N(name)) = value; }; };
   const auto density = [](std::function<double(double)> f) {
-    return [f](Samplers_Sampler& s) {
-      s.node->logDensity = Custom;
-      custom = f;
-    };
+    return [f](Samplers_Sampler& s) { s.node->logDensity = Custom, custom = f; };
   };
   const auto grids = [&](double lo, double hi, double t) {
     return [=](Samplers_Sampler&) { Graph_Own(N("lo")) = lo, Graph_Own(N("hi")) = hi, Graph_Own(N("t")) = t; };
@@ -601,7 +540,7 @@ TEST_F(SamplerRows, UpdatesThatCannotDrawFailAndSayWhy) {
     const char* node;
     Samplers_Proc update;
     std::function<void(Samplers_Sampler&)> before;
-    const char* says;
+    const char *says;
     int calls = -1;  // evaluations of the log density, where counted
   } cases[] = {
       {gibbs, gibbsData, gibbsInits, "u", GibbsSam_UDirectSample, set("ub", -1), "The bounds (-inf, -1) hold no probability"},
@@ -623,8 +562,7 @@ TEST_F(SamplerRows, UpdatesThatCannotDrawFailAndSayWhy) {
        "not a finite number at any point tried"},
       {ars, "", "list(x = 0)", "x", DFreeARS_FullArs, density([](double) { return 0.0; }),
        "does not fall away to the left"},
-      // A start from centiles costs five evaluations of a function fine
-      // there; every candidate after them is 10^6 below: all rejected.
+      // Five evaluations from the centiles, then every candidate 10^6 below: all rejected.
       {ars, "", "list(x = 0)", "x", DFreeARS_FullArs,
        [&](Samplers_Sampler& s) {
          density([&calls](double x) { return ++calls <= 5 ? -9.9 * x * x : -1.0E6; })(s);
@@ -636,8 +574,7 @@ TEST_F(SamplerRows, UpdatesThatCannotDrawFailAndSayWhy) {
        density([](double) { return NAN; }), "Nor had any point of the support (0, 1)"},
       {bounded, "list(lo = -1, hi = 1)", "list(v = 0.5, x = 0.2)", "x", DFreeARS_TruncArs, set("lo", 2),
        "lower end 2 is not below its upper end 1"},
-      // dnorm has no limits of its own: without a finite lower bound there
-      // is no grid. A negative precision leaves no grid point a finite value.
+      // dnorm has no limits of its own: without a finite lower bound there is no grid.
       {grid, gridData, "list(x = 1.5)", "x", Griddy_Updater, grids(2, 1, 1), "not below the upper limit"},
       {grid, gridData, "list(x = 1.5)", "x", Griddy_Updater, grids(1, 1, 1), "not below the upper limit"},
       {grid, gridData, "list(x = 1.5)", "x", Griddy_Updater, grids(nan, 2, 1), "not a number"},
@@ -665,6 +602,110 @@ TEST_F(SamplerRows, UpdatesThatCannotDrawFailAndSayWhy) {
     Samplers_ReportFailure();
     EXPECT_NE(Console().find(c.says, seen), std::string::npos) << c.says << "\n" << Console();
     EXPECT_NE(Console().find(std::string(" for node: ") + c.node, seen), std::string::npos) << c.says << "\n" << Console();
+  }
+}
+
+// The first update keeps the envelope's 12.5, 40, 60 and 87.5 % points: near the normal ones
+// (its tails are heavier), exact for a flat density.
+TEST_F(SamplerRows, FirstRejectionUpdateKeepsTheEnvelopesCentiles) {
+  ASSERT_TRUE(Build("var x, u; { x ~ dnorm(0, 1) u ~ dunif(0, 1) }", "", "list(x = 0.3, u = 0.3)")) << Console();
+  const struct { const char* node; Samplers_Proc update; std::array<double, 4> centiles; double within; } cases[] = {
+      {"x", DFreeARS_FullArs, {-1.1503, -0.2533, 0.2533, 1.1503}, 0.35}, {"u", DFreeARS_TruncArs, {0.15, 0.25, 0.75, 0.85}, 1e-12}};
+  for (const auto& c : cases) {
+    Samplers_Sampler& s = Samplers_Add();
+    s.node = N(c.node);
+    c.update(s);
+    ASSERT_FALSE(Samplers_StateOf(s).error);
+    ASSERT_TRUE(Samplers_StateOf(s).haveCentiles);
+    for (size_t i = 0; i < 4; ++i) EXPECT_NEAR(Samplers_StateOf(s).centiles[i], c.centiles[i], c.within) << c.node << i;
+  }
+}
+
+// Each update's three starting points see no finite density; the fall-back Metropolis step on a
+// grid then sees a Beta(4, 6) density, and its draws follow it.
+TEST_F(SamplerRows, BoundedRejectionFailureFallsBackToAMetropolisStep) {
+  ASSERT_TRUE(Build("var v; { v ~ dbeta(1, 1) }", "", "list(v = 0.5)")) << Console();
+  int calls = 0;
+  Samplers_Sampler& s = Samplers_Add();
+  s.node = N("v");
+  s.node->logDensity = Custom;
+  custom = [&calls](double x) { return ++calls <= 3 ? NAN : 3.0 * std::log(x) + 5.0 * std::log(1.0 - x); };
+  std::vector<double> vs;
+  for (int i = 0; i < 3000 && !Samplers_StateOf(s).error; ++i) {
+    calls = 0;
+    DFreeARS_TruncArs(s);
+    vs.push_back(Graph_Own(N("v")));
+    EXPECT_GT(calls, 256);  // the grid was built
+  }
+  ASSERT_FALSE(Samplers_StateOf(s).error) << Console();
+  test::ExpectMoments(test::BatchMoments(vs), 0.4, 0.24 / 11.0, 4.0, "fall-back Beta(4, 6)");
+}
+
+TEST_F(SamplerRows, GriddyBinCountIsHeldWithinEightToOneThousand) {
+  for (auto [asked, bins] : {std::pair{5, 8}, {-3, 8}, {8, 8}, {37, 37}, {1000, 1000}, {5000, 1000}}) {
+    InitGriddy(asked);
+    EXPECT_EQ(Griddy_numBins, bins) << asked;
+  }
+}
+
+// A flat full conditional on [0, 10]: inversion gives 10 u in every interval, the first
+// included, and every candidate is accepted (a second uniform drawn for the test).
+TEST_F(SamplerRows, FlatGriddyConditionalProposesUniformlyAndAcceptsEveryCandidate) {
+  ASSERT_TRUE(Build("var x; { x ~ dunif(0, 10) }", "", "list(x = 3)")) << Console();
+  InitRandNum();
+  std::vector<double> u;
+  for (int i = 0; i < 800; ++i) u.push_back(RandNum_Rand());
+  InitRandNum();
+  Samplers_Sampler& s = Samplers_Add();
+  s.node = N("x");
+  int firstInterval = 0;
+  for (size_t i = 0; i < 400; ++i) {
+    Griddy_Updater(s);
+    ASSERT_FALSE(Samplers_StateOf(s).error);
+    ASSERT_NEAR(Graph_Own(s.node), 10.0 * u[2 * i], 1.0E-12) << i;
+    firstInterval += u[2 * i] < 1.0 / 20;
+  }
+  EXPECT_GT(firstInterval, 0);
+}
+
+int evaluations = 0;
+double Parabola(double x) { return ++evaluations, -(x - 7.0) * (x - 7.0); }
+
+// Bracketing stops at once when the middle is highest, walks uphill by golden steps either way
+// otherwise, and shows a spent budget as count 0.
+TEST(MaximizeTest, BracketingWalksUphillByGoldenSteps) {
+  double a = 0, b = 1, c = 2, fa = 1, fb = 2, fc = 1.5;
+  int32_t count = 50;
+  evaluations = 0;
+  Maximize_BraketMode(a, b, c, fa, fb, fc, Parabola, count);
+  EXPECT_EQ(count, 50);
+  EXPECT_EQ(evaluations, 0);
+  fa = Parabola(0), fb = Parabola(1), fc = Parabola(2);
+  evaluations = 0;
+  Maximize_BraketMode(a, b, c, fa, fb, fc, Parabola, count);
+  EXPECT_EQ(evaluations, 50 - count);
+  EXPECT_TRUE(a < 7.0 && c > 7.0 && fb >= fa && fb >= fc);
+  EXPECT_NEAR(c - b, (b - a) * 1.618034, 1e-9);  // the last step was a golden expansion
+  a = 20, b = 21, c = 22, fa = Parabola(20), fb = Parabola(21), fc = Parabola(22);
+  count = 2;
+  Maximize_BraketMode(a, b, c, fa, fb, fc, Parabola, count);
+  EXPECT_EQ(count, 0);
+  EXPECT_LT(a, 20.0);
+}
+
+// Golden section narrows to the mode, swapping reversed ends, unless the budget runs out first.
+TEST(MaximizeTest, GoldenSectionNarrowsToTheMode) {
+  for (const auto& [lo, hi, budget] : {std::tuple{12.0, 0.0, 200}, {0.0, 12.0, 3}}) {
+    double a = lo, b = 7.5, c = hi, fa = Parabola(lo), fb = Parabola(7.5), fc = Parabola(hi);
+    int32_t count = budget;
+    Maximize_LocateMode(a, b, c, fa, fb, fc, 1e-10, Parabola, count);
+    EXPECT_LT(a, c);
+    if (budget > 3) {
+      EXPECT_GT(count, 0);
+      EXPECT_NEAR(b, 7.0, 1e-4);
+    } else {
+      EXPECT_EQ(count, 0);
+    }
   }
 }
 
