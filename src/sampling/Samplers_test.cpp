@@ -119,8 +119,7 @@ std::vector<Exact> Grid2(const std::function<double(double, double)>& logf, doub
   return {{ma, m[3] / m[0] - ma * ma}, {mb, m[4] / m[0] - mb * mb}};
 }
 
-// Marginal moments of the normal with precision Q and Q times the mean h,
-// by Gauss-Jordan elimination on [Q | h | I].
+// Marginal moments of the normal with precision Q and Q times the mean h, by Gauss-Jordan elimination.
 std::vector<Exact> Gaussian(std::vector<std::vector<double>> Q, std::vector<double> h, double tau = 0.0,
                             const std::vector<std::vector<double>>& g = {}, const std::vector<double>& y = {}) {
   const size_t k = h.size();
@@ -155,8 +154,7 @@ std::string List(const std::vector<std::pair<std::string, std::vector<double>>>&
   }
   return s + ")";
 }
-// Twenty logistic observations on two covariates, with responses of both
-// kinds at every covariate level so that no coefficient runs off.
+// Logistic observations on two covariates, with both responses at every level: no coefficient runs off.
 const std::vector<double> z = {-1.9, -1.7, -1.5, -1.3, -1.1, -0.9, -0.7, -0.5, -0.3, -0.1,
                                0.1,  0.3,  0.5,  0.7,  0.9,  1.1,  1.3,  1.5,  1.7,  1.9};
 const std::vector<double> w = {0.8, -0.9, 0.1, 0.7, -1.0, 0.3, 0.6, -0.8, 0.4, -0.5,
@@ -273,8 +271,7 @@ class SamplerRows : public test::Methods {
 };
 
 TEST_F(SamplerRows, RejectionAndGriddyDrawsFollowTheirFullConditionals) {
-  // Three coefficients, so that the linear predictor has five parents and
-  // takes the fast path while one coefficient is updated.
+  // Three coefficients: the linear predictor has five parents and takes the fast path.
   const std::string logit3 =
       "var a, b, c, p[20], r[20], z[20], w[20];\n{ a ~ dnorm(0, 0.1) b ~ dnorm(0, 0.1) c ~ dnorm(0, 0.1)\n"
       "  for (i in 1:20) { logit(p[i]) <- a + b * z[i] + c * w[i] r[i] ~ dbern(p[i]) } }";
@@ -307,7 +304,6 @@ TEST_F(SamplerRows, RejectionAndGriddyDrawsFollowTheirFullConditionals) {
       {"a and b in turn, c held", logit3, logitData, "list(a = 0.3, b = 0.5, c = -0.4)", DFreeARS_FullArs,
        {{"a", 0, joint[0]}, {"b", 0, joint[1]}}, -inf, inf, 6000, {"a", "b"}},
       // A normal prior on a log-rate: the node's own term is formed inline.
-      // (Log-link and logistic coefficients: the posterior suite's accidents, hatching.)
       {"normal prior, Poisson rate", poisson, List({{"y", y}, {"t", t}, {"n", y}}), "list(a = 0.8, b = 0)",
        DFreeARS_FullArs,
        {{"x", 0, Quad([](double x) { return -2.0 * (x - 0.5) * (x - 0.5) + 31.0 * x - 8.0 * std::exp(x); }, -6, 6)}}},
@@ -516,8 +512,7 @@ TEST_F(SamplerRows, ConjugatePriorAndBlockDrawsFollowTheirFullConditionals) {
   for (const Row& row : rows) Check(row);
 }
 
-// An update that cannot draw fails, keeps the value, leaves the fast path
-// off and reports why, naming the node.
+// An update that cannot draw fails, keeps the value, leaves the fast path off and says why, naming the node.
 TEST_F(SamplerRows, UpdatesThatCannotDrawFailAndSayWhy) {
   std::string ones = "c(1", simplex = "c(0.01";
   for (int i = 1; i < 101; ++i) ones += ", 1", simplex += i < 100 ? ", 0.01" : ", 0";
@@ -611,8 +606,7 @@ TEST_F(SamplerRows, UpdatesThatCannotDrawFailAndSayWhy) {
   }
 }
 
-// The first update keeps the envelope's 12.5, 40, 60 and 87.5 % points: near the normal ones
-// (its tails are heavier), exact for a flat density.
+// The first update keeps the envelope's 12.5, 40, 60, 87.5 % points: near the normal's, exact if flat.
 TEST_F(SamplerRows, FirstRejectionUpdateKeepsTheEnvelopesCentiles) {
   ASSERT_TRUE(Build("var x, u; { x ~ dnorm(0, 1) u ~ dunif(0, 1) }", "", "list(x = 0.3, u = 0.3)")) << Console();
   const struct { const char* node; Samplers_Proc update; std::array<double, 4> centiles; double within; } cases[] = {
@@ -627,8 +621,7 @@ TEST_F(SamplerRows, FirstRejectionUpdateKeepsTheEnvelopesCentiles) {
   }
 }
 
-// Each update's three starting points see no finite density; the fall-back Metropolis step on a
-// grid then sees a Beta(4, 6) density, and its draws follow it.
+// The three starting points see no finite density; the fall-back grid step's draws follow Beta(4, 6).
 TEST_F(SamplerRows, BoundedRejectionFailureFallsBackToAMetropolisStep) {
   ASSERT_TRUE(Build("var v; { v ~ dbeta(1, 1) }", "", "list(v = 0.5)")) << Console();
   int calls = 0;
@@ -654,8 +647,7 @@ TEST_F(SamplerRows, GriddyBinCountIsHeldWithinEightToOneThousand) {
   }
 }
 
-// A flat full conditional on [0, 10]: inversion gives 10 u in every interval, the first
-// included, and every candidate is accepted (a second uniform drawn for the test).
+// Flat on [0, 10]: inversion gives 10 u in every interval, the first included; every candidate is accepted.
 TEST_F(SamplerRows, FlatGriddyConditionalProposesUniformlyAndAcceptsEveryCandidate) {
   ASSERT_TRUE(Build("var x; { x ~ dunif(0, 10) }", "", "list(x = 3)")) << Console();
   InitRandNum();
@@ -675,8 +667,7 @@ TEST_F(SamplerRows, FlatGriddyConditionalProposesUniformlyAndAcceptsEveryCandida
 int evaluations = 0;
 double Parabola(double x) { return ++evaluations, -(x - 7.0) * (x - 7.0); }
 
-// Bracketing stops at once when the middle is highest, walks uphill by golden steps either way
-// otherwise, and shows a spent budget as count 0.
+// Bracketing stops at once when the middle is highest, else walks uphill by golden steps until spent.
 TEST(MaximizeTest, BracketingWalksUphillByGoldenSteps) {
   double a = 0, b = 1, c = 2, fa = 1, fb = 2, fc = 1.5;
   int32_t count = 50;
@@ -754,8 +745,7 @@ TEST_F(SamplerRows, DiscreteSupportsAreEnumeratedWithinTheirBounds) {
   ExpectFrequencies(never, 1, {0.5, 0.5}, "two of three");
 }
 
-// Counts known by their log probabilities on lo .. hi: the draws follow the likelihood beyond the
-// prior's bulk (a Poisson(3) prior, data near 40) and keep to the bounds.
+// Counts follow the likelihood beyond the prior's bulk (Poisson(3) prior, data near 40) within bounds.
 TEST_F(SamplerRows, UnboundedCountsFollowTheLikelihoodBeyondThePrior) {
   ASSERT_TRUE(Build("var x, y[4], g, z, b, nb, zf; { x ~ dpois(3) for (i in 1:4) { y[i] ~ dnorm(x, 1) } g ~ dgeom(0.5)\n"
                     "  z ~ dpois(g) b ~ dpois(3) I(12, ) nb ~ dnegbin(0.5, 3) zf ~ dzipf(6) }",
@@ -809,6 +799,79 @@ TEST_F(SamplerRows, PriorDrawsKeepToTheirSupports) {
                     "list(mu = c(0, 1), T = structure(.Data = c(1, 2, 2, 1), .Dim = c(2, 2)))", "list(x = c(3, 0))"));
   EXPECT_FALSE(GibbsSam_DirectSample(N("x")));
   EXPECT_EQ(Graph_Own(N("x", 0)), 3.0);
+}
+
+
+// Candidates sharing terms form blocks; a member of no block keeps the procedure it had alone.
+TEST_F(SamplerRows, CandidatesSharingTermsFormBlocks) {
+  const std::string normal = "for (i in 1:4) { mu[i] <- b1 + b2 * x[i] y[i] ~ dnorm(mu[i], tau) } ";
+  const std::string priors = "b1 ~ dnorm(0, 1.0E-6) b2 ~ dnorm(0, 1.0E-6) tau ~ dgamma(1, 1) c ~ dnorm(0, 1) d ~ dnorm(0, 1)";
+  const struct { const char* what; std::string body; int linear, generalised; } cases[] = {
+      {"a regression", normal + priors, 1, 0},
+      {"a logistic regression", "for (i in 1:4) { logit(p[i]) <- b1 + b2 * x[i] r[i] ~ dbern(p[i]) } " + priors, 0, 1},
+      {"two regressions", normal + "for (i in 1:4) { logit(p[i]) <- c + d * x[i] r[i] ~ dbern(p[i]) } " + priors, 1, 1},
+      {"a mean not jointly linear", "for (i in 1:4) { mu[i] <- b1 * b2 * x[i] y[i] ~ dnorm(mu[i], tau) } " + priors, 0, 0},
+      {"a bounded coefficient", normal + "b1 ~ dnorm(0, 1.0E-6) b2 ~ dnorm(0, 1.0E-6) I(0, ) tau ~ dgamma(1, 1) c ~ dnorm(0, 1) d ~ dnorm(0, 1)",
+       0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    InitBlocks();
+    Compile("var x[4], y[4], r[4], p[4], mu[4], b1, b2, tau, c, d;\n{ " + c.body + " }",
+            "list(x = c(90, 105, 120, 97), y = c(80, 90, 101, 84), r = c(0, 1, 1, 0))",
+            "list(b1 = 1, b2 = 0.5, tau = 1, c = 0.2, d = 0.1)", true);
+    if (HasFatalFailure()) return;
+    int linear = 0, generalised = 0;
+    for (int32_t k = 0; k < Blocks_Count(); ++k) {
+      (Blocks_KindOf(k) == Blocks_Kind::linear ? linear : generalised) += 1;
+      EXPECT_EQ(Blocks_Members(k).size(), 2u);
+    }
+    EXPECT_EQ(linear, c.linear);
+    EXPECT_EQ(generalised, c.generalised);
+    EXPECT_EQ(Says("Block of b1, b2 drawn jointly from its normal full conditional"), c.linear == 1);
+    if (c.linear + c.generalised == 0) {
+      EXPECT_LT(RecordOf(N("b1")).block, 0);
+      EXPECT_EQ(RecordOf(N("b1")).update, GibbsSam_Normal);
+    }
+  }
+}
+
+// A group of the largest size forms a block; one more and the group keeps single-node draws.
+TEST_F(SamplerRows, AGroupLargerThanABlockIsNotFormed) {
+  for (const int p : {Blocks_maxMembers, Blocks_maxMembers + 1}) {
+    SCOPED_TRACE(p);
+    InitBlocks();
+    std::string X;
+    for (int i = 0; i < 3 * p; ++i) X += (i > 0 ? ", " : "") + std::to_string((i * 7) % 11 - 5);
+    const std::string P = std::to_string(p);
+    Compile("const P = " + P + ";\nvar X[3, P], y[3], mu[3], b[P];\n"
+            "{ for (i in 1:3) { mu[i] <- inprod(b[], X[i, ]) y[i] ~ dnorm(mu[i], 1) } for (j in 1:P) { b[j] ~ dnorm(0, 1) } }",
+            "list(X = structure(.Data = c(" + X + "), .Dim = c(3, " + P + ")), y = c(1, 2, 3))", "", true);
+    if (HasFatalFailure()) return;
+    EXPECT_EQ(Blocks_Count(), p <= Blocks_maxMembers ? 1 : 0);
+    EXPECT_EQ(RecordOf(N("b", p - 1)).update == GibbsSam_Normal, p > Blocks_maxMembers);
+  }
+}
+
+// Where the IRLS normal cannot be formed (e^710 overflows) the members are updated one at a
+// time; the block's steps resume once they are back where it can.
+TEST_F(SamplerRows, GeneralisedBlockFallsBackToSingleNodeUpdatesWhereItsProposalCannotBeFormed) {
+  Compile("var x[6], k[6], lambda[6], a, b;\n"
+          "{ for (i in 1:6) { log(lambda[i]) <- a + b * x[i] k[i] ~ dpois(lambda[i]) } a ~ dnorm(0, 0.01) b ~ dnorm(0, 0.01) }",
+          "list(x = c(-1, -0.5, 0, 0.5, 1, 1.5), k = c(1, 0, 2, 3, 2, 5))", "list(a = 710, b = 0)", true);
+  if (HasFatalFailure()) return;
+  ASSERT_EQ(Blocks_Count(), 1);
+  Samplers_Sampler& block = BlockRecord(N("a"));
+  for (int i = 0; i < 201; ++i) {
+    block.update(block);
+    ASSERT_FALSE(Samplers_StateOf(block).error) << Samplers_part->failure;
+    if (i > 0) continue;
+    EXPECT_EQ(Blocks_CountsOf(0).singly, 1);
+    EXPECT_EQ(Blocks_CountsOf(0).proposed, 0);
+    EXPECT_LT(Graph_Own(N("a")), 700.0);
+  }
+  EXPECT_GT(Blocks_CountsOf(0).proposed, 150);
+  EXPECT_LT(std::fabs(Graph_Own(N("a"))), 5.0);
 }
 
 }  // namespace
