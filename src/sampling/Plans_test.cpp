@@ -16,8 +16,7 @@ namespace {
 
 class PlansTest : public test::Methods {
  protected:
-  // The plan's normal parameters against the general procedure's, at the
-  // values the graph holds now.
+  // The plan's normal parameters against the general procedure's, at the values held now.
   static void ExpectNormalAsGeneral(Graph_Node* x) {
     double mean = 0.0, precision = 0.0, m0 = 0.0, p0 = 0.0;
     ASSERT_TRUE(Plans_Normal(RecordOf(x), mean, precision));
@@ -83,9 +82,8 @@ TEST_F(PlansTest, RegressionPlansAgreeWithTheGeneralProceduresAndSumsFollowEvery
   EXPECT_FALSE(error);
 }
 
-// Forms with an unknown outside the normal plans (c, logistic) are not kept and a takes the
-// general path; a precision-only gamma needs no form. A product of unknowns, or a non-normal term,
-// leaves the plans out.
+// Forms with an unknown outside the plans (c, logistic) are not kept; a precision-only gamma needs
+// no form. A product of unknowns, or a non-normal term, leaves the plans out.
 TEST_F(PlansTest, FormsThePlansCannotKeepLeaveTheGeneralPath) {
   Compile("const N = 3;\nvar x[N], y[N], mu[N], a, c, d, tau;\n"
           "{ for (i in 1:N) { mu[i] <- a + c * x[i] y[i] ~ dnorm(mu[i], tau) }\n"

@@ -596,9 +596,7 @@ TEST_F(SamplerRows, UpdatesThatCannotDrawFailAndSayWhy) {
     EXPECT_TRUE(Samplers_StateOf(s).error) << c.says;
     EXPECT_EQ(Graph_Own(s.node), before) << c.says;
     EXPECT_FALSE(Determ_fastLinear) << c.says;
-    if (c.calls >= 0) {
-      EXPECT_EQ(calls, c.calls) << c.says;
-    }
+    EXPECT_TRUE(c.calls < 0 || calls == c.calls) << c.says << ": " << calls << " evaluations";
     const size_t seen = Console().size();
     Samplers_ReportFailure();
     EXPECT_NE(Console().find(c.says, seen), std::string::npos) << c.says << "\n" << Console();
@@ -610,7 +608,8 @@ TEST_F(SamplerRows, UpdatesThatCannotDrawFailAndSayWhy) {
 TEST_F(SamplerRows, FirstRejectionUpdateKeepsTheEnvelopesCentiles) {
   ASSERT_TRUE(Build("var x, u; { x ~ dnorm(0, 1) u ~ dunif(0, 1) }", "", "list(x = 0.3, u = 0.3)")) << Console();
   const struct { const char* node; Samplers_Proc update; std::array<double, 4> centiles; double within; } cases[] = {
-      {"x", DFreeARS_FullArs, {-1.1503, -0.2533, 0.2533, 1.1503}, 0.35}, {"u", DFreeARS_TruncArs, {0.15, 0.25, 0.75, 0.85}, 1e-12}};
+      {"x", DFreeARS_FullArs, {-1.1503, -0.2533, 0.2533, 1.1503}, 0.35},
+      {"u", DFreeARS_TruncArs, {0.15, 0.25, 0.75, 0.85}, 1e-12}};
   for (const auto& c : cases) {
     Samplers_Sampler& s = Samplers_Add();
     s.node = N(c.node);
@@ -751,11 +750,13 @@ TEST_F(SamplerRows, UnboundedCountsFollowTheLikelihoodBeyondThePrior) {
                     "  z ~ dpois(g) b ~ dpois(3) I(12, ) nb ~ dnegbin(0.5, 3) zf ~ dzipf(6) }",
                     "list(y = c(40, 41, 39, 40), z = 30)", "list(x = 3, g = 1, b = 12, nb = 0, zf = 1)")) << Console();
   const auto poisson3 = [](double k) { return k * std::log(3.0) - std::lgamma(k + 1); };
-  const struct { const char* node; std::function<double(double)> logf; int lo, hi; } cases[] = {{"x", [&](double k) { return poisson3(k) - 2.0 * (k - 40.0) * (k - 40.0); }, 0, 200},
-               {"g", [](double k) { return -k * std::log(2.0) + 30.0 * std::log(k) - k; }, 1, 400},
-               {"b", poisson3, 12, 200},
-               {"nb", [](double k) { return std::lgamma(k + 3) - std::lgamma(k + 1) - k * std::log(2.0); }, 0, 400},
-               {"zf", [](double k) { return -6.0 * std::log(k); }, 1, 5000}};
+  const struct { const char* node; std::function<double(double)> logf; int lo, hi; } cases[] = {
+      {"x", [&](double k) { return poisson3(k) - 2.0 * (k - 40.0) * (k - 40.0); }, 0, 200},
+      {"g", [](double k) { return -k * std::log(2.0) + 30.0 * std::log(k) - k; }, 1, 400},
+      {"b", poisson3, 12, 200},
+      {"nb", [](double k) { return std::lgamma(k + 3) - std::lgamma(k + 1) - k * std::log(2.0); }, 0, 400},
+      {"zf", [](double k) { return -6.0 * std::log(k); }, 1, 5000},
+  };
   for (const auto& c : cases) {
     std::vector<double> p;
     double top = -INFINITY, sum = 0.0, mean = 0.0, second = 0.0;
@@ -853,8 +854,7 @@ TEST_F(SamplerRows, AGroupLargerThanABlockIsNotFormed) {
   }
 }
 
-// Where the IRLS normal cannot be formed (e^710 overflows) the members are updated one at a
-// time; the block's steps resume once they are back where it can.
+// Where the IRLS normal overflows the members are updated singly until the block's steps can resume.
 TEST_F(SamplerRows, GeneralisedBlockFallsBackToSingleNodeUpdatesWhereItsProposalCannotBeFormed) {
   Compile("var x[6], k[6], lambda[6], a, b;\n"
           "{ for (i in 1:6) { log(lambda[i]) <- a + b * x[i] k[i] ~ dpois(lambda[i]) } a ~ dnorm(0, 0.01) b ~ dnorm(0, 0.01) }",

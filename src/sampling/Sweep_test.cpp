@@ -1,6 +1,5 @@
-// Two chain records of one model, swept in turns or in two threads at once,
-// must each draw exactly what it draws alone: anything a sweep keeps outside
-// the bound record would leak between chains (and race, under make test-tsan).
+// Two chain records of one model, swept in turns or in two threads, must each draw what it draws
+// alone: anything a sweep keeps outside the bound record would leak between chains (and race).
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -24,8 +23,7 @@
 
 namespace {
 
-// A regression with plans, a logistic regression by adaptive rejection (five
-// terms per predictor keep a partial sum), a Poisson rate by a gamma draw.
+// A regression with plans, a logistic one by rejection (with partial sums), a Poisson rate by gamma draws.
 const std::string model =
     "const N = 8;\n"
     "var x[N], z[N], y[N], mu[N], b0, b1, tau, r[N], p[N], c0, c1, c2, k[N], lambda;\n"
@@ -175,9 +173,7 @@ TEST_F(SweepTest, ChainsInTurnsOrInTwoThreadsDrawAndRecordWhatEachDoesAlone) {
 
     ChainRun runs[2] = {Start(compiled, seeds[0]), Start(compiled, seeds[1])};
     Plans_Begin();
-    {
-      std::jthread first(SweepAll, std::ref(runs[0])), second(SweepAll, std::ref(runs[1]));
-    }
+    { std::jthread first(SweepAll, std::ref(runs[0])), second(SweepAll, std::ref(runs[1])); }
     Plans_End();
     for (int c = 0; c < 2; ++c) {
       ExpectSame(runs[c].trace, alone[c], "chain " + std::to_string(c + 1) + " in a thread");
