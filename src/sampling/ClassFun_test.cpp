@@ -1,6 +1,7 @@
 #include "sampling/ClassFun.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Hooks.h"
@@ -24,7 +25,8 @@ struct Case { const char *what, *model, *data, *inits; std::vector<Check> checks
 
 constexpr int32_t nonNeg = ClassFun_nonNegConst, neg = ClassFun_negConst, any = ClassFun_anyConst,
                   id = ClassFun_identity, scaled = ClassFun_scaledIdentity, lin = ClassFun_linear,
-                  inv = ClassFun_invLinkLinear, gen = ClassFun_generalForm;
+                  inv = ClassFun_invLinkLinear, expL = ClassFun_expLinear, power = ClassFun_powerForm,
+                  expSum = ClassFun_expSum, gen = ClassFun_generalForm;
 
 TEST_F(ClassFunTest, FormsOfLogicalNodes) {
   const Case cases[] = {
@@ -103,12 +105,14 @@ TEST_F(ClassFunTest, OperatorsFollowTheRuleTables) {
        " f[16] <- max(a + b * x, x)  f[17] <- sqrt(g)  f[18] <- loggam(x)  f[19] <- g * exp(x)\n"
        " f[20] <- log(2) }",
        "list(b = 2)")) << Console();
-  // Of x, then of a, where x is an operand of either sign.
-  const std::vector<int32_t> ofX{4, 4, 5, 5, 7, 9, 6, 6, 3, 4, 10, 2, 10, 8, 10, 5, 0, 10, 7, 0};
-  const std::vector<int32_t> ofA{2, 2, 5, 2, 7, 9, 6, 6, 2, 2, 2, 2, 0, 0, 5, 5, 0, 2, 0, 0};
+  // The forms of f[1..20] of x, then of a, where x is an operand of either sign.
+  const std::pair<int32_t, int32_t> forms[] = {
+      {scaled, any}, {scaled, any}, {lin, lin}, {lin, any}, {expL, expL}, {expSum, expSum}, {inv, inv}, {inv, inv},
+      {id, any}, {scaled, any}, {gen, any}, {any, any}, {gen, nonNeg}, {power, nonNeg}, {gen, lin}, {lin, lin},
+      {nonNeg, nonNeg}, {gen, any}, {expL, nonNeg}, {nonNeg, nonNeg}};
   for (int i = 0; i < 20; ++i) {
-    EXPECT_EQ(ClassFun_MapRnToR1(N("f", i), N("x")->label, 1), ofX[i]) << "f[" << i + 1 << "]";
-    EXPECT_EQ(ClassFun_MapRnToR1(N("f", i), N("a")->label, 1), ofA[i]) << "f[" << i + 1 << "] of a";
+    EXPECT_EQ(ClassFun_MapRnToR1(N("f", i), N("x")->label, 1), forms[i].first) << "f[" << i + 1 << "]";
+    EXPECT_EQ(ClassFun_MapRnToR1(N("f", i), N("a")->label, 1), forms[i].second) << "f[" << i + 1 << "] of a";
   }
   EXPECT_EQ(N("f", 19)->kind, Graph_data);  // folded before classification: its sign is all that is left
 }

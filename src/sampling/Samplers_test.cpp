@@ -78,8 +78,7 @@ TEST_F(SamplersTest, SweepsRunResumeAndStop) {
     EXPECT_EQ(report.find(c.error ? " -- error  -- \nThe draw could not be made.\n" : "error") != std::string::npos, c.error)
         << what << report;
     EXPECT_EQ(report.find("The draw"), report.rfind("The draw")) << what;
-    ran.clear();
-    failAt = -1.0;
+    ran.clear(), failAt = -1.0;
     CtrlC_Arm();  // a new update forgets the old request
     if (c.interrupt) CtrlC_Request();
     Samplers_Update(aborted, error, CtrlC_Abort);
@@ -457,7 +456,6 @@ TEST_F(SamplerRows, ConjugatePriorAndBlockDrawsFollowTheirFullConditionals) {
   for (size_t i = 0; i < 6; ++i) g3.push_back({1.0, tx[i], tz[i]});
   const auto tri = Gaussian({{0.2, 0.05, 0.0}, {0.05, 0.1, 0.0}, {0.0, 0.0, 0.1}}, {0.2, 0.05, 0.0}, 0.5, g3,
                             {2.1, 2.9, 4.8, 5.1, 5.2, 7.4});
-
   const Row rows[] = {
       b(GibbsSam_TNormal, "t1", normal, 1.1, 1.125), b(GibbsSam_TNormal, "t2", normal, 0.75, 1.25),
       b(GibbsSam_TNormal, "t3", normal, -0.5, 2.5), b(GibbsSam_TNormal, "t4", normal, 0.5, 1.5),
@@ -536,14 +534,9 @@ TEST_F(SamplerRows, UpdatesThatCannotDrawFailAndSayWhy) {
     return [=](Samplers_Sampler&) { Graph_Own(N("lo")) = lo, Graph_Own(N("hi")) = hi, Graph_Own(N("t")) = t; };
   };
   int calls = 0;
-  const struct {
-    std::string model, data, inits;
-    const char* node;
-    Samplers_Proc update;
-    std::function<void(Samplers_Sampler&)> before;
-    const char *says;
-    int calls = -1;  // evaluations of the log density, where counted
-  } cases[] = {
+  // calls: evaluations of the log density, where counted.
+  const struct { std::string model, data, inits; const char* node; Samplers_Proc update;
+                 std::function<void(Samplers_Sampler&)> before; const char* says; int calls = -1; } cases[] = {
       {gibbs, gibbsData, gibbsInits, "u", GibbsSam_UDirectSample, set("ub", -1), "The bounds (-inf, -1) hold no probability"},
       {gibbs, gibbsData, gibbsInits, "x", GibbsSam_TNormal, set("lo", 2), "The lower bound 2 is above the upper bound 1"},
       {gibbs, gibbsData, gibbsInits, "d", GibbsSam_Direchlet, nullptr, "The block has 101 components, more than the 100"},
@@ -763,9 +756,8 @@ TEST_F(SamplerRows, UnboundedCountsFollowTheLikelihoodBeyondThePrior) {
     for (int k = c.lo; k <= c.hi; ++k) top = std::max(top, c.logf(k));
     for (int k = c.lo; k <= c.hi; ++k) sum += p.emplace_back(std::exp(c.logf(k) - top));
     for (size_t i = 0; i < p.size(); ++i) {
-      p[i] /= sum;
-      mean += p[i] * (c.lo + static_cast<double>(i));
-      second += p[i] * (c.lo + static_cast<double>(i)) * (c.lo + static_cast<double>(i));
+      const double k = c.lo + static_cast<double>(i);
+      p[i] /= sum, mean += p[i] * k, second += p[i] * k * k;
     }
     const std::vector<double> s = Run(GibbsSam_DiscreteSample, c.node, 3000);
     // The Zipf tail is too heavy for the standard errors of its moments.
