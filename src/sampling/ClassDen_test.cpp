@@ -15,30 +15,17 @@ using M = ClassDen_Method;
 
 class ClassDenTest : public test::Pipeline {
  protected:
-  void SetUp() override {
-    Pipeline::SetUp();
-    InitClassFun();
-    InitClassDen();
-    InitSamplers();
-  }
+  void SetUp() override { Pipeline::SetUp(), InitClassFun(), InitClassDen(), InitSamplers(); }
 };
 
 // The update method chosen for one named node of a small model.
-struct Choice {
-  std::string model;
-  const char* data;
-  const char* inits;
-  const char* node;
-  int offset;
-  M method;
-};
+struct Choice { std::string model; const char *data, *inits, *node; int offset; M method; };
 
 std::string Shifted(const std::string& prior) { return "var x, m, y; { x ~ " + prior + " m <- x + 0.5 y ~ dpois(m) }"; }
 std::string GammaShape(const std::string& a) {
   return "var x, m, y[2]; { x ~ dgamma(" + a + ", 1) m <- exp(x) for (i in 1:2) { y[i] ~ dpois(m) } }";
 }
-// Terms of rate, gamma and log-concave form fold in the order of the
-// likelihood list, which the declaration order sets: the two orders differ.
+// Terms fold in the order of the likelihood list, which the declaration order sets: two orders differ.
 std::string Folded(const std::string& decl) {
   return "var x, e" + decl + "; { x ~ dgamma(1, 1) e <- exp(x) a ~ dgamma(2, x) b ~ dpois(x) c ~ dexp(e) }";
 }
@@ -55,10 +42,8 @@ std::string BetaLogit(const std::string& a) { return std::string(betaLogit).repl
 const std::string mvn = "var x[2], mu[2], T[2, 2], z[2], y[2]; { x[1:2] ~ dmnorm(mu[], T[, ]) ";
 const char* mvnData = "list(mu = c(0, 0), T = structure(.Data = c(1, 0, 0, 1), .Dim = c(2, 2)), y = c(1, 2))";
 
-// Rows the posterior suite pins by its draws (whole-line priors under a
-// shifted Poisson mean, dpow, zipf, a Poisson count of trials) are not repeated.
-const std::vector<Choice>& Choices() {
-  static const std::vector<Choice> rows = {
+TEST_F(ClassDenTest, MethodChosenForEachNode) {
+  const Choice rows[] = {
       {noLik, "", noLikInits, "a", 0, M::direct},
       {noLik, "", noLikInits, "b", 0, M::directLower},
       {noLik, "", noLikInits, "c", 0, M::normalLower},
@@ -104,28 +89,16 @@ const std::vector<Choice>& Choices() {
       {mvn + "for (i in 1:2) { z[i] <- 2 * x[i] } y[1:2] ~ dmnorm(z[], T[, ]) }", mvnData, "list(x = c(0, 0))", "x", 1,
        M::normal},
   };
-  return rows;
-}
-
-TEST_F(ClassDenTest, MethodChosenForEachNode) {
-  for (const Choice& c : Choices()) {
+  for (const Choice& c : rows) {
     const std::string what = c.model + " / " + c.node;
-    if (!Build(c.model, c.data, c.inits)) {
-      ADD_FAILURE() << what << "\n" << Console();
-      continue;
-    }
+    ASSERT_TRUE(Build(c.model, c.data, c.inits)) << what << "\n" << Console();
     EXPECT_EQ(static_cast<int>(ClassDen_MethodOf(N(c.node, c.offset))), static_cast<int>(c.method)) << what;
   }
 }
 
-// The records registered, in sweep order: decreasing node number, and nodes
-// without likelihood last, parents first; each with its method's procedure.
+// Records by decreasing node number, nodes without likelihood last (parents first), with their procedures.
 TEST_F(ClassDenTest, RecordsAreRegisteredInSweepOrderWithTheirProcedures) {
-  const struct {
-    std::string model;
-    const char *data, *inits;
-    std::vector<std::pair<const char*, int>> order;
-  } cases[] = {
+  const struct { std::string model; const char *data, *inits; std::vector<std::pair<const char*, int>> order; } cases[] = {
       {mvn + "y[1] ~ dnorm(x[1], 1) y[2] ~ dnorm(x[2], 1) }", mvnData, "list(x = c(0, 0))", {{"x", 0}}},
       {mvn + "for (i in 1:2) { z[i] <- 2 * x[i] } y[1:2] ~ dmnorm(z[], T[, ]) }", mvnData, "list(x = c(0, 0))",
        {{"x", 1}, {"x", 0}}},

@@ -1,6 +1,7 @@
 #include "sampling/ClassFun.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Hooks.h"
@@ -14,37 +15,23 @@ namespace {
 
 class ClassFunTest : public test::Pipeline {
  protected:
-  void SetUp() override {
-    Pipeline::SetUp();
-    InitClassFun();
-  }
+  void SetUp() override { Pipeline::SetUp(), InitClassFun(); }
 };
 
-// The form of node[offset] as a function of the block holding wrt[at]; with
-// m > 0, of the vector of m values that starts at node[offset]. A node
-// named "^y" is the hidden logical node that is y's first parent.
-struct Check {
-  const char* node;
-  int offset;
-  const char* wrt;
-  int at;
-  int32_t form;
-  int m = 0;
-};
-struct Case {
-  const char *what, *model, *data, *inits;
-  std::vector<Check> checks;
-};
+// The form of node[offset] (with m > 0, of the m values from there) as a function of the
+// block holding wrt[at]. A node named "^y" is the hidden logical node that is y's first parent.
+struct Check { const char* node; int offset; const char* wrt; int at; int32_t form; int m = 0; };
+struct Case { const char *what, *model, *data, *inits; std::vector<Check> checks; };
 
 constexpr int32_t nonNeg = ClassFun_nonNegConst, neg = ClassFun_negConst, any = ClassFun_anyConst,
                   id = ClassFun_identity, scaled = ClassFun_scaledIdentity, lin = ClassFun_linear,
-                  inv = ClassFun_invLinkLinear, gen = ClassFun_generalForm;
+                  inv = ClassFun_invLinkLinear, expL = ClassFun_expLinear, power = ClassFun_powerForm,
+                  expSum = ClassFun_expSum, gen = ClassFun_generalForm;
 
 TEST_F(ClassFunTest, FormsOfLogicalNodes) {
   const Case cases[] = {
-      // A Gumbel or uniform node may be negative (taken for non-negative,
-      // prec <- u * t would pass as a scaled precision of t and give its
-      // gamma update a negative rate); Weibull, geometric, Pareto may not.
+      // A Gumbel or uniform node may be negative (else u * t would pass as a scaled precision
+      // of t with a negative rate); Weibull, geometric, Pareto may not.
       {"references", "var x, g, a, c, z, u, h, v, k, r, w[2], m[2], T[2,2]; { x ~ dnorm(0, 1) g ~ dgamma(1, 1)"
        " a ~ dnorm(0, 1) w[1:2] ~ dmnorm(m[], T[,]) u ~ dgum(0, 1) h ~ dunif(-1, 1) v ~ dweib(2, 1) k ~ dgeom(0.5)"
        " r ~ dpar(2, 1) }",
@@ -91,18 +78,14 @@ TEST_F(ClassFunTest, FormsOfLogicalNodes) {
        {{"s", 0, "v", 1, gen}, {"s", 0, "x", 0, nonNeg}, {"S", 1, "Tau", 0, gen}, {"S", 1, "x", 0, any},
         {"ld", 0, "Tau", 0, gen}, {"ld", 0, "x", 0, any}, {"e", 0, "x", 0, gen},
         {"e", 1, "x", 0, nonNeg}}},  // not the class of -1 left on top
-      // f[i] reads f[i - 1] twice: 2^63 paths from x to f[64], each node
-      // classified once.
+      // f[i] reads f[i - 1] twice: 2^63 paths from x to f[64], each node classified once.
       {"many paths", "var x, g, f[64], h[64]; { x ~ dnorm(0, 1) g ~ dgamma(1, 1) f[1] <- x h[1] <- g"
        " for (i in 2:64) { f[i] <- f[i - 1] + f[i - 1] h[i] <- h[i - 1] * h[i - 1] } }",
        "", "",
        {{"f", 63, "x", 0, scaled}, {"f", 63, "g", 0, any}, {"h", 63, "g", 0, gen}, {"h", 63, "x", 0, nonNeg}}},
   };
   for (const Case& c : cases) {
-    if (!Build(c.model, c.data, c.inits)) {
-      ADD_FAILURE() << c.what << "\n" << Console();
-      continue;
-    }
+    ASSERT_TRUE(Build(c.model, c.data, c.inits)) << c.what << "\n" << Console();
     for (const Check& k : c.checks) {
       Graph_Node* node = k.node[0] == '^' ? N(k.node + 1)->parents[0] : N(k.node, k.offset);
       Graph_Node* x = N(k.wrt, k.at);
@@ -122,19 +105,20 @@ TEST_F(ClassFunTest, OperatorsFollowTheRuleTables) {
        " f[16] <- max(a + b * x, x)  f[17] <- sqrt(g)  f[18] <- loggam(x)  f[19] <- g * exp(x)\n"
        " f[20] <- log(2) }",
        "list(b = 2)")) << Console();
-  // Of x, then of a, where x is an operand of either sign.
-  const std::vector<int32_t> ofX{4, 4, 5, 5, 7, 9, 6, 6, 3, 4, 10, 2, 10, 8, 10, 5, 0, 10, 7, 0};
-  const std::vector<int32_t> ofA{2, 2, 5, 2, 7, 9, 6, 6, 2, 2, 2, 2, 0, 0, 5, 5, 0, 2, 0, 0};
+  // The forms of f[1..20] of x, then of a, where x is an operand of either sign.
+  const std::pair<int32_t, int32_t> forms[] = {
+      {scaled, any}, {scaled, any}, {lin, lin}, {lin, any}, {expL, expL}, {expSum, expSum}, {inv, inv}, {inv, inv},
+      {id, any}, {scaled, any}, {gen, any}, {any, any}, {gen, nonNeg}, {power, nonNeg}, {gen, lin}, {lin, lin},
+      {nonNeg, nonNeg}, {gen, any}, {expL, nonNeg}, {nonNeg, nonNeg}};
   for (int i = 0; i < 20; ++i) {
-    EXPECT_EQ(ClassFun_MapRnToR1(N("f", i), N("x")->label, 1), ofX[i]) << "f[" << i + 1 << "]";
-    EXPECT_EQ(ClassFun_MapRnToR1(N("f", i), N("a")->label, 1), ofA[i]) << "f[" << i + 1 << "] of a";
+    EXPECT_EQ(ClassFun_MapRnToR1(N("f", i), N("x")->label, 1), forms[i].first) << "f[" << i + 1 << "]";
+    EXPECT_EQ(ClassFun_MapRnToR1(N("f", i), N("a")->label, 1), forms[i].second) << "f[" << i + 1 << "] of a";
   }
   EXPECT_EQ(N("f", 19)->kind, Graph_data);  // folded before classification: its sign is all that is left
 }
 
-// Within a session a sum is answered from folds read once: for every block
-// of consecutive numbers, inside, across or outside the elements (of both
-// signs, a column, block components, logical elements), as the walk answers.
+// Within a session a sum is answered from folds read once, as the walk answers, for every
+// block of consecutive numbers inside, across or outside the elements.
 TEST_F(ClassFunTest, SumsInASessionAgreeWithTheWalkForEveryBlock) {
   ASSERT_TRUE(Build("var x[6], m[3,2], s[5], w[2], m0[2], T[2,2], z[2]; { x[1] ~ dnorm(0, 1) x[3] ~ dgamma(1, 1)"
                     " x[4] ~ dnorm(0, 1) x[6] ~ dgamma(1, 1) m[2,1] ~ dnorm(0, 1) m[3,1] ~ dgamma(1, 1)"
@@ -161,11 +145,7 @@ TEST_F(ClassFunTest, MalformedCodeIsGeneralAndStaysInBounds) {
     code.push_back(21);
     return code;
   };
-  const struct {
-    std::vector<int32_t> code;
-    std::vector<Graph_Node*> parents;
-    int32_t form;
-  } cases[] = {
+  const struct { std::vector<int32_t> code; std::vector<Graph_Node*> parents; int32_t form; } cases[] = {
       {{24, 1, 21}, {g}, gen},                 // too few operands
       {{24, 24, 21}, {g}, gen},                // parents run out
       {{24}, {g}, gen},                        // no end
@@ -192,23 +172,19 @@ TEST_F(ClassFunTest, MalformedCodeIsGeneralAndStaysInBounds) {
 
 class ClassFunChainTest : public test::HandGraph {
  protected:
-  void SetUp() override {
-    HandGraph::SetUp();
-    InitClassFun();
-    InitClassDen();
-  }
-  static Graph_Node* Normal() {
-    Graph_Node* x = Node(0.0);
+  void SetUp() override { HandGraph::SetUp(), InitClassFun(), InitClassDen(); }
+  // A normal node whose mean is the given node, or 0.
+  static Graph_Node* Normal(double v = 0.0, Graph_Node* mean = nullptr, int32_t kind = Graph_stochastic) {
+    Graph_Node* x = Node(v, kind);
     x->density = Distrib_dnorm;
-    x->parents = {Node(0.0, Graph_data), Node(1.0, Graph_data)};
+    x->parents = {mean ? mean : Node(0.0, Graph_data), Node(1.0, Graph_data)};
     x->numParents = 2;
     return x;
   }
 };
 
-// A chain far longer than a call stack could follow one call per node
-// (f[1] <- x op 2, f[i] <- f[i - 1] op 2): the classes, and the method of a
-// node whose only term reads the end of the chain, are those of the first link.
+// A chain far longer than a call stack could follow (f[i] <- f[i - 1] op 2): the classes, and
+// the method of a node whose only term reads its end, are those of the first link.
 TEST_F(ClassFunChainTest, LongLogicalChainsAreClassifiedWithoutRecursion) {
   for (const auto& [op, form] : {std::pair{Determ_add, ClassFun_linear}, {Determ_multiply, ClassFun_scaledIdentity}}) {
     Graph_Node* x = Normal();
@@ -217,17 +193,12 @@ TEST_F(ClassFunChainTest, LongLogicalChainsAreClassifiedWithoutRecursion) {
     for (int32_t i = 1; i < 100000; ++i) end = Logical({Determ_push, Determ_pushValue, op, Determ_end}, {end, c});
     EXPECT_EQ(ClassFun_MapRnToR1(end, x->label, 1), form) << op;
     EXPECT_EQ(ClassFun_MapRnToR1(end, Normal()->label, 1), ClassFun_anyConst) << op;
-    Graph_Node* y = Node(1.0, Graph_data);
-    y->density = Distrib_dnorm;
-    y->parents = {end, Node(1.0, Graph_data)};
-    y->numParents = 2;
-    x->likelihood.push_front(y);
+    x->likelihood.push_front(Normal(1.0, end, Graph_data));
     EXPECT_EQ(ClassDen_MethodOf(x), ClassDen_Method::normal) << op;
   }
 }
 
-// The model checks refuse cycles of logical nodes; the classifier, reached
-// without them, still ends and calls the cycle general.
+// The model checks refuse cycles of logical nodes; the classifier still ends and calls one general.
 TEST_F(ClassFunChainTest, CycleOfLogicalNodesIsGeneral) {
   Graph_Node* x = Normal();
   Graph_Node* a = Logical({Determ_push, Determ_pushValue, Determ_add, Determ_end}, {nullptr, x});

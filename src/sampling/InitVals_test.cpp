@@ -16,14 +16,9 @@ namespace {
 
 class InitValsTest : public test::FrontEnd {
  protected:
-  // Compiles a model as far as its likelihood lists, then generates from
-  // the start-up seed.
+  // Compiles a model as far as its likelihood lists, then generates from the start-up seed.
   void Generate(const std::string& model, const std::string& data = "", const std::string& inits = "") {
-    Reset();
-    InitCodeGen();
-    InitDeterm();
-    InitParents();
-    InitInitVals();
+    Reset(), InitCodeGen(), InitDeterm(), InitParents(), InitInitVals();
     InitSpecFunc();  // the log factorials of the binomial weights
     Parser_Tree* head = Compile(WithFiles(model, data, inits));
     ASSERT_NE(head, nullptr) << Console();
@@ -32,25 +27,17 @@ class InitValsTest : public test::FrontEnd {
     Density_SetDensity();
     Parents_BuildSamplingDistribu();
     ASSERT_FALSE(Parents_error) << Console();
-    InitRandNum();
-    InitVals_GenerateStartingValue();
+    InitRandNum(), InitVals_GenerateStartingValue();
   }
   static Graph_Node* N(const std::string& name, int offset = 0) {
     return Graph_nodes[SymTabs_FindName(name)->firstNode + offset];
   }
 };
 
-// Each node of the model gets a starting value within [lo, hi], or the
-// model gets none at all; bounds that are not whole numbers admit the
-// whole numbers inside them, and bounds far in a tail are met by a draw
-// from the restricted prior.
+// Each node gets a starting value within [lo, hi] (far tails by a restricted draw), or the model none.
 TEST_F(InitValsTest, StartingValuesKeepToSupportsAndBounds) {
   const char* dmnorm = "var t[3], mu[3], T[3, 3]; { t[1:3] ~ dmnorm(mu[], T[,]) }";
-  const struct {
-    const char *model, *data, *inits;
-    bool refused;
-    double lo = 0.0, hi = 0.0;
-  } cases[] = {
+  const struct { const char *model, *data, *inits; bool refused; double lo = 0.0, hi = 0.0; } cases[] = {
       {"var t, mu; { t ~ dnorm(mu, 1) mu ~ dnorm(0, 1) }", "", "", false, -20, 20},  // the child waits for its parent
       {"var t, p; { t ~ dbin(p, 10) I(2, 4) }", "list(p = 0.1)", "", false, 2, 4},
       {"var t, p; { t ~ dbin(p, 10) I(1.5, 4.5) }", "list(p = 0.1)", "", false, 2, 4},
@@ -77,8 +64,6 @@ TEST_F(InitValsTest, StartingValuesKeepToSupportsAndBounds) {
       Generate(c.model, c.data, inits);
       if (HasFatalFailure()) return;
       EXPECT_EQ(InitVals_error, c.refused) << c.model;
-      EXPECT_EQ(Console().find("Unable to generate initial values for this model.") != std::string::npos, c.refused)
-          << c.model;
       EXPECT_EQ(Console().find("Generating initial values") != std::string::npos, *c.inits == 0) << c.model;
       const int size = N("t")->size > 1 ? N("t")->size : 1;
       for (int i = 0; i < size && !c.refused; ++i) {

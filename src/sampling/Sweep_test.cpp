@@ -1,6 +1,5 @@
-// Two chain records of one model, swept in turns or in two threads at once,
-// must each draw exactly what it draws alone: anything a sweep keeps outside
-// the bound record would leak between chains (and race, under make test-tsan).
+// Two chain records of one model, swept in turns or in two threads, must each draw what it draws
+// alone: anything a sweep keeps outside the bound record would leak between chains (and race).
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -24,8 +23,7 @@
 
 namespace {
 
-// A regression with plans, a logistic regression by adaptive rejection (five
-// terms per predictor keep a partial sum), a Poisson rate by a gamma draw.
+// A regression with plans, a logistic one by rejection (with partial sums), a Poisson rate by gamma draws.
 const std::string model =
     "const N = 8;\n"
     "var x[N], z[N], y[N], mu[N], b0, b1, tau, r[N], p[N], c0, c1, c2, k[N], lambda;\n"
@@ -60,11 +58,7 @@ void ExpectSame(const Trace& got, const Trace& alone, const std::string& what) {
   }
 }
 
-struct ChainRun {
-  std::unique_ptr<Chain_Record> record;
-  int done = 0;
-  Trace trace;
-};
+struct ChainRun { std::unique_ptr<Chain_Record> record; int done = 0; Trace trace; };
 
 class SweepTest : public test::Methods {
  protected:
@@ -97,8 +91,7 @@ class SweepTest : public test::Methods {
     Plans_EndChain();
     run.trace.push_back(*Graph_values);
   }
-  // Every sweep of the chain, recording its monitors, as the update command
-  // runs each chain: touches nothing but the run, in any thread.
+  // Every sweep of the chain, recording its monitors, as the update command runs each chain.
   static void SweepAll(ChainRun& run) {
     Chain_Bind(*run.record);
     Plans_BeginChain();
@@ -124,9 +117,8 @@ class SweepTest : public test::Methods {
 
 const int32_t seeds[2] = {12345, 987654};
 
-// Each record alone in whole sweeps, then both in turns of changing length
-// (ending mid-sweep at changing places) and both at once in two threads; with
-// blocks, a linear one drawn whole and a generalised one counting its steps.
+// Each record alone, then both in turns of changing length (ending mid-sweep at changing places)
+// and both at once in two threads; with blocks, a linear and a generalised one.
 TEST_F(SweepTest, ChainsInTurnsOrInTwoThreadsDrawAndRecordWhatEachDoesAlone) {
   for (const bool blocks : {false, true}) {
     SCOPED_TRACE(blocks ? "blocks" : "single nodes");
@@ -155,25 +147,18 @@ TEST_F(SweepTest, ChainsInTurnsOrInTwoThreadsDrawAndRecordWhatEachDoesAlone) {
       Plans_Begin();
       SweepAll(run);
       Plans_End();
-      if (!blocks) {
-        EXPECT_TRUE(Samplers_StateOf(*ars).haveCentiles);
-      }
+      EXPECT_TRUE(blocks || Samplers_StateOf(*ars).haveCentiles);
       for (size_t k = 0; k < monitored.size(); ++k) means[c][k] = MeanOf(monitored[k]);
       alone[c] = std::move(run.trace);
       ASSERT_EQ(alone[c].size(), static_cast<size_t>(sweeps + 1));
     }
     ASSERT_NE(alone[0].back(), alone[1].back());  // the seeds tell the chains apart
 
-    const struct {
-      int first, second;
-    } schedules[] = {{1, 1}, {3, 7}, {n + 2, 2 * n - 1}, {5 * n, 2 * n}};
+    const struct { int first, second; } schedules[] = {{1, 1}, {3, 7}, {n + 2, 2 * n - 1}, {5 * n, 2 * n}};
     for (const auto& schedule : schedules) {
       ChainRun runs[2] = {Start(compiled, seeds[0]), Start(compiled, seeds[1])};
       Plans_Begin();
-      for (ChainRun& run : runs) {
-        Chain_Bind(*run.record);
-        Plans_BeginChain();
-      }
+      for (ChainRun& run : runs) Chain_Bind(*run.record), Plans_BeginChain();
       while (runs[0].done < sweeps || runs[1].done < sweeps) {
         Turn(runs[0], schedule.first);
         Turn(runs[1], schedule.second);
@@ -188,9 +173,7 @@ TEST_F(SweepTest, ChainsInTurnsOrInTwoThreadsDrawAndRecordWhatEachDoesAlone) {
 
     ChainRun runs[2] = {Start(compiled, seeds[0]), Start(compiled, seeds[1])};
     Plans_Begin();
-    {
-      std::jthread first(SweepAll, std::ref(runs[0])), second(SweepAll, std::ref(runs[1]));
-    }
+    { std::jthread first(SweepAll, std::ref(runs[0])), second(SweepAll, std::ref(runs[1])); }
     Plans_End();
     for (int c = 0; c < 2; ++c) {
       ExpectSame(runs[c].trace, alone[c], "chain " + std::to_string(c + 1) + " in a thread");
