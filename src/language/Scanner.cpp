@@ -254,5 +254,3 @@ std::string_view Scanner_KeywordText(int32_t code) {
   if (code < 0 || code > Scanner_conv) return {};
   return texts[code];
 }
-
-double TenL(int e) { return std::pow(10.0, e); }

@@ -83,5 +83,3 @@ void Scanner_Get(Scanner_Token& token);
 void Scanner_Hash(Scanner_Token& token);
 // The word of a keyword code, empty for codes without one.
 std::string_view Scanner_KeywordText(int32_t code);
-// 10 raised to the power e.
-double TenL(int e);

@@ -594,9 +594,6 @@ ClassDen_Method ClassDen_WithBounds(ClassDen_Method method, ClassDen_Bounds boun
   return Member(ClassDen_Of(method).family, bounds, member) ? member : method;
 }
 
-// A seam for the tests, which declare it for themselves.
-int32_t ClassDen_MethodCode(Graph_Node* node) { return ClassDen_Of(ClassDen_MethodOf(node)).code; }
-
 ClassDen_Method ClassDen_MethodOf(Graph_Node* node) {
   // The terms of one node often share their operands (an aggregate of many
   // nodes in every term, say): each operand is classified once for the node.

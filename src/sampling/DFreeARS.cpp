@@ -1084,27 +1084,3 @@ void DFreeARS_FullArs(Samplers_Sampler& s) { Update(s); }
 void DFreeARS_LTruncArs(Samplers_Sampler& s) { Update(s); }
 void DFreeARS_RTruncArs(Samplers_Sampler& s) { Update(s); }
 void DFreeARS_TruncArs(Samplers_Sampler& s) { Update(s); }
-
-// Seams for the tests of the point store and the envelope; nothing else
-// calls them.
-// Seams for the tests, which declare them for themselves.
-void DFreeARS_TestReset(bool lower, double lowerEnd, bool upper, double upperEnd) {
-  hull.Reset(lower, lowerEnd, upper, upperEnd);
-}
-int32_t DFreeARS_TestStore(double x, double y) {
-  hull.Insert(x, y);
-  return hull.n;
-}
-bool DFreeARS_TestPoint(int32_t k, double& x, double& y) {
-  if (k < 0 || k >= hull.n) return false;
-  x = hull.x[At(k)];
-  y = hull.y[At(k)];
-  return true;
-}
-void DFreeARS_TestEnds(bool& lower, double& lowerEnd, bool& upper, double& upperEnd) {
-  lower = hull.lBounded, lowerEnd = hull.lowerBound, upper = hull.uBounded, upperEnd = hull.upperBound;
-}
-// The quantile p of the envelope of the stored points; NaN when there is none.
-double DFreeARS_TestQuantile(double p) {
-  return hull.Build() ? hull.Sample(p).x : std::numeric_limits<double>::quiet_NaN();
-}
