@@ -114,7 +114,7 @@ fuzz: $(FUZZ_BUILD)/CMakeCache.txt
 	  pids="$$pids $$!:$$target"; \
 	done; \
 	status=0; for p in $$pids; do \
-	  if wait $${p%%:*}; then echo "$${p#*:}: $$(grep -h stat::number_executed_units $(FUZZ_BUILD)/$${p#*:}.log), no find"; \
+	  if wait $${p%%:*}; then echo "$${p#*:}: $$(grep -h "^Done " $(FUZZ_BUILD)/$${p#*:}.log), no find"; \
 	  else status=1; echo "---- $${p#*:} failed ----"; tail -n 60 $(FUZZ_BUILD)/$${p#*:}.log; fi; \
 	done; exit $$status
 
