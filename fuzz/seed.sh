@@ -8,7 +8,7 @@
 #                     it names that lie beside it (see Fuzz_Model)
 # CORPUS_DIR/data     each data or initial-value file behind the byte that
 #                     says its format and role (see Fuzz_Data)
-# CORPUS_DIR/session  each command file
+# CORPUS_DIR/session  each command file, and the commands a scenario types
 # Files already in the corpora, the fuzzers' own finds among them, stay.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -35,7 +35,7 @@ for dir in "$root"/tests/e2e/*/ "$root"/examples/*/; do
     head -c 4 "$file" | grep -q '^list' || role=$((role + 1))
     { printf "\\00$role"; cat "$file"; } >"$out/data/seed-$n-$(basename "$file")"
   done
-  for cmd in "$dir"cmd "$dir"*.cmd; do
+  for cmd in "$dir"cmd "$dir"*.cmd "$dir"stdin; do
     [ -f "$cmd" ] || continue
     cp "$cmd" "$out/session/seed-$n-$(basename "$cmd")"
   done

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # run.sh WREN SCENARIO_DIR: runs one scenario in a scratch copy of its directory.
-# Files there: cmd (required); args (command line, default "20 run cmd", "-"
-# for none); stdin; expected.NAME (the file NAME afterwards, stdout and stderr
-# included; any other standard error fails); absent (names that must not
-# exist); fsize (ulimit -f in KiB, a full disk); status (exit status, default
-# 0); check (a script run last, 77 skips). Dates and elapsed times are masked.
+# Files there: args (command line, default "20 run cmd", "-" for none); cmd
+# (the command file the default names); stdin; expected.NAME (the file NAME
+# afterwards, stdout and stderr included; any other standard error fails);
+# absent (names that must not exist); fsize (ulimit -f in KiB, a full disk);
+# status (exit status, default 0); check (a script run last, 77 skips). Dates
+# and elapsed times are masked.
 set -u
 wren=$1
 work=$(mktemp -d)
